@@ -1,0 +1,197 @@
+#include "app/flashengine.h"
+
+#include "app/processpriority.h"
+
+#include <cstring>
+
+namespace {
+
+const QString kCaptionError = QStringLiteral("Tervolt Error");
+const QString kCaptionMessage = QStringLiteral("Tervolt Message");
+
+QString UpperHex(std::uint32_t value, int minDigits) {
+    return QStringLiteral("%1").arg(value, minDigits, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source) {
+    switch (source.FileFormat) {
+    case 1:
+        return std::make_unique<TIntelExtendedHexFile>();
+    case 2:
+        return std::make_unique<TBinaryDataHexFile>(source.StartAddress, source.WriteSizeHeader);
+    default:
+        return nullptr;
+    }
+}
+
+QString FormatBlockAddress(std::uint32_t address) { return QStringLiteral("0x") + UpperHex(address, 6); }
+
+QString CompareErrorText(const TCompareResult& result) {
+    return QStringLiteral("Compare error at address 0x") + UpperHex(result.Address, 6) +
+           QStringLiteral(".\nExpected: 0x") + UpperHex(result.Expected, 2) + QStringLiteral(".\nActual: 0x") +
+           UpperHex(result.Actual, 2) + QStringLiteral(".");
+}
+
+TFlashEngine::TFlashEngine(TFlashTarget& target, TFlashHost& host) : FTarget(target), FHost(host) {}
+
+TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& source) {
+    FCancelled = false;
+    FBlockLength = 0;
+    FBlockAddress = 0;
+    FCompare = TCompareResult{};
+
+    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
+    TFlashOutcome outcome;
+    if (!reader) {
+        outcome.Kind = TOutcomeKind::okImageError;
+        outcome.ImageResult = hrCannotOpenFile;
+        outcome.Text = HexFileErrorMessage(outcome.ImageResult);
+        outcome.Caption = kCaptionError;
+        FHost.ReportOutcome(outcome);
+        return outcome;
+    }
+
+    const std::uint8_t mode = operation == TFlashOperation::foProgram ? hmProgram : hmVerify;
+    const THexResult opened = reader->Open(source.FileName, mode, false);
+    if (opened != hrOK) {
+        reader->Close();
+        outcome.Kind = TOutcomeKind::okImageError;
+        outcome.ImageResult = opened;
+        outcome.Text = HexFileErrorMessage(opened);
+        outcome.Caption = kCaptionError;
+    } else if (reader->TotalSize() == 0) {
+        // Nothing to send: not even the opening command, and never a lone size header.
+        reader->Close();
+        outcome.Kind = TOutcomeKind::okEmptyImage;
+        outcome.ImageResult = hrOK;
+        outcome.Text = QStringLiteral("Image file holds no data.");
+        outcome.Caption = kCaptionError;
+    } else {
+        FHost.TransferStarting(reader->TotalSize());
+        outcome = Transfer(operation, *reader);
+    }
+    FHost.ReportOutcome(outcome);
+    return outcome;
+}
+
+TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile& reader) {
+    const bool verify = operation == TFlashOperation::foVerify;
+    std::uint8_t record[kMaxBlockLength];
+    std::uint32_t recordAddress = 0;
+    std::uint16_t recordLength = 0;
+    THexResult result = hrOK;
+    {
+        TProcessPriorityBoost boost;
+
+        if (verify) {
+            FCompare.CompareOK = true;
+            Issue([this] { return FTarget.ResetFlash(); });
+        } else {
+            Issue([this] { return FTarget.InitFlash(); });
+        }
+
+        result = reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength);
+        if (result == hrOK && !FCancelled && !FHost.StopRequested()) {
+            FBlockAddress = recordAddress;
+            std::memcpy(FBlock, record, recordLength);
+            FBlockLength = recordLength;
+        }
+
+        for (;;) {
+            result = reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength);
+            if (result != hrOK || FCancelled || FHost.StopRequested() || (verify && !FCompare.CompareOK))
+                break;
+            FHost.ProcessMessages();
+            // Program keeps a block below 200 bytes; Verify may fill it to exactly 200.
+            const std::uint32_t gathered = FBlockLength + recordLength;
+            const bool full = verify ? gathered > kMaxBlockLength : gathered >= kMaxBlockLength;
+            if (full || FBlockAddress + FBlockLength != recordAddress) {
+                SendBlock(operation);
+                FBlockLength = 0;
+                FBlockAddress = recordAddress;
+                UpdateProgress(reader, false);
+            }
+            if (!FCancelled) {
+                std::memcpy(FBlock + FBlockLength, record, recordLength);
+                FBlockLength += recordLength;
+            }
+        }
+
+        if (FBlockLength != 0 && !FCancelled && result == hrEndOfFile && (!verify || FCompare.CompareOK)) {
+            SendBlock(operation);
+            UpdateProgress(reader, true);
+        }
+    }
+    reader.Close();
+    return Outcome(operation, result);
+}
+
+bool TFlashEngine::Issue(const std::function<bool()>& command) {
+    for (;;) {
+        const bool ok = command();
+        if (ok || FCancelled)
+            return ok;
+        if (!FHost.AskRetry())
+            FCancelled = true;
+    }
+}
+
+bool TFlashEngine::SendBlock(TFlashOperation operation) {
+    FHost.ShowBlockAddress(FBlockAddress);
+    const auto length = static_cast<std::uint16_t>(FBlockLength);
+    if (operation == TFlashOperation::foVerify)
+        return Issue([&] { return FTarget.VerifyBlock(FBlockAddress, FBlock, length, FCompare); });
+    return Issue([&] { return FTarget.ProgramBlock(FBlockAddress, FBlock, length); });
+}
+
+void TFlashEngine::UpdateProgress(const TAbsoluteHexFile& reader, bool rounded) {
+    const std::uint64_t total = reader.TotalSize();
+    if (total == 0)
+        return;
+    const std::uint64_t scaled = std::uint64_t(reader.Position()) * 100u;
+    const std::uint64_t percent = rounded ? std::uint64_t(double(scaled) / double(total) + 0.5) : scaled / total;
+    FHost.ShowProgress(int(percent));
+}
+
+TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastResult) const {
+    TFlashOutcome outcome;
+    outcome.ImageResult = lastResult;
+    outcome.Compare = FCompare;
+    const bool stopped = FCancelled || FHost.StopRequested();
+    if (operation == TFlashOperation::foProgram) {
+        if (stopped) {
+            outcome.Kind = TOutcomeKind::okCancelled;
+            outcome.Text = QStringLiteral("Program operation canceled");
+            outcome.Caption = kCaptionMessage;
+        } else if (lastResult == hrEndOfFile) {
+            outcome.Kind = TOutcomeKind::okProgramDone;
+            outcome.Text = QStringLiteral("Program OK!");
+            outcome.Caption = kCaptionError;
+        } else {
+            outcome.Kind = TOutcomeKind::okImageError;
+            outcome.Text = HexFileErrorMessage(lastResult);
+            outcome.Caption = kCaptionError;
+        }
+        return outcome;
+    }
+    if (stopped) {
+        outcome.Kind = TOutcomeKind::okCancelled;
+        outcome.Text = QStringLiteral("Verify operation canceled");
+        outcome.Caption = kCaptionError;
+    } else if (FCompare.CompareOK && lastResult == hrEndOfFile) {
+        outcome.Kind = TOutcomeKind::okCompareDone;
+        outcome.Text = QStringLiteral("Compare OK!");
+        outcome.Caption = kCaptionError;
+    } else if (!FCompare.CompareOK) {
+        outcome.Kind = TOutcomeKind::okCompareError;
+        outcome.Text = CompareErrorText(FCompare);
+        outcome.Caption = kCaptionMessage;
+    } else {
+        outcome.Kind = TOutcomeKind::okImageError;
+        outcome.Text = HexFileErrorMessage(lastResult);
+        outcome.Caption = kCaptionError;
+    }
+    return outcome;
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The Program and Verify operations without any window: they read the image, gather blocks, send them
+// to a target through a retry loop and report progress and the outcome to a host. The main window and
+// tervolt-cli are two hosts of the same engine.
+
+#include "image/hexfiles.h"
+#include "target/flashtarget.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+enum class TFlashOperation { foProgram, foVerify };
+
+enum class TOutcomeKind {
+    okProgramDone,    // "Program OK!"
+    okCompareDone,    // "Compare OK!"
+    okCancelled,      // Cancel in a prompt, or Stop confirmed
+    okCompareError,   // the board reported a mismatch
+    okImageError,     // the reader's code, shown through the image error box
+    okEmptyImage,     // nothing to send: the image holds no data
+};
+
+struct TFlashOutcome {
+    TOutcomeKind Kind = TOutcomeKind::okImageError;
+    QString Text;
+    QString Caption;
+    THexResult ImageResult = hrOK;  // last reader result; the message source for okImageError
+    TCompareResult Compare;
+};
+
+// The side that talks to the user: a window or a terminal.
+class TFlashHost {
+public:
+    virtual ~TFlashHost() = default;
+    // A command failed: true to send it again, false to cancel (it is then sent once more).
+    virtual bool AskRetry() = 0;
+    virtual void ShowBlockAddress(std::uint32_t address) = 0;
+    virtual void ShowProgress(int percent) = 0;
+    // Once per record: let the user interface handle what is pending, without waiting.
+    virtual void ProcessMessages() = 0;
+    virtual bool StopRequested() = 0;
+    virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;
+    // Called once the image has been validated, just before the opening command.
+    virtual void TransferStarting(std::uint32_t totalSize) { (void)totalSize; }
+};
+
+struct TImageSource {
+    QString FileName;
+    int FileFormat = 1;  // 1 Intel Extended, 2 Binary
+    std::uint32_t StartAddress = 0;
+    bool WriteSizeHeader = true;
+};
+
+// Reader for the chosen format; nullptr for an unknown format.
+std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source);
+
+// Address of a block as the window shows it: "0x" and at least six upper-case digits.
+QString FormatBlockAddress(std::uint32_t address);
+QString CompareErrorText(const TCompareResult& result);
+
+class TFlashEngine {
+public:
+    static constexpr std::uint16_t kMaxBlockLength = 200;
+
+    TFlashEngine(TFlashTarget& target, TFlashHost& host);
+
+    // Runs one whole operation and reports exactly one outcome; returns it too.
+    TFlashOutcome Run(TFlashOperation operation, const TImageSource& source);
+
+private:
+    bool Issue(const std::function<bool()>& command);
+    bool SendBlock(TFlashOperation operation);
+    void UpdateProgress(const TAbsoluteHexFile& reader, bool rounded);
+    TFlashOutcome Transfer(TFlashOperation operation, TAbsoluteHexFile& reader);
+    TFlashOutcome Outcome(TFlashOperation operation, THexResult lastResult) const;
+
+    TFlashTarget& FTarget;
+    TFlashHost& FHost;
+    bool FCancelled = false;
+    TCompareResult FCompare;
+    std::uint8_t FBlock[kMaxBlockLength] = {};
+    std::uint32_t FBlockAddress = 0;
+    std::uint32_t FBlockLength = 0;
+};

@@ -1,0 +1,184 @@
+#include "cli/clicommands.h"
+
+#include "app/flashengine.h"
+#include "cli/clilink.h"
+#include "cli/portlist.h"
+#include "cli/printingtarget.h"
+#include "cli/terminalhost.h"
+#include "devices/devicesdb.h"
+#include "target/comm_protocol.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+void PrintLine(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+TImageSource ImageSourceOf(const TCliOptions& options) {
+    TImageSource source;
+    source.FileName = options.FileName;
+    source.FileFormat = options.FileFormat;
+    source.StartAddress = options.StartAddress;
+    source.WriteSizeHeader = options.WriteSizeHeader;
+    return source;
+}
+
+int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
+    switch (outcome.Kind) {
+    case TOutcomeKind::okProgramDone:
+    case TOutcomeKind::okCompareDone:
+        return esSuccess;
+    case TOutcomeKind::okCompareError:
+        return esCompareMismatch;
+    case TOutcomeKind::okImageError:
+    case TOutcomeKind::okEmptyImage:
+        return esImageError;
+    case TOutcomeKind::okCancelled:
+        return host.GaveUp() ? esCommunicationFailure : esInterrupted;
+    }
+    return esCommunicationFailure;
+}
+
+int RunBlocks(const TCliOptions& options) {
+    TPrintingTarget target(stdout);
+    TTerminalHost host(options.Retries, false);
+    TFlashEngine engine(target, host);
+    const TFlashOperation operation = options.Verify ? TFlashOperation::foVerify : TFlashOperation::foProgram;
+    const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(options));
+    PrintLine(outcome.Text);
+    return ExitStatusOf(outcome, host);
+}
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "tervolt-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+// A session with the board: the line is open and a monitor has answered.
+class TBoardSession {
+public:
+    explicit TBoardSession(const TCliOptions& options) : FOptions(options) {}
+
+    // Opens the port and pings the monitor; on failure prints the outcome and returns the exit status.
+    int Open() {
+        QStringList warnings;
+        const TLinkSettings link = ResolveLinkSettings(FOptions, warnings);
+        for (const QString& warning : warnings)
+            PrintError(warning);
+        QString error;
+        if (!OpenLink(FProtocol, link, error)) {
+            PrintError(error);
+            PrintLine(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
+            return esCommunicationFailure;
+        }
+        for (int attempt = 0; attempt <= FOptions.Retries && !TTerminalHost::Interrupted(); ++attempt)
+            if (FProtocol.PingTarget())
+                return esSuccess;
+        PrintLine(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
+        return TTerminalHost::Interrupted() ? esInterrupted : esCommunicationFailure;
+    }
+
+    // "P ID" and the device-list lookup. Prints the pair unless quiet; returns the exit status.
+    int Identify(bool printPair) {
+        TDevicesList devices;
+        const QString file = FOptions.DevicesFile.isEmpty()
+                                 ? QDir(QCoreApplication::applicationDirPath()).filePath("devices.tervolt")
+                                 : FOptions.DevicesFile;
+        if (!devices.LoadFromFile(file)) {
+            PrintError(devices.LoadError());
+            PrintLine(QStringLiteral("Can't load \"%1\"").arg(QFileInfo(file).fileName()));
+            return esNotIdentified;
+        }
+        QByteArray deviceId;
+        QByteArray manufacturer;
+        bool read = false;
+        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt)
+            read = FProtocol.IdentifyFlash(deviceId, manufacturer);
+        if (!read) {
+            PrintLine(QStringLiteral("FLASH not identified."));
+            return TTerminalHost::Interrupted() ? esInterrupted : esNotIdentified;
+        }
+        if (printPair) {
+            PrintLine(QStringLiteral("Manufacturer: ") + QString::fromLatin1(manufacturer));
+            PrintLine(QStringLiteral("Device ID: ") + QString::fromLatin1(deviceId));
+        }
+        if (!devices.FindDevice(QString::fromLatin1(manufacturer), QString::fromLatin1(deviceId))) {
+            PrintLine(printPair ? QStringLiteral("Not listed in %1").arg(QFileInfo(file).fileName())
+                                : QStringLiteral("FLASH not identified."));
+            return esNotIdentified;
+        }
+        if (printPair)
+            PrintLine(QStringLiteral("Listed in %1").arg(QFileInfo(file).fileName()));
+        return esSuccess;
+    }
+
+    int Transfer(TFlashOperation operation) {
+        TTerminalHost host(FOptions.Retries, !FOptions.Quiet);
+        TFlashEngine engine(FProtocol, host);
+        const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
+        PrintLine(outcome.Text);
+        return ExitStatusOf(outcome, host);
+    }
+
+private:
+    const TCliOptions& FOptions;
+    TCommProtocol FProtocol;
+};
+
+// Checks the image before the port is touched, so that a bad file sends nothing at all.
+bool ImageIsUsable(const TCliOptions& options) {
+    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(ImageSourceOf(options));
+    const THexResult opened = reader->Open(options.FileName, hmProgram, false);
+    reader->Close();
+    if (opened == hrOK && reader->TotalSize() != 0)
+        return true;
+    PrintLine(opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data."));
+    return false;
+}
+
+int RunOnBoard(const TCliOptions& options) {
+    const bool transfer = options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
+    if (transfer && !ImageIsUsable(options))
+        return esImageError;
+    TBoardSession session(options);
+    int status = session.Open();
+    if (status != esSuccess)
+        return status;
+    switch (options.Command) {
+    case TCliCommand::ccPing:
+        PrintLine(QStringLiteral("Target found"));
+        return esSuccess;
+    case TCliCommand::ccIdentify:
+        return session.Identify(true);
+    case TCliCommand::ccProgram:
+    case TCliCommand::ccVerify:
+        status = session.Identify(false);
+        if (status != esSuccess)
+            return status;
+        return session.Transfer(options.Command == TCliCommand::ccProgram ? TFlashOperation::foProgram
+                                                                          : TFlashOperation::foVerify);
+    default:
+        return esUsage;
+    }
+}
+
+} // namespace
+
+int RunCliCommand(const TCliOptions& options) {
+    TTerminalHost::InstallInterruptHandler();
+    switch (options.Command) {
+    case TCliCommand::ccBlocks:
+        return RunBlocks(options);
+    case TCliCommand::ccPorts:
+        return PrintPortList();
+    default:
+        return RunOnBoard(options);
+    }
+}

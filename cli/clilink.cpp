@@ -1,0 +1,55 @@
+#include "cli/clilink.h"
+
+#include "app/comsettings.h"
+#include "serial/cpdrv.h"
+#include "serial/communit.h"
+#include "target/comm_protocol.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kDefaultPort = 2;
+
+QString ComName(int port) { return QStringLiteral("\\\\.\\COM%1").arg(port); }
+
+} // namespace
+
+TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warnings) {
+    TLinkSettings link;
+    const TStoredComSettings stored = ReadStoredComSettings();
+    if (!stored.Error.isEmpty())
+        warnings << stored.Error + QStringLiteral(" in the saved COM settings; using the defaults");
+
+    link.PortName = ComName(stored.Port.value_or(kDefaultPort));
+    if (!options.Port.isEmpty()) {
+        static const QRegularExpression kComName(QStringLiteral("^COM([0-9]+)$"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch match = kComName.match(options.Port);
+        link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : options.Port;
+    }
+
+    if (options.Baud) {
+        link.Baud = *options.Baud;
+    } else if (stored.BaudRate && *stored.BaudRate >= int(br110) && *stored.BaudRate <= int(br256000)) {
+        link.Baud = BaudRateOf(TBaudRate(*stored.BaudRate));
+    }
+    return link;
+}
+
+bool OpenLink(TCommProtocol& protocol, const TLinkSettings& settings, QString& error) {
+    TCommPortDriver& driver = *protocol.CommUnit()->CommPortDriver();
+    driver.SetPortName(settings.PortName);
+    TBaudRate listed = brCustom;
+    for (int rate = int(br110); rate <= int(br256000); ++rate)
+        if (BaudRateOf(TBaudRate(rate)) == settings.Baud)
+            listed = TBaudRate(rate);
+    if (listed != brCustom)
+        driver.SetBaudRate(listed);
+    else
+        driver.SetBaudRateValue(settings.Baud);
+    if (driver.Connect())
+        return true;
+    error = driver.LastErrorText();
+    return false;
+}

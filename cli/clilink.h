@@ -1,0 +1,22 @@
+#pragma once
+// Opening the line for tervolt-cli: port and rate from the options, then the per-user settings, then
+// COM2 and 115200 as in the window.
+
+#include "cli/clioptions.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class TCommProtocol;
+
+struct TLinkSettings {
+    QString PortName;  // "\\.\COMn" or a device path
+    std::uint32_t Baud = 115200;
+};
+
+TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warnings);
+
+// Applies the settings and connects; on failure `error` holds the system's reason.
+bool OpenLink(TCommProtocol& protocol, const TLinkSettings& settings, QString& error);

@@ -1,0 +1,47 @@
+#pragma once
+// Command line of tervolt-cli. Options may stand before or after the command.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+// Exit statuses that scripts rely on.
+enum TExitStatus : int {
+    esSuccess = 0,
+    esCompareMismatch = 1,
+    esImageError = 2,
+    esCommunicationFailure = 3,
+    esNotIdentified = 4,
+    esInterrupted = 5,
+    esUsage = 64,
+};
+
+enum class TCliCommand { ccPing, ccIdentify, ccProgram, ccVerify, ccBlocks, ccPorts };
+
+struct TCliOptions {
+    TCliCommand Command = TCliCommand::ccPing;
+    QString Port;              // empty: the per-user settings, then COM2
+    std::optional<std::uint32_t> Baud;  // empty: the per-user settings, then 115200
+    QString DevicesFile;       // empty: devices.tervolt beside the program
+    QString FileName;
+    int FileFormat = 1;        // 1 Intel HEX, 2 binary
+    std::uint32_t StartAddress = 0;
+    bool WriteSizeHeader = true;
+    int Retries = 3;
+    bool Quiet = false;
+    bool Verify = false;       // blocks --verify
+};
+
+struct TCliParseResult {
+    std::optional<TCliOptions> Options;
+    int ExitStatus = esSuccess;  // when Options is empty: what to exit with
+    QString Output;              // help or version text (stdout)
+    QString Error;               // usage error (stderr)
+};
+
+TCliParseResult ParseCliArguments(const QStringList& arguments);
+
+// Default image format for a file name: binary for .rbf and .bin, Intel HEX otherwise.
+int DefaultFileFormat(const QString& fileName);

@@ -1,0 +1,44 @@
+#pragma once
+// The engine's host for a terminal: retries without asking, progress on standard error, Ctrl-C as Stop.
+
+#include "app/flashengine.h"
+
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+class TTerminalHost : public TFlashHost {
+public:
+    TTerminalHost(int retries, bool showProgress);
+
+    bool AskRetry() override;
+    void ShowBlockAddress(std::uint32_t address) override;
+    void ShowProgress(int percent) override;
+    void ProcessMessages() override;
+    bool StopRequested() override;
+    void ReportOutcome(const TFlashOutcome& outcome) override;
+    void TransferStarting(std::uint32_t totalSize) override;
+
+    // True once a command failed more often than the retries allow.
+    bool GaveUp() const { return FGaveUp; }
+    const TFlashOutcome& Outcome() const { return FOutcome; }
+
+    // Ctrl-C and SIGTERM stop the run between blocks; a second Ctrl-C ends the program at once.
+    static void InstallInterruptHandler();
+    static bool Interrupted();
+
+private:
+    void DrawProgress(bool final);
+
+    int FRetries;
+    int FFailures = 0;
+    bool FGaveUp = false;
+    bool FShowProgress;
+    bool FTerminal;
+    int FPercent = 0;
+    int FLastPrinted = -1;
+    std::uint32_t FAddress = 0;
+    std::uint32_t FTotalSize = 0;
+    QElapsedTimer FClock;
+    TFlashOutcome FOutcome;
+};

@@ -1,0 +1,117 @@
+#pragma once
+// Serves a TSimMonitor on a pseudo-terminal from a thread of its own, so that a test can block its
+// own thread in waits while the board answers. The PC side opens SlavePath() like a serial adapter.
+//
+// With a baud rate the line is paced as a real one (10 bits per character): a received byte counts
+// as arrived one character time after the previous one, and each sent byte takes one character time.
+// Sent bytes are released in batches of about a millisecond, so at high rates a byte may reach the
+// PC up to a millisecond after its due time; the arithmetic itself does not drift. Without a baud
+// rate the board answers as fast as it can.
+
+#include "sim/monitor.h"
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Owns one file descriptor.
+class TUniqueFd {
+public:
+    TUniqueFd() = default;
+    explicit TUniqueFd(int fd) : FFd(fd) {}
+    ~TUniqueFd() { Reset(); }
+    TUniqueFd(TUniqueFd&& other) noexcept : FFd(other.Release()) {}
+    TUniqueFd& operator=(TUniqueFd&& other) noexcept;
+    TUniqueFd(const TUniqueFd&) = delete;
+    TUniqueFd& operator=(const TUniqueFd&) = delete;
+
+    int Get() const { return FFd; }
+    bool IsValid() const { return FFd >= 0; }
+    int Release();
+    void Reset(int fd = -1);
+
+private:
+    int FFd = -1;
+};
+
+struct TFlashSnapshot {
+    std::vector<std::uint8_t> Flash;
+    std::vector<bool> Programmed;
+};
+
+struct TSimStats {
+    std::uint64_t Commands = 0;  // received command lines, pings included
+    std::uint64_t BytesIn = 0;
+    std::uint64_t BytesOut = 0;
+    unsigned Baud = 0;
+    double LineBusySeconds = 0;  // characters on the line in both directions x character time
+    double WallSeconds = 0;      // from the first byte on the line to the last, either direction
+    std::vector<std::int64_t> TurnaroundsUs;  // from sending '>' to the first byte of the next command
+
+    std::int64_t TurnaroundMedianUs() const { return TurnaroundPercentileUs(50); }
+    std::int64_t TurnaroundP99Us() const { return TurnaroundPercentileUs(99); }
+    // Nearest-rank percentile; 0 without samples.
+    std::int64_t TurnaroundPercentileUs(int percent) const;
+    std::string ToJson() const;
+};
+
+class TSimServer {
+public:
+    // baud 0: no pacing.
+    explicit TSimServer(TSimConfig config, unsigned baud = 0);
+    ~TSimServer();  // stops and joins the serving thread
+    TSimServer(const TSimServer&) = delete;
+    TSimServer& operator=(const TSimServer&) = delete;
+
+    // Opens the pseudo-terminal (raw mode) and starts serving. On failure `error` says why.
+    bool Start(std::string& error);
+    // Ends the serving thread and waits for it; safe to call more than once.
+    void Stop();
+
+    const std::string& SlavePath() const { return FSlavePath; }
+    // Readable once the serving thread has ended by itself (hang-up fault, or a line error).
+    int FinishedFd() const { return FFinished.Get(); }
+    bool Finished() const;
+    // Why the serving thread ended on an error; empty otherwise.
+    std::string FailureText() const;
+
+    // Test hook and --dump source: the board's FLASH and which bytes were programmed.
+    TFlashSnapshot Snapshot() const;
+    TSimStats Stats() const;
+    bool WriteStats(const std::string& fileName, std::string& error) const;
+
+private:
+    using TClock = std::chrono::steady_clock;
+    struct TInByte {
+        char Byte;
+        TClock::time_point Arrival;
+    };
+    struct TOutByte {
+        char Byte;
+        TClock::time_point Due;
+        bool EndsAnswer;
+    };
+
+    void Serve();
+    void Fail(const std::string& what, int errorNumber);
+
+    TSimMonitor FMonitor;
+    const unsigned FBaud;
+    TUniqueFd FMaster;
+    TUniqueFd FSlaveKeeper;  // keeps the line up while no PC has it open
+    TUniqueFd FStop;         // eventfd: wakes the thread to end
+    TUniqueFd FFinished;     // eventfd: signalled by the thread when it ends
+    std::string FSlavePath;
+    std::thread FThread;
+
+    mutable std::mutex FMutex;  // guards everything below and FMonitor
+    TSimStats FStats;
+    TClock::time_point FFirstByte{};
+    TClock::time_point FLastByte{};
+    bool FAnyByte = false;
+    bool FEnded = false;
+    std::string FFailure;
+};

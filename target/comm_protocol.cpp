@@ -1,0 +1,115 @@
+#include "target/comm_protocol.h"
+
+#include "serial/communit.h"
+#include "target/commandtext.h"
+#include "target/replyscan.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace {
+
+// While one command waits, any other is refused: they would share the one reply timer and answer.
+class TCommandGuard {
+public:
+    explicit TCommandGuard(bool& active) : FActive(active), FOwner(!active) { FActive = true; }
+    ~TCommandGuard() {
+        if (FOwner)
+            FActive = false;
+    }
+    bool Acquired() const { return FOwner; }
+
+private:
+    bool& FActive;
+    bool FOwner;
+};
+
+} // namespace
+
+TCommProtocol::TCommProtocol() : FCommUnit(std::make_unique<TCommunicationUnit>()) {
+    FReplyTimeout = kCommandTimeoutMs;
+    FReplyTimer = std::make_unique<QTimer>();
+    FReplyTimer->setTimerType(Qt::PreciseTimer);
+    FReplyTimer->setInterval(kCommandTimeoutMs);
+    QObject::connect(FReplyTimer.get(), &QTimer::timeout, [this] { ReplyTimerTimer(); });
+}
+
+TCommProtocol::~TCommProtocol() {
+    FReplyTimer.reset();
+    FCommUnit.reset();
+}
+
+void TCommProtocol::ReplyTimerTimer() {
+    FReplyTimer->stop();
+    FTimedOut = true;
+}
+
+bool TCommProtocol::WaitForReply() {
+    FTimedOut = false;
+    FReply.clear();
+    FReplyTimer->setInterval(FReplyTimeout);
+    FReplyTimer->start();
+    while (!FTimedOut) {
+        if (FCommUnit->RxReady()) {
+            FReply = FCommUnit->ReadReply();
+            FReplyTimer->stop();
+            const qsizetype lf = FReply.indexOf('\n');
+            if (lf >= 0)
+                FReply.remove(0, lf + 1);
+            break;
+        }
+        // Blocks until the next event (a poll tick, received bytes, the reply timer) instead of spinning;
+        // everything pending is handled on each pass and the time-out is tested after it.
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return !FTimedOut;
+}
+
+bool TCommProtocol::Exchange(const QByteArray& command, std::uint16_t timeoutMs) {
+    FReplyTimeout = timeoutMs;
+    try {
+        FCommUnit->SendCommand(command);
+        return WaitForReply();
+    } catch (const EComUnitError&) {
+        return false;
+    }
+}
+
+bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint16_t timeoutMs,
+                                      const QByteArray& accepted) {
+    TCommandGuard guard(FCommandActive);
+    return guard.Acquired() && Exchange(command, timeoutMs) && FReply == accepted;
+}
+
+bool TCommProtocol::PingTarget() { return ExchangeExpecting(PingCommand(), kPingTimeoutMs, "\r\n"); }
+
+bool TCommProtocol::IdentifyFlash(QByteArray& deviceId, QByteArray& manufacturer) {
+    TCommandGuard guard(FCommandActive);
+    return guard.Acquired() && Exchange(IdentifyCommand(), kIdentifyTimeoutMs) &&
+           ScanIdentifyReply(FReply, deviceId, manufacturer);
+}
+
+bool TCommProtocol::InitFlash() {
+    return ExchangeExpecting(InitCommand(), kCommandTimeoutMs, "FLASH is ready to programming.\r\n");
+}
+
+bool TCommProtocol::ProgramBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count) {
+    return ExchangeExpecting(ProgramBlockCommand(address, data, count), kCommandTimeoutMs, "Done\r\n");
+}
+
+bool TCommProtocol::ResetFlash() {
+    return ExchangeExpecting(ResetCommand(), kCommandTimeoutMs, "FLASH reset done\r\n");
+}
+
+bool TCommProtocol::VerifyBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count,
+                                TCompareResult& result) {
+    result.CompareOK = false;
+    TCommandGuard guard(FCommandActive);
+    if (!guard.Acquired() || !Exchange(VerifyBlockCommand(address, data, count), kCommandTimeoutMs))
+        return false;
+    if (FReply == "Compare OK\r\n") {
+        result.CompareOK = true;
+        return true;
+    }
+    return ScanCompareReply(FReply, result);
+}

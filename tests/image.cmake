@@ -1,0 +1,3 @@
+# Image readers and writers.
+tervolt_add_test(tst_hexfiles SOURCES tst_hexfiles.cpp LIBS tervolt_image tervolt_image_ui Qt6::Widgets Qt6::Core)
+tervolt_add_test(tst_hexfiles_peer SOURCES tst_hexfiles_peer.cpp LIBS tervolt_image Qt6::Core)

@@ -1,0 +1,359 @@
+// Block gathering, the retry prompt, Stop and the outcomes of Program and Verify, on real image files.
+
+#include "app/flashengine.h"
+#include "tests/support/hexwriter.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct TSentCommand {
+    QByteArray Name;  // INIT, RESET, PROG, VERIFY
+    std::uint32_t Address = 0;
+    QByteArray Data;
+};
+
+// Records every command; each answer comes from a script the test sets.
+class TRecordingTarget : public TFlashTarget {
+public:
+    std::vector<TSentCommand> Sent;
+    std::function<bool(const TSentCommand&)> Answer = [](const TSentCommand&) { return true; };
+    std::function<void(const TSentCommand&, TCompareResult&)> Compare = [](const TSentCommand&,
+                                                                           TCompareResult& r) { r.CompareOK = true; };
+
+    bool InitFlash() override { return Record({"INIT", 0, {}}); }
+    bool ResetFlash() override { return Record({"RESET", 0, {}}); }
+    bool ProgramBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count) override {
+        return Record({"PROG", address, QByteArray(reinterpret_cast<const char*>(data), count)});
+    }
+    bool VerifyBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count,
+                     TCompareResult& result) override {
+        result.CompareOK = false;
+        TSentCommand c{"VERIFY", address, QByteArray(reinterpret_cast<const char*>(data), count)};
+        if (!Record(c))
+            return false;
+        Compare(c, result);
+        return true;
+    }
+    std::vector<TSentCommand> Blocks() const {
+        std::vector<TSentCommand> blocks;
+        for (const auto& c : Sent)
+            if (c.Name == "PROG" || c.Name == "VERIFY")
+                blocks.push_back(c);
+        return blocks;
+    }
+
+private:
+    bool Record(const TSentCommand& c) {
+        Sent.push_back(c);
+        return Answer(c);
+    }
+};
+
+class TScriptedHost : public TFlashHost {
+public:
+    std::vector<bool> RetryAnswers;  // consumed in order; true once they run out
+    int Prompts = 0;
+    std::vector<int> Progress;
+    std::vector<std::uint32_t> Addresses;
+    int Pumps = 0;
+    std::function<bool(int pumps)> Stop = [](int) { return false; };
+    std::vector<TFlashOutcome> Outcomes;
+
+    bool AskRetry() override {
+        const bool retry = size_t(Prompts) < RetryAnswers.size() ? RetryAnswers[size_t(Prompts)] : true;
+        ++Prompts;
+        return retry;
+    }
+    void ShowBlockAddress(std::uint32_t address) override { Addresses.push_back(address); }
+    void ShowProgress(int percent) override { Progress.push_back(percent); }
+    void ProcessMessages() override { ++Pumps; }
+    bool StopRequested() override { return Stop(Pumps); }
+    void ReportOutcome(const TFlashOutcome& outcome) override { Outcomes.push_back(outcome); }
+};
+
+QByteArray Pattern(int size, int seed) {
+    QByteArray data(size, '\0');
+    for (int i = 0; i < size; ++i)
+        data[i] = char((i * 7 + seed) & 0xFF);
+    return data;
+}
+
+} // namespace
+
+class TestFlashEngine : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+
+    QString WriteHex(const QString& name, const std::vector<std::pair<std::uint32_t, QByteArray>>& records) {
+        const QString path = FDir.filePath(name);
+        QVERIFY2(WriteIntelHexFile(path, records), qPrintable(path));
+        return path;
+    }
+    QString WriteBinary(const QString& name, const QByteArray& bytes) {
+        const QString path = FDir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return {};
+        return path;
+    }
+    static TImageSource Hex(const QString& path) { return {path, 1, 0, true}; }
+
+private slots:
+    void blockSizes_data();
+    void blockSizes();
+    void gapStartsNewBlock();
+    void binaryWithSizeHeader();
+    void binaryWithoutHeader();
+    void retryThenSuccess();
+    void cancelInOpeningPrompt();
+    void cancelInBlockPromptSendsOnceMoreThenStops();
+    void stopEndsBetweenBlocks();
+    void mismatchInLastBlock();
+    void mismatchEndsVerifyAtNextTurn();
+    void emptyImagesSendNothing_data();
+    void emptyImagesSendNothing();
+    void malformedImageSendsNothing();
+};
+
+void TestFlashEngine::blockSizes_data() {
+    QTest::addColumn<int>("recordSize");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<int>("expectedBlock");
+    QTest::newRow("20-byte records, program") << 20 << false << 180;
+    QTest::newRow("20-byte records, verify") << 20 << true << 200;
+    QTest::newRow("16-byte records, program") << 16 << false << 192;
+    QTest::newRow("16-byte records, verify") << 16 << true << 192;
+    QTest::newRow("40-byte records, program") << 40 << false << 160;
+    QTest::newRow("40-byte records, verify") << 40 << true << 200;
+}
+
+void TestFlashEngine::blockSizes() {
+    QFETCH(int, recordSize);
+    QFETCH(bool, verify);
+    QFETCH(int, expectedBlock);
+    constexpr int kRecords = 50;
+    const QByteArray image = Pattern(recordSize * kRecords, recordSize);
+    std::vector<std::pair<std::uint32_t, QByteArray>> records;
+    for (int i = 0; i < kRecords; ++i)
+        records.emplace_back(0x1000 + i * recordSize, image.mid(i * recordSize, recordSize));
+    const QString path = WriteHex(QStringLiteral("blocks.hex"), records);
+
+    TRecordingTarget target;
+    TScriptedHost host;
+    TFlashEngine engine(target, host);
+    const TFlashOutcome outcome = engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, Hex(path));
+
+    QCOMPARE(target.Sent.front().Name, verify ? QByteArray("RESET") : QByteArray("INIT"));
+    const auto blocks = target.Blocks();
+    QByteArray joined;
+    std::uint32_t expectedAddress = 0x1000;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        QCOMPARE(blocks[i].Address, expectedAddress);
+        if (i + 1 < blocks.size())
+            QCOMPARE(blocks[i].Data.size(), expectedBlock);
+        QVERIFY(blocks[i].Data.size() <= 200);
+        expectedAddress += std::uint32_t(blocks[i].Data.size());
+        joined += blocks[i].Data;
+    }
+    QCOMPARE(joined, image);
+    QCOMPARE(outcome.Kind, verify ? TOutcomeKind::okCompareDone : TOutcomeKind::okProgramDone);
+    QCOMPARE(outcome.Text, verify ? QStringLiteral("Compare OK!") : QStringLiteral("Program OK!"));
+    QCOMPARE(host.Progress.back(), 100);
+    QVERIFY(std::is_sorted(host.Progress.begin(), host.Progress.end()));
+    QCOMPARE(host.Outcomes.size(), size_t(1));
+    QCOMPARE(host.Pumps, kRecords - 1);  // once per record after the first
+}
+
+void TestFlashEngine::gapStartsNewBlock() {
+    const QString path = WriteHex(QStringLiteral("gap.hex"), {{0x100, Pattern(10, 1)},
+                                                              {0x10A, Pattern(10, 2)},
+                                                              {0x200, Pattern(4, 3)},
+                                                              {0x10000, Pattern(1, 4)}});
+    TRecordingTarget target;
+    TScriptedHost host;
+    TFlashEngine(target, host).Run(TFlashOperation::foProgram, Hex(path));
+    const auto blocks = target.Blocks();
+    QCOMPARE(blocks.size(), size_t(3));
+    QCOMPARE(blocks[0].Address, 0x100u);
+    QCOMPARE(blocks[0].Data, Pattern(10, 1) + Pattern(10, 2));
+    QCOMPARE(blocks[1].Address, 0x200u);
+    QCOMPARE(blocks[2].Address, 0x10000u);
+    QCOMPARE(host.Addresses, (std::vector<std::uint32_t>{0x100, 0x200, 0x10000}));
+}
+
+void TestFlashEngine::binaryWithSizeHeader() {
+    const QByteArray file = Pattern(500, 9);
+    const QString path = WriteBinary(QStringLiteral("image.rbf"), file);
+    TRecordingTarget target;
+    TScriptedHost host;
+    TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0x4000, true});
+    const auto blocks = target.Blocks();
+    QCOMPARE(blocks.size(), size_t(3));
+    QCOMPARE(blocks[0].Address, 0x4000u);
+    QCOMPARE(blocks[0].Data.size(), 200);
+    QCOMPARE(blocks[0].Data.left(4), QByteArray("\xF4\x01\x00\x00", 4));
+    QCOMPARE(blocks[0].Data.mid(4), file.left(196));
+    QCOMPARE(blocks[1].Address, 0x4000u + 200);
+    QCOMPARE(blocks[1].Data, file.mid(196, 200));
+    QCOMPARE(blocks[2].Address, 0x4000u + 400);
+    QCOMPARE(blocks[2].Data, file.mid(396));
+}
+
+void TestFlashEngine::binaryWithoutHeader() {
+    const QByteArray file = Pattern(450, 5);
+    const QString path = WriteBinary(QStringLiteral("image.bin"), file);
+    TRecordingTarget target;
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, {path, 2, 0x20000, false});
+    const auto blocks = target.Blocks();
+    QCOMPARE(blocks.size(), size_t(3));
+    const int sizes[] = {200, 200, 50};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(blocks[size_t(i)].Address, 0x20000u + 200u * std::uint32_t(i));
+        QCOMPARE(blocks[size_t(i)].Data, file.mid(200 * i, sizes[i]));
+    }
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCompareDone);
+    QCOMPARE(host.Progress.back(), 100);
+}
+
+void TestFlashEngine::retryThenSuccess() {
+    const QString path = WriteBinary(QStringLiteral("retry.bin"), Pattern(600, 3));
+    TRecordingTarget target;
+    int calls = 0;
+    target.Answer = [&](const TSentCommand& c) { return !(c.Address == 200 && c.Name == "PROG" && calls++ < 2); };
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    QCOMPARE(host.Prompts, 2);
+    const auto blocks = target.Blocks();
+    QCOMPARE(blocks.size(), size_t(5));  // the second block went three times
+    QCOMPARE(blocks[1].Address, 200u);
+    QCOMPARE(blocks[2].Address, 200u);
+    QCOMPARE(blocks[3].Address, 200u);
+    QCOMPARE(outcome.Kind, TOutcomeKind::okProgramDone);
+}
+
+void TestFlashEngine::cancelInOpeningPrompt() {
+    const QString path = WriteBinary(QStringLiteral("cancel.bin"), Pattern(300, 3));
+    for (const bool verify : {false, true}) {
+        TRecordingTarget target;
+        target.Answer = [](const TSentCommand&) { return false; };
+        TScriptedHost host;
+        host.RetryAnswers = {false};
+        const auto outcome = TFlashEngine(target, host).Run(verify ? TFlashOperation::foVerify
+                                                                   : TFlashOperation::foProgram,
+                                                            {path, 2, 0, false});
+        QCOMPARE(target.Sent.size(), size_t(2));  // the opening command once more after Cancel
+        QCOMPARE(target.Sent[1].Name, target.Sent[0].Name);
+        QVERIFY(target.Blocks().empty());
+        QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
+        QCOMPARE(outcome.Text, verify ? QStringLiteral("Verify operation canceled")
+                                      : QStringLiteral("Program operation canceled"));
+        QCOMPARE(outcome.Caption, verify ? QStringLiteral("Tervolt Error") : QStringLiteral("Tervolt Message"));
+    }
+}
+
+void TestFlashEngine::cancelInBlockPromptSendsOnceMoreThenStops() {
+    const QString path = WriteBinary(QStringLiteral("cancel2.bin"), Pattern(1000, 3));
+    TRecordingTarget target;
+    target.Answer = [](const TSentCommand& c) { return c.Address != 400; };
+    TScriptedHost host;
+    host.RetryAnswers = {true, false};
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    const auto blocks = target.Blocks();
+    QCOMPARE(blocks.size(), size_t(5));  // 0, 200, 400 three times; nothing after
+    QCOMPARE(blocks.back().Address, 400u);
+    QCOMPARE(host.Prompts, 2);
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
+}
+
+void TestFlashEngine::stopEndsBetweenBlocks() {
+    const QString path = WriteBinary(QStringLiteral("stop.bin"), Pattern(2000, 3));
+    TRecordingTarget target;
+    TScriptedHost host;
+    host.Stop = [](int pumps) { return pumps >= 3; };
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    QCOMPARE(target.Blocks().size(), size_t(2));
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
+    QCOMPARE(outcome.Text, QStringLiteral("Program operation canceled"));
+}
+
+void TestFlashEngine::mismatchInLastBlock() {
+    const QString path = WriteBinary(QStringLiteral("mismatch.bin"), Pattern(450, 3));
+    TRecordingTarget target;
+    target.Compare = [](const TSentCommand& c, TCompareResult& r) {
+        r.CompareOK = c.Address != 400;
+        if (!r.CompareOK) {
+            r.Address = 0x1F00;
+            r.Expected = 0x1234;
+            r.Actual = 0xFFFF;
+        }
+    };
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, {path, 2, 0, false});
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCompareError);
+    QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF."));
+    QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Message"));
+}
+
+void TestFlashEngine::mismatchEndsVerifyAtNextTurn() {
+    const QString path = WriteBinary(QStringLiteral("mismatch2.bin"), Pattern(1000, 3));
+    TRecordingTarget target;
+    target.Compare = [](const TSentCommand& c, TCompareResult& r) {
+        r.CompareOK = c.Address != 200;
+        r.Address = 0x2A;
+        r.Expected = 0x5;
+        r.Actual = 0x7;
+    };
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, {path, 2, 0, false});
+    QCOMPARE(target.Blocks().size(), size_t(2));
+    QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x00002A.\nExpected: 0x05.\nActual: 0x07."));
+}
+
+void TestFlashEngine::emptyImagesSendNothing_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("header");
+    QTest::newRow("binary with size header") << "empty.rbf" << QByteArray() << 2 << true;
+    QTest::newRow("binary without header") << "empty.bin" << QByteArray() << 2 << false;
+    QTest::newRow("hex end record only") << "empty.hex" << QByteArray(":00000001FF\n") << 1 << true;
+    QTest::newRow("hex zero-length data") << "zero.hex" << QByteArray(":00010000FF\n:00000001FF\n") << 1 << true;
+}
+
+void TestFlashEngine::emptyImagesSendNothing() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(int, format);
+    QFETCH(bool, header);
+    const QString path = WriteBinary(name, content);
+    TRecordingTarget target;
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, format, 0, header});
+    QVERIFY(target.Sent.empty());
+    QVERIFY(host.Progress.empty());
+    QCOMPARE(outcome.Kind, TOutcomeKind::okEmptyImage);
+    QCOMPARE(outcome.Text, QStringLiteral("Image file holds no data."));
+}
+
+void TestFlashEngine::malformedImageSendsNothing() {
+    const QString path = WriteBinary(QStringLiteral("bad.hex"), ":0200000012\n");
+    TRecordingTarget target;
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Hex(path));
+    QVERIFY(target.Sent.empty());
+    QCOMPARE(outcome.Kind, TOutcomeKind::okImageError);
+    QCOMPARE(outcome.Text, QStringLiteral("Illegal record in file."));
+    const auto missing = TFlashEngine(target, host).Run(TFlashOperation::foVerify, Hex(FDir.filePath("none.hex")));
+    QCOMPARE(missing.Text, QStringLiteral("Cannot open file."));
+    QVERIFY(target.Sent.empty());
+}
+
+QTEST_GUILESS_MAIN(TestFlashEngine)
+#include "tst_flashengine.moc"
