@@ -1,6 +1,7 @@
 #include "cli/clioptions.h"
 
 #include "app/startaddress.h"
+#include "app/version.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -97,7 +98,7 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
         return result;
     }
     if (parser.isSet(versionOption)) {
-        result.Output = QStringLiteral("tervolt-cli 1.26\n");
+        result.Output = QStringLiteral("tervolt-cli %1\n").arg(QLatin1String(kTervoltVersion));
         return result;
     }
 

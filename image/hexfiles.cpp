@@ -6,18 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
-
-#ifdef _WIN32
-#define TERVOLT_LOCK_STREAM _lock_file
-#define TERVOLT_UNLOCK_STREAM _unlock_file
-#define TERVOLT_GETC _getc_nolock
-#else
-#define TERVOLT_LOCK_STREAM flockfile
-#define TERVOLT_UNLOCK_STREAM funlockfile
-#define TERVOLT_GETC getc_unlocked
-#endif
 
 namespace {
 
@@ -56,41 +47,42 @@ constexpr std::array<std::uint8_t, 256> kHexDigitValue = MakeHexDigitTable();
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 // How one attempt to read a line ended.
-enum class TLineRead { lrNothing, lrLine, lrTooLong, lrError };
+enum class TLineRead { lrNothing, lrLine, lrTooLong, lrInvalid, lrError };
 
-// Reads the next line into `line` as a text-mode stream delivers it: CR LF arrives as one LF. At
-// most kMaxPieceLength characters are taken; a piece that fills them without a line end belongs to
-// a line that cannot be a record. `length` excludes the line end.
+// Reads the next line into `line` as a text-mode stream delivers it: LF or CR LF end it. At most
+// kMaxPieceLength characters are taken; a piece that fills them without a line end belongs to a line
+// that cannot be a record. `length` excludes the line end.
 TLineRead ReadLinePiece(std::FILE* stream, char* line, int& length) {
     length = 0;
-    bool lineEnd = false;
-    TERVOLT_LOCK_STREAM(stream);
-    while (length < kMaxPieceLength) {
-        int c = TERVOLT_GETC(stream);
-        if (c == EOF)
-            break;
-        if (c == '\r') {
-            const int next = TERVOLT_GETC(stream);
-            if (next == '\n')
-                c = '\n';
-            else if (next != EOF)
-                std::ungetc(next, stream);
-        }
-        if (c == '\n') {
-            lineEnd = true;
-            break;
-        }
-        line[length++] = static_cast<char>(c);
-    }
-    TERVOLT_UNLOCK_STREAM(stream);
-
+    // A non-zero fill tells the terminator that fgets writes from NUL bytes in the data.
+    std::memset(line, 0x7F, kLineBufferSize);
+    if (!std::fgets(line, kLineBufferSize, stream))
+        return std::ferror(stream) ? TLineRead::lrError : TLineRead::lrNothing;
     if (std::ferror(stream))
         return TLineRead::lrError;
-    if (lineEnd)
+
+    int count = static_cast<int>(std::strlen(line));
+    if (count > 0 && line[count - 1] == '\n') {
+        // fgets stops at the first LF, so a NUL byte would have cut the text before it.
+        --count;
+        if (count > 0 && line[count - 1] == '\r')
+            --count;
+        length = count;
         return TLineRead::lrLine;
-    if (length == kMaxPieceLength)
+    }
+
+    int terminator = kLineBufferSize - 1;
+    while (line[terminator] != '\0')
+        --terminator;
+    if (terminator != count)
+        return TLineRead::lrInvalid; // a NUL byte inside the line
+    // The line has 199 characters or more. (Were it 198 followed by CR LF, as text mode allows, it
+    // would still fail: a record line always has an odd number of characters.)
+    if (count == kMaxPieceLength)
         return TLineRead::lrTooLong;
-    return length == 0 ? TLineRead::lrNothing : TLineRead::lrLine;
+    // The last line of a file without a line end.
+    length = count;
+    return count == 0 ? TLineRead::lrNothing : TLineRead::lrLine;
 }
 
 // Checks the start code, the digits and the checksum, and decodes the digit pairs into `record`
@@ -288,6 +280,7 @@ THexResult TIntelExtendedHexFile::ReadBlock(std::uint32_t& address, std::uint8_t
             continue;
         case TLineRead::lrError:
         case TLineRead::lrTooLong:
+        case TLineRead::lrInvalid:
             return hrIllegalRecord;
         case TLineRead::lrLine:
             break;
@@ -438,8 +431,8 @@ THexResult TBinaryDataHexFile::Scan() {
     return hrOK;
 }
 
-THexResult TBinaryDataHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer,
-                                         std::uint16_t& length, std::uint16_t maxLength) {
+THexResult TBinaryDataHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                         std::uint16_t maxLength) {
     if (!FFile)
         return hrFileNotOpened;
     std::FILE* stream = FFile.get();

@@ -64,7 +64,7 @@ protected:
     std::uint32_t FPosition = 0;
 
 private:
-    bool FWriting = false;  // a failed flush on Close must not go unnoticed
+    bool FWriting = false; // a failed flush on Close must not go unnoticed
 };
 
 class TIntelExtendedHexFile final : public TAbsoluteHexFile {

@@ -89,15 +89,21 @@ void TestCli::defaultFormat() {
 
 void TestCli::blocksOfHexImage() {
     const QString path = FDir.filePath(QStringLiteral("small.hex"));
-    QVERIFY(WriteIntelHexFile(path, {{0x100, QByteArray("\x12\xAB", 2)},
-                                     {0x102, QByteArray("\x0A\xFF", 2)},
-                                     {0x1234567, QByteArray("\x00", 1)}}));
+    // The highest address a segment can reach: 0xFFFF0 + 0xFFFF, above 1 MiB.
+    const QByteArray text = IntelHexText({{0x100, QByteArray("\x12\xAB", 2)}, {0x102, QByteArray("\x0A\xFF", 2)}},
+                                         false) +
+                            IntelHexRecord(0x02, 0, QByteArray("\xFF\xFF", 2)) +
+                            IntelHexRecord(0x00, 0xFFFF, QByteArray("\x00", 1)) + ":00000001FF\n";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
     const TRun program = RunCli({"blocks", path});
     QCOMPARE(program.Exit, 0);
-    QCOMPARE(program.Out, (QStringList{"P PROG 000100 12AB0AFF", "P PROG 1234567 00", "Program OK!"}));
+    QCOMPARE(program.Out, (QStringList{"P PROG 000100 12AB0AFF", "P PROG 10FFEF 00", "Program OK!"}));
     const TRun verify = RunCli({"--verify", "blocks", path});
     QCOMPARE(verify.Exit, 0);
-    QCOMPARE(verify.Out, (QStringList{"P VERIFY 000100 12AB0AFF", "P VERIFY 1234567 00", "Compare OK!"}));
+    QCOMPARE(verify.Out, (QStringList{"P VERIFY 000100 12AB0AFF", "P VERIFY 10FFEF 00", "Compare OK!"}));
 }
 
 void TestCli::blocksOfBinaryImage() {

@@ -106,6 +106,7 @@ private slots:
     void intelEndHandling();
     void intelRecordAtCallerMaximum();
     void intelSizeMeasure();
+    void intelDamagedFiles();
     void binaryBlocks_data();
     void binaryBlocks();
     void binaryHeaderNeedsRoom();
@@ -134,8 +135,10 @@ void TTestHexFiles::intelOpenResult_data() {
 
     QTest::newRow("empty file") << QByteArray() << 0;
     QTest::newRow("segment then data") << ":020000021000EC\n:0100000055AA\n" + kEnd << 0;
-    QTest::newRow("lower case everywhere") << QByteArray(":020000021a00e2\n:0200ab00aabbee\n:00000001ff\n") << 0;
-    QTest::newRow("CR LF line ends") << QByteArray(":020000021000EC\r\n:0100000055AA\r\n:00000001FF\r\n") << 0;
+    QTest::newRow("lower case everywhere")
+        << QByteArray(":020000021a00e2\n:0200ab00aabbee\n:00000001ff\n") << 0;
+    QTest::newRow("CR LF line ends") << QByteArray(":020000021000EC\r\n:0100000055AA\r\n:00000001FF\r\n")
+                                     << 0;
     QTest::newRow("no end record, no last line end") << QByteArray(":0100000055AA") << 0;
     QTest::newRow("longest record") << rec93 + "\n" + kEnd << 0;
     QTest::newRow("longest record, CR LF") << rec93 + "\r\n" + kEnd << 0;
@@ -152,7 +155,7 @@ void TTestHexFiles::intelOpenResult_data() {
     QTest::newRow("wrong checksum") << ":0100000055AB\n" + kEnd << 6;
     QTest::newRow("type 04") << Record(4, 0, QByteArray("\x00\x01", 2)) + "\n" + data1 + kEnd << 6;
     QTest::newRow("type 05") << Record(5, 0, QByteArray(4, 0)) + "\n" + data1 + kEnd << 6;
-    QTest::newRow("short line") << ":000001F\n" + kEnd << 6;
+    QTest::newRow("short line, checksum fine") << ":0001FF\n" + kEnd << 6;
     QTest::newRow("odd number of digits") << ":0100000055AA0\n" + kEnd << 6;
     QTest::newRow("count above digits") << Record(0, 0, "\x55", 2) + "\n" + kEnd << 6;
     QTest::newRow("count below digits") << Record(0, 0, "\x55\x66", 1) + "\n" + kEnd << 6;
@@ -160,13 +163,17 @@ void TTestHexFiles::intelOpenResult_data() {
     QTest::newRow("start record without address") << Record(3, 0, "\x12\x34") + "\n" + kEnd << 6;
     QTest::newRow("descending") << ":01001000559A\n" + data1 + kEnd << 8;
     QTest::newRow("descending across segments")
-        << ":020000021000EC\n:0100100055" + QByteArray("9A") + "\n:020000020000FC\n:01FFF00055BB\n" + kEnd << 8;
+        << ":020000021000EC\n:0100100055" + QByteArray("9A") + "\n:020000020000FC\n:01FFF00055BB\n" + kEnd
+        << 8;
     QTest::newRow("same start accepted") << ":02001000556633\n:010010007778\n" + kEnd << 0;
-    QTest::newRow("start inside accepted") << ":0400100011223344" + QByteArray("42\n") + ":0100110055" + "99\n" + kEnd
-                                           << 0;
-    QTest::newRow("zero-length record below is still checked") << ":0100100055" + QByteArray("9A\n") + Record(0, 0, {}) + "\n" + kEnd << 8;
+    QTest::newRow("start inside accepted")
+        << ":0400100011223344" + QByteArray("42\n") + ":0100110055" + "99\n" + kEnd << 0;
+    QTest::newRow("zero-length record below is still checked")
+        << ":0100100055" + QByteArray("9A\n") + Record(0, 0, {}) + "\n" + kEnd << 8;
     QTest::newRow("malformed lines after the end record") << data1 + kEnd + "garbage\n\n:04\n" << 0;
-    QTest::newRow("type 04 after the end record") << data1 + kEnd + Record(4, 0, "\x00\x01") + "\n" << 0;
+    QTest::newRow("type 04 after the end record")
+        << data1 + kEnd + Record(4, 0, QByteArray("\x00\x01", 2)) + "\n"
+        << 0;
 }
 
 void TTestHexFiles::intelOpenResult() {
@@ -191,15 +198,17 @@ void TTestHexFiles::intelBlocks_data() {
     QTest::newRow("lower case") << QByteArray(":020000021a00e2\n:0200ab00aabbee\n:00000001ff\n")
                                 << QList<quint32>{0x1A0AB} << QList<QByteArray>{"\xaa\xbb"} << kAllOnes;
     QTest::newRow("zero-length and start records consumed")
-        << ":0100100055" + QByteArray("9A\n") + Record(0, 0x20, {}) + "\n" + Record(3, 0, "\x12\x34\x00\x05") + "\n" +
-               Record(0, 0x30, "\x01\x02") + "\n" + kEnd
+        << ":0100100055" + QByteArray("9A\n") + Record(0, 0x20, {}) + "\n" +
+               Record(3, 0, QByteArray("\x12\x34\x00\x05", 4)) + "\n" + Record(0, 0x30, "\x01\x02") + "\n" +
+               kEnd
         << QList<quint32>{0x10, 0x30} << QList<QByteArray>{"\x55", "\x01\x02"} << quint32(0x12345);
-    QTest::newRow("offset does not wrap") << Record(2, 0, "\xff\xff") + "\n" + Record(0, 0xFFFF, "\x5a") + "\n"
-                                          << QList<quint32>{0x10FFEF} << QList<QByteArray>{"\x5a"} << kAllOnes;
-    QTest::newRow("gaps kept, segment change") << Record(0, 0x100, "\x01") + "\n" + Record(2, 0, "\x00\x20") + "\n" +
-                                                      Record(0, 0x0004, "\x02\x03") + "\n" + kEnd
-                                               << QList<quint32>{0x100, 0x204} << QList<QByteArray>{"\x01", "\x02\x03"}
-                                               << kAllOnes;
+    QTest::newRow("offset does not wrap")
+        << Record(2, 0, "\xff\xff") + "\n" + Record(0, 0xFFFF, "\x5a") + "\n" + kEnd
+        << QList<quint32>{0x10FFEF} << QList<QByteArray>{"\x5a"} << kAllOnes;
+    QTest::newRow("gaps kept, segment change")
+        << Record(0, 0x100, "\x01") + "\n" + Record(2, 0, QByteArray("\x00\x20", 2)) + "\n" +
+               Record(0, 0x0004, "\x02\x03") + "\n" + kEnd
+        << QList<quint32>{0x100, 0x204} << QList<QByteArray>{"\x01", "\x02\x03"} << kAllOnes;
 }
 
 void TTestHexFiles::intelBlocks() {
@@ -288,12 +297,47 @@ void TTestHexFiles::intelSizeMeasure() {
 
     // Across a segment change and a gap the measure still ends exactly at the total.
     TIntelExtendedHexFile gaps;
-    const QByteArray gapped = Record(0, 0x8000, Filled(7)) + "\n" + Record(2, 0, "\x10\x00") + "\n" +
-                              Record(0, 0x0003, Filled(40)) + "\n" + Record(0, 0x0003, Filled(2)) + "\n";
+    const QByteArray gapped = Record(0, 0x8000, Filled(7)) + "\n" + Record(2, 0, QByteArray("\x10\x00", 2)) +
+                              "\n" + Record(0, 0x0003, Filled(40)) + "\n" + Record(0, 0x0003, Filled(2)) +
+                              "\n";
     QCOMPARE(int(gaps.Open(WriteFile(gapped), hmProgram, false)), 0);
     QCOMPARE(gaps.TotalSize(), quint32(7 + (0x10003 - 0x8000) + 40 + 2));
     ReadAll(gaps);
     QCOMPARE(gaps.Position(), gaps.TotalSize());
+}
+
+void TTestHexFiles::intelDamagedFiles() {
+    // Damage a valid image at random: Open must either refuse it, or the whole read must then end
+    // normally, because every format error is found by the pre-scan.
+    QByteArray valid = Record(2, 0, QByteArray("\x00\x10", 2)) + "\r\n";
+    for (int i = 0; i < 12; ++i)
+        valid += Record(0, 0x20 * i, Filled(1 + 7 * i, char(i))) + (i % 2 ? "\n" : "\r\n");
+    valid += Record(3, 0, QByteArray(4, 1)) + "\n" + kEnd;
+    const char specials[] = {'\0', '\r', '\n', ':', '0', 'F', 'f', ' '};
+    std::mt19937 random(4711);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray damaged = valid;
+        const int edits = std::uniform_int_distribution<int>(1, 3)(random);
+        for (int e = 0; e < edits; ++e) {
+            const int at = std::uniform_int_distribution<int>(0, int(damaged.size()) - 1)(random);
+            const int kind = std::uniform_int_distribution<int>(0, 2)(random);
+            const char value = random() % 2 ? specials[random() % sizeof specials] : char(random());
+            if (kind == 0)
+                damaged[at] = value;
+            else if (kind == 1)
+                damaged.insert(at, value);
+            else
+                damaged.remove(at, 1);
+        }
+        TIntelExtendedHexFile reader;
+        const int opened = reader.Open(WriteFile(damaged), hmProgram, false);
+        if (opened != 0) {
+            QVERIFY2(opened == hrIllegalRecord || opened == hrNonAscending, damaged.constData());
+            continue;
+        }
+        QCOMPARE(int(ReadAll(reader).back().Result), int(hrEndOfFile));
+        QCOMPARE(reader.Position(), reader.TotalSize());
+    }
 }
 
 void TTestHexFiles::binaryBlocks_data() {
@@ -312,7 +356,7 @@ void TTestHexFiles::binaryBlocks_data() {
     QTest::newRow("197 bytes, header") << 197 << true << 0u << QList<int>{200, 1};
     // Multiples of the stream's buffer size: the end must not be seen early.
     QTest::newRow("8000 bytes") << 8000 << false << 0u << QList<int>(40, 200) + QList<int>{0};
-    QTest::newRow("8192 bytes, header") << 8192 << true << 0x20000u << QList<int>(41, 200) + QList<int>{196};
+    QTest::newRow("8192 bytes, header") << 8192 << true << 0x20000u << QList<int>(40, 200) + QList<int>{196};
 }
 
 void TTestHexFiles::binaryBlocks() {
@@ -379,7 +423,8 @@ void TTestHexFiles::lifecycle() {
     const QString first = WriteFile(":0100000011EE\n:0100010022DC\n" + kEnd);
     QCOMPARE(int(intel.Open(first, hmProgram, false)), 0);
     QCOMPARE(int(intel.ReadBlock(address, buffer, length, kBlockMax)), 0);
-    QCOMPARE(int(intel.Open(WriteFile(":0100500099" + QByteArray("16\n")), hmProgram, false)), int(hrFileAlreadyOpen));
+    QCOMPARE(int(intel.Open(WriteFile(":0100500099" + QByteArray("16\n")), hmProgram, false)),
+             int(hrFileAlreadyOpen));
     QCOMPARE(int(intel.ReadBlock(address, buffer, length, kBlockMax)), 0);
     QCOMPARE(address, 1u);
     QCOMPARE(int(buffer[0]), 0x22);
@@ -483,7 +528,8 @@ void TTestHexFiles::writerExactLines() {
     const QByteArray block = Filled(90, 7);
     QCOMPARE(int(writer.Open(longRun, hmWrite, true)), 0);
     for (std::uint32_t address = 0; address < 0x10100; address += 90)
-        QCOMPARE(int(writer.WriteBlock(address, reinterpret_cast<const std::uint8_t*>(block.constData()), 90)), 0);
+        QCOMPARE(
+            int(writer.WriteBlock(address, reinterpret_cast<const std::uint8_t*>(block.constData()), 90)), 0);
     QCOMPARE(int(writer.Close()), 0);
     const QList<QByteArray> lines = written(longRun).split('\n');
     QCOMPARE(lines[727], Record(0, 0xFF96, block));
@@ -575,7 +621,8 @@ void TTestHexFiles::errorHook() {
     ShowHexFileError(6, QStringLiteral("Tervolt Error"));
     ShowHexFileError(42, QStringLiteral("Tervolt Error"));
     SetHexFileErrorHook({});
-    QCOMPARE(shown, (QStringList{"Tervolt Error|Illegal record in file.", "Tervolt Error|Unknown error - code no. 42"}));
+    QCOMPARE(shown, (QStringList{"Tervolt Error|Illegal record in file.",
+                                 "Tervolt Error|Unknown error - code no. 42"}));
 }
 
 void TTestHexFiles::errorBox() {

@@ -23,10 +23,15 @@ struct TPeer {
 };
 
 const TPeer kPeers[] = {
-    {"srec_cat", [](const QString& hex, const QString& bin) { return QStringList{hex, "-Intel", "-o", bin, "-Binary"}; },
+    {"srec_cat",
+     [](const QString& hex, const QString& bin) {
+         return QStringList{hex, "-Intel", "-o", bin, "-Binary"};
+     },
      true},
     {"objcopy",
-     [](const QString& hex, const QString& bin) { return QStringList{"-I", "ihex", "-O", "binary", hex, bin}; },
+     [](const QString& hex, const QString& bin) {
+         return QStringList{"-I", "ihex", "-O", "binary", hex, bin};
+     },
      false},
 };
 

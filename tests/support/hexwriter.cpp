@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 QByteArray IntelHexRecord(std::uint8_t type, std::uint16_t offset, const QByteArray& data) {
     QByteArray bytes;
     bytes.append(char(data.size()));
@@ -20,7 +22,9 @@ QByteArray IntelHexText(const std::vector<std::pair<std::uint32_t, QByteArray>>&
     QByteArray text;
     std::uint32_t segment = 0;
     for (const auto& [address, data] : records) {
-        const std::uint32_t wanted = (address & 0xFFFF0000u) >> 4;
+        // A new segment only when the offset would not fit in 16 bits; up to 0x10FFEF is reachable.
+        const bool fits = address >= segment * 16 && address - segment * 16 <= 0xFFFF;
+        const std::uint32_t wanted = fits ? segment : std::min<std::uint32_t>(address >> 4, 0xFFFF);
         if (wanted != segment) {
             segment = wanted;
             QByteArray value;

@@ -1,0 +1,205 @@
+#pragma once
+// The serial port driver: owns one port, applies the line settings, sends with a stall time-out and
+// hands received bytes to its owner from a polling timer on the GUI thread. It throws nothing;
+// every failure shows in a result.
+
+#include "serial/commport.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+
+enum TPortNumber : std::uint8_t {
+    pnCustom, pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8,
+    pnCOM9, pnCOM10, pnCOM11, pnCOM12, pnCOM13, pnCOM14, pnCOM15, pnCOM16
+};
+
+enum TBaudRate : std::uint8_t {
+    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
+    br19200, br38400, br56000, br57600, br115200, br128000, br256000
+};
+
+enum TDataBits : std::uint8_t { db5BITS, db6BITS, db7BITS, db8BITS };
+enum TStopBits : std::uint8_t { sb1BITS, sb1HALFBITS, sb2BITS };
+enum TParity : std::uint8_t { ptNONE, ptODD, ptEVEN, ptMARK, ptSPACE };
+enum THwFlowControl : std::uint8_t { hfNONE, hfNONERTSON, hfRTSCTS };
+enum TSwFlowControl : std::uint8_t { sfNONE, sfXONXOFF };
+enum TPacketMode : std::uint8_t { pmDiscard, pmPass };
+enum TLineStatus : std::uint8_t { lsCTS, lsDSR, lsRING, lsCD };
+
+// A set of modem input lines.
+class TLineStatusSet {
+public:
+    constexpr TLineStatusSet() = default;
+    constexpr TLineStatusSet(std::initializer_list<TLineStatus> lines) {
+        for (auto line : lines)
+            Include(line);
+    }
+    constexpr bool Contains(TLineStatus line) const { return FBits & Bit(line); }
+    constexpr void Include(TLineStatus line) { FBits = std::uint8_t(FBits | Bit(line)); }
+    constexpr void Exclude(TLineStatus line) { FBits = std::uint8_t(FBits & ~Bit(line)); }
+    constexpr bool IsEmpty() const { return FBits == 0; }
+    constexpr bool operator==(const TLineStatusSet&) const = default;
+
+private:
+    static constexpr std::uint8_t Bit(TLineStatus line) { return std::uint8_t(1u << line); }
+    std::uint8_t FBits = 0;
+};
+
+using TReceiveDataEvent = std::function<void(QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize)>;
+using TReceivePacketEvent = std::function<void(QObject* sender, const std::uint8_t* packet, std::uint32_t dataSize)>;
+
+// Bits per second of a listed rate; 0 for brCustom.
+std::uint32_t BaudRateOf(TBaudRate rate);
+// Milliseconds that `dataSize` bytes take on the line at ten bits per byte, rounded half to even;
+// 0 for brCustom.
+std::uint32_t DelayForRX(TBaudRate rate, std::uint32_t dataSize);
+// The same for a rate in bits per second; 0 when the rate is 0.
+std::uint32_t DelayForRXAtRate(std::uint32_t bitsPerSecond, std::uint32_t dataSize);
+
+class TCommPortDriver : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr std::uint32_t kMinBufSize = 128;
+    static constexpr std::uint32_t kMaxBufSize = 8192;
+    static constexpr std::uint16_t kMinPollingDelayMs = 5;
+
+    explicit TCommPortDriver(QObject* owner = nullptr);
+    ~TCommPortDriver() override;
+
+    TPortNumber Port() const { return FPort; }
+    void SetPort(TPortNumber value);
+    QString PortName() const { return FPortName; }
+    void SetPortName(const QString& value);
+    TBaudRate BaudRate() const { return FBaudRate; }
+    void SetBaudRate(TBaudRate value);
+    std::uint32_t BaudRateValue() const { return FBaudRateValue; }
+    void SetBaudRateValue(std::uint32_t value);
+    TDataBits DataBits() const { return FDataBits; }
+    void SetDataBits(TDataBits value);
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits value);
+    TParity Parity() const { return FParity; }
+    void SetParity(TParity value);
+    THwFlowControl HwFlow() const { return FHwFlow; }
+    void SetHwFlowControl(THwFlowControl value);
+    TSwFlowControl SwFlow() const { return FSwFlow; }
+    void SetSwFlowControl(TSwFlowControl value);
+    std::uint32_t InBufSize() const { return FInBufSize; }
+    void SetInBufSize(std::uint32_t value);
+    std::uint32_t OutBufSize() const { return FOutBufSize; }
+    void SetOutBufSize(std::uint32_t value);
+    std::int16_t PacketSize() const { return FPacketSize; }
+    void SetPacketSize(std::int16_t value);
+    std::int32_t PacketTimeout() const { return FPacketTimeout; }
+    void SetPacketTimeout(std::int32_t value);
+    TPacketMode PacketMode() const { return FPacketMode; }
+    void SetPacketMode(TPacketMode value) { FPacketMode = value; }
+    std::uint16_t PollingDelay() const { return FPollingDelay; }
+    void SetPollingDelay(std::uint16_t value);
+    bool EnableDTROnOpen() const { return FEnableDTROnOpen; }
+    void SetEnableDTROnOpen(bool value) { FEnableDTROnOpen = value; }
+    std::uint16_t OutputTimeout() const { return FOutputTimeout; }
+    void SetOutputTimeout(std::uint16_t value) { FOutputTimeout = value; }
+    std::uint32_t InputTimeout() const { return FInputTimeout; }
+    void SetInputTimeout(std::uint32_t value) { FInputTimeout = value; }
+    bool CheckLineStatus() const { return FCheckLineStatus; }
+    void SetCheckLineStatus(bool value) { FCheckLineStatus = value; }
+    // Also poll as soon as the descriptor turns readable, not only on the timer. Off by default.
+    bool PollOnReadable() const { return FPollOnReadable; }
+    void SetPollOnReadable(bool value);
+
+    TReceiveDataEvent OnReceiveData;
+    TReceivePacketEvent OnReceivePacket;
+
+    bool Connect();
+    void Disconnect();
+    bool Connected() const;
+    bool ApplyCOMSettings();
+    TCommHandle Handle() const;
+    // Adopts a handle opened elsewhere; kReleaseCommHandle forgets the current one without closing it.
+    void SetHandle(TCommHandle value);
+    // Why the last open, setting or transfer failed, in the system's words.
+    QString LastErrorText() const;
+
+    std::uint32_t SendDataEx(const void* dataPtr, std::uint32_t dataSize, std::uint32_t timeoutMs);
+    std::uint32_t SendData(const void* dataPtr, std::uint32_t dataSize);
+    bool SendByte(std::uint8_t value);
+    bool SendChar(char value);
+    bool SendString(const QByteArray& text);
+    bool SendZString(const char* text);
+    std::uint32_t ReadData(void* dataPtr, std::uint32_t maxDataSize);
+    bool ReadByte(std::uint8_t& value);
+    bool ReadChar(char& value);
+    std::uint32_t CountRX();
+    std::uint16_t OutFreeSpace();
+    bool FlushBuffers(bool inBuf, bool outBuf);
+
+    TLineStatusSet GetLineStatus();
+    void ToggleDTR(bool onOff);
+    void ToggleRTS(bool onOff);
+
+    void PausePolling() { ++FPollingPauseCount; }
+    void ContinuePolling();
+    bool IsPolling() const { return FPollingPauseCount <= 0; }
+
+    // One poll of the port: what the timer runs every PollingDelay ms.
+    void PollTimerTick();
+
+signals:
+    // The device vanished (unplugged, hung up) and the driver closed it. Delivered through the event
+    // loop, never from inside a driver call; Disconnect() does not emit it.
+    void Disconnected();
+
+private:
+    static constexpr std::uint32_t kNoPacket = 0xFFFFFFFFu;
+
+    void StartPolling();
+    void StopPolling();
+    void DropReadNotifier();
+    void ReadNotifierActivated();
+    void PollTimerTimeout();
+    bool CheckVanished();
+    void HandleVanished();
+    void PollStream(std::uint32_t queued);
+    void PollPackets(std::uint32_t queued);
+    std::uint32_t PacketDelay(std::uint32_t dataSize) const;
+
+    std::unique_ptr<TCommPort> FCommPort;
+    QTimer FPollTimer;
+    QSocketNotifier* FReadNotifier = nullptr;
+    std::vector<std::uint8_t> FTempInBuffer;
+
+    TPortNumber FPort = pnCOM2;
+    QString FPortName = QStringLiteral("\\\\.\\COM2");
+    TBaudRate FBaudRate = br9600;
+    std::uint32_t FBaudRateValue = 9600;
+    TDataBits FDataBits = db8BITS;
+    TStopBits FStopBits = sb1BITS;
+    TParity FParity = ptNONE;
+    THwFlowControl FHwFlow = hfNONERTSON;
+    TSwFlowControl FSwFlow = sfNONE;
+    std::uint32_t FInBufSize = 2048;
+    std::uint32_t FOutBufSize = 2048;
+    std::int16_t FPacketSize = -1;
+    std::int32_t FPacketTimeout = -1;
+    TPacketMode FPacketMode = pmDiscard;
+    std::uint16_t FPollingDelay = 50;
+    bool FEnableDTROnOpen = true;
+    std::uint16_t FOutputTimeout = 500;
+    std::uint32_t FInputTimeout = 200;
+    bool FCheckLineStatus = false;
+    bool FPollOnReadable = false;
+
+    std::uint32_t FPacketStartTime = kNoPacket;
+    std::int32_t FPollingPauseCount = 0;
+};

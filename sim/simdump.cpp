@@ -1,0 +1,64 @@
+#include "sim/simdump.h"
+
+#include "image/hexfiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct TFileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string HexError(const std::string& fileName, THexResult code) {
+    return "cannot write " + fileName + ": " + HexFileErrorMessage(code).toStdString() + " (code " +
+           std::to_string(code) + ")";
+}
+
+}  // namespace
+
+bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board, std::uint64_t& skipped,
+                        std::string& error) {
+    skipped = 0;
+    TIntelExtendedHexFile hex;
+    THexResult result = hex.Open(QString::fromLocal8Bit(fileName.c_str()), hmWrite, true);
+    if (result != hrOK) {
+        error = HexError(fileName, result);
+        return false;
+    }
+    const std::size_t size = std::min(board.Flash.size(), board.Programmed.size());
+    const std::size_t limit = std::min<std::size_t>(size, kDumpLimit);
+    std::size_t address = 0;
+    while (address < limit && result == hrOK) {
+        if (!board.Programmed[address]) {
+            ++address;
+            continue;
+        }
+        std::size_t end = address;
+        while (end < limit && end - address < kDumpRecordBytes && board.Programmed[end])
+            ++end;
+        result = hex.WriteBlock(std::uint32_t(address), board.Flash.data() + address, std::uint16_t(end - address));
+        address = end;
+    }
+    for (std::size_t i = limit; i < size; ++i)
+        skipped += board.Programmed[i] ? 1 : 0;
+    const THexResult closed = hex.Close();
+    if (result == hrOK)
+        result = closed;
+    if (result != hrOK) {
+        error = HexError(fileName, result);
+        return false;
+    }
+    // The image writer leaves the end record out (our reader does not need it); other tools do.
+    std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(fileName.c_str(), "a"));
+    const bool ended = file && std::fputs(":00000001FF\n", file.get()) >= 0 && std::fclose(file.release()) == 0;
+    if (!ended) {
+        error = "cannot write " + fileName + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The thin skinned controls: stock widgets under a class name of their own, so that the DeepBlue
+// style sheet can address them. In Qt Designer promote the stock widget named in each comment to the
+// class, header "skin/suicontrols.h".
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+// From QLineEdit. Use SetReadOnly at run time so the read-only look follows.
+class TsuiEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TsuiEdit(QWidget* parent = nullptr) : QLineEdit(parent) {}
+    void SetReadOnly(bool readOnly);
+};
+
+// From QGroupBox.
+class TsuiGroupBox : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit TsuiGroupBox(QWidget* parent = nullptr) : QGroupBox(parent) {}
+};
+
+// From QCheckBox. Paints its box in the skin's colours.
+class TsuiCheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit TsuiCheckBox(QWidget* parent = nullptr) : QCheckBox(parent) { setAttribute(Qt::WA_Hover); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// From QRadioButton (the items of TsuiRadioGroup). Paints its circle in the skin's colours.
+class TsuiRadioButton : public QRadioButton {
+    Q_OBJECT
+public:
+    explicit TsuiRadioButton(const QString& text, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// From QComboBox; a drop-down list unless made editable. Paints its own arrow.
+class TsuiComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit TsuiComboBox(QWidget* parent = nullptr) : QComboBox(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// From QProgressBar: 0..100 with the percentage written across it, dark on the empty part and
+// white on the filled one.
+class TsuiProgressBar : public QProgressBar {
+    Q_OBJECT
+    Q_PROPERTY(bool ShowCaption READ isTextVisible WRITE setTextVisible)
+public:
+    explicit TsuiProgressBar(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// From QPushButton: a plain text button in the skin's colours with the hand pointer (the buttons of
+// the message dialog).
+class TsuiButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit TsuiButton(QWidget* parent = nullptr);
+};

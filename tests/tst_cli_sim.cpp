@@ -1,0 +1,264 @@
+// tervolt-cli against the simulated board, end to end: the program runs as a user runs it, the board
+// is served in-process on a real pseudo-terminal, and what the board holds is compared to the image.
+
+#include "sim/simserver.h"
+#include "tests/support/hexwriter.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+
+namespace {
+
+struct TRun {
+    int Exit = -1;
+    QStringList Out;
+    QString Err;
+    qint64 Milliseconds = 0;
+};
+
+using TImage = std::map<std::uint32_t, std::uint8_t>;
+
+TImage ImageOf(const std::vector<std::pair<std::uint32_t, QByteArray>>& records) {
+    TImage image;
+    for (const auto& [address, data] : records)
+        for (int i = 0; i < data.size(); ++i)
+            image[address + std::uint32_t(i)] = std::uint8_t(data[i]);
+    return image;
+}
+
+QByteArray RandomBytes(QRandomGenerator& random, int size) {
+    QByteArray bytes(size, '\0');
+    for (char& c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
+}
+
+// True when the board holds exactly the image: every image byte programmed, nothing else programmed.
+bool BoardHolds(const TSimServer& server, const TImage& image, QString& why) {
+    const TFlashSnapshot snapshot = server.Snapshot();
+    size_t programmed = 0;
+    for (size_t a = 0; a < snapshot.Programmed.size(); ++a)
+        programmed += snapshot.Programmed[a] ? 1 : 0;
+    if (programmed != image.size()) {
+        why = QStringLiteral("%1 bytes programmed, image has %2").arg(programmed).arg(image.size());
+        return false;
+    }
+    for (const auto& [address, value] : image) {
+        if (address >= snapshot.Flash.size() || !snapshot.Programmed[address] || snapshot.Flash[address] != value) {
+            why = QStringLiteral("byte at 0x%1 differs").arg(address, 0, 16);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class TestCliSim : public QObject {
+    Q_OBJECT
+    QTemporaryDir FDir;
+    QTemporaryDir FHome;
+
+    TRun Cli(const QStringList& args, int timeoutMs = 120000) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), FHome.path());  // never the user's own settings
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
+        process.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
+        TRun run;
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            return run;
+        }
+        run.Milliseconds = clock.elapsed();
+        run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.Out = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+        return run;
+    }
+
+    static QStringList OnBoard(const TSimServer& server, QStringList args) {
+        return QStringList{"--port", QString::fromStdString(server.SlavePath()), "--quiet"} + args;
+    }
+
+    static TSimConfig Config(std::vector<TSimFault> faults = {}) {
+        TSimConfig config;
+        config.Faults = std::move(faults);
+        return config;
+    }
+
+private slots:
+    void programThenVerifyIntelHex();
+    void binaryImages_data();
+    void binaryImages();
+    void droppedAnswersAreRetried();
+    void mismatchIsReported();
+    void hangupEndsTheRun();
+    void unlistedChip();
+    void malformedImageSendsNothing();
+    void missingPort();
+};
+
+void TestCliSim::programThenVerifyIntelHex() {
+    QRandomGenerator random(42);
+    std::vector<std::pair<std::uint32_t, QByteArray>> records;
+    std::uint32_t address = 0x40;
+    for (int i = 0; i < 120; ++i) {
+        const int size = 1 + random.bounded(32);
+        records.emplace_back(address, RandomBytes(random, size));
+        address += std::uint32_t(size) + (random.bounded(5) == 0 ? std::uint32_t(random.bounded(3000)) : 0);
+    }
+    // Beyond 64 KiB through segment records.
+    records.emplace_back(0x10000, RandomBytes(random, 16));
+    records.emplace_back(0x2FFF0, RandomBytes(random, 32));
+    const QString path = FDir.filePath(QStringLiteral("gaps.hex"));
+    QVERIFY(WriteIntelHexFile(path, records));
+
+    TSimServer server(Config());
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const TRun program = Cli(OnBoard(server, {"program", path}));
+    QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
+    QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
+    QString why;
+    QVERIFY2(BoardHolds(server, ImageOf(records), why), qPrintable(why));
+
+    const TRun verify = Cli(OnBoard(server, {"verify", path}));
+    QCOMPARE(verify.Exit, 0);
+    QCOMPARE(verify.Out.last(), QStringLiteral("Compare OK!"));
+}
+
+void TestCliSim::binaryImages_data() {
+    QTest::addColumn<bool>("header");
+    QTest::newRow("with size header") << true;
+    QTest::newRow("without size header") << false;
+}
+
+void TestCliSim::binaryImages() {
+    QFETCH(bool, header);
+    QRandomGenerator random(7);
+    const QByteArray file = RandomBytes(random, 1234);
+    const QString path = FDir.filePath(QStringLiteral("image.rbf"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+
+    TSimServer server(Config());
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const QStringList options{"--start-address", "2000", header ? "--size-header" : "--no-size-header"};
+    const TRun program = Cli(OnBoard(server, QStringList{"program", path} + options));
+    QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
+    QByteArray expected = file;
+    if (header)
+        expected.prepend(QByteArray("\xD2\x04\x00\x00", 4));
+    QString why;
+    QVERIFY2(BoardHolds(server, ImageOf({{0x2000, expected}}), why), qPrintable(why));
+    const TRun verify = Cli(OnBoard(server, QStringList{"verify", path} + options));
+    QCOMPARE(verify.Out.last(), QStringLiteral("Compare OK!"));
+}
+
+void TestCliSim::droppedAnswersAreRetried() {
+    QRandomGenerator random(3);
+    const std::vector<std::pair<std::uint32_t, QByteArray>> records{{0, RandomBytes(random, 2000)}};
+    const QString path = FDir.filePath(QStringLiteral("drop.bin"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(records[0].second);
+    out.close();
+
+    TSimServer server(Config({{fkDrop, 3}}));
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const TRun program = Cli(OnBoard(server, {"program", path, "--no-size-header"}));
+    QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
+    QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
+    QString why;
+    QVERIFY2(BoardHolds(server, ImageOf(records), why), qPrintable(why));
+}
+
+void TestCliSim::mismatchIsReported() {
+    QRandomGenerator random(5);
+    const QByteArray bytes = RandomBytes(random, 600);
+    const QString path = FDir.filePath(QStringLiteral("mismatch.hex"));
+    QVERIFY(WriteIntelHexFile(path, {{0x100, bytes.left(16)}, {0x110, bytes.mid(16, 16)}, {0x300, bytes.mid(32)}}));
+    TSimServer server(Config({{fkMismatch, 0x345}}));
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    QCOMPARE(Cli(OnBoard(server, {"program", path})).Exit, 0);
+    const TRun verify = Cli(OnBoard(server, {"verify", path}));
+    QCOMPARE(verify.Exit, 1);
+    const std::uint8_t wanted = std::uint8_t(bytes[32 + 0x45]);
+    const auto hex2 = [](std::uint8_t v) { return QString::number(v, 16).toUpper().rightJustified(2, u'0'); };
+    const QString text = QStringLiteral("Compare error at address 0x000345.\nExpected: 0x%1.\nActual: 0x%2.")
+                             .arg(hex2(wanted), hex2(std::uint8_t(~wanted)));
+    QCOMPARE(verify.Out.mid(verify.Out.size() - 3).join('\n'), text);
+}
+
+void TestCliSim::hangupEndsTheRun() {
+    QRandomGenerator random(9);
+    const QString path = FDir.filePath(QStringLiteral("hangup.bin"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(RandomBytes(random, 5000));
+    out.close();
+    TSimServer server(Config({{fkHangupAfter, 5}}));
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const TRun program = Cli(OnBoard(server, {"program", path}), 60000);
+    QCOMPARE(program.Exit, 3);
+    QVERIFY2(program.Milliseconds < 15000, "a hang-up must end the run within a few seconds");
+    QVERIFY(!program.Out.contains(QStringLiteral("Program OK!")));
+}
+
+void TestCliSim::unlistedChip() {
+    TSimConfig config;
+    config.DeviceId = "vf040b";  // differs from the list only in case
+    TSimServer server(config);
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const QString path = FDir.filePath(QStringLiteral("any.hex"));
+    QVERIFY(WriteIntelHexFile(path, {{0, QByteArray(16, 'x')}}));
+    const TRun program = Cli(OnBoard(server, {"program", path}));
+    QCOMPARE(program.Exit, 4);
+    QCOMPARE(program.Out.last(), QStringLiteral("FLASH not identified."));
+    const TRun identify = Cli(OnBoard(server, {"identify"}));
+    QCOMPARE(identify.Exit, 4);
+    QVERIFY(identify.Out.contains(QStringLiteral("Device ID: vf040b")));
+    QVERIFY(identify.Out.contains(QStringLiteral("Manufacturer: VELUM")));
+    QCOMPARE(server.Snapshot().Programmed, std::vector<bool>(server.Snapshot().Programmed.size(), false));
+}
+
+void TestCliSim::malformedImageSendsNothing() {
+    TSimServer server(Config());
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const QString path = FDir.filePath(QStringLiteral("bad.hex"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(":1000000000\n");
+    out.close();
+    const TRun program = Cli(OnBoard(server, {"program", path}));
+    QCOMPARE(program.Exit, 2);
+    QCOMPARE(program.Out.last(), QStringLiteral("Illegal record in file."));
+    QCOMPARE(server.Stats().Commands, 0u);
+}
+
+void TestCliSim::missingPort() {
+    const TRun run = Cli({"--port", "/dev/tervolt-no-such-port", "ping"});
+    QCOMPARE(run.Exit, 3);
+    QVERIFY2(run.Err.contains(QStringLiteral("No such file or directory")), qPrintable(run.Err));
+}
+
+QTEST_GUILESS_MAIN(TestCliSim)
+#include "tst_cli_sim.moc"

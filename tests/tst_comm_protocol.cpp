@@ -1,0 +1,321 @@
+// The command protocol over a real pseudo-terminal: exact command bytes, accepted and refused answers,
+// scanning, time-outs, and round trips against the simulated monitor.
+
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
+#include "sim/simserver.h"
+#include "target/comm_protocol.h"
+#include "target/commandtext.h"
+#include "target/replyscan.h"
+#include "tests/support/ptypair.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The board side of a scripted exchange: answers the next command line with `answer`.
+class TScriptedBoard {
+public:
+    explicit TScriptedBoard(TPtyPair& pty) : FPty(pty) {}
+    ~TScriptedBoard() { Join(); }
+
+    void AnswerNext(const QByteArray& answer) {
+        Join();
+        FThread = std::thread([this, answer] {
+            FReceived = FPty.ReadUntil('\r', 5s);
+            FPty.Write(answer);
+        });
+    }
+    QByteArray Received() {
+        Join();
+        return FReceived;
+    }
+
+private:
+    void Join() {
+        if (FThread.joinable())
+            FThread.join();
+    }
+    TPtyPair& FPty;
+    std::thread FThread;
+    QByteArray FReceived;
+};
+
+bool Connect(TCommProtocol& protocol, const QString& path) {
+    TCommPortDriver& driver = *protocol.CommUnit()->CommPortDriver();
+    driver.SetPortName(path);
+    driver.SetBaudRate(br115200);
+    return driver.Connect();
+}
+
+QByteArray Framed(const QByteArray& echo, const QByteArray& result) { return echo + "\r\n" + result + ">"; }
+
+} // namespace
+
+class TestCommProtocol : public QObject {
+    Q_OBJECT
+private slots:
+    void commandText_data();
+    void commandText();
+    void answers_data();
+    void answers();
+    void identify_data();
+    void identify();
+    void compareScanning_data();
+    void compareScanning();
+    void closedPortFailsAtOnce();
+    void answerRacingTheTimeout();
+    void nestedCommandIsRefused();
+    void roundTripAgainstMonitor();
+};
+
+void TestCommProtocol::commandText_data() {
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("example") << false << 0x100u << QByteArray("\x12\xAB", 2) << QByteArray("P PROG 000100 12AB\r");
+    QTest::newRow("zero-length block") << false << 0x100u << QByteArray() << QByteArray("P PROG 000100 \r");
+    QTest::newRow("seven digits") << false << 0x1234567u << QByteArray("\x01", 1)
+                                  << QByteArray("P PROG 1234567 01\r");
+    QTest::newRow("eight digits") << true << 0xFFFFFFFFu << QByteArray("\x0A\xFF", 2)
+                                  << QByteArray("P VERIFY FFFFFFFF 0AFF\r");
+    QTest::newRow("short address padded") << true << 0x1A2Bu << QByteArray("\x00", 1)
+                                          << QByteArray("P VERIFY 001A2B 00\r");
+}
+
+void TestCommProtocol::commandText() {
+    QFETCH(bool, verify);
+    QFETCH(quint32, address);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, line);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
+    const auto count = std::uint16_t(data.size());
+    QCOMPARE(verify ? VerifyBlockCommand(address, bytes, count) : ProgramBlockCommand(address, bytes, count), line);
+    // A full block is 415 (program) or 417 (verify) characters with a six-digit address.
+    const QByteArray full(200, '\x5A');
+    QCOMPARE(ProgramBlockCommand(0, reinterpret_cast<const std::uint8_t*>(full.constData()), 200).size(), 415);
+    QCOMPARE(VerifyBlockCommand(0, reinterpret_cast<const std::uint8_t*>(full.constData()), 200).size(), 417);
+}
+
+void TestCommProtocol::answers_data() {
+    QTest::addColumn<QByteArray>("command");  // which operation: INIT, RESET, PROG, PING
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("init ok") << QByteArray("INIT") << Framed("P INIT", "FLASH is ready to programming.\r\n") << true;
+    QTest::newRow("init other text") << QByteArray("INIT") << Framed("P INIT", "FLASH error\r\n") << false;
+    QTest::newRow("reset ok") << QByteArray("RESET") << Framed("P RESET", "FLASH reset done\r\n") << true;
+    QTest::newRow("prog ok") << QByteArray("PROG") << Framed("P PROG 000100 12AB", "Done\r\n") << true;
+    QTest::newRow("prog extra CR LF") << QByteArray("PROG") << Framed("P PROG 000100 12AB", "Done\r\n\r\n") << false;
+    QTest::newRow("prog trailing space") << QByteArray("PROG") << Framed("P PROG 000100 12AB", "Done \r\n") << false;
+    QTest::newRow("prog lower case") << QByteArray("PROG") << Framed("P PROG 000100 12AB", "done\r\n") << false;
+    // The first line is always dropped: a result without the echo line in front leaves nothing.
+    QTest::newRow("no echo line") << QByteArray("PROG") << QByteArray("Done\r\n>") << false;
+    QTest::newRow("noise before echo") << QByteArray("PROG") << "\x01junk" + Framed("P PROG 000100 12AB", "Done\r\n")
+                                       << true;
+    QTest::newRow("ping ok") << QByteArray("PING") << QByteArray("\r\n\r\n>") << true;
+    QTest::newRow("ping only CR LF") << QByteArray("PING") << QByteArray("\r\n>") << false;
+}
+
+void TestCommProtocol::answers() {
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, accepted);
+    TPtyPair pty;
+    QVERIFY(pty.IsOpen());
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    TScriptedBoard board(pty);
+    board.AnswerNext(answer);
+    const std::uint8_t data[] = {0x12, 0xAB};
+    bool result = false;
+    QByteArray expectedLine;
+    if (command == "INIT") {
+        result = protocol.InitFlash();
+        expectedLine = "P INIT\r";
+    } else if (command == "RESET") {
+        result = protocol.ResetFlash();
+        expectedLine = "P RESET\r";
+    } else if (command == "PROG") {
+        result = protocol.ProgramBlock(0x100, data, 2);
+        expectedLine = "P PROG 000100 12AB\r";
+    } else {
+        result = protocol.PingTarget();
+        expectedLine = "\r";
+    }
+    QCOMPARE(board.Received(), expectedLine);
+    QCOMPARE(result, accepted);
+}
+
+void TestCommProtocol::identify_data() {
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("deviceId");
+    QTest::addColumn<QByteArray>("manufacturer");
+    QTest::newRow("both") << QByteArray("DeviceID: VF040B Manufacturer: VELUM\r\n") << true << QByteArray("VF040B")
+                          << QByteArray("VELUM");
+    QTest::newRow("no blank before value") << QByteArray("DeviceID:X1 Manufacturer:M1\r\n") << true
+                                           << QByteArray("X1") << QByteArray("M1");
+    QTest::newRow("id without manufacturer") << QByteArray("DeviceID: VF040B\r\n") << false << QByteArray("VF040B")
+                                             << QByteArray();
+    QTest::newRow("wrong case of literal") << QByteArray("deviceid: A Manufacturer: B\r\n") << false << QByteArray()
+                                           << QByteArray();
+    QTest::newRow("token of 50") << "DeviceID: " + QByteArray(50, 'I') + " Manufacturer: M\r\n" << true
+                                 << QByteArray(50, 'I') << QByteArray("M");
+    QTest::newRow("token of 51") << "DeviceID: " + QByteArray(51, 'I') + " Manufacturer: M\r\n" << false
+                                 << QByteArray(51, 'I') << QByteArray();
+}
+
+void TestCommProtocol::identify() {
+    QFETCH(QByteArray, result);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, deviceId);
+    QFETCH(QByteArray, manufacturer);
+    QByteArray id;
+    QByteArray maker;
+    QCOMPARE(ScanIdentifyReply(result, id, maker), ok);
+    QCOMPARE(id, deviceId);
+    if (ok)
+        QCOMPARE(maker, manufacturer);
+
+    // The same answer through the line.
+    TPtyPair pty;
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    TScriptedBoard board(pty);
+    board.AnswerNext(Framed("P ID", result));
+    QByteArray lineId;
+    QByteArray lineMaker;
+    QCOMPARE(protocol.IdentifyFlash(lineId, lineMaker), ok);
+    QCOMPARE(board.Received(), QByteArray("P ID\r"));
+}
+
+void TestCommProtocol::compareScanning_data() {
+    QTest::addColumn<QByteArray>("result");
+    QTest::addColumn<bool>("returns");
+    QTest::addColumn<bool>("compareOk");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("actual");
+    QTest::newRow("ok") << QByteArray("Compare OK\r\n") << true << true << 0u << 0 << 0;
+    QTest::newRow("ok plus CR LF") << QByteArray("Compare OK\r\n\r\n") << false << false << 0u << 0 << 0;
+    QTest::newRow("mismatch") << QByteArray("Compare error at address 1F00: Expected: 1234 Actual: FFFF\r\n") << true
+                              << false << 0x1F00u << 0x1234 << 0xFFFF;
+    QTest::newRow("values above 16 bits") << QByteArray("Compare error at address 0x20: Expected: 12345 Actual: "
+                                                        "abcdef\r\n")
+                                          << true << false << 0x20u << 0x2345 << 0xCDEF;
+    QTest::newRow("missing actual") << QByteArray("Compare error at address 20: Expected: 1\r\n") << false << false
+                                    << 0x20u << 1 << 0;
+    QTest::newRow("garbage") << QByteArray("Compare bananas\r\n") << false << false << 0u << 0 << 0;
+}
+
+void TestCommProtocol::compareScanning() {
+    QFETCH(QByteArray, result);
+    QFETCH(bool, returns);
+    QFETCH(bool, compareOk);
+    QFETCH(quint32, address);
+    QFETCH(int, expected);
+    QFETCH(int, actual);
+    TPtyPair pty;
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    TScriptedBoard board(pty);
+    board.AnswerNext(Framed("P VERIFY 001F00 12", result));
+    TCompareResult compare;
+    compare.CompareOK = true;
+    const std::uint8_t data[] = {0x12};
+    QCOMPARE(protocol.VerifyBlock(0x1F00, data, 1, compare), returns);
+    QCOMPARE(board.Received(), QByteArray("P VERIFY 001F00 12\r"));
+    QCOMPARE(compare.CompareOK, compareOk);
+    if (returns && !compareOk) {
+        QCOMPARE(compare.Address, address);
+        QCOMPARE(int(compare.Expected), expected);
+        QCOMPARE(int(compare.Actual), actual);
+    }
+}
+
+void TestCommProtocol::closedPortFailsAtOnce() {
+    TCommProtocol protocol;
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray id;
+    QByteArray maker;
+    TCompareResult compare;
+    const std::uint8_t data[] = {1};
+    QVERIFY(!protocol.PingTarget());
+    QVERIFY(!protocol.IdentifyFlash(id, maker));
+    QVERIFY(!protocol.InitFlash());
+    QVERIFY(!protocol.ProgramBlock(0, data, 1));
+    QVERIFY(!protocol.ResetFlash());
+    QVERIFY(!protocol.VerifyBlock(0, data, 1, compare));
+    QVERIFY2(clock.elapsed() < 400, "a closed port must not wait for any time-out");
+}
+
+void TestCommProtocol::answerRacingTheTimeout() {
+    TPtyPair pty;
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    // The answer is queued while the thread is held, so that it is delivered in the same pass in
+    // which the reply timer fires: the time-out wins.
+    QVERIFY(pty.Write(Framed("P INIT", "FLASH is ready to programming.\r\n")));
+    QTimer::singleShot(0, [] { QThread::msleep(150); });
+    protocol.SetReplyTimeout(20);
+    QVERIFY(!protocol.WaitForReply());
+    QVERIFY(protocol.TimedOut());
+    QVERIFY(protocol.Reply().isEmpty());
+}
+
+void TestCommProtocol::nestedCommandIsRefused() {
+    TPtyPair pty;
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    TScriptedBoard board(pty);
+    board.AnswerNext(Framed("P INIT", "FLASH is ready to programming.\r\n"));
+    bool nestedResult = true;
+    QTimer::singleShot(0, [&] { nestedResult = protocol.PingTarget(); });
+    QVERIFY(protocol.InitFlash());
+    QVERIFY(!nestedResult);
+    QCOMPARE(board.Received(), QByteArray("P INIT\r"));  // nothing of the refused ping on the line
+    pty.Drain();
+}
+
+void TestCommProtocol::roundTripAgainstMonitor() {
+    TSimServer server(TSimConfig{});
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, QString::fromStdString(server.SlavePath())));
+    QVERIFY(protocol.PingTarget());
+    QByteArray id;
+    QByteArray maker;
+    QVERIFY(protocol.IdentifyFlash(id, maker));
+    QCOMPARE(id, QByteArray("VF040B"));
+    QCOMPARE(maker, QByteArray("VELUM"));
+    QVERIFY(protocol.InitFlash());
+    std::uint8_t block[200];
+    for (int i = 0; i < 200; ++i)
+        block[i] = std::uint8_t(i * 3);
+    QVERIFY(protocol.ProgramBlock(0x1000, block, 200));
+    QVERIFY(protocol.ResetFlash());
+    TCompareResult compare;
+    QVERIFY(protocol.VerifyBlock(0x1000, block, 200, compare));
+    QVERIFY(compare.CompareOK);
+    block[7] = 0x00;  // the board holds 0x15 there
+    QVERIFY(protocol.VerifyBlock(0x1000, block, 200, compare));
+    QVERIFY(!compare.CompareOK);
+    QCOMPARE(compare.Address, 0x1007u);
+    QCOMPARE(int(compare.Expected), 0x00);
+    QCOMPARE(int(compare.Actual), 0x15);
+    const TFlashSnapshot snapshot = server.Snapshot();
+    QCOMPARE(int(snapshot.Flash[0x1007]), 0x15);
+}
+
+QTEST_GUILESS_MAIN(TestCommProtocol)
+#include "tst_comm_protocol.moc"

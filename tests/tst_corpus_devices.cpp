@@ -1,0 +1,233 @@
+// Broken device lists (tests/corpus/devices, outcomes in expected.tsv) and broken stored COM settings:
+// a bad file or value must be refused with the right answer and must leave nothing half-loaded.
+
+#include "app/comsettings.h"
+#include "devices/devicesdb.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+const QString kCorpusDir = QStringLiteral(TERVOLT_SOURCE_DIR "/tests/corpus/devices");
+const QString kManifest = QStringLiteral("expected.tsv");
+constexpr int kMinBrokenLists = 20;
+// An entry that is in the list before every load: a refused file must leave it alone.
+const QString kEarlierMaker = QStringLiteral("EARLIER");
+const QString kEarlierId = QStringLiteral("E1");
+
+struct TListCase {
+    QString File;
+    bool Loads = false;
+    int Entries = 0;
+};
+
+std::vector<TListCase> ListCases() {
+    QFile file(QDir(kCorpusDir).filePath(kManifest));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s: %s", qPrintable(file.fileName()), qPrintable(file.errorString()));
+    std::vector<TListCase> cases;
+    bool header = true;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).chopped(1);
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (header) {
+            header = false;
+            continue;
+        }
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() != 4 || (fields[1] != QLatin1String("true") && fields[1] != QLatin1String("false")))
+            qFatal("bad line in %s: %s", qPrintable(file.fileName()), qPrintable(line));
+        cases.push_back({fields[0], fields[1] == QLatin1String("true"), fields[2].toInt()});
+    }
+    return cases;
+}
+
+int NodeCount(const TDevicesList& list) {
+    int count = 0;
+    for (const TDeviceListNode* node = list.Head(); node; node = node->Next.get())
+        ++count;
+    return count;
+}
+
+// Writes the settings file exactly as given, so that values can be anything a hand edit leaves.
+void WriteSettingsFile(const QString& base, const std::optional<QByteArray>& port,
+                       const std::optional<QByteArray>& baudRate) {
+    QDir(base).mkpath(QStringLiteral("VELUM"));
+    QFile file(QDir(base).filePath(QStringLiteral("VELUM/Tervolt.conf")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    QByteArray text = "[ComSettings]\n";
+    if (port)
+        text += "COMPort=" + *port + "\n";
+    if (baudRate)
+        text += "BaudRate=" + *baudRate + "\n";
+    file.write(text);
+}
+
+void UseSettingsBase(const QString& base) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, base);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, base);
+}
+
+using TOptionalText = std::optional<QByteArray>;
+using TOptionalValue = std::optional<std::int32_t>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(TOptionalText)
+Q_DECLARE_METATYPE(TOptionalValue)
+
+class TTestCorpusDevices : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir FSettingsBase;
+
+private slots:
+    void initTestCase();
+    void manifestCoversCorpus();
+    void loadList_data();
+    void loadList();
+    void missingFile();
+    void storedSettings_data();
+    void storedSettings();
+};
+
+void TTestCorpusDevices::initTestCase() {
+    // Nothing here may read or write the user's own settings.
+    QVERIFY(FSettingsBase.isValid());
+    UseSettingsBase(FSettingsBase.path());
+}
+
+void TTestCorpusDevices::manifestCoversCorpus() {
+    QStringList listed;
+    int refused = 0;
+    for (const TListCase& c : ListCases()) {
+        listed << c.File;
+        refused += c.Loads ? 0 : 1;
+    }
+    QStringList present = QDir(kCorpusDir).entryList(QDir::Files | QDir::Hidden);
+    present.removeAll(kManifest);
+    present.removeAll(QStringLiteral(".gitattributes"));
+    listed.sort();
+    present.sort();
+    QCOMPARE(listed, present);
+    QVERIFY2(refused >= kMinBrokenLists, qPrintable(QString::number(refused)));
+}
+
+void TTestCorpusDevices::loadList_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("loads");
+    QTest::addColumn<int>("entries");
+    for (const TListCase& c : ListCases())
+        QTest::newRow(qPrintable(c.File)) << c.File << c.Loads << c.Entries;
+}
+
+void TTestCorpusDevices::loadList() {
+    QFETCH(QString, file);
+    QFETCH(bool, loads);
+    QFETCH(int, entries);
+    TDevicesList list;
+    QCOMPARE(list.AddDevice(kEarlierMaker, kEarlierId), int(TDevicesList::adAdded));
+
+    // A count of two thousand million must not make the check walk that many sections.
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(list.LoadFromFile(QDir(kCorpusDir).filePath(file)), loads);
+    QVERIFY2(clock.elapsed() < 30000, "loading took longer than any list can need");
+
+    QCOMPARE(list.Count(), 1 + entries);
+    QCOMPARE(NodeCount(list), 1 + entries);
+    QVERIFY(list.Head());
+    QCOMPARE(list.Head()->Manufacturer, kEarlierMaker);
+    QCOMPARE(list.Head()->ID, kEarlierId);
+    if (!loads)
+        QVERIFY(!list.LoadError().isEmpty());
+    for (const TDeviceListNode* node = list.Head(); node; node = node->Next.get())
+        QVERIFY(list.FindDevice(node->Manufacturer, node->ID));
+}
+
+void TTestCorpusDevices::missingFile() {
+    TDevicesList list;
+    QVERIFY(!list.LoadFromFile(QDir(kCorpusDir).filePath(QStringLiteral("no-such-file.tervolt"))));
+    QVERIFY(!list.LoadFromFile(kCorpusDir));  // a directory is no list either
+    QCOMPARE(list.Count(), 0);
+    QVERIFY(!list.Head());
+}
+
+void TTestCorpusDevices::storedSettings_data() {
+    QTest::addColumn<TOptionalText>("port");
+    QTest::addColumn<TOptionalText>("baudRate");
+    QTest::addColumn<TOptionalValue>("wantPort");
+    QTest::addColumn<TOptionalValue>("wantBaudRate");
+    QTest::addColumn<QString>("message");
+
+    const TOptionalText absent;
+    const TOptionalValue none;
+    const QString portType = QStringLiteral("Invalid data type for 'COMPort'");
+    const QString portData = QStringLiteral("Failed to get data for 'COMPort'");
+    const QString baudType = QStringLiteral("Invalid data type for 'BaudRate'");
+    const QString baudData = QStringLiteral("Failed to get data for 'BaudRate'");
+    auto text = [](const char* value) { return TOptionalText(QByteArray(value)); };
+    auto value = [](std::int32_t v) { return TOptionalValue(v); };
+
+    QTest::newRow("both valid") << text("2") << text("13") << value(2) << value(13) << QString();
+    QTest::newRow("both absent") << absent << absent << none << none << QString();
+    QTest::newRow("signs") << text("+5") << text("-3") << value(5) << value(-3) << QString();
+    QTest::newRow("32-bit limits") << text("-2147483648") << text("2147483647") << value(INT32_MIN)
+                                   << value(INT32_MAX) << QString();
+    QTest::newRow("blanks around") << text("  3  ") << text("\t7") << value(3) << value(7) << QString();
+    QTest::newRow("quoted") << text("\"4\"") << text("\"12\"") << value(4) << value(12) << QString();
+    QTest::newRow("port letters") << text("abc") << text("13") << none << none << portType;
+    QTest::newRow("port empty") << text("") << text("13") << none << none << portType;
+    QTest::newRow("port hexadecimal") << text("0x2") << text("13") << none << none << portType;
+    QTest::newRow("port fraction") << text("2.5") << text("13") << none << none << portType;
+    QTest::newRow("port exponent") << text("1e3") << text("13") << none << none << portType;
+    QTest::newRow("port name") << text("COM2") << text("13") << none << none << portType;
+    QTest::newRow("port digits then text") << text("2x") << text("13") << none << none << portType;
+    QTest::newRow("port list") << text("2, 3") << text("13") << none << none << portType;
+    QTest::newRow("port invalid variant") << text("@Invalid()") << text("13") << none << none << portType;
+    QTest::newRow("port arabic digit") << text("\xd9\xa2") << text("13") << none << none << portType;
+    QTest::newRow("port sign only") << text("-") << text("13") << none << none << portType;
+    QTest::newRow("port above 32 bits") << text("2147483648") << text("13") << none << none << portData;
+    QTest::newRow("port below 32 bits") << text("-2147483649") << text("13") << none << none << portData;
+    QTest::newRow("port twenty digits") << text("99999999999999999999") << text("13") << none << none << portData;
+    QTest::newRow("baud letters") << text("2") << text("fast") << value(2) << none << baudType;
+    QTest::newRow("baud rate itself") << text("2") << text("115200.0") << value(2) << none << baudType;
+    QTest::newRow("baud above 32 bits") << text("2") << text("4294967296") << value(2) << none << baudData;
+    QTest::newRow("baud bad, port absent") << absent << text("x") << none << none << baudType;
+    // The first bad value stops the reading: the second is not looked at.
+    QTest::newRow("both bad") << text("x") << text("99999999999") << none << none << portType;
+}
+
+void TTestCorpusDevices::storedSettings() {
+    QFETCH(TOptionalText, port);
+    QFETCH(TOptionalText, baudRate);
+    QFETCH(TOptionalValue, wantPort);
+    QFETCH(TOptionalValue, wantBaudRate);
+    QFETCH(QString, message);
+
+    // A fresh location per row: QSettings caches files by path.
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    WriteSettingsFile(base.path(), port, baudRate);
+    UseSettingsBase(base.path());
+    const TStoredComSettings stored = ReadStoredComSettings();
+    UseSettingsBase(FSettingsBase.path());
+
+    QCOMPARE(stored.Error, message);
+    QCOMPARE(stored.Port, wantPort);
+    QCOMPARE(stored.BaudRate, wantBaudRate);
+}
+
+QTEST_GUILESS_MAIN(TTestCorpusDevices)
+#include "tst_corpus_devices.moc"

@@ -1,0 +1,264 @@
+// The device list: which files are accepted, what they add, and how pairs are looked up.
+
+#include "devices/devicesdb.h"
+#include "devices/inireader.h"
+
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kHeader = "[Header]\nCompany=VELUM Technologies Ltd.\nDestination=Tervolt\n";
+
+QByteArray ValidFile(int count, const QByteArray& devices) {
+    return kHeader + "[GeneralInfo]\nSupportedDevices=" + QByteArray::number(count) + "\n" + devices;
+}
+
+QStringList Entries(const TDevicesList& list) {
+    QStringList entries;
+    for (const TDeviceListNode* node = list.Head(); node; node = node->Next.get())
+        entries << node->Manufacturer + QLatin1Char('/') + node->ID;
+    return entries;
+}
+
+}  // namespace
+
+class TDevicesDbTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir FDir;
+    QString Write(const QByteArray& content) {
+        const QString path = FDir.filePath(QStringLiteral("devices.tervolt"));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void LoadFile_data();
+    void LoadFile();
+    void MissingFileIsRefused();
+    void LoadAppendsAndFailedLoadLeavesListAlone();
+    void FindDevice_data();
+    void FindDevice();
+    void AddDeviceKeepsOrderAndRefusesRepeats();
+    void LongListIsFreedWithoutRecursion();
+    void IntegerRule_data();
+    void IntegerRule();
+    void ShippedFileListsTheSimulatorChipFirst();
+};
+
+void TDevicesDbTest::LoadFile_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("entries");
+
+    const QByteArray two = "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=BQ\nID=Y2\n";
+    const QStringList none;
+    const QStringList both{"AK/X1", "BQ/Y2"};
+
+    QTest::newRow("two devices in file order") << ValidFile(2, two) << true << both;
+    QTest::newRow("company differs in case")
+        << QByteArray("[Header]\nCompany=VELUM TECHNOLOGIES LTD.\nDestination=Tervolt\n[GeneralInfo]\n"
+                      "SupportedDevices=2\n" + two)
+        << false << none;
+    QTest::newRow("company missing")
+        << QByteArray("[Header]\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=2\n" + two) << false << none;
+    QTest::newRow("destination differs")
+        << QByteArray("[Header]\nCompany=VELUM Technologies Ltd.\nDestination=tervolt\n[GeneralInfo]\n"
+                      "SupportedDevices=2\n" + two)
+        << false << none;
+    QTest::newRow("blank inside quotes is kept")
+        << QByteArray("[Header]\nCompany=VELUM Technologies Ltd.\nDestination=\" Tervolt\"\n[GeneralInfo]\n"
+                      "SupportedDevices=2\n" + two)
+        << false << none;
+    for (const char* count : {"0", "-1", "abc", "", "0x", "$", "2x"}) {
+        QTest::addRow("SupportedDevices \"%s\"", count)
+            << QByteArray(kHeader + "[GeneralInfo]\nSupportedDevices=" + count + "\n" + two) << false << none;
+    }
+    QTest::newRow("SupportedDevices missing") << QByteArray(kHeader + "[GeneralInfo]\n" + two) << false << none;
+    for (const char* count : {"0x02", "0X02", "$2", " 2 ", "+2", "\"2\""}) {
+        QTest::addRow("SupportedDevices \"%s\" means 2", count)
+            << QByteArray(kHeader + "[GeneralInfo]\nSupportedDevices=" + count + "\n" + two) << true << both;
+    }
+    QTest::newRow("lower-case sections and keys")
+        << QByteArray("[header]\ncompany=VELUM Technologies Ltd.\nDESTINATION=Tervolt\n[generalinfo]\n"
+                      "supporteddevices=1\n[device0]\nmanufacturer=AK\nid=X1\n")
+        << true << QStringList{"AK/X1"};
+    QTest::newRow("Device1 lacks ID") << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=BQ\n")
+                                      << false << none;
+    QTest::newRow("Device1 lacks Manufacturer")
+        << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nID=Y2\n") << false << none;
+    QTest::newRow("Device1 missing") << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n") << false << none;
+    QTest::newRow("Device1 ignored when N is 1") << ValidFile(1, two) << true << QStringList{"AK/X1"};
+    QTest::newRow("leading zero is another section")
+        << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device01]\nManufacturer=BQ\nID=Y2\n") << false << none;
+    QByteArray eleven;
+    for (int i = 0; i <= 10; ++i)
+        eleven += "[Device" + QByteArray::number(i) + "]\nManufacturer=M\nID=D" + QByteArray::number(i) + "\n";
+    QTest::newRow("Device10 is read as index ten") << ValidFile(11, eleven) << true
+                                                   << QStringList{"M/D0", "M/D1", "M/D2", "M/D3", "M/D4", "M/D5",
+                                                                  "M/D6", "M/D7", "M/D8", "M/D9", "M/D10"};
+    QTest::newRow("duplicates give one entry")
+        << ValidFile(3, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=AK\nID=X1\n"
+                        "[Device2]\nManufacturer=AK\nID=x1\n")
+        << true << QStringList{"AK/X1", "AK/x1"};
+    QTest::newRow("same ID, other manufacturer")
+        << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=BQ\nID=X1\n") << true
+        << QStringList{"AK/X1", "BQ/X1"};
+    QTest::newRow("empty ID is loaded") << ValidFile(1, "[Device0]\nManufacturer=AK\nID=\n") << true
+                                        << QStringList{"AK/"};
+    QTest::newRow("quotes and blanks around values")
+        << QByteArray("[ Header ]\n  Company =  \"VELUM Technologies Ltd.\"  \n\tDestination\t=\t'Tervolt'\n"
+                      "[GeneralInfo]\nSupportedDevices = 1\n[Device0]\nManufacturer = \"AK\"\nID=  X1 \t\n")
+        << true << QStringList{"AK/X1"};
+    QTest::newRow("CR LF, byte order mark, comments, malformed lines")
+        << QByteArray("\xEF\xBB\xBF; list\r\n" + kHeader + "garbage line\r\n=orphan\r\n[GeneralInfo\r\n"
+                      "SupportedDevices=9\r\n[GeneralInfo]\r\n# note\r\nSupportedDevices=1\r\n[Device0]\r\n"
+                      "Manufacturer=AK\r\nID=X1\r\n")
+        << true << QStringList{"AK/X1"};
+    QTest::newRow("keys before any section belong nowhere")
+        << QByteArray("Company=VELUM Technologies Ltd.\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=1\n"
+                      "[Device0]\nManufacturer=AK\nID=X1\n")
+        << false << none;
+    QTest::newRow("duplicate sections merge, first key wins")
+        << ValidFile(1, "[Device0]\nManufacturer=AK\n[Other]\nID=no\n[DEVICE0]\nManufacturer=BQ\nID=X1\n")
+        << true << QStringList{"AK/X1"};
+    QTest::newRow("empty file") << QByteArray() << false << none;
+}
+
+void TDevicesDbTest::LoadFile() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, entries);
+
+    TDevicesList list;
+    QCOMPARE(list.LoadFromFile(Write(content)), accepted);
+    QCOMPARE(Entries(list), entries);
+    QCOMPARE(list.Count(), entries.size());
+    QCOMPARE(list.LoadError().isEmpty(), accepted);
+}
+
+void TDevicesDbTest::MissingFileIsRefused() {
+    TDevicesList list;
+    QVERIFY(!list.LoadFromFile(FDir.filePath(QStringLiteral("absent.tervolt"))));
+    QVERIFY(!list.LoadFromFile(FDir.path()));
+    QVERIFY(!list.LoadFromFile(QString()));
+    QVERIFY(list.Head() == nullptr);
+}
+
+void TDevicesDbTest::LoadAppendsAndFailedLoadLeavesListAlone() {
+    TDevicesList list;
+    QCOMPARE(list.AddDevice(QStringLiteral("PRE"), QStringLiteral("P0")), int(TDevicesList::adAdded));
+    QVERIFY(!list.LoadFromFile(Write(ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n"))));
+    QCOMPARE(Entries(list), QStringList{"PRE/P0"});
+    QVERIFY(list.LoadFromFile(Write(ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\n"
+                                                 "Manufacturer=PRE\nID=P0\n"))));
+    QCOMPARE(Entries(list), (QStringList{"PRE/P0", "AK/X1"}));
+}
+
+void TDevicesDbTest::FindDevice_data() {
+    QTest::addColumn<QString>("manufacturer");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("found");
+
+    QTest::newRow("first entry") << "VELUM" << "VF040B" << true;
+    QTest::newRow("second entry") << "ZELVORA" << "ZV1M4C" << true;
+    QTest::newRow("manufacturer case") << "Velum" << "VF040B" << false;
+    QTest::newRow("id case") << "VELUM" << "vf040b" << false;
+    QTest::newRow("manufacturer of one, id of the other") << "VELUM" << "ZV1M4C" << false;
+    QTest::newRow("prefix of the id") << "VELUM" << "VF040" << false;
+    QTest::newRow("id with more") << "VELUM" << "VF040BX" << false;
+    QTest::newRow("trailing blank") << "VELUM " << "VF040B" << false;
+    QTest::newRow("both swapped") << "VF040B" << "VELUM" << false;
+    QTest::newRow("empty") << "" << "" << false;
+}
+
+void TDevicesDbTest::FindDevice() {
+    QFETCH(QString, manufacturer);
+    QFETCH(QString, id);
+    QFETCH(bool, found);
+
+    TDevicesList list;
+    QVERIFY(!list.FindDevice(manufacturer, id));  // an empty list matches nothing
+    list.AddDevice(QStringLiteral("VELUM"), QStringLiteral("VF040B"));
+    list.AddDevice(QStringLiteral("ZELVORA"), QStringLiteral("ZV1M4C"));
+    QCOMPARE(list.FindDevice(manufacturer, id), found);
+}
+
+void TDevicesDbTest::AddDeviceKeepsOrderAndRefusesRepeats() {
+    TDevicesList list;
+    QCOMPARE(list.AddDevice(QStringLiteral("A"), QStringLiteral("1")), int(TDevicesList::adAdded));
+    QCOMPARE(list.AddDevice(QStringLiteral("B"), QStringLiteral("1")), int(TDevicesList::adAdded));
+    QCOMPARE(list.AddDevice(QStringLiteral("A"), QStringLiteral("1")), int(TDevicesList::adPresent));
+    QCOMPARE(list.AddDevice(QStringLiteral("A"), QStringLiteral("2")), int(TDevicesList::adAdded));
+    QCOMPARE(Entries(list), (QStringList{"A/1", "B/1", "A/2"}));
+    list.Clear();
+    QVERIFY(list.Head() == nullptr);
+    QVERIFY(!list.FindDevice(QStringLiteral("A"), QStringLiteral("1")));
+    QCOMPARE(list.AddDevice(QStringLiteral("A"), QStringLiteral("1")), int(TDevicesList::adAdded));
+    QCOMPARE(Entries(list), QStringList{"A/1"});
+}
+
+void TDevicesDbTest::LongListIsFreedWithoutRecursion() {
+    auto list = std::make_unique<TDevicesList>();
+    const QString manufacturer = QStringLiteral("M");
+    for (int i = 0; i < 200000; ++i)
+        list->AddDevice(manufacturer, QString::number(i));
+    QCOMPARE(list->Count(), 200000);
+    QVERIFY(list->FindDevice(manufacturer, QStringLiteral("199999")));
+    // Freed on a small stack: a chain that frees itself node by node would overflow it.
+    std::unique_ptr<QThread> thread(QThread::create([&list] { list.reset(); }));
+    thread->setStackSize(256 * 1024);
+    thread->start();
+    QVERIFY(thread->wait(QDeadlineTimer(60000)));
+    QVERIFY(list == nullptr);
+}
+
+void TDevicesDbTest::IntegerRule_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("numeric");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("decimal") << "17" << true << 17;
+    QTest::newRow("negative") << "-5" << true << -5;
+    QTest::newRow("0x prefix") << "0x1F" << true << 31;
+    QTest::newRow("0X prefix, lower digits") << "0X1f" << true << 31;
+    QTest::newRow("dollar") << "$1F" << true << 31;
+    QTest::newRow("negative dollar") << "-$2" << true << -2;
+    QTest::newRow("leading zero stays decimal") << "010" << true << 10;
+    QTest::newRow("largest") << "2147483647" << true << 2147483647;
+    QTest::newRow("too large") << "2147483648" << false << 0;
+    QTest::newRow("hex too large") << "0x80000000" << false << 0;
+    QTest::newRow("bare 0x") << "0x" << false << 0;
+    QTest::newRow("sign after 0x") << "0x-1" << false << 0;
+    QTest::newRow("hex digits without prefix") << "1F" << false << 0;
+    QTest::newRow("inner blank") << "1 2" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+}
+
+void TDevicesDbTest::IntegerRule() {
+    QFETCH(QString, text);
+    QFETCH(bool, numeric);
+    QFETCH(int, value);
+
+    int parsed = 0;
+    QCOMPARE(TIniReader::ParseInteger(text, parsed), numeric);
+    if (numeric)
+        QCOMPARE(parsed, value);
+}
+
+void TDevicesDbTest::ShippedFileListsTheSimulatorChipFirst() {
+    TDevicesList list;
+    QVERIFY2(list.LoadFromFile(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt")), qPrintable(list.LoadError()));
+    QVERIFY(list.Head() != nullptr);
+    QCOMPARE(list.Head()->Manufacturer, QStringLiteral("VELUM"));
+    QCOMPARE(list.Head()->ID, QStringLiteral("VF040B"));
+    QVERIFY(list.Count() > 1);
+}
+
+QTEST_GUILESS_MAIN(TDevicesDbTest)
+#include "tst_devicesdb.moc"
