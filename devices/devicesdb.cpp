@@ -17,7 +17,7 @@ QString DeviceSection(int index) {
     return QStringLiteral("Device") + QString::number(index);
 }
 
-}  // namespace
+} // namespace
 
 TDevicesList::~TDevicesList() {
     Clear();
@@ -58,7 +58,8 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
     // Check every section before adding anything, so that a broken file leaves the list as it was.
     for (int i = 0; i < count; ++i) {
         const QString section = DeviceSection(i);
-        if (!ini.ValueExists(section, QStringLiteral("Manufacturer")) || !ini.ValueExists(section, QStringLiteral("ID"))) {
+        if (!ini.ValueExists(section, QStringLiteral("Manufacturer")) ||
+            !ini.ValueExists(section, QStringLiteral("ID"))) {
             FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, section);
             return false;
         }
@@ -67,7 +68,7 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
         const QString section = DeviceSection(i);
         const QString id = ini.ReadString(section, QStringLiteral("ID"), QString());
         const QString manufacturer = ini.ReadString(section, QStringLiteral("Manufacturer"), QString());
-        AddDevice(manufacturer, id);  // a repeated pair is skipped without notice
+        AddDevice(manufacturer, id); // a repeated pair is skipped without notice
     }
     return true;
 }

@@ -66,7 +66,7 @@ bool ParseDigits(QStringView digits, int base, qint64& magnitude) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool TIniReader::Open(const QString& fileName, QString* error) {
     FSections.clear();
@@ -113,7 +113,7 @@ void TIniReader::Parse(const QByteArray& text) {
         if (line.front() == '[') {
             const qsizetype close = line.indexOf(']');
             if (close < 0) {
-                current = nullptr;  // a broken header must not let its keys land in the previous section
+                current = nullptr; // a broken header must not let its keys land in the previous section
                 continue;
             }
             const QString name = Fold(QString::fromLatin1(TrimBlanks(line.mid(1, close - 1))));
@@ -149,7 +149,8 @@ bool TIniReader::ValueExists(const QString& section, const QString& key) const {
     return Find(section, key) != nullptr;
 }
 
-QString TIniReader::ReadString(const QString& section, const QString& key, const QString& defaultValue) const {
+QString TIniReader::ReadString(const QString& section, const QString& key,
+                               const QString& defaultValue) const {
     const QString* value = Find(section, key);
     return value ? *value : defaultValue;
 }
@@ -165,7 +166,8 @@ int TIniReader::ReadInteger(const QString& section, const QString& key, int defa
 bool TIniReader::ParseInteger(const QString& text, int& value) {
     qint64 magnitude = 0;
     if (text.size() > 2 && (text.startsWith(QLatin1String("0x")) || text.startsWith(QLatin1String("0X")))) {
-        if (!ParseDigits(QStringView(text).mid(2), 16, magnitude) || magnitude > std::numeric_limits<int>::max())
+        if (!ParseDigits(QStringView(text).mid(2), 16, magnitude) ||
+            magnitude > std::numeric_limits<int>::max())
             return false;
         value = int(magnitude);
         return true;

@@ -41,8 +41,8 @@ public:
     static bool ParseInteger(const QString& text, int& value);
 
 private:
-    using TSection = QHash<QString, QString>;  // folded key -> value
-    QHash<QString, TSection> FSections;         // folded section name -> keys
+    using TSection = QHash<QString, QString>; // folded key -> value
+    QHash<QString, TSection> FSections;       // folded section name -> keys
 
     const QString* Find(const QString& section, const QString& key) const;
 };

@@ -25,11 +25,14 @@ TFormPowerOn::TFormPowerOn(QWidget* owner)
 
 TFormPowerOn::~TFormPowerOn() = default;
 
-QLabel* TFormPowerOn::ImagePowerOn() const { return FUi->ImagePowerOn; }
+QLabel* TFormPowerOn::ImagePowerOn() const {
+    return FUi->ImagePowerOn;
+}
 
 void TFormPowerOn::showEvent(QShowEvent* event) {
     // Centred on the screen the owner is on, or on the primary screen.
-    const QScreen* target = parentWidget() != nullptr ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const QScreen* target =
+        parentWidget() != nullptr ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (target != nullptr) {
         const QRect area = target->availableGeometry();
         move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);

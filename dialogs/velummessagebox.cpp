@@ -24,13 +24,15 @@ TModalResult TVelumMessageBox::ShowText(const QString& text, const QString& capt
     return Execute();
 }
 
-TModalResult TVelumMessageBox::ShowTextIcon(const QString& text, const QString& caption, TsuiIconType iconType) {
+TModalResult TVelumMessageBox::ShowTextIcon(const QString& text, const QString& caption,
+                                            TsuiIconType iconType) {
     FDialog->SetIconType(iconType);
     return ShowText(text, caption);
 }
 
-TModalResult TVelumMessageBox::ShowOneButton(const QString& text, const QString& caption, TsuiIconType iconType,
-                                             const QString& button1Caption, TModalResult button1Result) {
+TModalResult TVelumMessageBox::ShowOneButton(const QString& text, const QString& caption,
+                                             TsuiIconType iconType, const QString& button1Caption,
+                                             TModalResult button1Result) {
     FDialog->SetIconType(iconType);
     FDialog->SetButtonCount(1);
     FDialog->SetText(text);
@@ -40,9 +42,10 @@ TModalResult TVelumMessageBox::ShowOneButton(const QString& text, const QString&
     return Execute();
 }
 
-TModalResult TVelumMessageBox::ShowTwoButtons(const QString& text, const QString& caption, TsuiIconType iconType,
-                                              const QString& button1Caption, TModalResult button1Result,
-                                              const QString& button2Caption, TModalResult button2Result) {
+TModalResult TVelumMessageBox::ShowTwoButtons(const QString& text, const QString& caption,
+                                              TsuiIconType iconType, const QString& button1Caption,
+                                              TModalResult button1Result, const QString& button2Caption,
+                                              TModalResult button2Result) {
     FDialog->SetIconType(iconType);
     FDialog->SetText(text);
     FDialog->SetCaption(caption);
@@ -95,4 +98,6 @@ TMessageResponder TVelumMessageBox::SetResponder(TMessageResponder responder) {
     return previous;
 }
 
-bool TVelumMessageBox::HasResponder() { return static_cast<bool>(Responder()); }
+bool TVelumMessageBox::HasResponder() {
+    return static_cast<bool>(Responder());
+}

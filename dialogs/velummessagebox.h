@@ -29,7 +29,7 @@ struct TShownMessage {
     QString Text;
     QString Caption;
     TsuiIconType IconType = suiNone;
-    QStringList ButtonCaptions;       // Button1 first; as many as the dialog shows
+    QStringList ButtonCaptions;        // Button1 first; as many as the dialog shows
     QList<TModalResult> ButtonResults; // in the same order
     TsuiUIStyle UIStyle = DeepBlue;
 };

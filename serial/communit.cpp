@@ -1,8 +1,8 @@
 #include "serial/communit.h"
 
 EComUnitError::EComUnitError(int errorCode, const QString& message)
-    : std::runtime_error((message.isEmpty() ? TextOf(errorCode) : message).toStdString()), FErrorCode(errorCode),
-      FMessage(message.isEmpty() ? TextOf(errorCode) : message) {}
+    : std::runtime_error((message.isEmpty() ? TextOf(errorCode) : message).toStdString()),
+      FErrorCode(errorCode), FMessage(message.isEmpty() ? TextOf(errorCode) : message) {}
 
 QString EComUnitError::TextOf(int errorCode) {
     switch (errorCode) {
@@ -19,13 +19,16 @@ TCommunicationUnit::TCommunicationUnit(QObject* owner)
     : QObject(owner), FCommPortDriver(new TCommPortDriver(this)) {
     FCommPortDriver->SetPort(pnCustom);
     FCommPortDriver->SetPortName(QStringLiteral("\\\\.\\COM2"));
-    FCommPortDriver->OnReceiveData = [this](QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize) {
+    FCommPortDriver->OnReceiveData = [this](QObject* sender, const std::uint8_t* dataPtr,
+                                            std::uint32_t dataSize) {
         CommPortDriverReceiveData(sender, dataPtr, dataSize);
     };
     FCommPortDriver->SetPollingDelay(0);
 }
 
-TCommunicationUnit::~TCommunicationUnit() { FCommPortDriver->Disconnect(); }
+TCommunicationUnit::~TCommunicationUnit() {
+    FCommPortDriver->Disconnect();
+}
 
 void TCommunicationUnit::SendCommand(const QByteArray& text) {
     FRxReady = false;
@@ -40,7 +43,8 @@ QByteArray TCommunicationUnit::ReadReply() {
     return FRxReply;
 }
 
-void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t* dataPtr, std::uint32_t dataSize) {
+void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t* dataPtr,
+                                                   std::uint32_t dataSize) {
     // No second delivery while this one runs, even if something below lets events through.
     struct TPause {
         TCommPortDriver* Driver;

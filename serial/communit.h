@@ -49,7 +49,7 @@ public:
     void CommPortDriverReceiveData(QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize);
 
 private:
-    TCommPortDriver* FCommPortDriver;  // a child: owned through the object tree
+    TCommPortDriver* FCommPortDriver; // a child: owned through the object tree
     bool FRxReady = false;
     QByteArray FRxReply;
     QByteArray FRxBuffer;

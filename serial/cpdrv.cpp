@@ -44,7 +44,7 @@ private:
 } // namespace
 
 std::uint32_t BaudRateOf(TBaudRate rate) {
-    static constexpr std::uint32_t kRates[] = {0,    110,   300,   600,   1200,  2400,   4800,   9600,
+    static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return rate < std::size(kRates) ? kRates[rate] : 0;
 }
@@ -52,21 +52,27 @@ std::uint32_t BaudRateOf(TBaudRate rate) {
 std::uint32_t DelayForRXAtRate(std::uint32_t bitsPerSecond, std::uint32_t dataSize) {
     if (bitsPerSecond == 0)
         return 0;
-    const long double ms = static_cast<long double>(dataSize) / (static_cast<long double>(bitsPerSecond) / 10) * 1000;
-    const long double rounded = std::nearbyint(ms);  // the default rounding mode: half to even
+    const long double ms =
+        static_cast<long double>(dataSize) / (static_cast<long double>(bitsPerSecond) / 10) * 1000;
+    const long double rounded = std::nearbyint(ms); // the default rounding mode: half to even
     const long double limit = std::numeric_limits<std::uint32_t>::max();
     return std::uint32_t(std::min(rounded, limit));
 }
 
-std::uint32_t DelayForRX(TBaudRate rate, std::uint32_t dataSize) { return DelayForRXAtRate(BaudRateOf(rate), dataSize); }
+std::uint32_t DelayForRX(TBaudRate rate, std::uint32_t dataSize) {
+    return DelayForRXAtRate(BaudRateOf(rate), dataSize);
+}
 
 TCommPortDriver::TCommPortDriver(QObject* owner)
-    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this), FTempInBuffer(FInBufSize, 0) {
+    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this) {
+    FTempInBuffer.assign(FInBufSize, 0);
     FPollTimer.setTimerType(Qt::PreciseTimer);
     connect(&FPollTimer, &QTimer::timeout, this, &TCommPortDriver::PollTimerTimeout);
 }
 
-TCommPortDriver::~TCommPortDriver() { Disconnect(); }
+TCommPortDriver::~TCommPortDriver() {
+    Disconnect();
+}
 
 void TCommPortDriver::SetPort(TPortNumber value) {
     if (Connected())
@@ -208,11 +214,17 @@ void TCommPortDriver::Disconnect() {
     FCommPort->Close();
 }
 
-bool TCommPortDriver::Connected() const { return FCommPort->IsOpen(); }
+bool TCommPortDriver::Connected() const {
+    return FCommPort->IsOpen();
+}
 
-TCommHandle TCommPortDriver::Handle() const { return FCommPort->Handle(); }
+TCommHandle TCommPortDriver::Handle() const {
+    return FCommPort->Handle();
+}
 
-QString TCommPortDriver::LastErrorText() const { return FCommPort->LastError(); }
+QString TCommPortDriver::LastErrorText() const {
+    return FCommPort->LastError();
+}
 
 bool TCommPortDriver::ApplyCOMSettings() {
     if (!Connected())
@@ -307,10 +319,12 @@ bool TCommPortDriver::CheckVanished() {
 
 void TCommPortDriver::HandleVanished() {
     Disconnect();
-    QMetaObject::invokeMethod(this, [this] { emit Disconnected(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit Disconnected(); }, Qt::QueuedConnection);
 }
 
-std::uint32_t TCommPortDriver::SendDataEx(const void* dataPtr, std::uint32_t dataSize, std::uint32_t timeoutMs) {
+std::uint32_t TCommPortDriver::SendDataEx(const void* dataPtr, std::uint32_t dataSize,
+                                          std::uint32_t timeoutMs) {
     if (!Connected() || !dataPtr)
         return 0;
     const auto* data = static_cast<const std::uint8_t*>(dataPtr);
@@ -323,7 +337,8 @@ std::uint32_t TCommPortDriver::SendDataEx(const void* dataPtr, std::uint32_t dat
         if (freeSpace > 0) {
             if (FCheckLineStatus && GetLineStatus().IsEmpty())
                 break;
-            const std::int64_t n = FCommPort->Write(data + written, std::min<std::uint32_t>(dataSize - written, freeSpace));
+            const std::int64_t n =
+                FCommPort->Write(data + written, std::min<std::uint32_t>(dataSize - written, freeSpace));
             if (n < 0) {
                 CheckVanished();
                 break;
@@ -339,7 +354,8 @@ std::uint32_t TCommPortDriver::SendDataEx(const void* dataPtr, std::uint32_t dat
             break;
         // Wait for the device instead of asking it again at once.
         if (freeSpace == 0) {
-            std::this_thread::sleep_for(std::min(kQueueDrainPause, std::chrono::milliseconds(WaitBudgetMs(timeoutMs, stalled))));
+            std::this_thread::sleep_for(
+                std::min(kQueueDrainPause, std::chrono::milliseconds(WaitBudgetMs(timeoutMs, stalled))));
         } else if (FCommPort->WaitWritable(WaitBudgetMs(timeoutMs, stalled)) == cwrGone) {
             HandleVanished();
             break;
@@ -352,9 +368,13 @@ std::uint32_t TCommPortDriver::SendData(const void* dataPtr, std::uint32_t dataS
     return SendDataEx(dataPtr, dataSize, FOutputTimeout);
 }
 
-bool TCommPortDriver::SendByte(std::uint8_t value) { return SendData(&value, 1) == 1; }
+bool TCommPortDriver::SendByte(std::uint8_t value) {
+    return SendData(&value, 1) == 1;
+}
 
-bool TCommPortDriver::SendChar(char value) { return SendData(&value, 1) == 1; }
+bool TCommPortDriver::SendChar(char value) {
+    return SendData(&value, 1) == 1;
+}
 
 bool TCommPortDriver::SendString(const QByteArray& text) {
     const auto size = std::uint32_t(text.size());
@@ -399,9 +419,13 @@ std::uint32_t TCommPortDriver::ReadData(void* dataPtr, std::uint32_t maxDataSize
     return read;
 }
 
-bool TCommPortDriver::ReadByte(std::uint8_t& value) { return ReadData(&value, 1) == 1; }
+bool TCommPortDriver::ReadByte(std::uint8_t& value) {
+    return ReadData(&value, 1) == 1;
+}
 
-bool TCommPortDriver::ReadChar(char& value) { return ReadData(&value, 1) == 1; }
+bool TCommPortDriver::ReadChar(char& value) {
+    return ReadData(&value, 1) == 1;
+}
 
 std::uint32_t TCommPortDriver::CountRX() {
     if (!Connected())
@@ -466,7 +490,8 @@ void TCommPortDriver::ToggleRTS(bool onOff) {
 }
 
 std::uint32_t TCommPortDriver::PacketDelay(std::uint32_t dataSize) const {
-    return FBaudRate == brCustom ? DelayForRXAtRate(FBaudRateValue, dataSize) : DelayForRX(FBaudRate, dataSize);
+    return FBaudRate == brCustom ? DelayForRXAtRate(FBaudRateValue, dataSize)
+                                 : DelayForRX(FBaudRate, dataSize);
 }
 
 void TCommPortDriver::PollTimerTick() {
@@ -490,7 +515,7 @@ void TCommPortDriver::PollStream(std::uint32_t queued) {
     const std::int64_t n = FCommPort->Read(FTempInBuffer.data(), wanted);
     if (n < 0) {
         CheckVanished();
-        return;  // what could not be read stays queued for the next tick
+        return; // what could not be read stays queued for the next tick
     }
     // A copy: the handler may replace itself.
     if (n > 0 && OnReceiveData) {
@@ -504,7 +529,8 @@ void TCommPortDriver::PollPackets(std::uint32_t queued) {
     if (queued >= packetSize) {
         const bool startKnown = FPacketStartTime != kNoPacket;
         while (packetSize <= queued && Connected()) {
-            const std::uint32_t wanted = std::min<std::uint32_t>(packetSize, std::uint32_t(FTempInBuffer.size()));
+            const std::uint32_t wanted =
+                std::min<std::uint32_t>(packetSize, std::uint32_t(FTempInBuffer.size()));
             const std::int64_t n = FCommPort->Read(FTempInBuffer.data(), wanted);
             if (n < 0) {
                 CheckVanished();
@@ -515,7 +541,7 @@ void TCommPortDriver::PollPackets(std::uint32_t queued) {
                 handler(this, FTempInBuffer.data(), std::uint32_t(n));
             }
             if (FPacketStartTime != kNoPacket)
-                FPacketStartTime += PacketDelay(packetSize);  // the estimated start of the next packet
+                FPacketStartTime += PacketDelay(packetSize); // the estimated start of the next packet
             queued -= packetSize;
             if (queued == 0)
                 FPacketStartTime = kNoPacket;

@@ -17,6 +17,7 @@
 
 class QSocketNotifier;
 
+// clang-format off
 enum TPortNumber : std::uint8_t {
     pnCustom, pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8,
     pnCOM9, pnCOM10, pnCOM11, pnCOM12, pnCOM13, pnCOM14, pnCOM15, pnCOM16
@@ -26,6 +27,7 @@ enum TBaudRate : std::uint8_t {
     brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
     br19200, br38400, br56000, br57600, br115200, br128000, br256000
 };
+// clang-format on
 
 enum TDataBits : std::uint8_t { db5BITS, db6BITS, db7BITS, db8BITS };
 enum TStopBits : std::uint8_t { sb1BITS, sb1HALFBITS, sb2BITS };
@@ -54,8 +56,10 @@ private:
     std::uint8_t FBits = 0;
 };
 
-using TReceiveDataEvent = std::function<void(QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize)>;
-using TReceivePacketEvent = std::function<void(QObject* sender, const std::uint8_t* packet, std::uint32_t dataSize)>;
+using TReceiveDataEvent =
+    std::function<void(QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize)>;
+using TReceivePacketEvent =
+    std::function<void(QObject* sender, const std::uint8_t* packet, std::uint32_t dataSize)>;
 
 // Bits per second of a listed rate; 0 for brCustom.
 std::uint32_t BaudRateOf(TBaudRate rate);

@@ -111,7 +111,9 @@ int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
         case opStats:
             if (*optarg == '\0')
                 return UsageError(std::string(argv[previous]) + " needs a file name");
-            (option == opLink ? options.LinkPath : option == opDump ? options.DumpPath : options.StatsPath) = optarg;
+            (option == opLink   ? options.LinkPath
+             : option == opDump ? options.DumpPath
+                                : options.StatsPath) = optarg;
             break;
         case opManufacturer:
         case opDeviceId:
@@ -210,7 +212,7 @@ bool WaitForEnd(int signalFd, const TSimServer& server, std::string& error) {
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     TOptions options;

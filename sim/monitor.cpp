@@ -93,7 +93,7 @@ std::string Format(const char* format, std::uint32_t address, unsigned first, un
     return text;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error) {
     struct TKindName {
@@ -115,10 +115,13 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
     for (const TKindName& kind : kKinds) {
         if (kind.Name != name)
             continue;
-        const auto value = colon == std::string_view::npos ? std::nullopt : ParseNumber(text.substr(colon + 1));
+        const auto value =
+            colon == std::string_view::npos ? std::nullopt : ParseNumber(text.substr(colon + 1));
         if (!value || *value < kind.Minimum) {
             error = "fault \"" + std::string(text) + "\" needs " + std::string(name) + ":" +
-                    (kind.Kind == fkMismatch ? "ADDRESS" : kind.Minimum ? "N with N >= 1" : "N");
+                    (kind.Kind == fkMismatch ? "ADDRESS"
+                     : kind.Minimum          ? "N with N >= 1"
+                                             : "N");
             return std::nullopt;
         }
         return TSimFault{kind.Kind, *value};
@@ -233,11 +236,13 @@ std::string TSimMonitor::ExecuteBlock(bool program, std::string_view addressText
         if (program) {
             // NOR cells: programming clears bits; only an erase sets them again.
             if ((FFlash[at] & wanted) != wanted)
-                return Format("Program error at address %06X: Wanted: %02X Found: %02X", at, wanted, FFlash[at]);
+                return Format("Program error at address %06X: Wanted: %02X Found: %02X", at, wanted,
+                              FFlash[at]);
             FFlash[at] = wanted;
             FProgrammed[at] = true;
         } else if (ReadBack(at) != wanted) {
-            return Format("Compare error at address %06X: Expected: %02X Actual: %02X", at, wanted, ReadBack(at));
+            return Format("Compare error at address %06X: Expected: %02X Actual: %02X", at, wanted,
+                          ReadBack(at));
         }
     }
     return program ? "Done" : "Compare OK";

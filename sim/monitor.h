@@ -27,17 +27,17 @@
 #include <vector>
 
 enum TSimFaultKind {
-    fkDrop,         // every Nth command is lost on the line: not executed, no answer
-    fkGarble,       // every Nth command is executed but its result line arrives corrupted
-    fkSilentAfter,  // commands after the Nth are neither executed nor answered
-    fkHangupAfter,  // the line is closed once the Nth command has been answered
-    fkNoise,        // a start-up banner, and stray bytes in front of the first answer
-    fkMismatch,     // the byte at Value reads back inverted (programming it still works)
+    fkDrop,        // every Nth command is lost on the line: not executed, no answer
+    fkGarble,      // every Nth command is executed but its result line arrives corrupted
+    fkSilentAfter, // commands after the Nth are neither executed nor answered
+    fkHangupAfter, // the line is closed once the Nth command has been answered
+    fkNoise,       // a start-up banner, and stray bytes in front of the first answer
+    fkMismatch,    // the byte at Value reads back inverted (programming it still works)
 };
 
 struct TSimFault {
     TSimFaultKind Kind = fkNoise;
-    std::uint32_t Value = 0;  // N, or the address for fkMismatch
+    std::uint32_t Value = 0; // N, or the address for fkMismatch
 };
 
 // "drop:N", "garble:N" (N >= 1), "silent-after:N" (N >= 0), "hangup-after:N" (N >= 1), "noise",
@@ -49,13 +49,13 @@ struct TSimConfig {
 
     std::string Manufacturer = "VELUM";
     std::string DeviceId = "VF040B";
-    std::uint32_t Size = 524288;  // bytes, 1 .. kMaxSize
+    std::uint32_t Size = 524288; // bytes, 1 .. kMaxSize
     std::vector<TSimFault> Faults;
 };
 
 class TSimMonitor {
 public:
-    static constexpr std::size_t kMaxLineBytes = 4096;  // longer lines are answered "Line too long"
+    static constexpr std::size_t kMaxLineBytes = 4096; // longer lines are answered "Line too long"
 
     explicit TSimMonitor(TSimConfig config);
 

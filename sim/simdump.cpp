@@ -19,7 +19,7 @@ std::string HexError(const std::string& fileName, THexResult code) {
            std::to_string(code) + ")";
 }
 
-}  // namespace
+} // namespace
 
 bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board, std::uint64_t& skipped,
                         std::string& error) {
@@ -41,7 +41,8 @@ bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board
         std::size_t end = address;
         while (end < limit && end - address < kDumpRecordBytes && board.Programmed[end])
             ++end;
-        result = hex.WriteBlock(std::uint32_t(address), board.Flash.data() + address, std::uint16_t(end - address));
+        result = hex.WriteBlock(std::uint32_t(address), board.Flash.data() + address,
+                                std::uint16_t(end - address));
         address = end;
     }
     for (std::size_t i = limit; i < size; ++i)
@@ -55,7 +56,8 @@ bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board
     }
     // The image writer leaves the end record out (our reader does not need it); other tools do.
     std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(fileName.c_str(), "a"));
-    const bool ended = file && std::fputs(":00000001FF\n", file.get()) >= 0 && std::fclose(file.release()) == 0;
+    const bool ended =
+        file && std::fputs(":00000001FF\n", file.get()) >= 0 && std::fclose(file.release()) == 0;
     if (!ended) {
         error = "cannot write " + fileName + ": " + std::strerror(errno);
         return false;

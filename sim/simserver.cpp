@@ -42,7 +42,7 @@ void Signal(int eventFd) {
     }
 }
 
-}  // namespace
+} // namespace
 
 TUniqueFd& TUniqueFd::operator=(TUniqueFd&& other) noexcept {
     if (this != &other)
@@ -86,9 +86,9 @@ std::string TSimStats::ToJson() const {
                   "  \"turnaround_median_us\": %lld,\n"
                   "  \"turnaround_p99_us\": %lld\n"
                   "}\n",
-                  (unsigned long long)Commands, Baud, (unsigned long long)BytesIn, (unsigned long long)BytesOut,
-                  LineBusySeconds, WallSeconds, TurnaroundsUs.size(), (long long)TurnaroundMedianUs(),
-                  (long long)TurnaroundP99Us());
+                  (unsigned long long)Commands, Baud, (unsigned long long)BytesIn,
+                  (unsigned long long)BytesOut, LineBusySeconds, WallSeconds, TurnaroundsUs.size(),
+                  (long long)TurnaroundMedianUs(), (long long)TurnaroundP99Us());
     return text;
 }
 
@@ -210,7 +210,8 @@ void TSimServer::Fail(const std::string& what, int errorNumber) {
 
 void TSimServer::Serve() {
     const bool paced = FBaud > 0;
-    const auto charTime = paced ? std::chrono::nanoseconds(std::llround(10e9 / FBaud)) : std::chrono::nanoseconds(0);
+    const auto charTime =
+        paced ? std::chrono::nanoseconds(std::llround(10e9 / FBaud)) : std::chrono::nanoseconds(0);
 
     std::deque<TInByte> pendingIn;
     std::deque<TOutByte> pendingOut;
@@ -219,7 +220,7 @@ void TSimServer::Serve() {
     TClock::time_point lastWrite{};
     TClock::time_point lastDeliver{};
     TClock::time_point promptSent{};
-    bool promptPending = false;  // a prompt went out and no byte came back yet
+    bool promptPending = false; // a prompt went out and no byte came back yet
     bool waitWritable = false;
     bool hangupDue = false;
     bool draining = false;
@@ -281,7 +282,8 @@ void TSimServer::Serve() {
 
         if (!pendingOut.empty() && !waitWritable) {
             std::size_t ready = 0;
-            while (ready < buffer.size() && ready < pendingOut.size() && (!paced || pendingOut[ready].Due <= now)) {
+            while (ready < buffer.size() && ready < pendingOut.size() &&
+                   (!paced || pendingOut[ready].Due <= now)) {
                 buffer[ready] = pendingOut[ready].Byte;
                 ++ready;
             }
@@ -335,7 +337,8 @@ void TSimServer::Serve() {
             wake = wake ? std::min(*wake, arrival) : arrival;
         }
         if (!pendingOut.empty() && !waitWritable) {
-            const TClock::time_point due = paced ? std::max(pendingOut.front().Due, lastWrite + kPaceTick) : now;
+            const TClock::time_point due =
+                paced ? std::max(pendingOut.front().Due, lastWrite + kPaceTick) : now;
             wake = wake ? std::min(*wake, due) : due;
         }
 
@@ -346,7 +349,8 @@ void TSimServer::Serve() {
             fds[1].events |= POLLOUT;
         timespec timeout{};
         if (wake) {
-            const auto left = std::max<std::chrono::nanoseconds>(*wake - TClock::now(), std::chrono::nanoseconds(0));
+            const auto left =
+                std::max<std::chrono::nanoseconds>(*wake - TClock::now(), std::chrono::nanoseconds(0));
             timeout.tv_sec = time_t(left.count() / 1000000000);
             timeout.tv_nsec = long(left.count() % 1000000000);
         }

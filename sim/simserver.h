@@ -7,6 +7,9 @@
 // Sent bytes are released in batches of about a millisecond, so at high rates a byte may reach the
 // PC up to a millisecond after its due time; the arithmetic itself does not drift. Without a baud
 // rate the board answers as fast as it can.
+//
+// A hang-up (the hangup-after fault) closes the terminal once the PC has read the last answer, or
+// after two seconds if it does not read: closing earlier would discard that answer unread.
 
 #include "sim/monitor.h"
 
@@ -43,13 +46,13 @@ struct TFlashSnapshot {
 };
 
 struct TSimStats {
-    std::uint64_t Commands = 0;  // received command lines, pings included
+    std::uint64_t Commands = 0; // received command lines, pings included
     std::uint64_t BytesIn = 0;
     std::uint64_t BytesOut = 0;
     unsigned Baud = 0;
-    double LineBusySeconds = 0;  // characters on the line in both directions x character time
-    double WallSeconds = 0;      // from the first byte on the line to the last, either direction
-    std::vector<std::int64_t> TurnaroundsUs;  // from sending '>' to the first byte of the next command
+    double LineBusySeconds = 0;              // characters on the line in both directions x character time
+    double WallSeconds = 0;                  // from the first byte on the line to the last, either direction
+    std::vector<std::int64_t> TurnaroundsUs; // from sending '>' to the first byte of the next command
 
     std::int64_t TurnaroundMedianUs() const { return TurnaroundPercentileUs(50); }
     std::int64_t TurnaroundP99Us() const { return TurnaroundPercentileUs(99); }
@@ -62,7 +65,7 @@ class TSimServer {
 public:
     // baud 0: no pacing.
     explicit TSimServer(TSimConfig config, unsigned baud = 0);
-    ~TSimServer();  // stops and joins the serving thread
+    ~TSimServer(); // stops and joins the serving thread
     TSimServer(const TSimServer&) = delete;
     TSimServer& operator=(const TSimServer&) = delete;
 
@@ -101,13 +104,13 @@ private:
     TSimMonitor FMonitor;
     const unsigned FBaud;
     TUniqueFd FMaster;
-    TUniqueFd FSlaveKeeper;  // keeps the line up while no PC has it open
-    TUniqueFd FStop;         // eventfd: wakes the thread to end
-    TUniqueFd FFinished;     // eventfd: signalled by the thread when it ends
+    TUniqueFd FSlaveKeeper; // keeps the line up while no PC has it open
+    TUniqueFd FStop;        // eventfd: wakes the thread to end
+    TUniqueFd FFinished;    // eventfd: signalled by the thread when it ends
     std::string FSlavePath;
     std::thread FThread;
 
-    mutable std::mutex FMutex;  // guards everything below and FMonitor
+    mutable std::mutex FMutex; // guards everything below and FMonitor
     TSimStats FStats;
     TClock::time_point FFirstByte{};
     TClock::time_point FLastByte{};

@@ -131,6 +131,10 @@ void ApplySkin(QWidget* window, TsuiUIStyle style) {
     window->setFont(SkinFont());
 }
 
-QFont SkinFont() { return SkinFontOfWeight(QFont::Normal); }
+QFont SkinFont() {
+    return SkinFontOfWeight(QFont::Normal);
+}
 
-QFont SkinTitleFont() { return SkinFontOfWeight(QFont::Bold); }
+QFont SkinTitleFont() {
+    return SkinFontOfWeight(QFont::Bold);
+}

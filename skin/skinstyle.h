@@ -19,12 +19,12 @@ class QWidget;
 void InitSkinResources();
 
 struct TsuiPalette {
-    static constexpr QRgb kFrameOuter = 0xFF07183A;  // 1 px outline around the whole window
-    static constexpr QRgb kFrame = 0xFF14397C;       // border band
+    static constexpr QRgb kFrameOuter = 0xFF07183A; // 1 px outline around the whole window
+    static constexpr QRgb kFrame = 0xFF14397C;      // border band
     static constexpr QRgb kTitleTop = 0xFF3A6FC6;
     static constexpr QRgb kTitleBottom = 0xFF113878;
-    static constexpr QRgb kTitleInactiveTop = 0xFF7088B2;
-    static constexpr QRgb kTitleInactiveBottom = 0xFF45608E;
+    static constexpr QRgb kTitleInactiveTop = 0xFF7390C2;
+    static constexpr QRgb kTitleInactiveBottom = 0xFF42629C;
     static constexpr QRgb kTitleText = 0xFFFFFFFF;
     static constexpr QRgb kFace = 0xFFE4ECF8;      // content background
     static constexpr QRgb kFaceShade = 0xFFC8D7EE; // lower end of panel gradients

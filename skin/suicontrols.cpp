@@ -18,7 +18,8 @@ void PaintIndicator(QPainter& p, const QRectF& area, TIndicatorShape shape, bool
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const qreal side = qMin<qreal>(13, qMin(area.width(), area.height()));
-    const QRectF box(area.center().x() - side / 2 + 0.5, area.center().y() - side / 2 + 0.5, side - 1, side - 1);
+    const QRectF box(area.center().x() - side / 2 + 0.5, area.center().y() - side / 2 + 0.5, side - 1,
+                     side - 1);
     QLinearGradient fill(box.topLeft(), box.bottomLeft());
     if (!enabled) {
         fill.setColorAt(0, QColor(TsuiPalette::kFace));
@@ -30,7 +31,7 @@ void PaintIndicator(QPainter& p, const QRectF& area, TIndicatorShape shape, bool
         fill.setColorAt(0, QColor(TsuiPalette::kField));
         fill.setColorAt(1, QColor(TsuiPalette::kFieldReadOnly).darker(103));
     }
-    const QColor edge = !enabled ? QColor(TsuiPalette::kGroupEdge)
+    const QColor edge = !enabled         ? QColor(TsuiPalette::kGroupEdge)
                         : hot || checked ? QColor(TsuiPalette::kAccent)
                                          : QColor(TsuiPalette::kEdge);
     p.setPen(QPen(edge, 1.0));
@@ -90,22 +91,23 @@ void TsuiComboBox::paintEvent(QPaintEvent* event) {
     QComboBox::paintEvent(event);
     QStyleOptionComboBox option;
     initStyleOption(&option);
-    const QRectF arrowBox = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, this);
+    const QRectF arrowBox =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, this);
     if (arrowBox.isEmpty())
         return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF c = arrowBox.center() + QPointF(0.5, 0.5);
-    p.setPen(QPen(isEnabled() ? QColor(Qt::white) : QColor(0xF4, 0xF6, 0xFA), 1.8, Qt::SolidLine, Qt::RoundCap,
-                  Qt::RoundJoin));
+    p.setPen(QPen(isEnabled() ? QColor(Qt::white) : QColor(0xF4, 0xF6, 0xFA), 1.8, Qt::SolidLine,
+                  Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF{c + QPointF(-3.5, -1.5), c + QPointF(0, 2), c + QPointF(3.5, -1.5)});
 }
 
 void TsuiCheckBox::paintEvent(QPaintEvent*) {
     QStyleOptionButton option;
     initStyleOption(&option);
-    PaintCheckable(*this, QStyle::SE_CheckBoxIndicator, QStyle::SE_CheckBoxContents, QStyle::CE_CheckBoxLabel, isBox,
-                   option);
+    PaintCheckable(*this, QStyle::SE_CheckBoxIndicator, QStyle::SE_CheckBoxContents, QStyle::CE_CheckBoxLabel,
+                   isBox, option);
 }
 
 TsuiRadioButton::TsuiRadioButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {
@@ -128,7 +130,9 @@ TsuiProgressBar::TsuiProgressBar(QWidget* parent) : QProgressBar(parent) {
     setAlignment(Qt::AlignCenter);
 }
 
-TsuiButton::TsuiButton(QWidget* parent) : QPushButton(parent) { setCursor(Qt::PointingHandCursor); }
+TsuiButton::TsuiButton(QWidget* parent) : QPushButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+}
 
 void TsuiProgressBar::paintEvent(QPaintEvent*) {
     QPainter p(this);

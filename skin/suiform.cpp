@@ -200,11 +200,17 @@ QWidget* TsuiForm::TitleButton(TsuiTitleButton button) const {
     return nullptr;
 }
 
-QMargins TsuiForm::FrameMargins() { return QMargins(kBorderPx, kTitleBarHeightPx, kBorderPx, kBorderPx); }
+QMargins TsuiForm::FrameMargins() {
+    return QMargins(kBorderPx, kTitleBarHeightPx, kBorderPx, kBorderPx);
+}
 
-QRect TsuiForm::ContentRect() const { return rect().marginsRemoved(FrameMargins()); }
+QRect TsuiForm::ContentRect() const {
+    return rect().marginsRemoved(FrameMargins());
+}
 
-QRect TsuiForm::TitleBarRect() const { return QRect(0, 0, width(), kTitleBarHeightPx); }
+QRect TsuiForm::TitleBarRect() const {
+    return QRect(0, 0, width(), kTitleBarHeightPx);
+}
 
 void TsuiForm::PlaceTitleButtons() {
     int right = width() - kBorderPx - 2;

@@ -134,7 +134,9 @@ void PaintPlug(QPainter& p, qreal plugLeft, qreal socketLeft, const QColor& ink)
     p.drawRoundedRect(QRectF(socketLeft, 7, 4.5, 10), 1.2, 1.2);
 }
 
-void PaintConnect(QPainter& p, const QColor& ink) { PaintPlug(p, 5.5, 13.5, ink); }
+void PaintConnect(QPainter& p, const QColor& ink) {
+    PaintPlug(p, 5.5, 13.5, ink);
+}
 
 void PaintDisconnect(QPainter& p, bool enabled, const QColor& ink) {
     PaintPlug(p, 3.5, 16, ink);
@@ -376,8 +378,8 @@ void PaintLogoMark(QPainter& painter, const QRectF& box) {
     painter.setPen(RoundPen(QColor(255, 255, 255, 190), 1.0));
     painter.setBrush(fill);
     painter.drawRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
-    const QPolygonF bolt{QPointF(13.8, 3.2), QPointF(6.4, 13.4), QPointF(11.4, 13.4), QPointF(9.8, 20.8),
-                         QPointF(17.6, 10.2), QPointF(12.6, 10.2)};
+    const QPolygonF bolt{QPointF(13.8, 3.2), QPointF(6.4, 13.4),  QPointF(11.4, 13.4),
+                         QPointF(9.8, 20.8), QPointF(17.6, 10.2), QPointF(12.6, 10.2)};
     painter.setPen(RoundPen(QColor(TsuiPalette::kFolder), 0.8));
     painter.setBrush(Qt::white);
     painter.drawPolygon(bolt);

@@ -36,7 +36,8 @@ TFaceColours ColoursOf(TsuiFaceState state) {
     case fsNormal:
         break;
     }
-    return {QColor(TsuiPalette::kButtonTop), QColor(TsuiPalette::kButtonBottom), QColor(TsuiPalette::kButtonText)};
+    return {QColor(TsuiPalette::kButtonTop), QColor(TsuiPalette::kButtonBottom),
+            QColor(TsuiPalette::kButtonText)};
 }
 
 QString WordOf(const QString& text) {
@@ -83,7 +84,9 @@ QSize TsuiImageButton::sizeHint() const {
     return QSize(qMax(kFaceMinWidthPx, width), kFaceHeightPx);
 }
 
-QSize TsuiImageButton::minimumSizeHint() const { return QSize(40, 24); }
+QSize TsuiImageButton::minimumSizeHint() const {
+    return QSize(40, 24);
+}
 
 QPixmap TsuiImageButton::Face(TsuiFaceState state) const {
     const qreal ratio = devicePixelRatioF();
@@ -159,7 +162,8 @@ void TsuiImageButton::PaintFace(QPainter& p, const QRectF& box, TsuiFaceState st
     }
     if (!word.isEmpty()) {
         p.setFont(font);
-        const QRectF textBox(left, box.top() + shift.y(), box.right() - left - kPaddingPx / 2.0, box.height());
+        const QRectF textBox(left, box.top() + shift.y(), box.right() - left - kPaddingPx / 2.0,
+                             box.height());
         const QString shown = metrics.elidedText(word, Qt::ElideRight, textBox.width());
         p.setPen(state == fsDisabled ? QColor(0x7D, 0x88, 0x9C, 140) : QColor(0, 0, 0, 120));
         p.drawText(textBox.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, shown);

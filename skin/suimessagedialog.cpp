@@ -12,13 +12,18 @@
 
 namespace {
 
-bool IsPicture(TsuiIconType type) { return type >= suiWarning && type <= suiHelp; }
+bool IsPicture(TsuiIconType type) {
+    return type >= suiWarning && type <= suiHelp;
+}
 
-bool IsButtonNumber(int number) { return number >= 1 && number <= TsuiMessageDialog::kMaxButtons; }
+bool IsButtonNumber(int number) {
+    return number >= 1 && number <= TsuiMessageDialog::kMaxButtons;
+}
 
 } // namespace
 
-TsuiMessageDialog::TsuiMessageDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+TsuiMessageDialog::TsuiMessageDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setModal(true);
     FFrame = new TsuiForm(this);
     FFrame->setObjectName(QStringLiteral("Frame"));
@@ -48,11 +53,17 @@ void TsuiMessageDialog::SetCaption(const QString& caption) {
     setWindowTitle(caption);
 }
 
-void TsuiMessageDialog::SetText(const QString& text) { FText = text; }
+void TsuiMessageDialog::SetText(const QString& text) {
+    FText = text;
+}
 
-void TsuiMessageDialog::SetIconType(TsuiIconType iconType) { FIconType = iconType; }
+void TsuiMessageDialog::SetIconType(TsuiIconType iconType) {
+    FIconType = iconType;
+}
 
-void TsuiMessageDialog::SetButtonCount(int count) { FButtonCount = qBound(0, count, kMaxButtons); }
+void TsuiMessageDialog::SetButtonCount(int count) {
+    FButtonCount = qBound(0, count, kMaxButtons);
+}
 
 QString TsuiMessageDialog::ButtonCaption(int number) const {
     return IsButtonNumber(number) ? FButtonCaptions.at(number - 1) : QString();
@@ -112,8 +123,8 @@ void TsuiMessageDialog::Arrange() {
         const int left = rightmostLeft - (FButtonCount - 1 - i) * kButtonPitchPx;
         button->setGeometry(left, buttonTop, kButtonWidthPx, kButtonHeightPx);
     }
-    const int height =
-        (FButtonCount > 0 ? buttonTop + kButtonHeightPx : contentBottom) + kBottomMarginPx + TsuiForm::kBorderPx;
+    const int height = (FButtonCount > 0 ? buttonTop + kButtonHeightPx : contentBottom) + kBottomMarginPx +
+                       TsuiForm::kBorderPx;
     setFixedSize(width, height);
     FFrame->setGeometry(rect());
     if (FButtonCount > 0)
@@ -139,4 +150,6 @@ TModalResult TsuiMessageDialog::ShowModal() {
     return exec();
 }
 
-void TsuiMessageDialog::reject() { done(mrCancel); }
+void TsuiMessageDialog::reject() {
+    done(mrCancel);
+}

@@ -191,7 +191,10 @@ void TestCliSim::mismatchIsReported() {
     QRandomGenerator random(5);
     const QByteArray bytes = RandomBytes(random, 600);
     const QString path = FDir.filePath(QStringLiteral("mismatch.hex"));
-    QVERIFY(WriteIntelHexFile(path, {{0x100, bytes.left(16)}, {0x110, bytes.mid(16, 16)}, {0x300, bytes.mid(32)}}));
+    std::vector<std::pair<std::uint32_t, QByteArray>> records{{0x100, bytes.left(16)}, {0x110, bytes.mid(16, 16)}};
+    for (int offset = 32; offset < bytes.size(); offset += 16)
+        records.emplace_back(0x300 + std::uint32_t(offset - 32), bytes.mid(offset, 16));
+    QVERIFY(WriteIntelHexFile(path, records));
     TSimServer server(Config({{fkMismatch, 0x345}}));
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());

@@ -61,13 +61,14 @@ void TestCommPosix::resolvePortName_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
     QTest::newRow("mapped") << QStringLiteral("\\\\.\\COM2") << QStringLiteral("/dev/ttyUSB0");
-    QTest::newRow("mapped, spaces trimmed") << QStringLiteral("\\\\.\\COM11")
-                                            << QStringLiteral("/dev/serial/by-id/usb-adapter");
+    QTest::newRow("mapped, spaces trimmed")
+        << QStringLiteral("\\\\.\\COM11") << QStringLiteral("/dev/serial/by-id/usb-adapter");
     QTest::newRow("bare COMn mapped too") << QStringLiteral("COM2") << QStringLiteral("/dev/ttyUSB0");
     QTest::newRow("lower case") << QStringLiteral("\\\\.\\com2") << QStringLiteral("/dev/ttyUSB0");
     QTest::newRow("COM1 default") << QStringLiteral("\\\\.\\COM1") << QStringLiteral("/dev/ttyS0");
     QTest::newRow("COM4 default") << QStringLiteral("\\\\.\\COM4") << QStringLiteral("/dev/ttyS3");
-    QTest::newRow("empty mapping falls back") << QStringLiteral("\\\\.\\COM3") << QStringLiteral("/dev/ttyS2");
+    QTest::newRow("empty mapping falls back")
+        << QStringLiteral("\\\\.\\COM3") << QStringLiteral("/dev/ttyS2");
     QTest::newRow("COM16 default") << QStringLiteral("COM16") << QStringLiteral("/dev/ttyS15");
     QTest::newRow("path as it is") << QStringLiteral("/dev/ttyACM0") << QStringLiteral("/dev/ttyACM0");
     QTest::newRow("COM0 is no port") << QStringLiteral("\\\\.\\COM0") << QStringLiteral("\\\\.\\COM0");
@@ -100,10 +101,11 @@ void TestCommPosix::openErrors_data() {
     QTest::addColumn<QString>("expected");
     QTest::newRow("missing") << QStringLiteral("/dev/tervolt-missing")
                              << QStringLiteral("cannot open /dev/tervolt-missing: No such file or directory");
-    QTest::newRow("unmapped COM without a device") << QStringLiteral("\\\\.\\COM16")
-                                                   << QStringLiteral("cannot open /dev/ttyS15: ");
-    QTest::newRow("not a terminal") << QStringLiteral("/dev/null")
-                                    << QStringLiteral("cannot open /dev/null: Inappropriate ioctl for device (not a serial device)");
+    QTest::newRow("unmapped COM without a device")
+        << QStringLiteral("\\\\.\\COM16") << QStringLiteral("cannot open /dev/ttyS15: ");
+    QTest::newRow("not a terminal")
+        << QStringLiteral("/dev/null")
+        << QStringLiteral("cannot open /dev/null: Inappropriate ioctl for device (not a serial device)");
     QTest::newRow("directory") << QStringLiteral("/") << QStringLiteral("cannot open /: Is a directory");
     QTest::newRow("no name") << QString() << QStringLiteral("cannot open a port without a name");
 }
@@ -155,8 +157,9 @@ void TestCommPosix::permissionDeniedNamesTheGroup() {
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
-    QCOMPARE(QString::fromUtf8(text),
-             QStringLiteral("cannot open %1: Permission denied (add the user to the dialout group)").arg(device));
+    QCOMPARE(
+        QString::fromUtf8(text),
+        QStringLiteral("cannot open %1: Permission denied (add the user to the dialout group)").arg(device));
 }
 
 void TestCommPosix::exclusiveOpen() {
@@ -173,7 +176,8 @@ void TestCommPosix::exclusiveOpen() {
 
 void TestCommPosix::restoresSettingsOnClose() {
     TPtyPair pty;
-    const int observer = ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int observer =
+        ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(observer >= 0);
     TCommLineState before;
     QVERIFY(ReadPosixLineState(observer, before));
@@ -203,13 +207,15 @@ void TestCommPosix::lineStateReadBack_data() {
     QTest::addColumn<int>("rts");
     QTest::addColumn<bool>("xonXoff");
     QTest::addColumn<int>("expectedStopBits");
-    QTest::newRow("115200 through a B constant") << 115200u << int(csbOne) << int(crmOn) << false << int(csbOne);
+    QTest::newRow("115200 through a B constant")
+        << 115200u << int(csbOne) << int(crmOn) << false << int(csbOne);
     QTest::newRow("14400 through termios2") << 14400u << int(csbOne) << int(crmOn) << false << int(csbOne);
     QTest::newRow("56000") << 56000u << int(csbOne) << int(crmOn) << false << int(csbOne);
     QTest::newRow("128000") << 128000u << int(csbOne) << int(crmOn) << false << int(csbOne);
     QTest::newRow("256000") << 256000u << int(csbOne) << int(crmOn) << false << int(csbOne);
     QTest::newRow("31250 custom") << 31250u << int(csbOne) << int(crmOn) << false << int(csbOne);
-    QTest::newRow("1.5 stop bits become two") << 9600u << int(csbOneHalf) << int(crmOn) << false << int(csbTwo);
+    QTest::newRow("1.5 stop bits become two")
+        << 9600u << int(csbOneHalf) << int(crmOn) << false << int(csbTwo);
     QTest::newRow("two stop bits") << 9600u << int(csbTwo) << int(crmOn) << false << int(csbTwo);
     QTest::newRow("RTS/CTS") << 9600u << int(csbOne) << int(crmHandshake) << false << int(csbOne);
     QTest::newRow("XON/XOFF") << 9600u << int(csbOne) << int(crmOff) << true << int(csbOne);
@@ -229,7 +235,7 @@ void TestCommPosix::lineStateReadBack() {
     wanted.StopBits = TCommStopBits(stopBits);
     wanted.Rts = TCommRtsMode(rts);
     wanted.XonXoff = xonXoff;
-    wanted.Parity = cpaMark;  // a pseudo-terminal ignores framing; it must not fail the settings
+    wanted.Parity = cpaMark; // a pseudo-terminal ignores framing; it must not fail the settings
     wanted.ByteSize = 7;
     QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastError()));
 
@@ -270,7 +276,7 @@ void TestCommPosix::queueCountsAndPurge() {
         std::this_thread::sleep_for(2ms);
     QCOMPARE(queued, 7u);
     QVERIFY(port.QueuedOut(queued));
-    QCOMPARE(queued, 0u);  // a pseudo-terminal hands output on at once
+    QCOMPARE(queued, 0u); // a pseudo-terminal hands output on at once
 
     char buffer[4] = {};
     QCOMPARE(port.Read(buffer, 3), std::int64_t(3));
@@ -278,7 +284,7 @@ void TestCommPosix::queueCountsAndPurge() {
     QVERIFY(port.Purge(true, false));
     QVERIFY(port.QueuedIn(queued));
     QCOMPARE(queued, 0u);
-    QCOMPARE(port.Read(buffer, 3), std::int64_t(0));  // nothing there: no wait, no failure
+    QCOMPARE(port.Read(buffer, 3), std::int64_t(0)); // nothing there: no wait, no failure
     QCOMPARE(port.WaitReadable(50), cwrTimeout);
     QVERIFY(pty.Write("x"));
     QCOMPARE(port.WaitReadable(5000), cwrReady);
@@ -323,7 +329,7 @@ void TestCommPosix::hangup() {
     QCOMPARE(port.Read(&byte, 1), std::int64_t(-1));
     port.Close();
     QVERIFY(!port.IsOpen());
-    QVERIFY(!port.LastError().isEmpty());  // the reason outlives the close
+    QVERIFY(!port.LastError().isEmpty()); // the reason outlives the close
 }
 
 QTEST_GUILESS_MAIN(TestCommPosix)

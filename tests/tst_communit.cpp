@@ -12,7 +12,8 @@ using namespace std::chrono_literals;
 namespace {
 
 void Deliver(TCommunicationUnit& unit, const QByteArray& bytes) {
-    unit.CommPortDriverReceiveData(unit.CommPortDriver(), reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+    unit.CommPortDriverReceiveData(unit.CommPortDriver(),
+                                   reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                    std::uint32_t(bytes.size()));
 }
 
@@ -63,23 +64,27 @@ void TestCommunit::framing_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("buffer");
 
-    QTest::newRow("split over three deliveries") << QList<QByteArray>{"Do", "ne\r\n", ">"} << true
-                                                 << QByteArray("Done\r\n") << QByteArray();
+    QTest::newRow("split over three deliveries")
+        << QList<QByteArray>{"Do", "ne\r\n", ">"} << true << QByteArray("Done\r\n") << QByteArray();
     QTest::newRow("CR LF split too") << QList<QByteArray>{"ok\r", "\n", ">"} << true << QByteArray("ok\r\n")
                                      << QByteArray();
-    QTest::newRow("CR LF > alone") << QList<QByteArray>{"\r\n>"} << true << QByteArray("\r\n") << QByteArray();
+    QTest::newRow("CR LF > alone") << QList<QByteArray>{"\r\n>"} << true << QByteArray("\r\n")
+                                   << QByteArray();
     QTest::newRow("> alone") << QList<QByteArray>{">"} << false << QByteArray() << QByteArray();
-    QTest::newRow("> inside a line") << QList<QByteArray>{"a>b\r\n"} << false << QByteArray() << QByteArray("ab\r\n");
-    QTest::newRow("> inside, then closed") << QList<QByteArray>{"a>b\r\n>"} << true << QByteArray("ab\r\n")
-                                           << QByteArray();
-    QTest::newRow("> after CR only") << QList<QByteArray>{"ab\r>"} << false << QByteArray() << QByteArray("ab\r");
-    QTest::newRow("> after LF CR") << QList<QByteArray>{"ab\n\r>"} << false << QByteArray() << QByteArray("ab\n\r");
-    QTest::newRow("two replies in one delivery") << QList<QByteArray>{"one\r\n>two\r\n>"} << true
-                                                 << QByteArray("two\r\n") << QByteArray();
+    QTest::newRow("> inside a line") << QList<QByteArray>{"a>b\r\n"} << false << QByteArray()
+                                     << QByteArray("ab\r\n");
+    QTest::newRow("> inside, then closed")
+        << QList<QByteArray>{"a>b\r\n>"} << true << QByteArray("ab\r\n") << QByteArray();
+    QTest::newRow("> after CR only") << QList<QByteArray>{"ab\r>"} << false << QByteArray()
+                                     << QByteArray("ab\r");
+    QTest::newRow("> after LF CR") << QList<QByteArray>{"ab\n\r>"} << false << QByteArray()
+                                   << QByteArray("ab\n\r");
+    QTest::newRow("two replies in one delivery")
+        << QList<QByteArray>{"one\r\n>two\r\n>"} << true << QByteArray("two\r\n") << QByteArray();
     QTest::newRow("bytes after > in the same delivery")
         << QList<QByteArray>{"ok\r\n>xy"} << true << QByteArray("ok\r\n") << QByteArray("xy");
-    QTest::newRow("a new byte clears ready") << QList<QByteArray>{"ok\r\n>", "x"} << false << QByteArray("ok\r\n")
-                                             << QByteArray("x");
+    QTest::newRow("a new byte clears ready")
+        << QList<QByteArray>{"ok\r\n>", "x"} << false << QByteArray("ok\r\n") << QByteArray("x");
     QTest::newRow("an empty delivery clears ready")
         << QList<QByteArray>{"ok\r\n>", ""} << false << QByteArray("ok\r\n") << QByteArray();
     QTest::newRow("zero and control bytes kept") << QList<QByteArray>{QByteArray("a\0\x07\r\n>", 6)} << true
@@ -101,7 +106,7 @@ void TestCommunit::framing() {
     QCOMPARE(unit.RxReply(), reply);
     QCOMPARE(unit.RxBuffer(), buffer);
     QCOMPARE(ReadReplyErrorCode(unit), ready ? 0 : 2);
-    QVERIFY(unit.CommPortDriver()->IsPolling());  // every pause was matched
+    QVERIFY(unit.CommPortDriver()->IsPolling()); // every pause was matched
 }
 
 void TestCommunit::readReplyKeepsTheReply() {
@@ -140,14 +145,15 @@ void TestCommunit::sendCommandOnClosedPort() {
         QCOMPARE(error.Message(), QStringLiteral("Transmitting error occurred!\nSome data may be lost."));
     }
     QVERIFY(!unit.RxReady());
-    unit.SendCommand(QByteArray());  // nothing to write, nothing short
+    unit.SendCommand(QByteArray()); // nothing to write, nothing short
 }
 
 void TestCommunit::errorMessages_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("1, empty") << 1 << QString() << QStringLiteral("Transmitting error occurred!\nSome data may be lost.");
+    QTest::newRow("1, empty") << 1 << QString()
+                              << QStringLiteral("Transmitting error occurred!\nSome data may be lost.");
     QTest::newRow("2, empty") << 2 << QString() << QStringLiteral("Data not ready!");
     QTest::newRow("1, own text") << 1 << QStringLiteral("line dropped") << QStringLiteral("line dropped");
     QTest::newRow("2, own text") << 2 << QStringLiteral("später") << QStringLiteral("später");

@@ -22,6 +22,9 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kCom2Name = QStringLiteral("\\\\.\\COM2");
+// Waiting code sleeps in poll(): it uses next to no processor time. A busy loop takes far more than
+// this share even when it has to fight other processes for the core.
+constexpr double kMaxCpuShare = 0.2;
 
 double ProcessCpuMs() {
     timespec now{};
@@ -94,8 +97,6 @@ private slots:
     void bufferSizes();
     void packetSizeGrowsBuffer_data();
     void packetSizeGrowsBuffer();
-    void baudRateOf_data();
-    void baudRateOf();
     void delayForRX_data();
     void delayForRX();
 
@@ -179,7 +180,7 @@ void TestCpdrv::setPortName() {
     TCommPortDriver driver;
     driver.SetPort(pnCOM4);
     driver.SetPortName(QStringLiteral("\\\\.\\COM4"));
-    QCOMPARE(driver.Port(), pnCustom);  // any text, even one that names a numbered port
+    QCOMPARE(driver.Port(), pnCustom); // any text, even one that names a numbered port
     driver.SetPortName(QStringLiteral("anything at all"));
     QCOMPARE(driver.Port(), pnCustom);
     QCOMPARE(driver.PortName(), QStringLiteral("anything at all"));
@@ -246,7 +247,7 @@ void TestCpdrv::pollingDelayTimerRestart() {
     QCOMPARE(timer->timerType(), Qt::PreciseTimer);
 
     QTest::qWait(600);
-    driver.SetPollingDelay(3000);  // unchanged: the running period goes on
+    driver.SetPollingDelay(3000); // unchanged: the running period goes on
     QVERIFY2(timer->remainingTime() < 2800, qPrintable(QString::number(timer->remainingTime())));
 
     driver.SetPollingDelay(0);
@@ -326,21 +327,6 @@ void TestCpdrv::packetSizeGrowsBuffer() {
     QCOMPARE(driver.InBufSize(), std::max(128u, expectedPacketSize > 0 ? uint(expectedPacketSize) : 0u));
 }
 
-void TestCpdrv::baudRateOf_data() {
-    QTest::addColumn<int>("rate");
-    QTest::addColumn<uint>("expected");
-    const uint rates[] = {0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200,
-                          128000, 256000};
-    for (int i = 0; i <= int(br256000); ++i)
-        QTest::addRow("ordinal %d", i) << i << rates[i];
-}
-
-void TestCpdrv::baudRateOf() {
-    QFETCH(int, rate);
-    QFETCH(uint, expected);
-    QCOMPARE(BaudRateOf(TBaudRate(rate)), expected);
-}
-
 void TestCpdrv::delayForRX_data() {
     QTest::addColumn<int>("rate");
     QTest::addColumn<uint>("size");
@@ -395,7 +381,8 @@ void TestCpdrv::connectMissingFails() {
     QVERIFY(!driver.Connect());
     QVERIFY(!driver.Connected());
     QCOMPARE(driver.Handle(), kInvalidCommHandle);
-    QCOMPARE(driver.LastErrorText(), QStringLiteral("cannot open %1: No such file or directory").arg(missing));
+    QCOMPARE(driver.LastErrorText(),
+             QStringLiteral("cannot open %1: No such file or directory").arg(missing));
     QCOMPARE(driver.CountRX(), 65535u);
 }
 
@@ -433,7 +420,7 @@ void TestCpdrv::connectTwiceDoesNotReopen() {
     QVERIFY(WaitQueued(driver, 3));
     QVERIFY(driver.Connect());
     QCOMPARE(driver.Handle(), handle);
-    QCOMPARE(driver.CountRX(), 3u);  // a reopen would have applied the settings and discarded them
+    QCOMPARE(driver.CountRX(), 3u); // a reopen would have applied the settings and discarded them
 }
 
 void TestCpdrv::secondOpenFails() {
@@ -526,7 +513,7 @@ void TestCpdrv::streamDeliveryInOneCall() {
     QTRY_COMPARE(deliveries.Calls.size(), 1);
     QCOMPARE(deliveries.Calls.first(), thirty);
 
-    QTest::qWait(50);  // ten more ticks with nothing queued
+    QTest::qWait(50); // ten more ticks with nothing queued
     QCOMPARE(deliveries.Calls.size(), 1);
 }
 
@@ -571,7 +558,7 @@ void TestCpdrv::sendAndReadVariants() {
     QVERIFY(driver.SendString(QByteArray()));
     QCOMPARE(pty.Read(9, 2s), QByteArray("P ID\rzs\0>", 9));
 
-    QVERIFY(driver.GetLineStatus().IsEmpty());  // a pseudo-terminal has no modem lines
+    QVERIFY(driver.GetLineStatus().IsEmpty()); // a pseudo-terminal has no modem lines
     driver.ToggleDTR(false);
     driver.ToggleRTS(false);
     QVERIFY(driver.Connected());
@@ -590,7 +577,7 @@ void TestCpdrv::sendAndReadVariants() {
     QVERIFY(WaitQueued(driver, 7));
     QVERIFY(driver.FlushBuffers(true, false));
     QCOMPARE(driver.CountRX(), 0u);
-    QVERIFY(driver.IsPolling());  // ReadData paused polling only while it ran
+    QVERIFY(driver.IsPolling()); // ReadData paused polling only while it ran
 }
 
 void TestCpdrv::readDataStallTimeout() {
@@ -698,7 +685,8 @@ void TestCpdrv::largeSendToSlowReader() {
 
 void TestCpdrv::setHandle() {
     TPtyPair pty;
-    const int fd = ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     QVERIFY(fd >= 0);
     TCommPortDriver driver;
     TDeliveries deliveries;
@@ -721,7 +709,7 @@ void TestCpdrv::setHandle() {
 
     driver.SetHandle(fd);
     QVERIFY(driver.Connected());
-    driver.SetHandle(kInvalidCommHandle);  // disconnects: the adopted descriptor is the driver's now
+    driver.SetHandle(kInvalidCommHandle); // disconnects: the adopted descriptor is the driver's now
     QVERIFY(!driver.Connected());
     QCOMPARE(::fcntl(fd, F_GETFD), -1);
 }
@@ -731,7 +719,7 @@ void TestCpdrv::pollOnReadable() {
     TCommPortDriver driver;
     TDeliveries deliveries;
     deliveries.Attach(driver);
-    driver.SetPollingDelay(60000);  // the timer stays out of this test
+    driver.SetPollingDelay(60000); // the timer stays out of this test
     driver.SetPollOnReadable(true);
     QVERIFY(ConnectTo(driver, pty));
 
@@ -748,7 +736,8 @@ void TestCpdrv::pollOnReadable() {
     QTest::qWait(300);
     const double cpuUsed = ProcessCpuMs() - cpuBefore;
     QCOMPARE(deliveries.Calls.size(), 1);
-    QVERIFY2(cpuUsed < double(wall.elapsed()) / 2, qPrintable(QStringLiteral("%1 ms CPU while paused").arg(cpuUsed)));
+    QVERIFY2(cpuUsed < double(wall.elapsed()) * kMaxCpuShare,
+             qPrintable(QStringLiteral("%1 ms CPU while paused").arg(cpuUsed)));
 
     driver.ContinuePolling();
     QTRY_COMPARE_WITH_TIMEOUT(deliveries.Calls.size(), 2, 5000);
@@ -765,7 +754,7 @@ void TestCpdrv::hangupDuringSend() {
     TCommPortDriver driver;
     QSignalSpy lost(&driver, &TCommPortDriver::Disconnected);
     QVERIFY(ConnectTo(driver, pty));
-    const QByteArray data = Pattern(512 * 1024);  // far more than a pseudo-terminal buffers
+    const QByteArray data = Pattern(512 * 1024); // far more than a pseudo-terminal buffers
 
     std::thread unplug([&pty] {
         std::this_thread::sleep_for(300ms);
@@ -782,7 +771,8 @@ void TestCpdrv::hangupDuringSend() {
     QVERIFY(sent < std::uint32_t(data.size()));
     QVERIFY(!driver.Connected());
     QVERIFY2(elapsed < 300 + 2000, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
-    QVERIFY2(cpuUsed < double(elapsed) / 2, qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpuUsed).arg(elapsed)));
+    QVERIFY2(cpuUsed < double(elapsed) * kMaxCpuShare,
+             qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpuUsed).arg(elapsed)));
     QVERIFY2(driver.LastErrorText().contains(QLatin1String("lost")), qPrintable(driver.LastErrorText()));
     QCOMPARE(driver.SendData("x", 1), 0u);
     QTRY_COMPARE(lost.size(), 1);
@@ -813,7 +803,8 @@ void TestCpdrv::hangupDuringRead() {
     QVERIFY(!driver.Connected());
     QVERIFY(driver.IsPolling());
     QVERIFY2(elapsed < 300 + 2000, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
-    QVERIFY2(cpuUsed < double(elapsed) / 2, qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpuUsed).arg(elapsed)));
+    QVERIFY2(cpuUsed < double(elapsed) * kMaxCpuShare,
+             qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpuUsed).arg(elapsed)));
     QTRY_COMPARE(lost.size(), 1);
 }
 
@@ -847,7 +838,7 @@ void TestCpdrv::hangupWhileIdle() {
     idle.start();
     QTest::qWait(300);
     const double cpuUsed = ProcessCpuMs() - cpuBefore;
-    QVERIFY2(cpuUsed < double(idle.elapsed()) / 2, qPrintable(QStringLiteral("%1 ms CPU").arg(cpuUsed)));
+    QVERIFY2(cpuUsed < double(idle.elapsed()) * kMaxCpuShare, qPrintable(QStringLiteral("%1 ms CPU").arg(cpuUsed)));
     QCOMPARE(lost.size(), 1);
 }
 

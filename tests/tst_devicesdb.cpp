@@ -22,7 +22,7 @@ QStringList Entries(const TDevicesList& list) {
     return entries;
 }
 
-}  // namespace
+} // namespace
 
 class TDevicesDbTest : public QObject {
     Q_OBJECT
@@ -63,23 +63,28 @@ void TDevicesDbTest::LoadFile_data() {
     QTest::newRow("two devices in file order") << ValidFile(2, two) << true << both;
     QTest::newRow("company differs in case")
         << QByteArray("[Header]\nCompany=VELUM TECHNOLOGIES LTD.\nDestination=Tervolt\n[GeneralInfo]\n"
-                      "SupportedDevices=2\n" + two)
+                      "SupportedDevices=2\n" +
+                      two)
         << false << none;
     QTest::newRow("company missing")
-        << QByteArray("[Header]\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=2\n" + two) << false << none;
+        << QByteArray("[Header]\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=2\n" + two) << false
+        << none;
     QTest::newRow("destination differs")
         << QByteArray("[Header]\nCompany=VELUM Technologies Ltd.\nDestination=tervolt\n[GeneralInfo]\n"
-                      "SupportedDevices=2\n" + two)
+                      "SupportedDevices=2\n" +
+                      two)
         << false << none;
     QTest::newRow("blank inside quotes is kept")
         << QByteArray("[Header]\nCompany=VELUM Technologies Ltd.\nDestination=\" Tervolt\"\n[GeneralInfo]\n"
-                      "SupportedDevices=2\n" + two)
+                      "SupportedDevices=2\n" +
+                      two)
         << false << none;
     for (const char* count : {"0", "-1", "abc", "", "0x", "$", "2x"}) {
         QTest::addRow("SupportedDevices \"%s\"", count)
             << QByteArray(kHeader + "[GeneralInfo]\nSupportedDevices=" + count + "\n" + two) << false << none;
     }
-    QTest::newRow("SupportedDevices missing") << QByteArray(kHeader + "[GeneralInfo]\n" + two) << false << none;
+    QTest::newRow("SupportedDevices missing")
+        << QByteArray(kHeader + "[GeneralInfo]\n" + two) << false << none;
     for (const char* count : {"0x02", "0X02", "$2", " 2 ", "+2", "\"2\""}) {
         QTest::addRow("SupportedDevices \"%s\" means 2", count)
             << QByteArray(kHeader + "[GeneralInfo]\nSupportedDevices=" + count + "\n" + two) << true << both;
@@ -88,20 +93,22 @@ void TDevicesDbTest::LoadFile_data() {
         << QByteArray("[header]\ncompany=VELUM Technologies Ltd.\nDESTINATION=Tervolt\n[generalinfo]\n"
                       "supporteddevices=1\n[device0]\nmanufacturer=AK\nid=X1\n")
         << true << QStringList{"AK/X1"};
-    QTest::newRow("Device1 lacks ID") << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=BQ\n")
-                                      << false << none;
+    QTest::newRow("Device1 lacks ID")
+        << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=BQ\n") << false << none;
     QTest::newRow("Device1 lacks Manufacturer")
         << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nID=Y2\n") << false << none;
     QTest::newRow("Device1 missing") << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n") << false << none;
     QTest::newRow("Device1 ignored when N is 1") << ValidFile(1, two) << true << QStringList{"AK/X1"};
     QTest::newRow("leading zero is another section")
-        << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device01]\nManufacturer=BQ\nID=Y2\n") << false << none;
+        << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device01]\nManufacturer=BQ\nID=Y2\n") << false
+        << none;
     QByteArray eleven;
     for (int i = 0; i <= 10; ++i)
-        eleven += "[Device" + QByteArray::number(i) + "]\nManufacturer=M\nID=D" + QByteArray::number(i) + "\n";
-    QTest::newRow("Device10 is read as index ten") << ValidFile(11, eleven) << true
-                                                   << QStringList{"M/D0", "M/D1", "M/D2", "M/D3", "M/D4", "M/D5",
-                                                                  "M/D6", "M/D7", "M/D8", "M/D9", "M/D10"};
+        eleven +=
+            "[Device" + QByteArray::number(i) + "]\nManufacturer=M\nID=D" + QByteArray::number(i) + "\n";
+    QTest::newRow("Device10 is read as index ten")
+        << ValidFile(11, eleven) << true << QStringList{"M/D0", "M/D1", "M/D2", "M/D3", "M/D4", "M/D5",
+                                                        "M/D6", "M/D7", "M/D8", "M/D9", "M/D10"};
     QTest::newRow("duplicates give one entry")
         << ValidFile(3, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=AK\nID=X1\n"
                         "[Device2]\nManufacturer=AK\nID=x1\n")
@@ -109,20 +116,22 @@ void TDevicesDbTest::LoadFile_data() {
     QTest::newRow("same ID, other manufacturer")
         << ValidFile(2, "[Device0]\nManufacturer=AK\nID=X1\n[Device1]\nManufacturer=BQ\nID=X1\n") << true
         << QStringList{"AK/X1", "BQ/X1"};
-    QTest::newRow("empty ID is loaded") << ValidFile(1, "[Device0]\nManufacturer=AK\nID=\n") << true
-                                        << QStringList{"AK/"};
+    QTest::newRow("empty ID is loaded")
+        << ValidFile(1, "[Device0]\nManufacturer=AK\nID=\n") << true << QStringList{"AK/"};
     QTest::newRow("quotes and blanks around values")
         << QByteArray("[ Header ]\n  Company =  \"VELUM Technologies Ltd.\"  \n\tDestination\t=\t'Tervolt'\n"
                       "[GeneralInfo]\nSupportedDevices = 1\n[Device0]\nManufacturer = \"AK\"\nID=  X1 \t\n")
         << true << QStringList{"AK/X1"};
     QTest::newRow("CR LF, byte order mark, comments, malformed lines")
-        << QByteArray("\xEF\xBB\xBF; list\r\n" + kHeader + "garbage line\r\n=orphan\r\n[GeneralInfo\r\n"
+        << QByteArray("\xEF\xBB\xBF; list\r\n" + kHeader +
+                      "garbage line\r\n=orphan\r\n[GeneralInfo\r\n"
                       "SupportedDevices=9\r\n[GeneralInfo]\r\n# note\r\nSupportedDevices=1\r\n[Device0]\r\n"
                       "Manufacturer=AK\r\nID=X1\r\n")
         << true << QStringList{"AK/X1"};
     QTest::newRow("keys before any section belong nowhere")
-        << QByteArray("Company=VELUM Technologies Ltd.\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=1\n"
-                      "[Device0]\nManufacturer=AK\nID=X1\n")
+        << QByteArray(
+               "Company=VELUM Technologies Ltd.\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=1\n"
+               "[Device0]\nManufacturer=AK\nID=X1\n")
         << false << none;
     QTest::newRow("duplicate sections merge, first key wins")
         << ValidFile(1, "[Device0]\nManufacturer=AK\n[Other]\nID=no\n[DEVICE0]\nManufacturer=BQ\nID=X1\n")
@@ -165,16 +174,26 @@ void TDevicesDbTest::FindDevice_data() {
     QTest::addColumn<QString>("id");
     QTest::addColumn<bool>("found");
 
-    QTest::newRow("first entry") << "VELUM" << "VF040B" << true;
-    QTest::newRow("second entry") << "ZELVORA" << "ZV1M4C" << true;
-    QTest::newRow("manufacturer case") << "Velum" << "VF040B" << false;
-    QTest::newRow("id case") << "VELUM" << "vf040b" << false;
-    QTest::newRow("manufacturer of one, id of the other") << "VELUM" << "ZV1M4C" << false;
-    QTest::newRow("prefix of the id") << "VELUM" << "VF040" << false;
-    QTest::newRow("id with more") << "VELUM" << "VF040BX" << false;
-    QTest::newRow("trailing blank") << "VELUM " << "VF040B" << false;
-    QTest::newRow("both swapped") << "VF040B" << "VELUM" << false;
-    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("first entry") << "VELUM"
+                                 << "VF040B" << true;
+    QTest::newRow("second entry") << "ZELVORA"
+                                  << "ZV1M4C" << true;
+    QTest::newRow("manufacturer case") << "Velum"
+                                       << "VF040B" << false;
+    QTest::newRow("id case") << "VELUM"
+                             << "vf040b" << false;
+    QTest::newRow("manufacturer of one, id of the other") << "VELUM"
+                                                          << "ZV1M4C" << false;
+    QTest::newRow("prefix of the id") << "VELUM"
+                                      << "VF040" << false;
+    QTest::newRow("id with more") << "VELUM"
+                                  << "VF040BX" << false;
+    QTest::newRow("trailing blank") << "VELUM "
+                                    << "VF040B" << false;
+    QTest::newRow("both swapped") << "VF040B"
+                                  << "VELUM" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
 }
 
 void TDevicesDbTest::FindDevice() {
@@ -183,7 +202,7 @@ void TDevicesDbTest::FindDevice() {
     QFETCH(bool, found);
 
     TDevicesList list;
-    QVERIFY(!list.FindDevice(manufacturer, id));  // an empty list matches nothing
+    QVERIFY(!list.FindDevice(manufacturer, id)); // an empty list matches nothing
     list.AddDevice(QStringLiteral("VELUM"), QStringLiteral("VF040B"));
     list.AddDevice(QStringLiteral("ZELVORA"), QStringLiteral("ZV1M4C"));
     QCOMPARE(list.FindDevice(manufacturer, id), found);
@@ -253,7 +272,8 @@ void TDevicesDbTest::IntegerRule() {
 
 void TDevicesDbTest::ShippedFileListsTheSimulatorChipFirst() {
     TDevicesList list;
-    QVERIFY2(list.LoadFromFile(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt")), qPrintable(list.LoadError()));
+    QVERIFY2(list.LoadFromFile(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt")),
+             qPrintable(list.LoadError()));
     QVERIFY(list.Head() != nullptr);
     QCOMPARE(list.Head()->Manufacturer, QStringLiteral("VELUM"));
     QCOMPARE(list.Head()->ID, QStringLiteral("VF040B"));

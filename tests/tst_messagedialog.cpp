@@ -30,6 +30,7 @@
 namespace {
 
 constexpr int kModalDeadlineMs = 15000;
+constexpr int kActivationWaitMs = 3000;
 constexpr TModalResult kForcedClose = -99;
 
 struct TModalRun {
@@ -41,7 +42,8 @@ struct TModalRun {
 // Runs `show`, which opens a modal message dialog, and calls `act` once with the dialog when it is
 // on screen. A dialog that `act` leaves open is closed after a deadline, so a fault cannot hang the
 // test; the run then reports Forced.
-TModalRun RunModal(const std::function<TModalResult()>& show, const std::function<void(TsuiMessageDialog&)>& act) {
+TModalRun RunModal(const std::function<TModalResult()>& show,
+                   const std::function<void(TsuiMessageDialog&)>& act) {
     TModalRun run;
     QElapsedTimer clock;
     clock.start();
@@ -50,6 +52,10 @@ TModalRun RunModal(const std::function<TModalResult()>& show, const std::functio
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
         if (dialog == nullptr || !dialog->isVisible())
+            return;
+        // On a real display the window manager activates the window a little later; keys go to it
+        // only then.
+        if (!run.Appeared && !dialog->isActiveWindow() && clock.elapsed() < kActivationWaitMs)
             return;
         if (!run.Appeared) {
             run.Appeared = true;
@@ -168,6 +174,7 @@ private slots:
 
     // The skinned controls the windows rely on.
     void CloseButtonHidesAtRunTime();
+    void TitleBarDragsTheWindow();
     void InstallFramesAFormAroundItsWidgets();
     void ImageButtonModalResultClosesItsDialog();
     void RadioGroupSelection();
@@ -195,9 +202,9 @@ void TMessageDialogTest::RetryCancelAnswers() {
     TSeenLayout seen;
     const TModalRun run = RunModal(
         [&] {
-            return box.ShowTwoButtons(QStringLiteral("No reply from the target."), QStringLiteral("Tervolt Error"),
-                                      suiStop, QStringLiteral("Retry"), mrRetry, QStringLiteral("Cancel"),
-                                      mrCancel);
+            return box.ShowTwoButtons(QStringLiteral("No reply from the target."),
+                                      QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"),
+                                      mrRetry, QStringLiteral("Cancel"), mrCancel);
         },
         [&](TsuiMessageDialog& dialog) {
             seen = Look(dialog);
@@ -267,8 +274,8 @@ void TMessageDialogTest::ClosingWithoutAButtonIsCancel() {
                 return box.ShowTextIcon(text, caption, suiHelp);
             if (buttons == 1)
                 return box.ShowOneButton(text, caption, suiStop, QStringLiteral("Ok"), mrOk);
-            return box.ShowTwoButtons(text, caption, suiStop, QStringLiteral("Yes"), mrYes, QStringLiteral("No"),
-                                      mrNo);
+            return box.ShowTwoButtons(text, caption, suiStop, QStringLiteral("Yes"), mrYes,
+                                      QStringLiteral("No"), mrNo);
         },
         [&](TsuiMessageDialog& dialog) {
             if (how == QLatin1String("close"))
@@ -329,7 +336,8 @@ void TMessageDialogTest::Layout() {
 
     QCOMPARE(seen.Size.width(), width);
     QVERIFY(seen.Frameless);
-    QVERIFY2((seen.Centre - seen.ScreenCentre).manhattanLength() <= 2, "the dialog must be centred on the screen");
+    QVERIFY2((seen.Centre - seen.ScreenCentre).manhattanLength() <= 2,
+             "the dialog must be centred on the screen");
     QCOMPARE(seen.Text.topLeft(), QPoint(textLeft, 64));
     QCOMPARE(seen.Text.width(), 225);
     const bool hasIcon = icon >= suiWarning && icon <= suiHelp;
@@ -389,13 +397,15 @@ void TMessageDialogTest::TextWraps() {
     QCOMPARE(shownText, text);
 
     QCOMPARE(seen.Text.width(), 225);
-    QVERIFY2(seen.WidestLine <= 225.0, qPrintable(QStringLiteral("a line is %1 px wide").arg(seen.WidestLine)));
+    QVERIFY2(seen.WidestLine <= 225.0,
+             qPrintable(QStringLiteral("a line is %1 px wide").arg(seen.WidestLine)));
     QVERIFY2(seen.TextLines >= minLines && seen.TextLines <= maxLines,
              qPrintable(QStringLiteral("%1 lines").arg(seen.TextLines)));
     // A text that is wider than the column takes at least that many lines.
     const QFontMetricsF metrics(box.Dialog()->font());
     int paragraphLines = 0;
-    for (const QString& paragraph : QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split('\n'))
+    for (const QString& paragraph :
+         QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).split('\n'))
         paragraphLines += qMax(1, int(std::ceil(metrics.horizontalAdvance(paragraph) / 225.0)));
     QVERIFY(seen.TextLines >= paragraphLines);
     // Nothing is cut off, and the buttons keep 20 pixels below the text or the icon.
@@ -414,8 +424,8 @@ void TMessageDialogTest::PropertiesPersistBetweenShows() {
     for (const QString& text : {QStringLiteral("Short."), kLongText, QStringLiteral("Short.")}) {
         const TModalRun run = RunModal(
             [&] {
-                return box.ShowOneButton(text, QStringLiteral("Tervolt Message"), suiNone, QStringLiteral("Ok"),
-                                         mrOk);
+                return box.ShowOneButton(text, QStringLiteral("Tervolt Message"), suiNone,
+                                         QStringLiteral("Ok"), mrOk);
             },
             [&](TsuiMessageDialog& dialog) {
                 heights << dialog.height();
@@ -435,11 +445,13 @@ void TMessageDialogTest::ResponderSeesWhatWouldBeShown_data() {
     QTest::addColumn<QList<int>>("results");
     QTest::newRow("ShowText") << int(soText) << int(suiNone) << QStringList{} << QList<int>{};
     QTest::newRow("ShowTextIcon") << int(soTextIcon) << int(suiWarning) << QStringList{} << QList<int>{};
-    QTest::newRow("ShowOneButton") << int(soOneButton) << int(suiStop) << QStringList{"Ok"} << QList<int>{mrOk};
+    QTest::newRow("ShowOneButton") << int(soOneButton) << int(suiStop) << QStringList{"Ok"}
+                                   << QList<int>{mrOk};
     QTest::newRow("ShowTwoButtons") << int(soTwoButtons) << int(suiWarning) << QStringList{"Yes", "No"}
                                     << QList<int>{mrYes, mrNo};
-    QTest::newRow("ShowThreeButtons") << int(soThreeButtons) << int(suiHelp) << QStringList{"Yes", "No", "Cancel"}
-                                      << QList<int>{mrYes, mrNo, mrCancel};
+    QTest::newRow("ShowThreeButtons")
+        << int(soThreeButtons) << int(suiHelp) << QStringList{"Yes", "No", "Cancel"}
+        << QList<int>{mrYes, mrNo, mrCancel};
 }
 
 void TMessageDialogTest::ResponderSeesWhatWouldBeShown() {
@@ -448,8 +460,10 @@ void TMessageDialogTest::ResponderSeesWhatWouldBeShown() {
     QFETCH(QStringList, captions);
     QFETCH(QList<int>, results);
     QList<TShownMessage> shown;
+    bool dialogOpen = false;
     const TScopedMessageResponder responder([&](const TShownMessage& message) {
         shown << message;
+        dialogOpen = QApplication::activeModalWidget() != nullptr;
         return TModalResult(42);
     });
     TVelumMessageBox box(BlueGlass);
@@ -485,8 +499,8 @@ void TMessageDialogTest::ResponderSeesWhatWouldBeShown() {
     QCOMPARE(message.ButtonCaptions, captions);
     QCOMPARE(message.ButtonResults, results);
     QCOMPARE(message.UIStyle, BlueGlass);
-    QVERIFY2(QApplication::topLevelWidgets().isEmpty() || !box.Dialog()->isVisible(),
-             "the responder answers instead of the dialog");
+    QVERIFY2(!dialogOpen, "the responder answers instead of the dialog");
+    QVERIFY(!box.Dialog()->isVisible());
 }
 
 void TMessageDialogTest::ShowTextKeepsIconAndCaptions() {
@@ -536,7 +550,8 @@ void TMessageDialogTest::ScopedResponderRestoresThePreviousOne() {
 void TMessageDialogTest::CloseButtonHidesAtRunTime() {
     QWidget window;
     window.resize(300, 200);
-    TsuiForm* frame = TsuiForm::Install(&window, QStringLiteral("Tervolt - 1.26"), tbControlBox | tbClose | tbMinimize);
+    TsuiForm* frame =
+        TsuiForm::Install(&window, QStringLiteral("Tervolt - 1.26"), tbControlBox | tbClose | tbMinimize);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QWidget* close = frame->TitleButton(tbClose);
@@ -550,11 +565,36 @@ void TMessageDialogTest::CloseButtonHidesAtRunTime() {
     QVERIFY(!close->isVisible());
     QVERIFY(!frame->CloseButtonVisible());
     QVERIFY(minimize->isVisible());
-    QVERIFY2(minimize->geometry().right() > window.width() - 40, "the remaining button moves to the right edge");
+    QVERIFY2(minimize->geometry().right() > window.width() - 40,
+             "the remaining button moves to the right edge");
     frame->SetCloseButtonVisible(true);
     QVERIFY(close->isVisible());
     Click(close);
     QTRY_VERIFY(!window.isVisible());
+}
+
+void TMessageDialogTest::TitleBarDragsTheWindow() {
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("a window manager moves the window itself on a real display");
+    QWidget window;
+    window.setFixedSize(240, 120);
+    TsuiForm* frame = TsuiForm::Install(&window, QStringLiteral("Drag me"));
+    window.move(100, 100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QPoint start = window.pos();
+    const QPoint grip(60, TsuiForm::kTitleBarHeightPx / 2);
+    QTest::mousePress(frame, Qt::LeftButton, Qt::NoModifier, grip);
+    QTest::mouseMove(frame, grip + QPoint(30, 20));
+    QTest::mouseRelease(frame, Qt::LeftButton, Qt::NoModifier, grip + QPoint(30, 20));
+    QCOMPARE(window.pos(), start + QPoint(30, 20));
+
+    // A press on the content area does not move it.
+    const QPoint inside(60, 80);
+    QTest::mousePress(frame, Qt::LeftButton, Qt::NoModifier, inside);
+    QTest::mouseMove(frame, inside + QPoint(30, 20));
+    QTest::mouseRelease(frame, Qt::LeftButton, Qt::NoModifier, inside + QPoint(30, 20));
+    QCOMPARE(window.pos(), start + QPoint(30, 20));
 }
 
 void TMessageDialogTest::InstallFramesAFormAroundItsWidgets() {

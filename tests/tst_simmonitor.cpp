@@ -68,7 +68,9 @@ public:
     TBoardLine& operator=(const TBoardLine&) = delete;
 
     bool IsOpen() const { return FFd >= 0; }
-    bool Write(const QByteArray& data) { return ::write(FFd, data.constData(), size_t(data.size())) == data.size(); }
+    bool Write(const QByteArray& data) {
+        return ::write(FFd, data.constData(), size_t(data.size())) == data.size();
+    }
 
     // Everything up to and including the prompt; shorter when the deadline passed first.
     QByteArray ReadAnswer() {
@@ -140,7 +142,7 @@ bool ParseHex(const QByteArray& text, QMap<quint32, quint8>& bytes) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 class TSimMonitorTest : public QObject {
     Q_OBJECT
@@ -186,22 +188,25 @@ void TSimMonitorTest::Replies_data() {
     QTest::newRow("prog last byte") << QByteArray("P PROG 07FFFF 00\r") << Answer("P PROG 07FFFF 00", "Done");
     QTest::newRow("verify erased") << QByteArray("P VERIFY 000100 FFff\r")
                                    << Answer("P VERIFY 000100 FFff", "Compare OK");
-    QTest::newRow("prog past the end") << QByteArray("P PROG 07FFFF 1234\r")
-                                       << Answer("P PROG 07FFFF 1234", "Address out of range");
-    QTest::newRow("verify at the end") << QByteArray("P VERIFY 080000 \r")
-                                       << Answer("P VERIFY 080000 ", "Address out of range");
-    QTest::newRow("address above 32 bits") << QByteArray("P PROG 100000000 00\r")
-                                           << Answer("P PROG 100000000 00", "Syntax error");
-    QTest::newRow("odd digits") << QByteArray("P PROG 000100 123\r") << Answer("P PROG 000100 123", "Bad hex data");
+    QTest::newRow("prog past the end")
+        << QByteArray("P PROG 07FFFF 1234\r") << Answer("P PROG 07FFFF 1234", "Address out of range");
+    QTest::newRow("verify at the end")
+        << QByteArray("P VERIFY 080000 \r") << Answer("P VERIFY 080000 ", "Address out of range");
+    QTest::newRow("address above 32 bits")
+        << QByteArray("P PROG 100000000 00\r") << Answer("P PROG 100000000 00", "Syntax error");
+    QTest::newRow("odd digits") << QByteArray("P PROG 000100 123\r")
+                                << Answer("P PROG 000100 123", "Bad hex data");
     QTest::newRow("non-hex data") << QByteArray("P VERIFY 000100 1G\r")
                                   << Answer("P VERIFY 000100 1G", "Bad hex data");
-    QTest::newRow("non-hex address") << QByteArray("P PROG 0001Z0 12\r") << Answer("P PROG 0001Z0 12", "Syntax error");
+    QTest::newRow("non-hex address") << QByteArray("P PROG 0001Z0 12\r")
+                                     << Answer("P PROG 0001Z0 12", "Syntax error");
     QTest::newRow("prog without address") << QByteArray("P PROG\r") << Answer("P PROG", "Syntax error");
     QTest::newRow("id with extra word") << QByteArray("P ID X\r") << Answer("P ID X", "Syntax error");
     QTest::newRow("unknown") << QByteArray("HELLO\r") << Answer("HELLO", "Unknown command");
     QTest::newRow("lower case") << QByteArray("p id\r") << Answer("p id", "Unknown command");
     QTest::newRow("blank line") << QByteArray(" \r") << Answer(" ", "Unknown command");
-    QTest::newRow("two commands") << QByteArray("\rP RESET\r") << QByteArray("\r\n\r\n>" + Answer("P RESET", "FLASH reset done"));
+    QTest::newRow("two commands") << QByteArray("\rP RESET\r")
+                                  << QByteArray("\r\n\r\n>" + Answer("P RESET", "FLASH reset done"));
     QTest::newRow("no CR yet") << QByteArray("P ID") << QByteArray();
     QTest::newRow("line too long then a command")
         << QByteArray(5000, 'A') + "\rP RESET\r"
@@ -225,7 +230,8 @@ void TSimMonitorTest::BytesMayArriveOneByOne() {
     for (char c : session)
         pieces += Run(split, std::string_view(&c, 1));
     QCOMPARE(pieces, Run(whole, session));
-    QVERIFY(pieces.endsWith(Answer("P VERIFY 000010 A4", "Compare error at address 000010: Expected: A4 Actual: A5")));
+    QVERIFY(pieces.endsWith(
+        Answer("P VERIFY 000010 A4", "Compare error at address 000010: Expected: A4 Actual: A5")));
 }
 
 void TSimMonitorTest::FlashIsNorLike_data() {
@@ -234,9 +240,9 @@ void TSimMonitorTest::FlashIsNorLike_data() {
     QTest::addColumn<QByteArray>("result");
     QTest::addColumn<QByteArray>("flashAt10");
 
-    QTest::newRow("bits cannot be set back") << QByteArray("P PROG 000010 0F\r") << QByteArray("P PROG 000010 F0")
-                                             << QByteArray("Program error at address 000010: Wanted: F0 Found: 0F")
-                                             << QByteArray::fromHex("0FFF");
+    QTest::newRow("bits cannot be set back")
+        << QByteArray("P PROG 000010 0F\r") << QByteArray("P PROG 000010 F0")
+        << QByteArray("Program error at address 000010: Wanted: F0 Found: 0F") << QByteArray::fromHex("0FFF");
     QTest::newRow("same value again") << QByteArray("P PROG 000010 0F\r") << QByteArray("P PROG 000010 0F")
                                       << QByteArray("Done") << QByteArray::fromHex("0FFF");
     QTest::newRow("clearing more bits") << QByteArray("P PROG 000010 0F\r") << QByteArray("P PROG 000010 0E")
@@ -244,9 +250,9 @@ void TSimMonitorTest::FlashIsNorLike_data() {
     QTest::newRow("stops at the failing byte")
         << QByteArray("P PROG 000011 00\r") << QByteArray("P PROG 000010 1201FF")
         << QByteArray("Program error at address 000011: Wanted: 01 Found: 00") << QByteArray::fromHex("1200");
-    QTest::newRow("erase allows every value") << QByteArray("P PROG 000010 00\rP INIT\r")
-                                              << QByteArray("P PROG 000010 F0") << QByteArray("Done")
-                                              << QByteArray::fromHex("F0FF");
+    QTest::newRow("erase allows every value")
+        << QByteArray("P PROG 000010 00\rP INIT\r") << QByteArray("P PROG 000010 F0") << QByteArray("Done")
+        << QByteArray::fromHex("F0FF");
     QTest::newRow("syntax error writes nothing") << QByteArray() << QByteArray("P PROG 000010 00 11")
                                                  << QByteArray("Syntax error") << QByteArray::fromHex("FFFF");
 }
@@ -269,7 +275,7 @@ void TSimMonitorTest::EraseClearsFlashAndMask() {
     QCOMPARE(monitor.Flash()[1], std::uint8_t(0x00));
     QCOMPARE(monitor.Flash()[0x3F], std::uint8_t(0x5A));
     std::vector<bool> expected(64, false);
-    expected[1] = expected[2] = expected[0x3F] = true;  // programming FF still counts as programmed
+    expected[1] = expected[2] = expected[0x3F] = true; // programming FF still counts as programmed
     QVERIFY(monitor.Programmed() == expected);
 
     Run(monitor, "P INIT\r");
@@ -301,9 +307,11 @@ void TSimMonitorTest::Faults_data() {
     QTest::newRow("drop:2 loses the command") << QStringList{"drop:2"} << session << ping + ping << 0xFF;
     QTest::newRow("drop:3") << QStringList{"drop:3"} << session << ping + prog + id << 0x3C;
     QTest::newRow("garble:2 keeps the framing")
-        << QStringList{"garble:2"} << session << ping + Answer("P PROG 000010 3C", "done") + ping + QByteArray(id).replace("DeviceID", "deviceID")
+        << QStringList{"garble:2"} << session
+        << ping + Answer("P PROG 000010 3C", "done") + ping + QByteArray(id).replace("DeviceID", "deviceID")
         << 0x3C;
-    QTest::newRow("garble:1 ping") << QStringList{"garble:1"} << QByteArray("\r") << QByteArray("\r\n?\r\n>") << 0xFF;
+    QTest::newRow("garble:1 ping") << QStringList{"garble:1"} << QByteArray("\r") << QByteArray("\r\n?\r\n>")
+                                   << 0xFF;
     QTest::newRow("silent-after:1") << QStringList{"silent-after:1"} << session << ping << 0xFF;
     QTest::newRow("silent-after:0") << QStringList{"silent-after:0"} << session << QByteArray() << 0xFF;
     QTest::newRow("mismatch reads inverted")
@@ -453,7 +461,7 @@ void TSimMonitorTest::ServerPacesTheLine() {
     QVERIFY2(server.Start(error), error.c_str());
     TBoardLine line(QString::fromStdString(server.SlavePath()));
     const QByteArray expected = Answer("P ID", "DeviceID: VF040B Manufacturer: VELUM");
-    const qsizetype chars = 5 + expected.size();  // "P ID\r" in, the answer out
+    const qsizetype chars = 5 + expected.size(); // "P ID\r" in, the answer out
 
     QElapsedTimer timer;
     timer.start();
@@ -463,6 +471,7 @@ void TSimMonitorTest::ServerPacesTheLine() {
     const double lineSeconds = double(chars) * 10.0 / baud;
     QVERIFY2(timer.nsecsElapsed() / 1e9 >= lineSeconds * 0.95, qPrintable(QString::number(timer.elapsed())));
 
+    server.Stop(); // the counts are taken after each write returns
     const TSimStats stats = server.Stats();
     QCOMPARE(stats.BytesIn, std::uint64_t(5));
     QCOMPARE(stats.BytesOut, std::uint64_t(expected.size()));
@@ -491,7 +500,7 @@ void TSimMonitorTest::ServerStatsAsJson() {
     QCOMPARE(json.value("count").toInt(), 3);
     QCOMPARE(json.value("bytes_in").toInt(), 3);
     QCOMPARE(json.value("bytes_out").toInt(), 15);
-    QCOMPARE(json.value("turnaround_samples").toInt(), 2);  // the first command followed no prompt
+    QCOMPARE(json.value("turnaround_samples").toInt(), 2); // the first command followed no prompt
     QVERIFY(json.value("turnaround_median_us").toInteger(-1) >= 0);
     QVERIFY(json.value("turnaround_p99_us").toInteger(-1) >= json.value("turnaround_median_us").toInteger());
     QVERIFY(json.value("wall_seconds").toDouble(-1) > 0);
@@ -548,7 +557,8 @@ void TSimMonitorTest::ProgramRunsLinksAndDumps() {
         QVERIFY(line.Write("P ID\r"));
         QCOMPARE(line.ReadAnswer(), Answer("P ID", "DeviceID: QX9 Manufacturer: VELUM"));
         // Crosses a 64 KiB boundary, so the dump needs a second segment.
-        for (const QByteArray command : {"P PROG 000100 0102\r", "P PROG 00FFFF AABBCC\r", "P PROG 000101 00\r"}) {
+        for (const QByteArray command :
+             {"P PROG 000100 0102\r", "P PROG 00FFFF AABBCC\r", "P PROG 000101 00\r"}) {
             QVERIFY(line.Write(command));
             QVERIFY(line.ReadAnswer().endsWith("\r\n>"));
         }
@@ -565,7 +575,8 @@ void TSimMonitorTest::ProgramRunsLinksAndDumps() {
     const QByteArray hexText = hex.readAll();
     QVERIFY(ParseHex(hexText, bytes));
     QVERIFY(hexText.endsWith(":00000001FF\n"));
-    const QMap<quint32, quint8> expected{{0x100, 0x01}, {0x101, 0x00}, {0xFFFF, 0xAA}, {0x10000, 0xBB}, {0x10001, 0xCC}};
+    const QMap<quint32, quint8> expected{
+        {0x100, 0x01}, {0x101, 0x00}, {0xFFFF, 0xAA}, {0x10000, 0xBB}, {0x10001, 0xCC}};
     QCOMPARE(bytes, expected);
 
     QFile json(stats);
@@ -575,7 +586,8 @@ void TSimMonitorTest::ProgramRunsLinksAndDumps() {
 
 void TSimMonitorTest::ProgramEndsAfterHangup() {
     QProcess sim;
-    sim.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-sim"), {"--fault", "hangup-after:1", "--fault", "noise"});
+    sim.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-sim"),
+              {"--fault", "hangup-after:1", "--fault", "noise"});
     QVERIFY(sim.waitForStarted(30000));
     const QDeadlineTimer deadline(kDeadline);
     while (!sim.canReadLine() && !deadline.hasExpired())

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
@@ -22,6 +23,8 @@
 #include <cstdio>
 
 namespace {
+
+constexpr qint64 kActivationWaitMs = 2000;
 
 bool Save(const QPixmap& shot, const QDir& folder, const QString& name) {
     const QString path = folder.filePath(name);
@@ -37,6 +40,11 @@ bool Save(const QPixmap& shot, const QDir& folder, const QString& name) {
 // shot shows what a user sees, otherwise from the widget.
 QPixmap Shoot(QWidget& window) {
     window.show();
+    window.activateWindow(); // an active window shows its title bar in full colour
+    QElapsedTimer clock;
+    clock.start();
+    while (!window.isActiveWindow() && clock.elapsed() < kActivationWaitMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
     for (int i = 0; i < 20; ++i)
         QApplication::processEvents();
     QScreen* screen = window.screen();
@@ -114,8 +122,8 @@ bool ShootGallery(const QDir& folder) {
     progress->setValue(62);
     progress->setGeometry(168, 186, 240, 20);
 
-    const QStringList words{QStringLiteral("Com"),   QStringLiteral("Init"),    QStringLiteral("Browse"),
-                            QStringLiteral("Start"), QStringLiteral("Stop"),    QStringLiteral("Connect"),
+    const QStringList words{QStringLiteral("Com"),        QStringLiteral("Init"),   QStringLiteral("Browse"),
+                            QStringLiteral("Start"),      QStringLiteral("Stop"),   QStringLiteral("Connect"),
                             QStringLiteral("Disconnect"), QStringLiteral("Cancel"), QStringLiteral("OK")};
     int x = 10;
     int y = 218;
@@ -164,20 +172,33 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const TMessageShot messages[] = {
-        {"message-stop-ok.png", "Tervolt Error", "Connection failure!\nCheck COM port settings and try again",
-         suiStop, {QStringLiteral("Ok")}},
+        {"message-stop-ok.png",
+         "Tervolt Error",
+         "Connection failure!\nCheck COM port settings and try again",
+         suiStop,
+         {QStringLiteral("Ok")}},
         {"message-information.png", "Tervolt Message", "Program OK!", suiInformation, {QStringLiteral("Ok")}},
-        {"message-retry-cancel.png", "Tervolt Error",
+        {"message-retry-cancel.png",
+         "Tervolt Error",
          "The target did not answer the block command in time. Check the cable and the target, then retry "
          "the block or cancel the operation.",
-         suiStop, {QStringLiteral("Retry"), QStringLiteral("Cancel")}},
-        {"message-warning-yes-no.png", "Tervolt Warning",
+         suiStop,
+         {QStringLiteral("Retry"), QStringLiteral("Cancel")}},
+        {"message-warning-yes-no.png",
+         "Tervolt Warning",
          "Disconnect your current connection before changing communication port!\nAre you sure you wish to "
          "reconnect?",
-         suiWarning, {QStringLiteral("Yes"), QStringLiteral("No")}},
-        {"message-no-icon.png", "Tervolt Message", "The image was written to the target.", suiNone,
+         suiWarning,
+         {QStringLiteral("Yes"), QStringLiteral("No")}},
+        {"message-no-icon.png",
+         "Tervolt Message",
+         "The image was written to the target.",
+         suiNone,
          {QStringLiteral("Ok")}},
-        {"message-help-three.png", "Tervolt - Confirm", "Save the settings before closing?", suiHelp,
+        {"message-help-three.png",
+         "Tervolt - Confirm",
+         "Save the settings before closing?",
+         suiHelp,
          {QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel")}},
     };
     bool ok = true;
@@ -186,7 +207,8 @@ int main(int argc, char* argv[]) {
 
     TFormPowerOn powerOn;
     ok = Save(Shoot(powerOn), folder, QStringLiteral("poweron.png")) && ok;
-    ok = Save(QPixmap::fromImage(RenderPowerOnPicture()), folder, QStringLiteral("poweron-picture.png")) && ok;
+    ok =
+        Save(QPixmap::fromImage(RenderPowerOnPicture()), folder, QStringLiteral("poweron-picture.png")) && ok;
     ok = ShootGallery(folder) && ok;
     return ok ? 0 : 1;
 }

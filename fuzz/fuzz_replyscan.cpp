@@ -1,0 +1,65 @@
+// Reading the monitor's "P ID" and "P VERIFY" answers out of arbitrary reply text.
+//
+// Checked: an accepted identify answer begins with "DeviceID:" and yields two tokens of 1 to 50
+// characters without blanks or NUL bytes, which read back unchanged from a freshly written answer; an
+// accepted mismatch report begins with its first word, and the three numbers it yields read back
+// unchanged from a freshly written report.
+
+#include "fuzz/fuzzcheck.h"
+#include "target/replyscan.h"
+
+#include <cctype>
+
+namespace {
+
+bool IsToken(const QByteArray& token) {
+    if (token.isEmpty() || token.size() > kMaxIdentToken)
+        return false;
+    for (const char c : token)
+        if (c == '\0' || std::isspace(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+void CheckIdentify(const QByteArray& reply) {
+    QByteArray deviceId;
+    QByteArray manufacturer;
+    if (!ScanIdentifyReply(reply, deviceId, manufacturer))
+        return;
+    FUZZ_CHECK(reply.startsWith("DeviceID:"));
+    FUZZ_CHECK(IsToken(deviceId));
+    FUZZ_CHECK(IsToken(manufacturer));
+    FUZZ_CHECK(reply.contains(deviceId) && reply.contains(manufacturer));
+
+    QByteArray againId;
+    QByteArray againMaker;
+    FUZZ_CHECK(ScanIdentifyReply("DeviceID: " + deviceId + " Manufacturer: " + manufacturer + "\r\n", againId,
+                                 againMaker));
+    FUZZ_CHECK(againId == deviceId && againMaker == manufacturer);
+}
+
+void CheckCompare(const QByteArray& reply) {
+    TCompareResult result;
+    if (!ScanCompareReply(reply, result))
+        return;
+    // The format begins with a word; its blanks match any run of white space.
+    FUZZ_CHECK(reply.startsWith("Compare"));
+    FUZZ_CHECK(!result.CompareOK);
+
+    const QByteArray written = QByteArray("Compare error at address ") + QByteArray::number(result.Address, 16) +
+                               ": Expected: " + QByteArray::number(result.Expected, 16) +
+                               " Actual: " + QByteArray::number(result.Actual, 16) + "\r\n";
+    TCompareResult again;
+    FUZZ_CHECK(ScanCompareReply(written, again));
+    FUZZ_CHECK(again.Address == result.Address && again.Expected == result.Expected &&
+               again.Actual == result.Actual);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArray reply(reinterpret_cast<const char*>(data), qsizetype(size));
+    CheckIdentify(reply);
+    CheckCompare(reply);
+    return 0;
+}

@@ -1,0 +1,6 @@
+# Malformed-input corpora: image files through the readers and `tervolt-cli blocks`, broken device
+# lists and stored COM settings. The data live in tests/corpus/.
+tervolt_add_test(tst_corpus SOURCES tst_corpus.cpp LIBS tervolt_image Qt6::Core LABELS corpus)
+add_dependencies(tst_corpus tervolt-cli)
+tervolt_add_test(tst_corpus_devices SOURCES tst_corpus_devices.cpp
+                 LIBS tervolt_devices tervolt_engine tervolt_image Qt6::Core LABELS corpus)
