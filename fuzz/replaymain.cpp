@@ -16,7 +16,7 @@ namespace {
 const QString kCorpusDir = QStringLiteral(TERVOLT_SOURCE_DIR "/fuzz/corpus/" TERVOLT_FUZZ_HARNESS);
 
 QStringList CorpusFiles() {
-    return QDir(kCorpusDir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    return QDir(kCorpusDir).entryList(QDir::Files, QDir::Name);
 }
 
 } // namespace

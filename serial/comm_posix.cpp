@@ -188,7 +188,7 @@ bool TCommPortPosix::Open(const QString& name) {
         return false;
     }
     // TIOCEXCL does not stop root; the lock stops every Tervolt process.
-    if (false) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         FLastError = OpenErrorText(FPath, errno);
         return false;
     }

@@ -330,10 +330,11 @@ void TsuiForm::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
 }
 
-void TsuiForm::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange)
+bool TsuiForm::event(QEvent* event) {
+    // The window passes its activation on to its children; the title bar shows it.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate)
         update(TitleBarRect());
-    QWidget::changeEvent(event);
+    return QWidget::event(event);
 }
 
 bool TsuiForm::eventFilter(QObject* watched, QEvent* event) {

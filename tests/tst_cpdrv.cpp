@@ -199,6 +199,9 @@ void TestCpdrv::portAndBuffersFixedWhileOpen() {
     QCOMPARE(driver.PortName(), pty.SlavePath());
     QCOMPARE(driver.InBufSize(), 2048u);
     QCOMPARE(driver.OutBufSize(), 2048u);
+    driver.SetPacketSize(3000); // the buffer cannot grow while open: the packet stays within it
+    QCOMPARE(driver.PacketSize(), std::int16_t(2048));
+    QCOMPARE(driver.InBufSize(), 2048u);
     driver.Disconnect();
     driver.SetPort(pnCOM3);
     QCOMPARE(driver.PortName(), QStringLiteral("\\\\.\\COM3"));
@@ -838,7 +841,8 @@ void TestCpdrv::hangupWhileIdle() {
     idle.start();
     QTest::qWait(300);
     const double cpuUsed = ProcessCpuMs() - cpuBefore;
-    QVERIFY2(cpuUsed < double(idle.elapsed()) * kMaxCpuShare, qPrintable(QStringLiteral("%1 ms CPU").arg(cpuUsed)));
+    QVERIFY2(cpuUsed < double(idle.elapsed()) * kMaxCpuShare,
+             qPrintable(QStringLiteral("%1 ms CPU").arg(cpuUsed)));
     QCOMPARE(lost.size(), 1);
 }
 

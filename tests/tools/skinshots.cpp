@@ -3,7 +3,6 @@
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_skinshots docs/screenshots
 
 #include "dialogs/poweron.h"
-#include "dialogs/poweronpicture.h"
 #include "skin/skinstyle.h"
 #include "skin/suicontrols.h"
 #include "skin/suiform.h"
@@ -77,9 +76,9 @@ bool ShootMessage(const TMessageShot& shot, const QDir& folder) {
 // A window with every skinned control, framed by TsuiForm::Install as a window built by setupUi would be.
 bool ShootGallery(const QDir& folder) {
     QWidget window;
-    window.resize(420, 330);
+    window.resize(420, 342);
     auto* panel = new TsuiImagePanel(&window);
-    panel->setGeometry(0, 0, 420, 330);
+    panel->setGeometry(0, 0, 420, 342);
 
     auto* flash = new TsuiGroupBox(panel);
     flash->setTitle(QStringLiteral("Flash"));
@@ -207,8 +206,6 @@ int main(int argc, char* argv[]) {
 
     TFormPowerOn powerOn;
     ok = Save(Shoot(powerOn), folder, QStringLiteral("poweron.png")) && ok;
-    ok =
-        Save(QPixmap::fromImage(RenderPowerOnPicture()), folder, QStringLiteral("poweron-picture.png")) && ok;
     ok = ShootGallery(folder) && ok;
     return ok ? 0 : 1;
 }
