@@ -1,1 +1,250 @@
-// placeholder
+#include "target/comm_interface.h"
+
+#include "dialogs/velummessagebox.h"
+#include "serial/communit.h"
+#include "skin/modalresult.h"
+#include "skin/suiimagebutton.h"
+#include "ui_comm_interface.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace {
+
+constexpr int kDefaultFlowControlMode = 0;
+
+// List position of an ordinal (entry i holds ordinal i + 1); -1 when the list has no such entry.
+int ListIndexOf(const QComboBox& list, int ordinal) {
+    const int index = ordinal - 1;
+    return index >= 0 && index < list.count() ? index : -1;
+}
+
+// The ordinal a list position stands for; no selection gives 0 (pnCustom, brCustom).
+int OrdinalOf(const QComboBox& list) {
+    return list.currentIndex() + 1;
+}
+
+struct TFlowControl {
+    THwFlowControl Hw;
+    TSwFlowControl Sw;
+};
+
+constexpr TFlowControl kFlowControlModes[] = {
+    {hfNONERTSON, sfNONE},
+    {hfRTSCTS, sfNONE},
+    {hfNONERTSON, sfXONXOFF},
+    {hfRTSCTS, sfXONXOFF},
+};
+
+} // namespace
+
+TCommInterface::TCommInterface(QWidget* owner)
+    : QDialog(owner, Qt::Tool), FUi(std::make_unique<Ui::CommInterface>()) {
+    // The protocol base has created the communication unit and the reply timer by now.
+    FUi->setupUi(this);
+    setFixedSize(size());
+
+    SelectBaudRate(br115200);
+    SelectPort(pnCOM2);
+    SelectDataBits(db8BITS);
+    SelectStopBits(sb1BITS);
+    SelectParity(ptNONE);
+    SelectFlowControl(kDefaultFlowControlMode);
+
+    FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, CurrentPort()));
+    FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, CurrentBaudRate()));
+    RefreshPortHints();
+    UpdateConnectButtons();
+
+    connect(FUi->BitBtnConnect, &QAbstractButton::clicked, this, [this] { BitBtnConnectClick(); });
+    connect(FUi->BitBtnDisconnect, &QAbstractButton::clicked, this, [this] { BitBtnDisconnectClick(); });
+    connect(FUi->BitBtnOK, &QAbstractButton::clicked, this, [this] { BitBtnOKClick(); });
+    connect(FUi->ComboBoxCOMPort, &QComboBox::currentIndexChanged, this, [this] { ShowCurrentPortHint(); });
+}
+
+// The protocol base goes first: reply timer, then the communication unit (closing the port), then
+// the window.
+TCommInterface::~TCommInterface() = default;
+
+TCommPortDriver& TCommInterface::Driver() const {
+    return *CommUnit()->CommPortDriver();
+}
+
+TPortNumber TCommInterface::CurrentPort() const {
+    return Driver().Port();
+}
+
+TBaudRate TCommInterface::CurrentBaudRate() const {
+    return Driver().BaudRate();
+}
+
+void TCommInterface::SelectBaudRate(TBaudRate rate) {
+    if (rate == Driver().BaudRate())
+        return;
+    Driver().SetBaudRate(rate); // an open port takes the new rate at once
+    FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, Driver().BaudRate()));
+}
+
+void TCommInterface::SelectPort(TPortNumber port) {
+    TCommPortDriver& driver = Driver();
+    if (port == driver.Port())
+        return;
+    if (driver.Connected()) {
+        TVelumMessageBox box(DeepBlue);
+        const TModalResult answer = box.ShowTwoButtons(
+            tr("Disconnect your current connection before changing communication port!\n"
+               "Are you sure you wish to reconnect?"),
+            tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
+        if (answer == mrYes) {
+            driver.Disconnect();
+            driver.SetPort(port);
+            // A port that does not open stays closed; the owner reads the state afterwards.
+            driver.Connect();
+        }
+    } else {
+        driver.SetPort(port);
+    }
+    // After "No" this shows the port still in use.
+    FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, driver.Port()));
+}
+
+void TCommInterface::SelectDataBits(TDataBits value) {
+    if (value != Driver().DataBits())
+        Driver().SetDataBits(value);
+}
+
+void TCommInterface::SelectStopBits(TStopBits value) {
+    if (value != Driver().StopBits())
+        Driver().SetStopBits(value);
+}
+
+void TCommInterface::SelectParity(TParity value) {
+    if (value != Driver().Parity())
+        Driver().SetParity(value);
+}
+
+void TCommInterface::SelectFlowControl(int mode) {
+    if (mode < 0 || mode >= int(std::size(kFlowControlModes)))
+        return;
+    const TFlowControl& flow = kFlowControlModes[mode];
+    if (flow.Hw != Driver().HwFlow())
+        Driver().SetHwFlowControl(flow.Hw);
+    if (flow.Sw != Driver().SwFlow())
+        Driver().SetSwFlowControl(flow.Sw);
+}
+
+void TCommInterface::ApplyComboSelection() {
+    SelectPort(static_cast<TPortNumber>(OrdinalOf(*FUi->ComboBoxCOMPort)));
+    SelectBaudRate(static_cast<TBaudRate>(OrdinalOf(*FUi->ComboBoxBaudRate)));
+}
+
+bool TCommInterface::EnsureConnected() {
+    if (!Driver().Connected())
+        BitBtnConnectClick();
+    return Driver().Connected();
+}
+
+void TCommInterface::FormShow() {
+    FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, CurrentPort()));
+    FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, CurrentBaudRate()));
+    // The port mapping may have been edited since the last showing.
+    RefreshPortHints();
+}
+
+void TCommInterface::BitBtnConnectClick() {
+    ApplyComboSelection();
+    TCommPortDriver& driver = Driver();
+    if (driver.Connect()) {
+        FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, driver.BaudRate()));
+        FUi->BitBtnConnect->setEnabled(false);
+        FUi->BitBtnDisconnect->setEnabled(true);
+        return;
+    }
+    QApplication::beep();
+    QString text = tr("Connection failure!\nCheck COM port settings and try again");
+    if (const QString reason = driver.LastErrorText(); !reason.isEmpty())
+        text += QStringLiteral("\n\n") + reason;
+    TVelumMessageBox box(DeepBlue);
+    box.ShowOneButton(text, tr("Tervolt Error"), suiStop, tr("Ok"), mrOk);
+}
+
+void TCommInterface::BitBtnDisconnectClick() {
+    Driver().Disconnect();
+    FUi->BitBtnDisconnect->setEnabled(false);
+    FUi->BitBtnConnect->setEnabled(true);
+}
+
+void TCommInterface::BitBtnOKClick() {
+    // Applied while the window is still up, so that a reconnect question appears over it.
+    ApplyComboSelection();
+    done(mrOk);
+}
+
+void TCommInterface::reject() {
+    done(mrCancel);
+}
+
+void TCommInterface::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        CentreOnScreen();
+        FormShow();
+    }
+    QDialog::showEvent(event);
+}
+
+void TCommInterface::CentreOnScreen() {
+    const QScreen* target = parentWidget() != nullptr ? parentWidget()->screen() : screen();
+    if (target == nullptr)
+        target = QGuiApplication::primaryScreen();
+    if (target == nullptr)
+        return;
+    const QRect area = target->availableGeometry();
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+}
+
+void TCommInterface::UpdateConnectButtons() {
+    FUi->BitBtnDisconnect->setEnabled(Driver().Connected());
+    FUi->BitBtnConnect->setEnabled(!FUi->BitBtnDisconnect->isEnabled());
+}
+
+void TCommInterface::RefreshPortHints() {
+    QComboBox& list = *FUi->ComboBoxCOMPort;
+    for (int index = 0; index < list.count(); ++index) {
+        const QString device = ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(index + 1));
+        list.setItemData(index, tr("Opens %1").arg(device), Qt::ToolTipRole);
+    }
+    ShowCurrentPortHint();
+}
+
+void TCommInterface::ShowCurrentPortHint() {
+    const QComboBox& list = *FUi->ComboBoxCOMPort;
+    FUi->ComboBoxCOMPort->setToolTip(list.currentIndex() >= 0
+                                         ? list.itemData(list.currentIndex(), Qt::ToolTipRole).toString()
+                                         : QString());
+}
+
+QComboBox* TCommInterface::ComboBoxCOMPort() const {
+    return FUi->ComboBoxCOMPort;
+}
+
+QComboBox* TCommInterface::ComboBoxBaudRate() const {
+    return FUi->ComboBoxBaudRate;
+}
+
+TsuiImageButton* TCommInterface::BitBtnConnect() const {
+    return FUi->BitBtnConnect;
+}
+
+TsuiImageButton* TCommInterface::BitBtnDisconnect() const {
+    return FUi->BitBtnDisconnect;
+}
+
+TsuiImageButton* TCommInterface::BitBtnCancel() const {
+    return FUi->BitBtnCancel;
+}
+
+TsuiImageButton* TCommInterface::BitBtnOK() const {
+    return FUi->BitBtnOK;
+}

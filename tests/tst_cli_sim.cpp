@@ -101,6 +101,8 @@ private slots:
     void binaryImages_data();
     void binaryImages();
     void droppedAnswersAreRetried();
+    void faultKinds_data();
+    void faultKinds();
     void mismatchIsReported();
     void hangupEndsTheRun();
     void unlistedChip();
@@ -185,6 +187,41 @@ void TestCliSim::droppedAnswersAreRetried() {
     QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
     QString why;
     QVERIFY2(BoardHolds(server, ImageOf(records), why), qPrintable(why));
+}
+
+void TestCliSim::faultKinds_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("exit");  // of program and of verify
+    QTest::addColumn<QString>("last");
+    QTest::newRow("garbled answers are retried") << int(fkGarble) << 4 << 0 << "Program OK!";
+    QTest::newRow("noise before the first answer") << int(fkNoise) << 0 << 0 << "Program OK!";
+    QTest::newRow("board falls silent") << int(fkSilentAfter) << 6 << 3 << "Program operation canceled";
+    QTest::newRow("board hangs up") << int(fkHangupAfter) << 8 << 3 << "Program operation canceled";
+}
+
+void TestCliSim::faultKinds() {
+    QFETCH(int, kind);
+    QFETCH(int, value);
+    QFETCH(int, exit);
+    QFETCH(QString, last);
+    QRandomGenerator random(11);
+    const QByteArray bytes = RandomBytes(random, 3000);
+    const QString path = FDir.filePath(QStringLiteral("fault.bin"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+    TSimServer server(Config({{TSimFaultKind(kind), std::uint32_t(value)}}));
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const TRun program = Cli(OnBoard(server, {"program", path, "--no-size-header", "--retries", "1"}));
+    QCOMPARE(program.Exit, exit);
+    QCOMPARE(program.Out.last(), last);
+    QString why;
+    QCOMPARE(BoardHolds(server, ImageOf({{0, bytes}}), why), exit == 0);
+    // Each command waits at most 5 s, and is sent at most three times.
+    QVERIFY2(program.Milliseconds < 3 * 5000 + 5000, qPrintable(QString::number(program.Milliseconds)));
 }
 
 void TestCliSim::mismatchIsReported() {

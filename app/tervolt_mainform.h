@@ -1,0 +1,141 @@
+#pragma once
+// TFormTervolt: the program's only top-level window. It owns the COM settings dialog (and through it
+// the serial link) and the device list, identifies the target, lets the user choose the image and
+// runs Program and Verify through the flash engine. Layout in forms/tervolt_mainform.ui.
+//
+// Every handler is public so that tests (and the window's own connections) can drive it; the
+// controls are found by their object names (BitBtnStart, EditFileName, LabelMode, ...).
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QTimer;
+class TCommInterface;
+class TDevicesList;
+class TFormPowerOn;
+class TsuiForm;
+class TWindowFlashHost;
+
+namespace Ui {
+class FormTervolt;
+}
+
+// Start-up failures that end the program before the window is shown.
+class ETervoltError : public std::runtime_error {
+public:
+    // `detail` says why, in the system's words; it is shown below the message.
+    explicit ETervoltError(const QString& message, const QString& detail = QString());
+    QString Message() const { return FMessage; }
+    QString Detail() const { return FDetail; }
+
+private:
+    QString FMessage;
+    QString FDetail;
+};
+
+// Chooses the image to open: gets the parent window and the dialog's filter in Qt's form, returns
+// the chosen path or an empty text when the user cancelled.
+using TOpenFileDialogFunc = std::function<QString(QWidget* parent, const QString& qtFilter)>;
+
+class TFormTervolt : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kAutoIdentifierIntervalMs = 100;
+    static constexpr std::uint8_t kFormatIntelExtended = 1;
+    static constexpr std::uint8_t kFormatBinary = 2;
+
+    // Builds the whole program: the COM settings dialog, the power-on picture (2 s), the device list
+    // from `programDirectory`/devices.tervolt, the saved COM settings and the first connection.
+    // Throws ETervoltError when the device list cannot be loaded.
+    explicit TFormTervolt(const QString& programDirectory, QWidget* owner = nullptr);
+    ~TFormTervolt() override;
+
+    TCommInterface* CommInterface() const { return FCommInterface.get(); }
+    TDevicesList* DevicesList() const { return FDevicesList.get(); }
+    QTimer* AutoIdentifierTimer() const { return FAutoIdentifierTimer; }
+    TsuiForm* Frame() const;
+    bool StopRequested() const { return FStopRequested; }
+    bool FlashIdentified() const { return FFlashIdentified; }
+    bool TargetFound() const { return FTargetFound; }
+    std::int32_t StartAddress() const { return FStartAddress; }
+    std::uint8_t FileFormat() const { return FFileFormat; }
+    bool Busy() const { return FBusy; }
+    bool PortOpen() const;
+
+    // Test seam: replaces the file dialog of BitBtnBrowseClick (an empty function restores it).
+    void SetOpenFileDialog(TOpenFileDialogFunc dialog) { FOpenFileDialog = std::move(dialog); }
+    // The filter string the file dialog was last given, as the window keeps it.
+    QString OpenDialogFilter() const { return FOpenDialogFilter; }
+
+    // Window and start-up.
+    void FormShow();
+    void LoadComSettings();
+    void SaveComSettings();
+    void SetBusy(bool busy);
+    void EnableSelection(bool enabled);
+    void ClearStatusLabels();
+    void BitBtnComSettingsClick();
+    void BitBtnStopMouseMove();
+    void suiImagePanelMouseMove();
+
+    // Identification.
+    void AutoIdentifierTimerTimer();
+    void IdentifyTarget();
+    bool DetectTarget();
+    bool IdentifyFlashChip();
+    void BitBtnInitClick();
+
+    // Image selection.
+    void RadioGroupHexFileFormatClick();
+    void BitBtnBrowseClick();
+    void EditStartAddressExit();
+    // Enter applies the address as leaving the field would; true when the key was taken.
+    bool EditStartAddressKeyDown(int key);
+
+    // Program and Verify.
+    void BitBtnStartClick();
+    void BitBtnStopClick();
+    void ProgramFlash(const QString& fileName);
+    void VerifyFlash(const QString& fileName);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class TWindowFlashHost;
+
+    void ConnectHandlers();
+    void ShowConnected();
+    void ShowDisconnected();
+    void SetHourglass(bool on);
+    void ShowError(const QString& text);
+    void RunOperation(bool verify, const QString& fileName);
+
+    std::unique_ptr<Ui::FormTervolt> FUi;
+    // The fields the window declares, in the order the program builds them.
+    std::unique_ptr<TCommInterface> FCommInterface;
+    std::unique_ptr<TFormPowerOn> FPowerOnForm;
+    bool FStopRequested = false;
+    bool FFlashIdentified = false;
+    bool FTargetFound = false;
+    std::int32_t FStartAddress = 0;
+    std::uint8_t FFileFormat = kFormatIntelExtended;
+    std::unique_ptr<TDevicesList> FDevicesList;
+
+    QTimer* FAutoIdentifierTimer = nullptr; // a child of the window
+    QString FOpenDialogFilter;
+    TOpenFileDialogFunc FOpenFileDialog;
+    bool FBusy = false;
+    bool FHourglass = false;
+    bool FPanelMouseMoveInstalled = false;
+    bool FTalkingToTarget = false; // an identification exchange is waiting for its answer
+    bool FLeavingStartAddress = false;
+};

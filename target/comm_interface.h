@@ -1,0 +1,73 @@
+#pragma once
+// TCommInterface: the "COM Settings" window. Created once by the main window and kept for the
+// program's life, it owns the communication unit (and so the port driver) through its protocol base,
+// holds the port and baud rate, and connects and disconnects. The layout is forms/comm_interface.ui.
+//
+// The lists map onto the driver's enumerations by position: entry i is TPortNumber / TBaudRate
+// ordinal i + 1; no selection (-1) is ordinal 0, pnCustom / brCustom.
+
+#include "serial/cpdrv.h"
+#include "target/comm_protocol.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QComboBox;
+class TsuiImageButton;
+
+namespace Ui {
+class CommInterface;
+}
+
+class TCommInterface : public QDialog, public TCommProtocol {
+    Q_OBJECT
+
+public:
+    explicit TCommInterface(QWidget* owner = nullptr);
+    ~TCommInterface() override;
+
+    TPortNumber CurrentPort() const;
+    TBaudRate CurrentBaudRate() const;
+
+    // Each applies the value to the driver only where it differs from the driver's own.
+    void SelectBaudRate(TBaudRate rate);
+    // While connected, asks first and then reconnects on the new port.
+    void SelectPort(TPortNumber port);
+    void SelectDataBits(TDataBits value);
+    void SelectStopBits(TStopBits value);
+    void SelectParity(TParity value);
+    // 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 both; any other mode changes nothing.
+    void SelectFlowControl(int mode);
+    // Applies the two lists: port first, then baud rate.
+    void ApplyComboSelection();
+    // Connects as the Connect button does (failure message included) unless already connected.
+    bool EnsureConnected();
+
+    // Handlers, public so that tests and the owner can drive them.
+    void FormShow();
+    void BitBtnConnectClick();
+    void BitBtnDisconnectClick();
+    void BitBtnOKClick();
+
+    QComboBox* ComboBoxCOMPort() const;
+    QComboBox* ComboBoxBaudRate() const;
+    TsuiImageButton* BitBtnConnect() const;
+    TsuiImageButton* BitBtnDisconnect() const;
+    TsuiImageButton* BitBtnCancel() const;
+    TsuiImageButton* BitBtnOK() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // Every way of cancelling (button, Esc, the title bar's close) ends with mrCancel.
+    void reject() override;
+
+private:
+    TCommPortDriver& Driver() const;
+    void UpdateConnectButtons();
+    void RefreshPortHints();
+    void ShowCurrentPortHint();
+    void CentreOnScreen();
+
+    std::unique_ptr<Ui::CommInterface> FUi;
+};
