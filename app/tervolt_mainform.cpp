@@ -1,1 +1,504 @@
-// placeholder
+#include "app/tervolt_mainform.h"
+
+#include "app/comsettings.h"
+#include "app/flashengine.h"
+#include "app/startaddress.h"
+#include "app/windowfilefilter.h"
+#include "app/windowflashhost.h"
+#include "devices/devicesdb.h"
+#include "dialogs/poweron.h"
+#include "dialogs/velummessagebox.h"
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
+#include "target/comm_interface.h"
+#include "ui_tervolt_mainform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+
+#include <optional>
+
+namespace {
+
+const QString kCaptionError = QStringLiteral("Tervolt Error");
+const QString kDevicesFileName = QStringLiteral("devices.tervolt");
+
+// Marks an identification exchange as running for as long as it waits for the board.
+class TTalkScope {
+public:
+    explicit TTalkScope(bool& talking) : FTalking(talking) { FTalking = true; }
+    ~TTalkScope() { FTalking = false; }
+    TTalkScope(const TTalkScope&) = delete;
+    TTalkScope& operator=(const TTalkScope&) = delete;
+
+private:
+    bool& FTalking;
+};
+
+// The stored ordinal's low byte, when the driver has a member for it; nothing otherwise.
+std::optional<TPortNumber> StoredPort(std::int32_t value) {
+    const auto ordinal = std::uint8_t(value & 0xFF);
+    if (ordinal < pnCOM1 || ordinal > pnCOM16)
+        return std::nullopt;
+    return TPortNumber(ordinal);
+}
+
+std::optional<TBaudRate> StoredBaudRate(std::int32_t value) {
+    const auto ordinal = std::uint8_t(value & 0xFF);
+    if (ordinal < br110 || ordinal > br256000)
+        return std::nullopt;
+    return TBaudRate(ordinal);
+}
+
+QString RunOpenFileDialog(QWidget* parent, const QString& qtFilter) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter);
+}
+
+} // namespace
+
+ETervoltError::ETervoltError(const QString& message, const QString& detail)
+    : std::runtime_error(message.toStdString()), FMessage(message), FDetail(detail) {}
+
+TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
+    : QWidget(owner), FUi(std::make_unique<Ui::FormTervolt>()) {
+    FUi->setupUi(this);
+    setFixedSize(size());
+    FUi->CGaugeProgressBar->hide();
+    FAutoIdentifierTimer = new QTimer(this);
+    FAutoIdentifierTimer->setObjectName(QStringLiteral("AutoIdentifierTimer"));
+
+    FCommInterface = std::make_unique<TCommInterface>(this);
+
+    FPowerOnForm = std::make_unique<TFormPowerOn>(this);
+    FPowerOnForm->ShowPowerOn();
+    FPowerOnForm.reset();
+
+    ClearStatusLabels();
+    FAutoIdentifierTimer->stop();
+    FAutoIdentifierTimer->setInterval(kAutoIdentifierIntervalMs);
+    FUi->BitBtnStop->hide();
+    FUi->BitBtnStart->show();
+    FUi->BitBtnStart->setEnabled(false);
+    FFlashIdentified = false;
+    FTargetFound = false;
+    FStartAddress = 0;
+    FFileFormat = kFormatIntelExtended;
+    FUi->EditFLASHProduct->clear();
+    FUi->EditFLASHManefacturer->clear();
+    FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
+    FUi->CheckBoxWriteFileSizeOnStart->setChecked(true);
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == kFormatBinary);
+    FUi->RadioGroupHexFileFormat->SetItemIndex(FFileFormat - 1);
+    ConnectHandlers();
+
+    FDevicesList = std::make_unique<TDevicesList>();
+    FDevicesList->Clear();
+    if (!FDevicesList->LoadFromFile(QDir(programDirectory).filePath(kDevicesFileName))) {
+        const QString why = FDevicesList->LoadError();
+        FDevicesList.reset();
+        throw ETervoltError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName), why);
+    }
+
+    LoadComSettings();
+    if (FCommInterface->EnsureConnected()) {
+        ShowConnected();
+        FAutoIdentifierTimer->start();
+    } else {
+        FUi->BitBtnInit->setEnabled(false);
+        FUi->LabelConnect->setText(QStringLiteral("Disconnected"));
+    }
+}
+
+TFormTervolt::~TFormTervolt() {
+    FAutoIdentifierTimer->stop();
+    SetHourglass(false);
+    FCommInterface.reset();
+    FDevicesList.reset();
+}
+
+void TFormTervolt::ConnectHandlers() {
+    Ui::FormTervolt& ui = *FUi;
+    connect(FAutoIdentifierTimer, &QTimer::timeout, this, &TFormTervolt::AutoIdentifierTimerTimer);
+    connect(ui.BitBtnComSettings, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnComSettingsClick);
+    connect(ui.BitBtnInit, &QAbstractButton::clicked, this, &TFormTervolt::AutoIdentifierTimerTimer);
+    connect(ui.RadioGroupHexFileFormat, &QGroupBox::clicked, this, &TFormTervolt::RadioGroupHexFileFormatClick);
+    connect(ui.BitBtnBrowse, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnBrowseClick);
+    connect(ui.BitBtnStart, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStartClick);
+    connect(ui.BitBtnStop, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStopClick);
+    connect(ui.BitBtnStop, &TsuiImageButton::MouseMoved, this, &TFormTervolt::BitBtnStopMouseMove);
+    connect(ui.suiImagePanel, &TsuiImagePanel::MouseMoved, this, [this] {
+        if (FPanelMouseMoveInstalled)
+            suiImagePanelMouseMove();
+    });
+    ui.EditStartAddress->installEventFilter(this);
+}
+
+TsuiForm* TFormTervolt::Frame() const {
+    return FUi->Tervolt;
+}
+
+bool TFormTervolt::PortOpen() const {
+    return FCommInterface->CommUnit()->CommPortDriver()->Connected();
+}
+
+// ---- Window and start-up --------------------------------------------------------------------------
+
+void TFormTervolt::FormShow() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFormTervolt::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+            const QRect area = screen->availableGeometry();
+            move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void TFormTervolt::closeEvent(QCloseEvent* event) {
+    // An operation must never outlive the window: while one runs, no way of closing is taken.
+    if (FBusy) {
+        event->ignore();
+        return;
+    }
+    SaveComSettings();
+    event->accept();
+}
+
+void TFormTervolt::LoadComSettings() {
+    if (!StoredComSettingsExist())
+        return;
+    const TStoredComSettings stored = ReadStoredComSettings();
+    // Values the driver has no member for keep the default in use.
+    if (stored.Port)
+        if (const auto port = StoredPort(*stored.Port))
+            FCommInterface->SelectPort(*port);
+    if (stored.BaudRate)
+        if (const auto rate = StoredBaudRate(*stored.BaudRate))
+            FCommInterface->SelectBaudRate(*rate);
+    if (!stored.Error.isEmpty())
+        ShowError(stored.Error);
+}
+
+void TFormTervolt::SaveComSettings() {
+    WriteStoredComSettings(std::int32_t(std::int8_t(FCommInterface->CurrentPort())),
+                           std::int32_t(std::int8_t(FCommInterface->CurrentBaudRate())));
+}
+
+void TFormTervolt::SetHourglass(bool on) {
+    if (on == FHourglass)
+        return;
+    FHourglass = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TFormTervolt::SetBusy(bool busy) {
+    FBusy = busy;
+    SetHourglass(busy);
+    FUi->BitBtnInit->setEnabled(!busy);
+    FUi->BitBtnComSettings->setEnabled(!busy);
+    EnableSelection(!busy);
+    FPanelMouseMoveInstalled = false;
+    FUi->RadioGroupHexFileFormat->setEnabled(!busy);
+    FUi->Tervolt->SetCloseButtonVisible(!busy);
+}
+
+void TFormTervolt::EnableSelection(bool enabled) {
+    FUi->BitBtnBrowse->setEnabled(enabled);
+    FUi->RadioGroupOperation->setEnabled(enabled);
+}
+
+void TFormTervolt::ClearStatusLabels() {
+    FUi->LabelMode->clear();
+    FUi->LabelAddress->clear();
+    FUi->LabelAddressNumber->clear();
+}
+
+void TFormTervolt::BitBtnStopMouseMove() {
+    if (!FBusy)
+        return;
+    SetHourglass(false); // the button's own hand pointer shows
+    FPanelMouseMoveInstalled = true;
+}
+
+void TFormTervolt::suiImagePanelMouseMove() {
+    FPanelMouseMoveInstalled = false;
+    SetHourglass(true);
+}
+
+void TFormTervolt::ShowConnected() {
+    FUi->LabelConnect->setText(QStringLiteral("Connected"));
+    FUi->BitBtnInit->setEnabled(true);
+    EnableSelection(false);
+}
+
+void TFormTervolt::ShowDisconnected() {
+    FUi->LabelConnect->setText(QStringLiteral("Disconnected"));
+    FUi->BitBtnInit->setEnabled(false);
+    FUi->BitBtnStart->setEnabled(false);
+    FFlashIdentified = false;
+    FUi->EditFLASHProduct->clear();
+    FUi->EditFLASHManefacturer->clear();
+}
+
+void TFormTervolt::BitBtnComSettingsClick() {
+    if (FBusy)
+        return;
+    if (FTalkingToTarget) {
+        // The board's answer is awaited further down the stack; the dialog opens right after it.
+        if (!FComSettingsDeferred) {
+            FComSettingsDeferred = true;
+            QTimer::singleShot(0, this, [this] { RunDeferredComSettings(); });
+        }
+        return;
+    }
+    FAutoIdentifierTimer->stop();
+    ClearStatusLabels();
+    FCommInterface->exec();
+    if (PortOpen()) {
+        ShowConnected();
+        IdentifyTarget();
+        if (!FTargetFound) {
+            FUi->EditFLASHProduct->clear();
+            FUi->EditFLASHManefacturer->clear();
+            FAutoIdentifierTimer->start();
+        }
+    } else {
+        ShowDisconnected();
+    }
+}
+
+void TFormTervolt::RunDeferredComSettings() {
+    if (FTalkingToTarget) {
+        QTimer::singleShot(kAutoIdentifierIntervalMs, this, [this] { RunDeferredComSettings(); });
+        return;
+    }
+    FComSettingsDeferred = false;
+    BitBtnComSettingsClick();
+}
+
+void TFormTervolt::ShowError(const QString& text) {
+    TVelumMessageBox box(DeepBlue);
+    box.ShowOneButton(text, kCaptionError, suiStop, QStringLiteral("Ok"), mrOk);
+}
+
+// ---- Identification -------------------------------------------------------------------------------
+
+void TFormTervolt::AutoIdentifierTimerTimer() {
+    // A tick or click while an exchange waits would only be refused by the link; the running
+    // attempt re-arms the timer itself.
+    if (FTalkingToTarget || FBusy)
+        return;
+    FAutoIdentifierTimer->stop();
+    if (!PortOpen())
+        return;
+    IdentifyTarget();
+    if (!FTargetFound)
+        FAutoIdentifierTimer->start();
+}
+
+void TFormTervolt::BitBtnInitClick() {
+    IdentifyTarget();
+}
+
+void TFormTervolt::IdentifyTarget() {
+    FUi->BitBtnStart->setEnabled(false);
+    if (DetectTarget()) {
+        if (!IdentifyFlashChip())
+            return;
+        FUi->BitBtnStart->setEnabled(!FUi->EditFileName->text().isEmpty());
+    } else {
+        FUi->EditFLASHManefacturer->clear();
+        FUi->EditFLASHProduct->clear();
+    }
+}
+
+bool TFormTervolt::DetectTarget() {
+    FTargetFound = false;
+    if (PortOpen()) {
+        FUi->LabelMode->setText(QStringLiteral("Identifying target..."));
+        bool answered = false;
+        {
+            TTalkScope talking(FTalkingToTarget);
+            answered = FCommInterface->PingTarget();
+        }
+        if (answered) {
+            FUi->LabelMode->clear();
+            FTargetFound = true;
+            EnableSelection(true);
+        } else {
+            FUi->LabelMode->setText(QStringLiteral("No target"));
+        }
+    }
+    return FTargetFound;
+}
+
+bool TFormTervolt::IdentifyFlashChip() {
+    FFlashIdentified = false;
+    FUi->EditFLASHProduct->clear();
+    FUi->EditFLASHManefacturer->clear();
+    if (PortOpen()) {
+        QByteArray deviceId;
+        QByteArray manufacturer;
+        bool answered = false;
+        {
+            TTalkScope talking(FTalkingToTarget);
+            answered = FCommInterface->IdentifyFlash(deviceId, manufacturer);
+        }
+        if (answered)
+            FFlashIdentified =
+                FDevicesList->FindDevice(QString::fromLatin1(manufacturer), QString::fromLatin1(deviceId));
+        if (FFlashIdentified) {
+            FUi->EditFLASHManefacturer->setText(QString::fromLatin1(manufacturer));
+            FUi->EditFLASHProduct->setText(QString::fromLatin1(deviceId));
+        } else {
+            ShowError(QStringLiteral("FLASH not identified."));
+        }
+    }
+    return FFlashIdentified;
+}
+
+// ---- Image selection ------------------------------------------------------------------------------
+
+void TFormTervolt::RadioGroupHexFileFormatClick() {
+    const int index = FUi->RadioGroupHexFileFormat->ItemIndex();
+    FFileFormat = std::uint8_t(index + 1);
+    FUi->GroupBoxBinaryDataFileParams->setVisible(index == 1);
+}
+
+void TFormTervolt::BitBtnBrowseClick() {
+    if (FFileFormat == kFormatIntelExtended)
+        FOpenDialogFilter = kHexFileFilter;
+    else if (FFileFormat == kFormatBinary)
+        FOpenDialogFilter = kBinaryFileFilter;
+    const TOpenFileDialogFunc& dialog = FOpenFileDialog ? FOpenFileDialog : RunOpenFileDialog;
+    const QString chosen = dialog(this, QtFileFilter(FOpenDialogFilter));
+    if (chosen.isEmpty())
+        return;
+    FUi->EditFileName->setText(chosen);
+    FUi->BitBtnStart->setEnabled(!chosen.isEmpty() && FFlashIdentified && FTargetFound);
+}
+
+void TFormTervolt::EditStartAddressExit() {
+    // The error box takes the focus away from the field; that must not leave it a second time.
+    if (FLeavingStartAddress)
+        return;
+    FLeavingStartAddress = true;
+    const QString typed = FUi->EditStartAddress->text();
+    if (const std::optional<std::int32_t> address = ParseStartAddress(typed)) {
+        FStartAddress = *address;
+    } else {
+        ShowError(StartAddressErrorText(typed));
+        FUi->EditStartAddress->setFocus(Qt::OtherFocusReason);
+    }
+    FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
+    FLeavingStartAddress = false;
+}
+
+bool TFormTervolt::EditStartAddressKeyDown(int key) {
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    EditStartAddressExit();
+    return true;
+}
+
+bool TFormTervolt::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FUi->EditStartAddress) {
+        if (event->type() == QEvent::FocusOut) {
+            // Only leaving for another control counts, not the window losing the focus.
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                EditStartAddressExit();
+        } else if (event->type() == QEvent::KeyPress) {
+            if (EditStartAddressKeyDown(static_cast<QKeyEvent*>(event)->key()))
+                return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Program and Verify ---------------------------------------------------------------------------
+
+void TFormTervolt::BitBtnStartClick() {
+    if (FBusy || FTalkingToTarget)
+        return;
+    FStopRequested = false;
+    if (!IdentifyFlashChip()) {
+        FUi->BitBtnStart->setEnabled(false);
+        return;
+    }
+    const QString fileName = FUi->EditFileName->text();
+    if (fileName.isEmpty()) {
+        QApplication::beep();
+        ShowError(QStringLiteral("Please specify File Name first"));
+        return;
+    }
+    SetBusy(true);
+    FUi->BitBtnStart->hide();
+    FUi->BitBtnStop->show();
+
+    const int operation = FUi->RadioGroupOperation->ItemIndex();
+    if (operation == 0 || operation == 1) {
+        const bool verify = operation == 0;
+        FUi->LabelMode->setText(verify ? QStringLiteral("Verifying...") : QStringLiteral("Programming..."));
+        FUi->LabelAddress->setText(QStringLiteral("Address:"));
+        FUi->CGaugeProgressBar->setValue(0);
+        FUi->CGaugeProgressBar->show();
+        if (verify)
+            VerifyFlash(fileName);
+        else
+            ProgramFlash(fileName);
+        FUi->CGaugeProgressBar->hide();
+    }
+
+    SetBusy(false);
+    ClearStatusLabels();
+    FUi->BitBtnStop->hide();
+    FUi->BitBtnStart->show();
+}
+
+void TFormTervolt::BitBtnStopClick() {
+    QString question = QStringLiteral("Stop");
+    const int operation = FUi->RadioGroupOperation->ItemIndex();
+    if (operation == 0)
+        question += QStringLiteral(" verifying");
+    else if (operation == 1)
+        question += QStringLiteral(" programming");
+    question += QLatin1Char('?');
+    TVelumMessageBox box(DeepBlue);
+    if (box.ShowTwoButtons(question, QStringLiteral("Tervolt - Confirm Abort Operation"), suiStop,
+                           QStringLiteral("Yes"), mrYes, QStringLiteral("No"), mrNo) == mrYes)
+        FStopRequested = true;
+}
+
+void TFormTervolt::RunOperation(bool verify, const QString& fileName) {
+    TImageSource source;
+    source.FileName = fileName;
+    source.FileFormat = FFileFormat;
+    source.StartAddress = std::uint32_t(FStartAddress);
+    source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
+    TWindowFlashHost host(*this);
+    TFlashEngine engine(*FCommInterface, host);
+    engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
+}
+
+void TFormTervolt::ProgramFlash(const QString& fileName) {
+    RunOperation(false, fileName);
+}
+
+void TFormTervolt::VerifyFlash(const QString& fileName) {
+    RunOperation(true, fileName);
+}

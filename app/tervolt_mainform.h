@@ -117,6 +117,7 @@ private:
     void ShowDisconnected();
     void SetHourglass(bool on);
     void ShowError(const QString& text);
+    void RunDeferredComSettings();
     void RunOperation(bool verify, const QString& fileName);
 
     std::unique_ptr<Ui::FormTervolt> FUi;
@@ -137,5 +138,6 @@ private:
     bool FHourglass = false;
     bool FPanelMouseMoveInstalled = false;
     bool FTalkingToTarget = false; // an identification exchange is waiting for its answer
+    bool FComSettingsDeferred = false;
     bool FLeavingStartAddress = false;
 };

@@ -108,6 +108,7 @@ private slots:
     void unlistedChip();
     void malformedImageSendsNothing();
     void missingPort();
+    void interruptStopsBetweenBlocks();
 };
 
 void TestCliSim::programThenVerifyIntelHex() {
@@ -298,6 +299,34 @@ void TestCliSim::missingPort() {
     const TRun run = Cli({"--port", "/dev/tervolt-no-such-port", "ping"});
     QCOMPARE(run.Exit, 3);
     QVERIFY2(run.Err.contains(QStringLiteral("No such file or directory")), qPrintable(run.Err));
+}
+
+void TestCliSim::interruptStopsBetweenBlocks() {
+    QRandomGenerator random(13);
+    const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(RandomBytes(random, 64 * 1024));
+    out.close();
+    TSimServer server(Config(), 115200);  // paced, so that the run lasts long enough to interrupt
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), OnBoard(server, {"program", path}));
+    QVERIFY(process.waitForStarted());
+    // Interrupt once a few blocks have been programmed.
+    QTRY_VERIFY_WITH_TIMEOUT(server.Stats().Commands >= 5, 20000);
+    process.terminate();  // SIGTERM, handled like Ctrl-C
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 5);
+    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.last(), QStringLiteral("Program operation canceled"));
+    const TFlashSnapshot snapshot = server.Snapshot();
+    const auto programmed = std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true);
+    QVERIFY(programmed > 0 && programmed < 64 * 1024);
 }
 
 QTEST_GUILESS_MAIN(TestCliSim)

@@ -1,0 +1,22 @@
+#pragma once
+// The main window as the host of a Program or Verify run: it asks Retry/Cancel in the message box,
+// shows the block address and the percentage in its controls and pumps its messages once per record.
+
+#include "app/flashengine.h"
+
+class TFormTervolt;
+
+class TWindowFlashHost : public TFlashHost {
+public:
+    explicit TWindowFlashHost(TFormTervolt& form) : FForm(form) {}
+
+    bool AskRetry() override;
+    void ShowBlockAddress(std::uint32_t address) override;
+    void ShowProgress(int percent) override;
+    void ProcessMessages() override;
+    bool StopRequested() override;
+    void ReportOutcome(const TFlashOutcome& outcome) override;
+
+private:
+    TFormTervolt& FForm;
+};
