@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The caller must leave room for data behind the four size bytes.
     if (header && maxLength <= kSizeHeaderBytes)
         maxLength = kSizeHeaderBytes + 1;
-    const std::uint32_t start = std::uint32_t(data[2]) | std::uint32_t(data[3]) << 8 | std::uint32_t(data[4]) << 16 |
-                                std::uint32_t(data[5]) << 24;
+    const std::uint32_t start = std::uint32_t(data[2]) | std::uint32_t(data[3]) << 8 |
+                                std::uint32_t(data[4]) << 16 | std::uint32_t(data[5]) << 24;
     const std::uint8_t* file = data + kPrefixBytes;
     const std::size_t fileSize = size - kPrefixBytes;
 

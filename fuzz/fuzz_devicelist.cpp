@@ -29,7 +29,8 @@ bool Acceptable(const TIniReader& ini, int& count) {
     count = ini.ReadInteger(QStringLiteral("GeneralInfo"), QStringLiteral("SupportedDevices"), -1);
     if (ini.ReadString(QStringLiteral("Header"), QStringLiteral("Company"), QString()) !=
             QLatin1String("VELUM Technologies Ltd.") ||
-        ini.ReadString(QStringLiteral("Header"), QStringLiteral("Destination"), QString()) != QLatin1String("Tervolt") ||
+        ini.ReadString(QStringLiteral("Header"), QStringLiteral("Destination"), QString()) !=
+            QLatin1String("Tervolt") ||
         count <= 0)
         return false;
     for (int i = 0; i < count; ++i)
@@ -49,8 +50,9 @@ void CheckIntegerRule(const std::uint8_t* data, std::size_t size) {
     if (number >= 0) {
         FUZZ_CHECK(TIniReader::ParseInteger(QStringLiteral("0x") + QString::number(number, 16), parsed) &&
                    parsed == number);
-        FUZZ_CHECK(TIniReader::ParseInteger(QStringLiteral("$") + QString::number(number, 16).toUpper(), parsed) &&
-                   parsed == number);
+        FUZZ_CHECK(
+            TIniReader::ParseInteger(QStringLiteral("$") + QString::number(number, 16).toUpper(), parsed) &&
+            parsed == number);
     }
 }
 

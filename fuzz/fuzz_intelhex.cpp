@@ -20,7 +20,7 @@
 namespace {
 
 constexpr std::uint16_t kOperationMax = 200;
-constexpr std::uint32_t kWritableLimit = 0x100000;  // the writer's segments reach 1 MiB
+constexpr std::uint32_t kWritableLimit = 0x100000; // the writer's segments reach 1 MiB
 
 struct TBlock {
     std::uint32_t Address;
@@ -71,7 +71,8 @@ TPass ReadImage(const QString& path, std::uint16_t maxLength, std::size_t fileSi
         if (pass.Opened == hrOK) {
             FUZZ_CHECK(pass.Final == hrEndOfFile);
             FUZZ_CHECK(reader.Position() == reader.TotalSize());
-            FUZZ_CHECK(pass.Blocks.empty() ? pass.Start == 0xFFFFFFFFu : pass.Start == pass.Blocks.front().Address);
+            FUZZ_CHECK(pass.Blocks.empty() ? pass.Start == 0xFFFFFFFFu
+                                           : pass.Start == pass.Blocks.front().Address);
         } else {
             FUZZ_CHECK(pass.Final == pass.Opened);
         }
@@ -102,7 +103,8 @@ void CheckWriterRoundTrip(const std::vector<TBlock>& blocks) {
         TIntelExtendedHexFile writer;
         FUZZ_CHECK(writer.Open(copy.Path(), hmWrite, true) == hrOK);
         for (const TBlock& block : blocks)
-            FUZZ_CHECK(writer.WriteBlock(block.Address, block.Data.data(), std::uint16_t(block.Data.size())) == hrOK);
+            FUZZ_CHECK(writer.WriteBlock(block.Address, block.Data.data(),
+                                         std::uint16_t(block.Data.size())) == hrOK);
         FUZZ_CHECK(writer.Close() == hrOK);
     }
     TIntelExtendedHexFile reader;

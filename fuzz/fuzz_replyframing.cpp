@@ -44,7 +44,7 @@ public:
         FState = FState * 1103515245u + 12345u;
         const std::uint32_t pick = (FState >> 16) & 0xFF;
         if (pick < 16)
-            return 0;  // an empty delivery still clears the ready flag
+            return 0; // an empty delivery still clears the ready flag
         if (pick < 64)
             return std::min<std::size_t>(left, 1);
         return std::min<std::size_t>(left, pick % 24);

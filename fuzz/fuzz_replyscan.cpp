@@ -46,7 +46,8 @@ void CheckCompare(const QByteArray& reply) {
     FUZZ_CHECK(reply.startsWith("Compare"));
     FUZZ_CHECK(!result.CompareOK);
 
-    const QByteArray written = QByteArray("Compare error at address ") + QByteArray::number(result.Address, 16) +
+    const QByteArray written = QByteArray("Compare error at address ") +
+                               QByteArray::number(result.Address, 16) +
                                ": Expected: " + QByteArray::number(result.Expected, 16) +
                                " Actual: " + QByteArray::number(result.Actual, 16) + "\r\n";
     TCompareResult again;

@@ -7,9 +7,12 @@
 #include "ui_comm_interface.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+
+#include <iterator>
 
 namespace {
 
@@ -93,10 +96,10 @@ void TCommInterface::SelectPort(TPortNumber port) {
         return;
     if (driver.Connected()) {
         TVelumMessageBox box(DeepBlue);
-        const TModalResult answer = box.ShowTwoButtons(
-            tr("Disconnect your current connection before changing communication port!\n"
-               "Are you sure you wish to reconnect?"),
-            tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
+        const TModalResult answer =
+            box.ShowTwoButtons(tr("Disconnect your current connection before changing communication port!\n"
+                                  "Are you sure you wish to reconnect?"),
+                               tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
         if (answer == mrYes) {
             driver.Disconnect();
             driver.SetPort(port);

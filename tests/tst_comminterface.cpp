@@ -1,6 +1,10 @@
 // The COM settings window on real pseudo-terminals: two of them stand for COM2 and COM3 through the
 // port mapping of a private settings file; COM1 and COM4 name a device that does not exist. Every
 // message box is answered and recorded through the message box's responder.
+//
+// docs/screenshots/com-settings.png comes from WindowFrameAndPlacement:
+//     TERVOLT_SCREENSHOT_DIR=docs/screenshots xvfb-run -a -s "-screen 0 1280x1024x24"
+//         build/bin/tst_comminterface WindowFrameAndPlacement   (one command line)
 
 #include "dialogs/velummessagebox.h"
 #include "serial/communit.h"
@@ -29,8 +33,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kFailureText = QStringLiteral("Connection failure!\nCheck COM port settings and try again");
-const QString kReconnectText = QStringLiteral(
-    "Disconnect your current connection before changing communication port!\nAre you sure you wish to reconnect?");
+const QString kReconnectText = QStringLiteral("Disconnect your current connection before changing "
+                                              "communication port!\nAre you sure you wish to reconnect?");
 
 TCommPortDriver& DriverOf(const TCommInterface& dialog) {
     return *dialog.CommUnit()->CommPortDriver();
@@ -89,6 +93,8 @@ private slots:
     void OkAppliesChangedLists();
     void OkWithUnchangedListsAsksNothing();
     void CancelLeavesDriverAsItWas();
+    void ExecReturnsModalResult_data();
+    void ExecReturnsModalResult();
     void PortOutsideListIsApplied();
     void TooltipNamesMappedDevice();
     void DestructionClosesPort();
@@ -200,7 +206,7 @@ void TCommInterfaceTest::LayoutAsPlaced() {
         const auto* button = qobject_cast<const TsuiImageButton*>(control);
         QVERIFY(button != nullptr);
         QCOMPARE(button->text(), text);
-        QVERIFY(button->width() >= button->sizeHint().width()); // the word is not cut off
+        QVERIFY2(button->width() >= button->sizeHint().width(), "the word fits");
     }
 }
 
@@ -508,6 +514,33 @@ void TCommInterfaceTest::CancelLeavesDriverAsItWas() {
     QCOMPARE(dialog.result(), mrCancel);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.CurrentBaudRate(), br115200);
+}
+
+void TCommInterfaceTest::ExecReturnsModalResult_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<TModalResult>("result");
+    QTest::newRow("OK") << "BitBtnOK" << mrOk;
+    QTest::newRow("Cancel") << "BitBtnCancel" << mrCancel;
+    QTest::newRow("title bar close") << "CloseButton" << mrCancel;
+}
+
+void TCommInterfaceTest::ExecReturnsModalResult() {
+    QFETCH(QString, button);
+    QFETCH(TModalResult, result);
+    TCommInterface dialog;
+    bool clicked = false;
+    // Runs inside exec()'s own loop once the window is up.
+    QTimer::singleShot(0, &dialog, [&] {
+        if (auto* target = dialog.findChild<QAbstractButton*>(button)) {
+            QTest::mouseClick(target, Qt::LeftButton);
+            clicked = true;
+        } else {
+            dialog.done(mrNone);
+        }
+    });
+    QCOMPARE(dialog.exec(), result);
+    QVERIFY(clicked);
+    QVERIFY(FShown.isEmpty());
 }
 
 void TCommInterfaceTest::PortOutsideListIsApplied() {

@@ -22,7 +22,7 @@ namespace {
 const QString kCorpusDir = QStringLiteral(TERVOLT_SOURCE_DIR "/tests/corpus/image");
 const QString kManifest = QStringLiteral("expected.tsv");
 constexpr std::uint16_t kBlockMax = 200;
-constexpr int kCliTimeoutMs = 120000;  // generous: the machines are shared
+constexpr int kCliTimeoutMs = 120000; // generous: the machines are shared
 constexpr int kMinCorpusFiles = 60;
 
 struct TImageCase {
@@ -97,9 +97,9 @@ struct TReadSummary {
     std::uint64_t Bytes = 0;
     int Blocks = 0;
     std::optional<std::uint32_t> FirstAddress;
-    bool Ascending = true;        // no block starts below an earlier one
-    bool PositionInRange = true;  // Position() never passed TotalSize()
-    QString Fault;                // a broken invariant; empty when none
+    bool Ascending = true;       // no block starts below an earlier one
+    bool PositionInRange = true; // Position() never passed TotalSize()
+    QString Fault;               // a broken invariant; empty when none
 };
 
 // Every ReadBlock call up to the first non-zero result. The call count is bounded by the file size:
@@ -168,7 +168,8 @@ TCliRun RunBlocks(const QString& path, bool binary) {
     }
     if (process.exitStatus() == QProcess::NormalExit)
         run.Exit = process.exitCode();
-    run.Lines = QString::fromLatin1(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.Lines =
+        QString::fromLatin1(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return run;
 }
 

@@ -159,7 +159,7 @@ void TTestCorpusDevices::loadList() {
 void TTestCorpusDevices::missingFile() {
     TDevicesList list;
     QVERIFY(!list.LoadFromFile(QDir(kCorpusDir).filePath(QStringLiteral("no-such-file.tervolt"))));
-    QVERIFY(!list.LoadFromFile(kCorpusDir));  // a directory is no list either
+    QVERIFY(!list.LoadFromFile(kCorpusDir)); // a directory is no list either
     QCOMPARE(list.Count(), 0);
     QVERIFY(!list.Head());
 }
@@ -200,7 +200,8 @@ void TTestCorpusDevices::storedSettings_data() {
     QTest::newRow("port sign only") << text("-") << text("13") << none << none << portType;
     QTest::newRow("port above 32 bits") << text("2147483648") << text("13") << none << none << portData;
     QTest::newRow("port below 32 bits") << text("-2147483649") << text("13") << none << none << portData;
-    QTest::newRow("port twenty digits") << text("99999999999999999999") << text("13") << none << none << portData;
+    QTest::newRow("port twenty digits")
+        << text("99999999999999999999") << text("13") << none << none << portData;
     QTest::newRow("baud letters") << text("2") << text("fast") << value(2) << none << baudType;
     QTest::newRow("baud rate itself") << text("2") << text("115200.0") << value(2) << none << baudType;
     QTest::newRow("baud above 32 bits") << text("2") << text("4294967296") << value(2) << none << baudData;

@@ -1,0 +1,116 @@
+// Takes the main window's screenshots in docs/screenshots: the window with a target found and an
+// image chosen, a Program run in progress, and the box that ends it. The board is the simulated one,
+// paced like a 115200 baud line so that the run lasts long enough to be caught in the middle.
+//     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
+
+#include "app/tervolt_mainform.h"
+#include "sim/simserver.h"
+#include "skin/suicontrols.h"
+#include "skin/suimessagedialog.h"
+#include "tests/support/hexwriter.h"
+#include "tests/tst_mainwindow_fixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+constexpr unsigned kLineBaud = 115200;
+constexpr int kImageBytes = 16 * 1024;
+constexpr int kShotAtPercent = 45;
+
+bool Save(const QPixmap& shot, const QDir& folder, const QString& name) {
+    const QString path = folder.filePath(name);
+    if (!shot.save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// From the screen where there is a real one, so the shot shows what a user sees.
+QPixmap Grab(QWidget& window) {
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
+    QScreen* screen = window.screen();
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && screen != nullptr)
+        return screen->grabWindow(0, window.x(), window.y(), window.width(), window.height());
+    return window.grab();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    TPrivateSettings settings;
+    QApplication application(argc, argv);
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+    MapAllPortsToMissingDevices();
+    ClearStoredComSettings();
+
+    TSimServer board(TSimConfig(), kLineBaud);
+    std::string error;
+    if (!board.Start(error)) {
+        std::fprintf(stderr, "cannot start the simulated board: %s\n", error.c_str());
+        return 1;
+    }
+    MapPort(2, QString::fromStdString(board.SlavePath()));
+
+    TProgramDirectory programDirectory;
+    QTemporaryDir images;
+    const QString image = QDir(images.path()).filePath(QStringLiteral("firmware-2.4.hex"));
+    std::vector<std::pair<std::uint32_t, QByteArray>> records;
+    for (int offset = 0; offset < kImageBytes; offset += 16) {
+        QByteArray data;
+        for (int i = 0; i < 16; ++i)
+            data.append(char((offset + i) * 7 + 3));
+        records.emplace_back(std::uint32_t(0x8000 + offset), data);
+    }
+    if (!programDirectory.IsValid() || !WriteIntelHexFile(image, records)) {
+        std::fprintf(stderr, "cannot prepare the program directory or the image\n");
+        return 1;
+    }
+
+    TFormTervolt form(programDirectory.Path());
+    form.FormShow();
+    QApplication::setActiveWindow(&form);
+    if (!WaitUntil([&] { return form.FlashIdentified(); }, std::chrono::seconds(10))) {
+        std::fprintf(stderr, "the simulated board was not identified\n");
+        return 1;
+    }
+    form.SetOpenFileDialog([image](QWidget*, const QString&) { return image; });
+    form.BitBtnBrowseClick();
+    bool ok = Save(Grab(form), folder, QStringLiteral("main-target-found.png"));
+
+    auto* gauge = Control<TsuiProgressBar>(form, "CGaugeProgressBar");
+    bool runShot = false;
+    bool boxShot = false;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (!runShot && gauge->isVisible() && gauge->value() >= kShotAtPercent) {
+            runShot = true;
+            ok = Save(Grab(form), folder, QStringLiteral("main-programming.png")) && ok;
+        }
+        auto* box = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
+        if (box != nullptr && !boxShot) {
+            boxShot = true;
+            ok = Save(Grab(*box), folder, QStringLiteral("main-program-ok.png")) && ok;
+            box->done(mrOk);
+        }
+    });
+    watcher.start();
+    form.BitBtnStartClick();
+    watcher.stop();
+    if (!runShot || !boxShot) {
+        std::fprintf(stderr, "the run ended before every shot was taken\n");
+        return 1;
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,144 @@
+#include "tests/tst_mainwindow_fixture.h"
+
+#include "image/hexfiles_box.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kHighestPortNumber = 16;
+
+QSettings UserSettings() {
+    return QSettings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
+}
+
+} // namespace
+
+TPrivateSettings::TPrivateSettings() {
+    if (FDir.isValid())
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(FDir.path()));
+}
+
+void MapPort(int number, const QString& devicePath) {
+    QSettings settings = UserSettings();
+    settings.setValue(QStringLiteral("Ports/COM%1").arg(number), devicePath);
+    settings.sync();
+}
+
+QString MissingDevicePath(int number) {
+    return QStringLiteral("/nonexistent-tervolt-test/COM%1").arg(number);
+}
+
+void MapAllPortsToMissingDevices() {
+    for (int number = 1; number <= kHighestPortNumber; ++number)
+        MapPort(number, MissingDevicePath(number));
+}
+
+void ClearStoredComSettings() {
+    QSettings settings = UserSettings();
+    settings.remove(QStringLiteral("ComSettings"));
+    settings.sync();
+}
+
+void StoreComValue(const QString& name, const QVariant& value) {
+    QSettings settings = UserSettings();
+    settings.setValue(QStringLiteral("ComSettings/") + name, value);
+    settings.sync();
+}
+
+QVariant StoredComValue(const QString& name) {
+    return UserSettings().value(QStringLiteral("ComSettings/") + name);
+}
+
+TProgramDirectory::TProgramDirectory(bool withDevicesList) {
+    if (!FDir.isValid())
+        return;
+    FValid = !withDevicesList || QFile::copy(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt"),
+                                             QDir(FDir.path()).filePath(QStringLiteral("devices.tervolt")));
+}
+
+bool TProgramDirectory::WriteDevicesList(const QByteArray& content) {
+    QFile file(QDir(FDir.path()).filePath(QStringLiteral("devices.tervolt")));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+TScriptedBoard::TScriptedBoard(const TSimConfig& config) : FMonitor(config) {
+    if (!FPty.IsOpen())
+        return;
+    FNotifier = std::make_unique<QSocketNotifier>(FPty.MasterFd(), QSocketNotifier::Read);
+    connect(FNotifier.get(), &QSocketNotifier::activated, this, [this] { ReadCommands(); });
+}
+
+TScriptedBoard::~TScriptedBoard() = default;
+
+void TScriptedBoard::ReadCommands() {
+    char buffer[1024];
+    for (;;) {
+        const ssize_t count = ::read(FPty.MasterFd(), buffer, sizeof buffer);
+        if (count <= 0) {
+            // The slave keeper holds the line open, so a failed read is only "nothing more now".
+            break;
+        }
+        for (ssize_t i = 0; i < count; ++i) {
+            const char c = buffer[i];
+            if (c != '\r') {
+                FLine.append(c);
+                continue;
+            }
+            const QByteArray line = FLine;
+            FLine.clear();
+            ++FCommands;
+            const bool ping = line.isEmpty();
+            const bool identify = line == "P ID";
+            FPings += ping ? 1 : 0;
+            FIdQueries += identify ? 1 : 0;
+            const bool answer = FMode == bmAnswering || (FMode == bmPingOnly && ping);
+            if (!answer)
+                continue;
+            for (const std::string& reply : FMonitor.Feed(std::string(line.constData(), size_t(line.size())) + "\r"))
+                FPty.Write(QByteArray(reply.data(), qsizetype(reply.size())));
+        }
+    }
+}
+
+TMessageRecorder::TMessageRecorder(TAnswer answer)
+    : FAnswer(std::move(answer)), FResponder([this](const TShownMessage& message) {
+          Shown.append(message);
+          if (FAnswer)
+              return FAnswer(message);
+          return message.ButtonResults.isEmpty() ? mrNone : message.ButtonResults.first();
+      }) {}
+
+int TMessageRecorder::Count(const QString& text) const {
+    int count = 0;
+    for (const TShownMessage& message : Shown)
+        count += message.Text == text ? 1 : 0;
+    return count;
+}
+
+QStringList TMessageRecorder::Texts() const {
+    QStringList texts;
+    for (const TShownMessage& message : Shown)
+        texts.append(message.Text);
+    return texts;
+}
+
+THexErrorRecorder::THexErrorRecorder() {
+    SetHexFileErrorHook([this](const QString& text, const QString& caption) {
+        Texts.append(text);
+        Captions.append(caption);
+    });
+}
+
+THexErrorRecorder::~THexErrorRecorder() {
+    SetHexFileErrorHook({});
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    return QTest::qWaitFor(condition, int(deadline.count()));
+}
