@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QScreen>
 #include <QTimer>
 
@@ -69,6 +70,11 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     : QWidget(owner), FUi(std::make_unique<Ui::FormTervolt>()) {
     FUi->setupUi(this);
     setFixedSize(size());
+    // The window is dense: its radio groups sit closer to their frames than the skin's default.
+    for (TsuiRadioGroup* group : {FUi->RadioGroupHexFileFormat, FUi->RadioGroupOperation}) {
+        group->layout()->setContentsMargins(2, 2, 2, 2);
+        group->layout()->setSpacing(2);
+    }
     FUi->CGaugeProgressBar->hide();
     FAutoIdentifierTimer = new QTimer(this);
     FAutoIdentifierTimer->setObjectName(QStringLiteral("AutoIdentifierTimer"));

@@ -81,7 +81,12 @@ bool TIniReader::Open(const QString& fileName, QString* error) {
             *error = QStringLiteral("%1 is larger than %2 bytes").arg(fileName).arg(kMaxFileBytes);
         return false;
     }
-    const QByteArray text = file.read(kMaxFileBytes + 1);
+    // Read in pieces: a single read of the limit would allocate the whole limit for every small file.
+    constexpr qint64 kChunkBytes = 64 * 1024;
+    QByteArray text;
+    for (QByteArray chunk = file.read(kChunkBytes); !chunk.isEmpty() && text.size() <= kMaxFileBytes;
+         chunk = file.read(kChunkBytes))
+        text += chunk;
     if (text.size() > kMaxFileBytes) {
         if (error)
             *error = QStringLiteral("%1 is larger than %2 bytes").arg(fileName).arg(kMaxFileBytes);

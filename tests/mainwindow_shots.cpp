@@ -7,12 +7,13 @@
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
 #include "skin/suimessagedialog.h"
-#include "tests/support/hexwriter.h"
+#include "skin/suiradiogroup.h"
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFile>
+#include <QRadioButton>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -64,15 +65,14 @@ int main(int argc, char* argv[]) {
 
     TProgramDirectory programDirectory;
     QTemporaryDir images;
-    const QString image = QDir(images.path()).filePath(QStringLiteral("firmware-2.4.hex"));
-    std::vector<std::pair<std::uint32_t, QByteArray>> records;
-    for (int offset = 0; offset < kImageBytes; offset += 16) {
-        QByteArray data;
-        for (int i = 0; i < 16; ++i)
-            data.append(char((offset + i) * 7 + 3));
-        records.emplace_back(std::uint32_t(0x8000 + offset), data);
-    }
-    if (!programDirectory.IsValid() || !WriteIntelHexFile(image, records)) {
+    // A raw binary image, so that the shots show the start address and the size option too.
+    const QString image = QDir(images.path()).filePath(QStringLiteral("firmware-2.4.rbf"));
+    QByteArray content;
+    for (int i = 0; i < kImageBytes; ++i)
+        content.append(char(i * 7 + 3));
+    QFile imageFile(image);
+    if (!programDirectory.IsValid() || !imageFile.open(QIODevice::WriteOnly) ||
+        imageFile.write(content) != content.size() || !imageFile.flush()) {
         std::fprintf(stderr, "cannot prepare the program directory or the image\n");
         return 1;
     }
@@ -84,6 +84,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the simulated board was not identified\n");
         return 1;
     }
+    Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(1)->click();
+    Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("8000"));
+    form.EditStartAddressExit();
     form.SetOpenFileDialog([image](QWidget*, const QString&) { return image; });
     form.BitBtnBrowseClick();
     bool ok = Save(Grab(form), folder, QStringLiteral("main-target-found.png"));

@@ -264,8 +264,10 @@ void TestCommProtocol::answerRacingTheTimeout() {
     QVERIFY(Connect(protocol, pty.SlavePath()));
     // The answer is queued while the thread is held, so that it is delivered in the same pass in
     // which the reply timer fires: the time-out wins.
-    QVERIFY(pty.Write(Framed("P INIT", "FLASH is ready to programming.\r\n")));
-    QTimer::singleShot(0, [] { QThread::msleep(150); });
+    QTimer::singleShot(0, [&pty] {
+        pty.Write(Framed("P INIT", "FLASH is ready to programming.\r\n"));
+        QThread::msleep(150);
+    });
     protocol.SetReplyTimeout(20);
     QVERIFY(!protocol.WaitForReply());
     QVERIFY(protocol.TimedOut());
