@@ -26,6 +26,12 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source) 
     }
 }
 
+bool ImageHoldsData(const TAbsoluteHexFile& reader, int fileFormat) {
+    // An Intel image of zero-length records has a size measure but no byte to send.
+    const bool intelWithoutData = fileFormat == 1 && reader.StartAddress() == 0xFFFFFFFFu;
+    return reader.TotalSize() != 0 && !intelWithoutData;
+}
+
 QString FormatBlockAddress(std::uint32_t address) { return QStringLiteral("0x") + UpperHex(address, 6); }
 
 QString CompareErrorText(const TCompareResult& result) {
@@ -61,7 +67,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         outcome.ImageResult = opened;
         outcome.Text = HexFileErrorMessage(opened);
         outcome.Caption = kCaptionError;
-    } else if (reader->TotalSize() == 0) {
+    } else if (!ImageHoldsData(*reader, source.FileFormat)) {
         // Nothing to send: not even the opening command, and never a lone size header.
         reader->Close();
         outcome.Kind = TOutcomeKind::okEmptyImage;
@@ -72,6 +78,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         FHost.TransferStarting(reader->TotalSize());
         outcome = Transfer(operation, *reader);
     }
+    reader.reset();  // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
     return outcome;
 }
@@ -108,7 +115,9 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             const std::uint32_t gathered = FBlockLength + recordLength;
             const bool full = verify ? gathered > kMaxBlockLength : gathered >= kMaxBlockLength;
             if (full || FBlockAddress + FBlockLength != recordAddress) {
-                SendBlock(operation);
+                // Zero-length deliveries (read past an end record) never become a command of their own.
+                if (FBlockLength != 0)
+                    SendBlock(operation);
                 FBlockLength = 0;
                 FBlockAddress = recordAddress;
                 UpdateProgress(reader, false);

@@ -57,6 +57,9 @@ struct TImageSource {
 // Reader for the chosen format; nullptr for an unknown format.
 std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source);
 
+// False for an opened image that has nothing to send; such an image sends no command at all.
+bool ImageHoldsData(const TAbsoluteHexFile& reader, int fileFormat);
+
 // Address of a block as the window shows it: "0x" and at least six upper-case digits.
 QString FormatBlockAddress(std::uint32_t address);
 QString CompareErrorText(const TCompareResult& result);

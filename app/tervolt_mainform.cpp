@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
 
@@ -138,10 +139,9 @@ void TFormTervolt::ConnectHandlers() {
     connect(ui.BitBtnStart, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStartClick);
     connect(ui.BitBtnStop, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStopClick);
     connect(ui.BitBtnStop, &TsuiImageButton::MouseMoved, this, &TFormTervolt::BitBtnStopMouseMove);
-    connect(ui.suiImagePanel, &TsuiImagePanel::MouseMoved, this, [this] {
-        if (FPanelMouseMoveInstalled)
-            suiImagePanelMouseMove();
-    });
+    // The panel also sees the moves its controls pass up, those over the Stop button included; the
+    // filter tells them apart by position.
+    ui.suiImagePanel->installEventFilter(this);
     ui.EditStartAddress->installEventFilter(this);
 }
 
@@ -422,7 +422,12 @@ bool TFormTervolt::EditStartAddressKeyDown(int key) {
 }
 
 bool TFormTervolt::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == FUi->EditStartAddress) {
+    if (watched == FUi->suiImagePanel && event->type() == QEvent::MouseMove && FPanelMouseMoveInstalled) {
+        const QWidget* stop = FUi->BitBtnStop;
+        const QRect overStop(stop->mapTo(FUi->suiImagePanel, QPoint(0, 0)), stop->size());
+        if (!overStop.contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
+            suiImagePanelMouseMove();
+    } else if (watched == FUi->EditStartAddress) {
         if (event->type() == QEvent::FocusOut) {
             // Only leaving for another control counts, not the window losing the focus.
             const auto reason = static_cast<QFocusEvent*>(event)->reason();

@@ -6,6 +6,8 @@
 #include "cli/printingtarget.h"
 #include "cli/terminalhost.h"
 #include "devices/devicesdb.h"
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
 
 #include <QCoreApplication>
@@ -72,6 +74,10 @@ public:
         const TLinkSettings link = ResolveLinkSettings(FOptions, warnings);
         for (const QString& warning : warnings)
             PrintError(warning);
+        if (!link.Error.isEmpty()) {
+            PrintError(link.Error);
+            return esUsage;
+        }
         QString error;
         if (!OpenLink(FProtocol, link, error)) {
             PrintError(error);
@@ -102,8 +108,16 @@ public:
         for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt)
             read = FProtocol.IdentifyFlash(deviceId, manufacturer);
         if (!read) {
+            if (TTerminalHost::Interrupted()) {
+                PrintLine(QStringLiteral("Interrupted"));
+                return esInterrupted;
+            }
+            if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
+                PrintLine(QStringLiteral("Connection lost"));
+                return esCommunicationFailure;
+            }
             PrintLine(QStringLiteral("FLASH not identified."));
-            return TTerminalHost::Interrupted() ? esInterrupted : esNotIdentified;
+            return esNotIdentified;
         }
         if (printPair) {
             PrintLine(QStringLiteral("Manufacturer: ") + QString::fromLatin1(manufacturer));
@@ -137,7 +151,7 @@ bool ImageIsUsable(const TCliOptions& options) {
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(ImageSourceOf(options));
     const THexResult opened = reader->Open(options.FileName, hmProgram, false);
     reader->Close();
-    if (opened == hrOK && reader->TotalSize() != 0)
+    if (opened == hrOK && ImageHoldsData(*reader, options.FileFormat))
         return true;
     PrintLine(opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data."));
     return false;
@@ -162,6 +176,12 @@ int RunOnBoard(const TCliOptions& options) {
         status = session.Identify(false);
         if (status != esSuccess)
             return status;
+        // A stop asked for during identification must not let the opening command (an erase) go out.
+        if (TTerminalHost::Interrupted()) {
+            PrintLine(options.Command == TCliCommand::ccProgram ? QStringLiteral("Program operation canceled")
+                                                                : QStringLiteral("Verify operation canceled"));
+            return esInterrupted;
+        }
         return session.Transfer(options.Command == TCliCommand::ccProgram ? TFlashOperation::foProgram
                                                                           : TFlashOperation::foVerify);
     default:

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int kDefaultPort = 2;
+constexpr int kLowestComNumber = 1;
+constexpr int kHighestComNumber = 16;
 
 QString ComName(int port) { return QStringLiteral("\\\\.\\COM%1").arg(port); }
 
@@ -21,12 +23,18 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warni
     if (!stored.Error.isEmpty())
         warnings << stored.Error + QStringLiteral(" in the saved COM settings; using the defaults");
 
-    link.PortName = ComName(stored.Port.value_or(kDefaultPort));
+    // A stored number outside the named ports falls back to the default, as an unset one does.
+    const int storedPort = stored.Port.value_or(kDefaultPort);
+    link.PortName = ComName(storedPort >= kLowestComNumber && storedPort <= kHighestComNumber ? storedPort
+                                                                                           : kDefaultPort);
     if (!options.Port.isEmpty()) {
         static const QRegularExpression kComName(QStringLiteral("^COM([0-9]+)$"),
                                                  QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch match = kComName.match(options.Port);
         link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : options.Port;
+        if (match.hasMatch() && (match.captured(1).toInt() < kLowestComNumber ||
+                                 match.captured(1).toInt() > kHighestComNumber))
+            link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(options.Port);
     }
 
     if (options.Baud) {

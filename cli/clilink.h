@@ -14,6 +14,7 @@ class TCommProtocol;
 struct TLinkSettings {
     QString PortName;  // "\\.\COMn" or a device path
     std::uint32_t Baud = 115200;
+    QString Error;  // a port name that names no port: a usage error
 };
 
 TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warnings);

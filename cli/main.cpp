@@ -3,7 +3,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -18,5 +20,11 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "%s\n", parsed.Error.toLocal8Bit().constData());
         return parsed.ExitStatus;
     }
-    return RunCliCommand(*parsed.Options);
+    const int status = RunCliCommand(*parsed.Options);
+    // Output that did not arrive (a full disk, a closed pipe) is a failure, whatever the board said.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "tervolt-cli: cannot write to standard output: %s\n", std::strerror(errno));
+        return esCommunicationFailure;
+    }
+    return status;
 }

@@ -3,29 +3,26 @@
 #include "serial/comm_posix.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QStringList>
 
 #include <cstdio>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr int kHighestComNumber = 16;
 
-// A ttyS node exists for every possible UART; only those with a UART behind them are listed.
+// A ttyS node exists for every possible UART; only those with a UART behind them are listed. The
+// kernel says so in sysfs, so the port is never opened (opening toggles DTR/RTS and may reset a board).
 bool HasUart(const QString& path) {
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(QFileInfo(path).fileName()));
+    if (!type.open(QIODevice::ReadOnly))
         return false;
-    serial_struct info{};
-    const bool present = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    ::close(fd);
-    return present;
+    bool ok = false;
+    const int value = type.readAll().trimmed().toInt(&ok);
+    return ok && value != 0;
 }
 
 } // namespace

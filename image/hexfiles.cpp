@@ -7,7 +7,9 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/types.h>
 
 namespace {
@@ -119,18 +121,24 @@ std::FILE* OpenFile(const QString& fileName, const char* mode) {
 }
 
 // Images are read twice (pre-scan, then the operation), so only a regular file will do: a
-// directory, pipe or device would yield nothing, or something else, on the second pass.
+// directory, pipe or device would yield nothing, or something else, on the second pass. The check
+// comes before any blocking: opening a named pipe would otherwise wait for a writer forever.
 std::FILE* OpenImageForReading(const QString& fileName, const char* mode) {
-    std::FILE* stream = OpenFile(fileName, mode);
-    if (!stream)
+    const QByteArray name = QFile::encodeName(fileName);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
     struct stat status {};
-    if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         const int reason = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        std::fclose(stream);
+        ::close(fd);
         errno = reason;
         return nullptr;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* stream = fdopen(fd, mode);
+    if (!stream)
+        ::close(fd);
     return stream;
 }
 
@@ -301,13 +309,15 @@ THexResult TIntelExtendedHexFile::ReadBlock(std::uint32_t& address, std::uint8_t
         case 0x01:
             result = hrEndOfFile;
             break;
+        // Types 02 and 03: the byte count is not examined; the value is read from positions 9-12
+        // (and 13-16), which must lie on the line.
         case 0x02:
-            if (dataBytes < 2)
+            if (recordBytes < kRecordHeaderBytes + 2)
                 return hrIllegalRecord;
             FSegmentBase = static_cast<std::uint32_t>(Word(data)) * 16;
             break;
         case 0x03:
-            if (dataBytes < 4)
+            if (recordBytes < kRecordHeaderBytes + 4)
                 return hrIllegalRecord;
             FEntryAddress = static_cast<std::uint32_t>(Word(data)) * 16 + Word(data + 2);
             break;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -66,7 +67,8 @@ QString OpenErrorText(const QString& path, int err) {
         return QStringLiteral("cannot open %1: %2 (add the user to the dialout group)")
             .arg(path, SystemText(err));
     case EBUSY:
-    case EWOULDBLOCK:
+        return QStringLiteral("cannot open %1: %2 (device is in use)").arg(path, SystemText(err));
+    case EWOULDBLOCK:  // the lock of another Tervolt: the system's text would only say "try again"
         return QStringLiteral("cannot open %1: device is in use").arg(path);
     default:
         return QStringLiteral("cannot open %1: %2").arg(path, SystemText(err));
@@ -207,7 +209,29 @@ bool TCommPortPosix::Open(const QString& name) {
     FHaveOriginal = true;
     FExclusive = true;
     FFd = fd.Take();
+    RequestLowLatency();
     return true;
+}
+
+void TCommPortPosix::RequestLowLatency() {
+    // A USB adapter otherwise holds received bytes for up to 16 ms before passing them on, which every
+    // command's answer would wait for. A device without the setting (a pseudo-terminal) stays as it is.
+    serial_struct serial{};
+    if (::ioctl(FFd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    FLowLatencySet = ::ioctl(FFd, TIOCSSERIAL, &serial) == 0;
+}
+
+void TCommPortPosix::RestoreLatency() {
+    if (!FLowLatencySet)
+        return;
+    FLowLatencySet = false;
+    serial_struct serial{};
+    if (::ioctl(FFd, TIOCGSERIAL, &serial) != 0)
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(FFd, TIOCSSERIAL, &serial);
 }
 
 void TCommPortPosix::Adopt(TCommHandle handle) {
@@ -222,6 +246,7 @@ void TCommPortPosix::Adopt(TCommHandle handle) {
 
 void TCommPortPosix::Release() {
     FFd = -1;
+    FLowLatencySet = false;
     FHaveOriginal = false;
     FExclusive = false;
 }
@@ -246,9 +271,11 @@ void TCommPortPosix::RestoreAndClose() {
         ::tcflush(FFd, TCOFLUSH);
         if (FHaveOriginal)
             ::ioctl(FFd, TCSETS2, &FOriginal);
+        RestoreLatency();
         if (FExclusive)
             ::ioctl(FFd, TIOCNXCL); // the flag outlives us while another descriptor holds the tty open
     }
+    FLowLatencySet = false;
     ::close(FFd);
 }
 

@@ -53,6 +53,8 @@ public:
     QString LastError() const override { return FLastError; }
     // The device path the last Open() resolved to.
     QString DevicePath() const { return FPath; }
+    // Whether Open() turned the device's low-latency mode on (it is turned off again on close).
+    bool LowLatencySet() const { return FLowLatencySet; }
 
 private:
     bool Fail(const QString& what, int err);
@@ -60,6 +62,9 @@ private:
     TCommWaitResult Wait(short events, int timeoutMs);
     void ModemLine(int bit, bool on);
     bool IsPseudoTerminal() const;
+    // Low-latency mode for the time the port is open, on devices that have it (USB adapters).
+    void RequestLowLatency();
+    void RestoreLatency();
     void RestoreAndClose();
 
     int FFd = -1;
@@ -69,5 +74,6 @@ private:
     bool FExclusive = false;
     bool FHaveOriginal = false;
     termios2 FOriginal{}; // found at open, restored on close
+    bool FLowLatencySet = false; // we turned low latency on at open and turn it off on close
     int FWriteTimeoutMs = 10;
 };

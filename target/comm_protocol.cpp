@@ -1,6 +1,7 @@
 #include "target/comm_protocol.h"
 
 #include "serial/communit.h"
+#include "serial/cpdrv.h"
 #include "target/commandtext.h"
 #include "target/replyscan.h"
 
@@ -61,6 +62,11 @@ bool TCommProtocol::WaitForReply() {
         // Blocks until the next event (a poll tick, received bytes, the reply timer) instead of spinning;
         // everything pending is handled on each pass and the time-out is tested after it.
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // A line that went away (an unplugged adapter) will not answer: fail now, not at the time-out.
+        if (!FTimedOut && !FCommUnit->RxReady() && !FCommUnit->CommPortDriver()->Connected()) {
+            FReplyTimer->stop();
+            return false;
+        }
     }
     return !FTimedOut;
 }

@@ -113,6 +113,9 @@ private slots:
     void cancelInOpeningPrompt();
     void cancelInBlockPromptSendsOnceMoreThenStops();
     void stopEndsBetweenBlocks();
+    void stopBeforeTheEndStillSendsTheLastBlock();
+    void progressIsTruncatedPerBlock();
+    void progressOfHugeImageDoesNotOverflow();
     void mismatchInLastBlock();
     void mismatchEndsVerifyAtNextTurn();
     void emptyImagesSendNothing_data();
@@ -283,6 +286,51 @@ void TestFlashEngine::stopEndsBetweenBlocks() {
     QCOMPARE(outcome.Text, QStringLiteral("Program operation canceled"));
 }
 
+void TestFlashEngine::stopBeforeTheEndStillSendsTheLastBlock() {
+    const QString path = WriteBinary(QStringLiteral("stopend.bin"), Pattern(450, 3));
+    TRecordingTarget target;
+    TScriptedHost host;
+    host.Stop = [](int pumps) { return pumps >= 2; };  // seen only once the end has been read
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    QCOMPARE(target.Blocks().size(), size_t(3));
+    QCOMPARE(target.Blocks().back().Data.size(), 50);
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
+}
+
+void TestFlashEngine::progressIsTruncatedPerBlock() {
+    // 700 bytes: 400/700 = 57.1 %, 600/700 = 85.7 % (truncated, not rounded), then the end.
+    const QString path = WriteBinary(QStringLiteral("progress.bin"), Pattern(700, 1));
+    TRecordingTarget target;
+    TScriptedHost host;
+    TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    QCOMPARE(host.Progress, (std::vector<int>{57, 85, 100, 100}));
+}
+
+void TestFlashEngine::progressOfHugeImageDoesNotOverflow() {
+    // Above 42,949,672 bytes a 32-bit product of position and 100 wraps round.
+    const QString path = FDir.filePath(QStringLiteral("huge.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(50'000'000));
+    file.close();
+    class TCountingTarget : public TFlashTarget {
+    public:
+        bool InitFlash() override { return true; }
+        bool ResetFlash() override { return true; }
+        bool ProgramBlock(std::uint32_t, const std::uint8_t*, std::uint16_t) override { return true; }
+        bool VerifyBlock(std::uint32_t, const std::uint8_t*, std::uint16_t, TCompareResult& r) override {
+            r.CompareOK = true;
+            return true;
+        }
+    } target;
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    QCOMPARE(outcome.Kind, TOutcomeKind::okProgramDone);
+    QVERIFY(std::is_sorted(host.Progress.begin(), host.Progress.end()));
+    QVERIFY(host.Progress.front() >= 0);
+    QCOMPARE(host.Progress.back(), 100);
+    QFile::remove(path);
+}
+
 void TestFlashEngine::mismatchInLastBlock() {
     const QString path = WriteBinary(QStringLiteral("mismatch.bin"), Pattern(450, 3));
     TRecordingTarget target;
@@ -325,6 +373,9 @@ void TestFlashEngine::emptyImagesSendNothing_data() {
     QTest::newRow("binary without header") << "empty.bin" << QByteArray() << 2 << false;
     QTest::newRow("hex end record only") << "empty.hex" << QByteArray(":00000001FF\n") << 1 << true;
     QTest::newRow("hex zero-length data") << "zero.hex" << QByteArray(":00010000FF\n:00000001FF\n") << 1 << true;
+    // A size measure of 256 but not one byte to send.
+    QTest::newRow("hex zero-length records at two addresses")
+        << "zeros.hex" << QByteArray(":00010000FF\n:00020000FE\n:00000001FF\n") << 1 << true;
 }
 
 void TestFlashEngine::emptyImagesSendNothing() {

@@ -1,6 +1,13 @@
 #include "tests/tst_mainwindow_fixture.h"
 
 #include "image/hexfiles_box.h"
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
+#include "skin/suiimagebutton.h"
+#include "target/comm_interface.h"
+
+#include <QComboBox>
+#include <QTimer>
 
 #include <QDir>
 #include <QFile>
@@ -141,4 +148,35 @@ THexErrorRecorder::~THexErrorRecorder() {
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     return QTest::qWaitFor(condition, int(deadline.count()));
+}
+
+namespace {
+
+// Acts in the COM settings dialog once its modal loop runs, then closes it with OK.
+void WithComDialog(TFormTervolt& form, const std::function<void(TCommInterface&)>& action) {
+    TCommInterface* dialog = form.CommInterface();
+    QTimer::singleShot(0, dialog, [dialog, action] {
+        action(*dialog);
+        dialog->BitBtnOK()->click();
+    });
+    form.BitBtnComSettingsClick();
+}
+
+} // namespace
+
+void AttachPort(TFormTervolt& form, const QString& devicePath) {
+    MapPort(2, devicePath);
+    WithComDialog(form, [](TCommInterface& dialog) {
+        if (dialog.CommUnit()->CommPortDriver()->Connected())
+            dialog.BitBtnDisconnectClick();
+        dialog.ComboBoxCOMPort()->setCurrentIndex(pnCOM2 - 1);
+        dialog.BitBtnConnectClick();
+    });
+}
+
+void DetachPort(TFormTervolt& form) {
+    WithComDialog(form, [](TCommInterface& dialog) {
+        if (dialog.CommUnit()->CommPortDriver()->Connected())
+            dialog.BitBtnDisconnectClick();
+    });
 }

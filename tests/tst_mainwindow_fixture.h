@@ -115,6 +115,12 @@ T* Control(const QWidget& form, const char* name) {
     return form.findChild<T*>(QString::fromLatin1(name));
 }
 
+// Through the COM settings dialog, as a user would: COM2 is mapped to `devicePath`, the dialog
+// disconnects, connects and closes with OK; the window then runs its identification.
+void AttachPort(TFormTervolt& form, const QString& devicePath);
+// The same dialog with Disconnect and OK.
+void DetachPort(TFormTervolt& form);
+
 // Waits, processing events, until `condition` holds or the deadline passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);
 

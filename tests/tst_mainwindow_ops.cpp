@@ -1,4 +1,607 @@
+// Program and Verify from the window against the simulated board: what lands in the board's FLASH, the
+// busy look while a run lasts, the outcome notices, Retry/Cancel on a lost answer, Stop, and images
+// that are refused before anything is sent.
+
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
+#include "sim/simserver.h"
+#include "skin/suicontrols.h"
+#include "skin/suiform.h"
+#include "skin/suiimagebutton.h"
+#include "skin/suiimagepanel.h"
+#include "skin/suiradiogroup.h"
+#include "target/comm_interface.h"
+#include "tests/support/hexwriter.h"
 #include "tests/tst_mainwindow_fixture.h"
-class TStub : public QObject { Q_OBJECT };
-int main(int argc, char* argv[]) { return RunMainWindowTest<TStub>(argc, argv); }
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <map>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using TImage = std::map<std::uint32_t, std::uint8_t>;
+using TRecords = std::vector<std::pair<std::uint32_t, QByteArray>>;
+
+const QString kRetryText = QStringLiteral("Communication error occurred!\nSome data may be lost.");
+
+int ProcessPriority() {
+    errno = 0;
+    return getpriority(PRIO_PROCESS, 0);
+}
+
+QByteArray Pattern(int length, int seed) {
+    QByteArray data;
+    for (int i = 0; i < length; ++i)
+        data.append(char((i * 31 + seed * 7 + 5) & 0xFF));
+    return data;
+}
+
+// Contiguous 16-byte records from `address` on.
+TRecords Records(std::uint32_t address, int length, int seed) {
+    TRecords records;
+    const QByteArray data = Pattern(length, seed);
+    for (int offset = 0; offset < length; offset += 16)
+        records.emplace_back(address + std::uint32_t(offset), data.mid(offset, 16));
+    return records;
+}
+
+TImage ImageOf(const TRecords& records) {
+    TImage image;
+    for (const auto& [address, data] : records)
+        for (qsizetype i = 0; i < data.size(); ++i)
+            image[address + std::uint32_t(i)] = std::uint8_t(data.at(i));
+    return image;
+}
+
+// The board holds exactly the image: each of its bytes programmed with its value, nothing else written.
+void CheckBoardHolds(const TSimServer& board, const TImage& image) {
+    const TFlashSnapshot snapshot = board.Snapshot();
+    std::size_t programmed = 0;
+    for (std::size_t address = 0; address < snapshot.Programmed.size(); ++address) {
+        if (!snapshot.Programmed[address])
+            continue;
+        ++programmed;
+        const auto wanted = image.find(std::uint32_t(address));
+        QVERIFY2(wanted != image.end(), qPrintable(QStringLiteral("byte 0x%1 written").arg(address, 0, 16)));
+        QCOMPARE(snapshot.Flash[address], wanted->second);
+    }
+    QCOMPARE(programmed, image.size());
+}
+
+// What the window shows at one moment, taken while a run is going on.
+struct TLook {
+    bool StartVisible = false;
+    bool StopVisible = false;
+    bool ComEnabled = false;
+    bool InitEnabled = false;
+    bool BrowseEnabled = false;
+    bool OperationEnabled = false;
+    bool FormatEnabled = false;
+    bool StartAddressEnabled = false;
+    bool SizeOptionEnabled = false;
+    bool CloseButtonVisible = false;
+    bool ProgressVisible = false;
+    int Progress = -1;
+    QString Mode;
+    QString Address;
+    QString AddressNumber;
+    bool Hourglass = false;
+    QRect StartGeometry;
+    QRect StopGeometry;
+};
+
+TLook LookOf(const TFormTervolt& form) {
+    TLook look;
+    look.StartVisible = Control<TsuiImageButton>(form, "BitBtnStart")->isVisible();
+    look.StopVisible = Control<TsuiImageButton>(form, "BitBtnStop")->isVisible();
+    look.ComEnabled = Control<TsuiImageButton>(form, "BitBtnComSettings")->isEnabled();
+    look.InitEnabled = Control<TsuiImageButton>(form, "BitBtnInit")->isEnabled();
+    look.BrowseEnabled = Control<TsuiImageButton>(form, "BitBtnBrowse")->isEnabled();
+    look.OperationEnabled = Control<TsuiRadioGroup>(form, "RadioGroupOperation")->isEnabled();
+    look.FormatEnabled = Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->isEnabled();
+    look.StartAddressEnabled = Control<TsuiEdit>(form, "EditStartAddress")->isEnabled();
+    look.SizeOptionEnabled = Control<QCheckBox>(form, "CheckBoxWriteFileSizeOnStart")->isEnabled();
+    look.CloseButtonVisible = form.Frame()->CloseButtonVisible();
+    look.ProgressVisible = Control<TsuiProgressBar>(form, "CGaugeProgressBar")->isVisible();
+    look.Progress = Control<TsuiProgressBar>(form, "CGaugeProgressBar")->value();
+    look.Mode = Control<QLabel>(form, "LabelMode")->text();
+    look.Address = Control<QLabel>(form, "LabelAddress")->text();
+    look.AddressNumber = Control<QLabel>(form, "LabelAddressNumber")->text();
+    look.Hourglass = QApplication::overrideCursor() != nullptr &&
+                     QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    look.StartGeometry = Control<TsuiImageButton>(form, "BitBtnStart")->geometry();
+    look.StopGeometry = Control<TsuiImageButton>(form, "BitBtnStop")->geometry();
+    return look;
+}
+
+void CheckBusyLook(const TLook& look, const QString& mode) {
+    QVERIFY(!look.StartVisible);
+    QVERIFY(look.StopVisible);
+    QCOMPARE(look.StopGeometry, look.StartGeometry);
+    QVERIFY(!look.ComEnabled && !look.InitEnabled && !look.BrowseEnabled);
+    QVERIFY(!look.OperationEnabled && !look.FormatEnabled);
+    QVERIFY2(look.StartAddressEnabled && look.SizeOptionEnabled, "they only affect the next run");
+    QVERIFY(!look.CloseButtonVisible);
+    QVERIFY(look.Hourglass);
+    QCOMPARE(look.Mode, mode);
+    QCOMPARE(look.Address, QStringLiteral("Address:"));
+    QVERIFY(look.ProgressVisible);
+}
+
+void CheckOutcome(const TShownMessage& message, const QString& text, const QString& caption) {
+    QCOMPARE(message.Text, text);
+    QCOMPARE(message.Caption, caption);
+    QCOMPARE(message.IconType, suiInformation);
+    QCOMPARE(message.ButtonCaptions, QStringList{QStringLiteral("Ok")});
+    QCOMPARE(message.ButtonResults, QList<TModalResult>{mrOk});
+}
+
+void SendMouseMove(QWidget* widget) {
+    const QPointF inside(widget->width() / 2.0, widget->height() / 2.0);
+    QMouseEvent move(QEvent::MouseMove, inside, widget->mapToGlobal(inside), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+} // namespace
+
+class TMainWindowOpsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void StartWithoutFileName();
+    void StartQueriesTheChipAgain();
+    void ProgramThenVerifyHexWithGaps();
+    void BinaryImagePlacement_data();
+    void BinaryImagePlacement();
+    void MismatchInLastBlock();
+    void LostAnswerIsRetried();
+    void CancelInOpeningCommand();
+    void StopDuringRun_data();
+    void StopDuringRun();
+    void RefusedImageSendsNothing_data();
+    void RefusedImageSendsNothing();
+
+private:
+    std::unique_ptr<TSimServer> StartBoard(const TSimConfig& config = TSimConfig());
+    void Attach(TSimServer& board);
+    void ChooseFile(const QString& path);
+    void SelectOperation(bool verify);
+    void ClickStart();
+    QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
+    void CheckIdleAgain();
+
+    std::unique_ptr<TProgramDirectory> FProgramDirectory;
+    QTemporaryDir FImages;
+    std::unique_ptr<TFormTervolt> FForm;
+};
+
+void TMainWindowOpsTest::initTestCase() {
+    QVERIFY(FImages.isValid());
+    FProgramDirectory = std::make_unique<TProgramDirectory>();
+    QVERIFY(FProgramDirectory->IsValid());
+    ClearStoredComSettings();
+    TMessageRecorder quiet; // COM2 is not mapped yet: the first connection fails
+    FForm = std::make_unique<TFormTervolt>(FProgramDirectory->Path());
+    FForm->FormShow();
+    QApplication::setActiveWindow(FForm.get());
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+}
+
+void TMainWindowOpsTest::cleanup() {
+    TMessageRecorder quiet;
+    if (FForm->PortOpen())
+        DetachPort(*FForm);
+    Control<TsuiEdit>(*FForm, "EditFileName")->clear();
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(0), Qt::LeftButton);
+    Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->SetItemIndex(1);
+    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(true);
+}
+
+void TMainWindowOpsTest::cleanupTestCase() {
+    FForm.reset();
+}
+
+std::unique_ptr<TSimServer> TMainWindowOpsTest::StartBoard(const TSimConfig& config) {
+    auto board = std::make_unique<TSimServer>(config);
+    std::string error;
+    if (!board->Start(error))
+        qWarning("cannot start the simulated board: %s", error.c_str());
+    return board;
+}
+
+void TMainWindowOpsTest::Attach(TSimServer& board) {
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board.SlavePath()));
+    QVERIFY2(FForm->FlashIdentified(), qPrintable(boxes.Texts().join(u'|')));
+    QVERIFY(boxes.Shown.isEmpty());
+}
+
+void TMainWindowOpsTest::ChooseFile(const QString& path) {
+    FForm->SetOpenFileDialog([path](QWidget*, const QString&) { return path; });
+    QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnBrowse"), Qt::LeftButton);
+    FForm->SetOpenFileDialog({});
+    QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->text(), path);
+}
+
+void TMainWindowOpsTest::SelectOperation(bool verify) {
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->Button(verify ? 0 : 1),
+                      Qt::LeftButton);
+}
+
+void TMainWindowOpsTest::ClickStart() {
+    auto* start = Control<TsuiImageButton>(*FForm, "BitBtnStart");
+    QVERIFY(start->isVisible() && start->isEnabled());
+    QTest::mouseClick(start, Qt::LeftButton); // returns when the run has ended
+}
+
+// After a run: the Target found look, Start shown and still enabled.
+void TMainWindowOpsTest::CheckIdleAgain() {
+    const TLook look = LookOf(*FForm);
+    QVERIFY(look.StartVisible && !look.StopVisible);
+    QVERIFY(Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
+    QVERIFY(look.ComEnabled && look.InitEnabled && look.BrowseEnabled && look.OperationEnabled && look.FormatEnabled);
+    QVERIFY(look.CloseButtonVisible);
+    QVERIFY(!look.ProgressVisible);
+    QVERIFY(look.Mode.isEmpty() && look.Address.isEmpty() && look.AddressNumber.isEmpty());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(!FForm->Busy());
+    QVERIFY(!FForm->AutoIdentifierTimer()->isActive());
+}
+
+void TMainWindowOpsTest::StartWithoutFileName() {
+    auto board = StartBoard();
+    Attach(*board);
+    const std::uint64_t before = board->Stats().Commands;
+    TMessageRecorder boxes;
+    FForm->BitBtnStartClick(); // the button itself is disabled without a file
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Please specify File Name first")});
+    QCOMPARE(boxes.Shown.first().Caption, QStringLiteral("Tervolt Error"));
+    QCOMPARE(boxes.Shown.first().IconType, suiStop);
+    QCOMPARE(board->Stats().Commands, before + 1); // the chip query, nothing else
+    QVERIFY(!FForm->Busy());
+}
+
+void TMainWindowOpsTest::StartQueriesTheChipAgain() {
+    auto listed = StartBoard();
+    Attach(*listed);
+    ChooseFile(ImagePath(QStringLiteral("never-sent.hex")));
+
+    // Another chip on the line, behind the window's back.
+    TSimConfig otherChip;
+    otherChip.DeviceId = "VF999Z";
+    auto other = StartBoard(otherChip);
+    TCommPortDriver& driver = *FForm->CommInterface()->CommUnit()->CommPortDriver();
+    driver.Disconnect();
+    MapPort(2, QString::fromStdString(other->SlavePath()));
+    QVERIFY(driver.Connect());
+
+    TMessageRecorder boxes;
+    ClickStart();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("FLASH not identified.")});
+    QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
+    QCOMPARE(other->Stats().Commands, std::uint64_t(1));
+    CheckBoardHolds(*other, TImage());
+    QVERIFY(!FForm->Busy());
+}
+
+void TMainWindowOpsTest::ProgramThenVerifyHexWithGaps() {
+    auto board = StartBoard();
+    Attach(*board);
+    TRecords records = Records(0x000100, 512, 1);
+    const TRecords second = Records(0x001000, 48, 2);
+    const TRecords third = Records(0x020010, 100, 3); // beyond 64 KiB
+    records.insert(records.end(), second.begin(), second.end());
+    records.insert(records.end(), third.begin(), third.end());
+    const QString path = ImagePath(QStringLiteral("gaps.hex"));
+    QVERIFY(WriteIntelHexFile(path, records));
+    ChooseFile(path);
+
+    const int priority = ProcessPriority();
+    TLook during;
+    bool closeRefused = false;
+    bool handShown = false;
+    bool hourglassBack = false;
+    TMessageRecorder boxes([&](const TShownMessage&) {
+        // The outcome is shown while the run still holds the window.
+        during = LookOf(*FForm);
+        closeRefused = !FForm->close() && FForm->isVisible();
+        SendMouseMove(Control<TsuiImageButton>(*FForm, "BitBtnStop"));
+        handShown = QApplication::overrideCursor() == nullptr;
+        SendMouseMove(Control<TsuiImagePanel>(*FForm, "suiImagePanel"));
+        hourglassBack = QApplication::overrideCursor() != nullptr &&
+                        QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        return mrOk;
+    });
+    ClickStart();
+    QCOMPARE(boxes.Shown.size(), 1);
+    CheckOutcome(boxes.Shown.first(), QStringLiteral("Program OK!"), QStringLiteral("Tervolt Error"));
+    CheckBusyLook(during, QStringLiteral("Programming..."));
+    QCOMPARE(during.Progress, 100);
+    QCOMPARE(during.AddressNumber, QStringLiteral("0x020010"));
+    QVERIFY2(closeRefused, "closing while busy does nothing");
+    QVERIFY2(handShown, "over the Stop button the pointer is the button's own");
+    QVERIFY2(hourglassBack, "back on the panel the hourglass returns");
+    CheckBoardHolds(*board, ImageOf(records));
+    CheckIdleAgain();
+    QCOMPARE(ProcessPriority(), priority);
+
+    SelectOperation(true);
+    boxes.Shown.clear();
+    const std::uint64_t before = board->Stats().Commands;
+    TMessageRecorder verifyBoxes([&](const TShownMessage&) {
+        during = LookOf(*FForm);
+        return mrOk;
+    });
+    ClickStart();
+    QCOMPARE(verifyBoxes.Shown.size(), 1);
+    CheckOutcome(verifyBoxes.Shown.first(), QStringLiteral("Compare OK!"), QStringLiteral("Tervolt Error"));
+    CheckBusyLook(during, QStringLiteral("Verifying..."));
+    QCOMPARE(during.Progress, 100);
+    // "P ID", "P RESET" and one "P VERIFY" per block: three runs of 200, 200, 112, then 48, then 100.
+    QCOMPARE(board->Stats().Commands, before + 2 + 5);
+    CheckIdleAgain();
+}
+
+void TMainWindowOpsTest::BinaryImagePlacement_data() {
+    QTest::addColumn<bool>("sizeHeader");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("startAddress");
+    QTest::newRow("size header") << true << "3000" << 0x3000;
+    QTest::newRow("bare data") << false << "0x5000" << 0x5000;
+}
+
+void TMainWindowOpsTest::BinaryImagePlacement() {
+    QFETCH(bool, sizeHeader);
+    QFETCH(QString, typed);
+    QFETCH(int, startAddress);
+    auto board = StartBoard();
+    Attach(*board);
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
+    auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, typed);
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(FForm->StartAddress(), startAddress);
+    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(sizeHeader);
+
+    const QByteArray content = Pattern(450, 9);
+    const QString path = ImagePath(QStringLiteral("app.rbf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+    ChooseFile(path);
+
+    TMessageRecorder boxes;
+    ClickStart();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Program OK!")});
+    TImage image;
+    std::uint32_t address = std::uint32_t(startAddress);
+    if (sizeHeader) {
+        for (int shift = 0; shift < 32; shift += 8)
+            image[address++] = std::uint8_t(content.size() >> shift);
+    }
+    for (const char byte : content)
+        image[address++] = std::uint8_t(byte);
+    CheckBoardHolds(*board, image);
+
+    SelectOperation(true);
+    ClickStart();
+    QCOMPARE(boxes.Texts(), (QStringList{QStringLiteral("Program OK!"), QStringLiteral("Compare OK!")}));
+}
+
+void TMainWindowOpsTest::MismatchInLastBlock() {
+    const TRecords records = Records(0x000100, 768, 4);
+    const std::uint32_t last = 0x000100 + 768 - 1;
+    const std::uint8_t expected = ImageOf(records).at(last);
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkMismatch, last});
+    auto board = StartBoard(config);
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("mismatch.hex"));
+    QVERIFY(WriteIntelHexFile(path, records));
+    ChooseFile(path);
+
+    TMessageRecorder boxes;
+    ClickStart();
+    SelectOperation(true);
+    ClickStart();
+    QCOMPARE(boxes.Shown.size(), 2);
+    QCOMPARE(boxes.Shown.first().Text, QStringLiteral("Program OK!"));
+    const auto hex2 = [](unsigned value) { return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper(); };
+    const QString text = QStringLiteral("Compare error at address 0x0003FF.\nExpected: 0x") + hex2(expected) +
+                         QStringLiteral(".\nActual: 0x") + hex2(std::uint8_t(~expected)) + QStringLiteral(".");
+    CheckOutcome(boxes.Shown.last(), text, QStringLiteral("Tervolt Message"));
+    CheckIdleAgain();
+}
+
+void TMainWindowOpsTest::LostAnswerIsRetried() {
+    // Attaching sends the ping and "P ID"; Start sends "P ID", "P INIT", then the first block, the
+    // fifth command, whose answer is lost.
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkDrop, 5});
+    auto board = StartBoard(config);
+    Attach(*board);
+    const TRecords records = Records(0x004000, 560, 5);
+    const QString path = ImagePath(QStringLiteral("retry.hex"));
+    QVERIFY(WriteIntelHexFile(path, records));
+    ChooseFile(path);
+
+    const int priority = ProcessPriority();
+    int priorityInPrompt = priority;
+    TMessageRecorder boxes([&](const TShownMessage& message) {
+        if (message.Text == kRetryText)
+            priorityInPrompt = ProcessPriority();
+        return message.ButtonResults.first();
+    });
+    ClickStart();
+    QCOMPARE(boxes.Texts(), (QStringList{kRetryText, QStringLiteral("Program OK!")}));
+    const TShownMessage& prompt = boxes.Shown.first();
+    QCOMPARE(prompt.Caption, QStringLiteral("Tervolt Error"));
+    QCOMPARE(prompt.IconType, suiStop);
+    QCOMPARE(prompt.ButtonCaptions, (QStringList{QStringLiteral("Retry"), QStringLiteral("Cancel")}));
+    QCOMPARE(prompt.ButtonResults, (QList<TModalResult>{mrRetry, mrCancel}));
+    CheckBoardHolds(*board, ImageOf(records));
+    if (geteuid() == 0 && priority > -20)
+        QVERIFY2(priorityInPrompt < priority, "the transfer runs at a raised priority");
+    QCOMPARE(ProcessPriority(), priority);
+    CheckIdleAgain();
+}
+
+void TMainWindowOpsTest::CancelInOpeningCommand() {
+    // The fourth command is "P INIT" (after ping, "P ID" and Start's "P ID").
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkDrop, 4});
+    auto board = StartBoard(config);
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("cancel.hex"));
+    QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 6)));
+    ChooseFile(path);
+
+    TMessageRecorder boxes([](const TShownMessage& message) {
+        return message.Text == kRetryText ? mrCancel : mrOk;
+    });
+    ClickStart();
+    QCOMPARE(boxes.Texts(), (QStringList{kRetryText, QStringLiteral("Program operation canceled")}));
+    CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"), QStringLiteral("Tervolt Message"));
+    QCOMPARE(board->Stats().Commands, std::uint64_t(5)); // "P INIT" once more after Cancel, no block
+    CheckBoardHolds(*board, TImage());
+    CheckIdleAgain();
+}
+
+void TMainWindowOpsTest::StopDuringRun_data() {
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("program, answered No") << false << int(mrNo);
+    QTest::newRow("program, answered Yes") << false << int(mrYes);
+    QTest::newRow("verify, answered Yes") << true << int(mrYes);
+}
+
+void TMainWindowOpsTest::StopDuringRun() {
+    QFETCH(bool, verify);
+    QFETCH(int, answer);
+    auto board = StartBoard();
+    Attach(*board);
+    const TRecords records = Records(0x010000, 24 * 1024, 7);
+    const TImage image = ImageOf(records);
+    const QString path = ImagePath(QStringLiteral("long.hex"));
+    QVERIFY(WriteIntelHexFile(path, records));
+    ChooseFile(path);
+    if (verify) {
+        TMessageRecorder quiet;
+        ClickStart();
+        QCOMPARE(quiet.Texts(), QStringList{QStringLiteral("Program OK!")});
+        SelectOperation(true);
+    }
+
+    TMessageRecorder boxes([answer](const TShownMessage& message) {
+        return message.ButtonResults.size() == 2 ? TModalResult(answer) : mrOk;
+    });
+    auto* gauge = Control<TsuiProgressBar>(*FForm, "CGaugeProgressBar");
+    bool clicked = false;
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (!clicked && gauge->isVisible() && gauge->value() >= 10) {
+            clicked = true;
+            QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnStop"), Qt::LeftButton);
+        }
+    });
+    stopper.start(10);
+    ClickStart();
+    stopper.stop();
+    QVERIFY2(clicked, "the run ended before Stop could be clicked");
+
+    QCOMPARE(boxes.Shown.size(), 2);
+    const TShownMessage& question = boxes.Shown.first();
+    QCOMPARE(question.Text, verify ? QStringLiteral("Stop verifying?") : QStringLiteral("Stop programming?"));
+    QCOMPARE(question.Caption, QStringLiteral("Tervolt - Confirm Abort Operation"));
+    QCOMPARE(question.IconType, suiStop);
+    QCOMPARE(question.ButtonCaptions, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+    QCOMPARE(question.ButtonResults, (QList<TModalResult>{mrYes, mrNo}));
+    CheckIdleAgain();
+
+    if (answer == mrNo) {
+        CheckOutcome(boxes.Shown.last(), QStringLiteral("Program OK!"), QStringLiteral("Tervolt Error"));
+        CheckBoardHolds(*board, image);
+        return;
+    }
+    if (verify) {
+        CheckOutcome(boxes.Shown.last(), QStringLiteral("Verify operation canceled"), QStringLiteral("Tervolt Error"));
+        return;
+    }
+    CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"), QStringLiteral("Tervolt Message"));
+    // Only the blocks sent before the Stop: a leading part of the image, each byte as in the image.
+    const TFlashSnapshot snapshot = board->Snapshot();
+    std::uint32_t programmed = 0;
+    while (snapshot.Programmed[0x010000 + programmed])
+        ++programmed;
+    QVERIFY2(programmed > 0 && programmed < image.size(), qPrintable(QString::number(programmed)));
+    TImage sent;
+    for (std::uint32_t i = 0; i < programmed; ++i)
+        sent[0x010000 + i] = image.at(0x010000 + i);
+    CheckBoardHolds(*board, sent);
+}
+
+void TMainWindowOpsTest::RefusedImageSendsNothing_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("message");
+    QByteArray badSum = IntelHexRecord(0x00, 0x0000, Pattern(16, 1));
+    badSum[badSum.size() - 2] = badSum.at(badSum.size() - 2) == '0' ? '1' : '0';
+    QTest::newRow("bad checksum") << (IntelHexRecord(0x00, 0x0100, Pattern(16, 2)) + badSum +
+                                      IntelHexRecord(0x01, 0, QByteArray()))
+                                  << true << QStringLiteral("Illegal record in file.");
+    QTest::newRow("descending addresses") << IntelHexText({{0x0200, Pattern(16, 3)}, {0x0100, Pattern(16, 4)}})
+                                          << true << QStringLiteral("Illegal file - non ascending addresses.");
+    QTest::newRow("missing file") << QByteArray() << false << QStringLiteral("Cannot open file.");
+}
+
+void TMainWindowOpsTest::RefusedImageSendsNothing() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, exists);
+    QFETCH(QString, message);
+    auto board = StartBoard();
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("refused-%1.hex").arg(QTest::currentDataTag()).replace(u' ', u'-'));
+    if (exists) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(content), content.size());
+    }
+    ChooseFile(path);
+
+    const std::uint64_t before = board->Stats().Commands;
+    const int priority = ProcessPriority();
+    THexErrorRecorder imageErrors;
+    TMessageRecorder boxes;
+    ClickStart();
+    QCOMPARE(imageErrors.Texts, QStringList{message});
+    QCOMPARE(imageErrors.Captions, QStringList{QStringLiteral("Tervolt Error")});
+    QVERIFY2(boxes.Shown.isEmpty(), "image errors use the plain system box");
+    QCOMPARE(board->Stats().Commands, before + 1); // the chip query only
+    QCOMPARE(ProcessPriority(), priority);
+    CheckIdleAgain();
+}
+
+int main(int argc, char* argv[]) {
+    return RunMainWindowTest<TMainWindowOpsTest>(argc, argv);
+}
+
 #include "tst_mainwindow_ops.moc"
