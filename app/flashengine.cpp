@@ -142,8 +142,11 @@ bool TFlashEngine::Issue(const std::function<bool()>& command) {
         const bool ok = command();
         if (ok || FCancelled)
             return ok;
-        if (!FHost.AskRetry())
+        if (!FHost.AskRetry()) {
             FCancelled = true;
+            if (!FHost.ResendAfterCancel())
+                return false;
+        }
     }
 }
 

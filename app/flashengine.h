@@ -43,6 +43,8 @@ public:
     virtual void ProcessMessages() = 0;
     virtual bool StopRequested() = 0;
     virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;
+    // The window sends a cancelled command one last time, as its users know it; a script may not.
+    virtual bool ResendAfterCancel() const { return true; }
     // Called once the image has been validated, just before the opening command.
     virtual void TransferStarting(std::uint32_t totalSize) { (void)totalSize; }
 };

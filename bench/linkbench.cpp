@@ -17,7 +17,9 @@
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    QStringList arguments = QCoreApplication::arguments().mid(1);
+    QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
+    QStringList arguments = QCoreApplication::arguments();
     const bool timerOnly = arguments.removeAll(QStringLiteral("--timer-only")) > 0;
     const TCliParseResult parsed = ParseCliArguments(arguments);
     if (!parsed.Options || (parsed.Options->Command != TCliCommand::ccProgram &&

@@ -29,10 +29,9 @@ void TTerminalHost::InstallInterruptHandler() {
 
 bool TTerminalHost::Interrupted() { return gInterrupted != 0; }
 
-// The engine sends a cancelled command once more, so that last send is the last of the repeats:
-// a command goes out at most 1 + retries times (twice with --retries 0).
+// A failed command is repeated up to `retries` times; then the run gives up.
 bool TTerminalHost::AskRetry() {
-    if (Interrupted() || FFailures + 1 >= FRetries) {
+    if (Interrupted() || FFailures >= FRetries) {
         if (!Interrupted()) {
             FGaveUp = true;
             std::fprintf(stderr, "%sCommunication error occurred! Gave up after %d retries.\n",

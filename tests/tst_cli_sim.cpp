@@ -1,6 +1,7 @@
 // tervolt-cli against the simulated board, end to end: the program runs as a user runs it, the board
 // is served in-process on a real pseudo-terminal, and what the board holds is compared to the image.
 
+#include "image/hexfiles.h"
 #include "sim/simserver.h"
 #include "tests/support/hexwriter.h"
 
@@ -109,6 +110,7 @@ private slots:
     void malformedImageSendsNothing();
     void missingPort();
     void interruptStopsBetweenBlocks();
+    void simulatorDumpEqualsTheImage();
 };
 
 void TestCliSim::programThenVerifyIntelHex() {
@@ -221,7 +223,7 @@ void TestCliSim::faultKinds() {
     QCOMPARE(program.Out.last(), last);
     QString why;
     QCOMPARE(BoardHolds(server, ImageOf({{0, bytes}}), why), exit == 0);
-    // Each command waits at most 5 s, and is sent at most three times.
+    // Each command waits at most 5 s, and is sent at most twice with one retry.
     QVERIFY2(program.Milliseconds < 3 * 5000 + 5000, qPrintable(QString::number(program.Milliseconds)));
 }
 
@@ -327,6 +329,42 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     const TFlashSnapshot snapshot = server.Snapshot();
     const auto programmed = std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true);
     QVERIFY(programmed > 0 && programmed < 64 * 1024);
+}
+
+// The program as the demo runs it: tervolt-sim on its own, its --dump read back by the image reader.
+void TestCliSim::simulatorDumpEqualsTheImage() {
+    QRandomGenerator random(17);
+    std::vector<std::pair<std::uint32_t, QByteArray>> records;
+    for (std::uint32_t address = 0x100; address < 0x3000; address += 0x40)
+        records.emplace_back(address, RandomBytes(random, 0x20));
+    records.emplace_back(0x10000, RandomBytes(random, 16));
+    const QString image = FDir.filePath(QStringLiteral("dumped.hex"));
+    QVERIFY(WriteIntelHexFile(image, records));
+    const QString dump = FDir.filePath(QStringLiteral("dump.hex"));
+
+    QProcess sim;
+    sim.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-sim"), {"--dump", dump});
+    QVERIFY(sim.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 10000);
+    const QString slave = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    const TRun program = Cli({"--port", slave, "--quiet", "program", image});
+    QCOMPARE(program.Exit, 0);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(10000));
+    QCOMPARE(sim.exitCode(), 0);
+
+    TIntelExtendedHexFile reader;
+    QCOMPARE(int(reader.Open(dump, hmVerify, false)), int(hrOK));
+    TImage dumped;
+    std::uint8_t buffer[200];
+    std::uint32_t address = 0;
+    std::uint16_t length = 0;
+    THexResult result = hrOK;
+    while ((result = reader.ReadBlock(address, buffer, length, 200)) == hrOK)
+        for (std::uint16_t i = 0; i < length; ++i)
+            dumped[address + i] = buffer[i];
+    QCOMPARE(int(result), int(hrEndOfFile));
+    QVERIFY(dumped == ImageOf(records));
 }
 
 QTEST_GUILESS_MAIN(TestCliSim)

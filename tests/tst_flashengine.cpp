@@ -112,6 +112,7 @@ private slots:
     void retryThenSuccess();
     void cancelInOpeningPrompt();
     void cancelInBlockPromptSendsOnceMoreThenStops();
+    void hostWithoutResendAfterCancel();
     void stopEndsBetweenBlocks();
     void stopBeforeTheEndStillSendsTheLastBlock();
     void progressIsTruncatedPerBlock();
@@ -271,6 +272,21 @@ void TestFlashEngine::cancelInBlockPromptSendsOnceMoreThenStops() {
     QCOMPARE(blocks.size(), size_t(5));  // 0, 200, 400 three times; nothing after
     QCOMPARE(blocks.back().Address, 400u);
     QCOMPARE(host.Prompts, 2);
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
+}
+
+void TestFlashEngine::hostWithoutResendAfterCancel() {
+    class TScriptHost : public TScriptedHost {
+    public:
+        bool ResendAfterCancel() const override { return false; }
+    };
+    const QString path = WriteBinary(QStringLiteral("noresend.bin"), Pattern(1000, 3));
+    TRecordingTarget target;
+    target.Answer = [](const TSentCommand& c) { return c.Address != 400; };
+    TScriptHost host;
+    host.RetryAnswers = {true, false};
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    QCOMPARE(target.Blocks().size(), size_t(4));  // 0, 200, 400 twice: no send after giving up
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
 }
 

@@ -87,6 +87,7 @@ private slots:
     void UnlistedChipReportedOnce_data();
     void UnlistedChipReportedOnce();
     void ComSettingsDisconnect();
+    void ComSettingsWaitsForTheBoardsAnswer();
 
     void StartAddressField_data();
     void StartAddressField();
@@ -484,6 +485,38 @@ void TMainWindowTest::ComSettingsDisconnect() {
     QVERIFY(Control<TsuiImageButton>(form, "BitBtnBrowse")->isEnabled());
     QVERIFY(Control<TsuiRadioGroup>(form, "RadioGroupOperation")->isEnabled());
     QCOMPARE(Control<TsuiEdit>(form, "EditFileName")->text(), QStringLiteral("/images/fourth.hex"));
+    QVERIFY(boxes.Shown.isEmpty());
+}
+
+void TMainWindowTest::ComSettingsWaitsForTheBoardsAnswer() {
+    TFormTervolt& form = BoardForm();
+    FBoard = std::make_unique<TScriptedBoard>();
+    TMessageRecorder boxes;
+    AttachPort(form, FBoard->SlavePath());
+    QVERIFY(form.AutoIdentifierTimer()->isActive());
+
+    // Com clicked while a ping waits for its answer: the dialog opens once that wait is over, so
+    // that the identification after it is not refused by the busy link.
+    bool clicked = false;
+    bool shown = false;
+    bool waitingAtShow = true;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        TCommInterface* dialog = form.CommInterface();
+        if (!clicked && dialog->ReplyTimer()->isActive()) {
+            clicked = true;
+            QTest::mouseClick(Control<TsuiImageButton>(form, "BitBtnComSettings"), Qt::LeftButton);
+        }
+        if (!shown && QApplication::activeModalWidget() == dialog) {
+            shown = true;
+            waitingAtShow = dialog->ReplyTimer()->isActive();
+            FBoard->SetMode(TScriptedBoard::bmAnswering);
+            dialog->BitBtnOK()->click();
+        }
+    });
+    watcher.start(5);
+    QVERIFY(WaitUntil([&] { return shown && form.FlashIdentified(); }, 10s));
+    QVERIFY(!waitingAtShow);
     QVERIFY(boxes.Shown.isEmpty());
 }
 

@@ -22,5 +22,3 @@ tervolt_add_test(tst_mainwindow_ops SOURCES tst_mainwindow_ops.cpp
 add_executable(tervolt_mainshots mainwindow_shots.cpp)
 target_link_libraries(tervolt_mainshots PRIVATE tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs})
 tervolt_warnings(tervolt_mainshots)
-add_executable(tervolt_dbg mainwindow_shots_dbg.cpp)
-target_link_libraries(tervolt_dbg PRIVATE tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs})
