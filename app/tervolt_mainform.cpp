@@ -136,7 +136,8 @@ void TFormTervolt::ConnectHandlers() {
     connect(FAutoIdentifierTimer, &QTimer::timeout, this, &TFormTervolt::AutoIdentifierTimerTimer);
     connect(ui.BitBtnComSettings, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnComSettingsClick);
     connect(ui.BitBtnInit, &QAbstractButton::clicked, this, &TFormTervolt::AutoIdentifierTimerTimer);
-    connect(ui.RadioGroupHexFileFormat, &QGroupBox::clicked, this, &TFormTervolt::RadioGroupHexFileFormatClick);
+    connect(ui.RadioGroupHexFileFormat, &QGroupBox::clicked, this,
+            &TFormTervolt::RadioGroupHexFileFormatClick);
     connect(ui.BitBtnBrowse, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnBrowseClick);
     connect(ui.BitBtnStart, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStartClick);
     connect(ui.BitBtnStop, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStopClick);
@@ -175,7 +176,7 @@ void TFormTervolt::showEvent(QShowEvent* event) {
 
 void TFormTervolt::closeEvent(QCloseEvent* event) {
     // An operation must never outlive the window: while one runs, no way of closing is taken.
-    if (false) {
+    if (FBusy) {
         event->ignore();
         return;
     }
@@ -265,7 +266,7 @@ void TFormTervolt::ShowDisconnected() {
 void TFormTervolt::BitBtnComSettingsClick() {
     if (FBusy)
         return;
-    if (false) {
+    if (FTalkingToTarget) {
         // The board's answer is awaited further down the stack; the dialog opens right after it.
         if (!FComSettingsDeferred) {
             FComSettingsDeferred = true;
@@ -314,7 +315,7 @@ void TFormTervolt::AutoIdentifierTimerTimer() {
     if (!PortOpen())
         return;
     IdentifyTarget();
-    if (!FFlashIdentified)
+    if (!FTargetFound)
         FAutoIdentifierTimer->start();
 }
 

@@ -39,7 +39,8 @@ QString QtFileFilter(const QString& filterString) {
             continue;
         const QString qtPatterns = QtPatterns(patterns);
         const QString shown = BareDisplayText(display);
-        filters.append(shown.isEmpty() ? qtPatterns : shown + QStringLiteral(" (") + qtPatterns + QLatin1Char(')'));
+        filters.append(shown.isEmpty() ? qtPatterns
+                                       : shown + QStringLiteral(" (") + qtPatterns + QLatin1Char(')'));
     }
     return filters.join(QStringLiteral(";;"));
 }

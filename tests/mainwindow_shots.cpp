@@ -13,8 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QRadioButton>
 #include <QPointer>
+#include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -66,7 +66,9 @@ int main(int argc, char* argv[]) {
     TProgramDirectory programDirectory;
     QTemporaryDir images;
     // A raw binary image, so that the shots show the start address and the size option too.
-    const QString image = QDir(images.path()).filePath(QStringLiteral("firmware-2.4.rbf"));
+    QDir(images.path()).mkpath(QStringLiteral("projects/boards/vf040b"));
+    const QString image =
+        QDir(images.path()).filePath(QStringLiteral("projects/boards/vf040b/firmware-2.4.rbf"));
     QByteArray content;
     for (int i = 0; i < kImageBytes; ++i)
         content.append(char(i * 7 + 3));

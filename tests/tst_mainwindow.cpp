@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString kConnectionFailure = QStringLiteral("Connection failure!\nCheck COM port settings and try again");
+const QString kConnectionFailure =
+    QStringLiteral("Connection failure!\nCheck COM port settings and try again");
 const QString kNotIdentified = QStringLiteral("FLASH not identified.");
 const QString kIdentifying = QStringLiteral("Identifying target...");
 const QString kNoTarget = QStringLiteral("No target");
@@ -173,10 +174,13 @@ void TMainWindowTest::FileFiltersInQtForm_data() {
     QTest::addColumn<QString>("qt");
     QTest::newRow("hex") << kHexFileFilter << QStringLiteral("HEX Files (*.hex);;All Files (*)");
     QTest::newRow("binary") << kBinaryFileFilter << QStringLiteral("Row Binary Files (*.rbf);;All Files (*)");
-    QTest::newRow("several patterns") << QStringLiteral("Images|*.hex;*.rbf") << QStringLiteral("Images (*.hex *.rbf)");
-    QTest::newRow("every file among others") << QStringLiteral("Any|*.hex;*.*") << QStringLiteral("Any (*.hex *)");
+    QTest::newRow("several patterns")
+        << QStringLiteral("Images|*.hex;*.rbf") << QStringLiteral("Images (*.hex *.rbf)");
+    QTest::newRow("every file among others")
+        << QStringLiteral("Any|*.hex;*.*") << QStringLiteral("Any (*.hex *)");
     QTest::newRow("no pattern") << QStringLiteral("Text") << QStringLiteral("Text (*)");
-    QTest::newRow("trailing bar") << QStringLiteral("HEX Files (*.hex)|*.hex|") << QStringLiteral("HEX Files (*.hex)");
+    QTest::newRow("trailing bar") << QStringLiteral("HEX Files (*.hex)|*.hex|")
+                                  << QStringLiteral("HEX Files (*.hex)");
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -426,10 +430,14 @@ void TMainWindowTest::UnlistedChipReportedOnce_data() {
     QTest::addColumn<QString>("manufacturer");
     QTest::addColumn<QString>("deviceId");
     QTest::addColumn<bool>("answersId");
-    QTest::newRow("device id differs in case") << "VELUM" << "vf040b" << true;
-    QTest::newRow("manufacturer differs in case") << "Velum" << "VF040B" << true;
-    QTest::newRow("not in the list") << "VELUM" << "VF999Z" << true;
-    QTest::newRow("no answer to P ID") << "VELUM" << "VF040B" << false;
+    QTest::newRow("device id differs in case") << "VELUM"
+                                               << "vf040b" << true;
+    QTest::newRow("manufacturer differs in case") << "Velum"
+                                                  << "VF040B" << true;
+    QTest::newRow("not in the list") << "VELUM"
+                                     << "VF999Z" << true;
+    QTest::newRow("no answer to P ID") << "VELUM"
+                                       << "VF040B" << false;
 }
 
 void TMainWindowTest::UnlistedChipReportedOnce() {
@@ -505,7 +513,10 @@ void TMainWindowTest::ComSettingsWaitsForTheBoardsAnswer() {
         TCommInterface* dialog = form.CommInterface();
         if (!clicked && dialog->ReplyTimer()->isActive()) {
             clicked = true;
-            QTest::mouseClick(Control<TsuiImageButton>(form, "BitBtnComSettings"), Qt::LeftButton);
+            // From an event of its own, so that this watcher keeps running whatever the click does.
+            QTimer::singleShot(0, &form, [&form] {
+                QTest::mouseClick(Control<TsuiImageButton>(form, "BitBtnComSettings"), Qt::LeftButton);
+            });
         }
         if (!shown && QApplication::activeModalWidget() == dialog) {
             shown = true;
@@ -531,7 +542,9 @@ void TMainWindowTest::StartAddressField_data() {
     const qint64 previous = 0xABCD;
     for (const bool enter : {false, true}) {
         const char* how = enter ? "enter" : "leave";
-        auto row = [&](const char* name) -> QTestData& { return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(how, name))); };
+        auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(how, name)));
+        };
         row("1234") << "1234" << enter << true << qint64(0x1234) << "00001234";
         row("0x1234") << "0x1234" << enter << true << qint64(0x1234) << "00001234";
         row("10") << "10" << enter << true << qint64(0x10) << "00000010";
@@ -581,7 +594,8 @@ void TMainWindowTest::StartAddressField() {
         QCOMPARE(field->hasFocus(), byEnter); // Enter applies without leaving the field
     } else {
         QCOMPARE(boxes.Shown.size(), 1);
-        CheckNotice(boxes.Shown.first(), QLatin1Char('"') + typed + QStringLiteral("\" is illegal hexadecimal string"));
+        CheckNotice(boxes.Shown.first(),
+                    QLatin1Char('"') + typed + QStringLiteral("\" is illegal hexadecimal string"));
         QVERIFY2(field->hasFocus(), "the field gets the focus back");
     }
 }

@@ -107,7 +107,8 @@ void TScriptedBoard::ReadCommands() {
             const bool answer = FMode == bmAnswering || (FMode == bmPingOnly && ping);
             if (!answer)
                 continue;
-            for (const std::string& reply : FMonitor.Feed(std::string(line.constData(), size_t(line.size())) + "\r"))
+            for (const std::string& reply :
+                 FMonitor.Feed(std::string(line.constData(), size_t(line.size())) + "\r"))
                 FPty.Write(QByteArray(reply.data(), qsizetype(reply.size())));
         }
     }

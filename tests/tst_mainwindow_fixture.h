@@ -31,8 +31,7 @@ private:
 };
 
 // Runs a test object under QApplication with private settings; for a custom main().
-template <class TTest>
-int RunMainWindowTest(int argc, char* argv[]);
+template <class TTest> int RunMainWindowTest(int argc, char* argv[]);
 
 // Ports/COMn of the per-user settings. Every COM port a test does not map on purpose points to a
 // device that does not exist, so that no test ever opens a real serial port of the machine.
@@ -110,8 +109,7 @@ public:
     QStringList Captions;
 };
 
-template <class T>
-T* Control(const QWidget& form, const char* name) {
+template <class T> T* Control(const QWidget& form, const char* name) {
     return form.findChild<T*>(QString::fromLatin1(name));
 }
 
@@ -128,8 +126,7 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 #include <QApplication>
 
-template <class TTest>
-int RunMainWindowTest(int argc, char* argv[]) {
+template <class TTest> int RunMainWindowTest(int argc, char* argv[]) {
     TPrivateSettings settings;
     if (!settings.IsValid())
         return 2;

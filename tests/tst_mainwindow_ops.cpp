@@ -255,7 +255,8 @@ void TMainWindowOpsTest::CheckIdleAgain() {
     const TLook look = LookOf(*FForm);
     QVERIFY(look.StartVisible && !look.StopVisible);
     QVERIFY(Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
-    QVERIFY(look.ComEnabled && look.InitEnabled && look.BrowseEnabled && look.OperationEnabled && look.FormatEnabled);
+    QVERIFY(look.ComEnabled && look.InitEnabled && look.BrowseEnabled && look.OperationEnabled &&
+            look.FormatEnabled);
     QVERIFY(look.CloseButtonVisible);
     QVERIFY(!look.ProgressVisible);
     QVERIFY(look.Mode.isEmpty() && look.Address.isEmpty() && look.AddressNumber.isEmpty());
@@ -425,9 +426,12 @@ void TMainWindowOpsTest::MismatchInLastBlock() {
     ClickStart();
     QCOMPARE(boxes.Shown.size(), 2);
     QCOMPARE(boxes.Shown.first().Text, QStringLiteral("Program OK!"));
-    const auto hex2 = [](unsigned value) { return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper(); };
+    const auto hex2 = [](unsigned value) {
+        return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+    };
     const QString text = QStringLiteral("Compare error at address 0x0003FF.\nExpected: 0x") + hex2(expected) +
-                         QStringLiteral(".\nActual: 0x") + hex2(std::uint8_t(~expected)) + QStringLiteral(".");
+                         QStringLiteral(".\nActual: 0x") + hex2(std::uint8_t(~expected)) +
+                         QStringLiteral(".");
     CheckOutcome(boxes.Shown.last(), text, QStringLiteral("Tervolt Message"));
     CheckIdleAgain();
 }
@@ -475,12 +479,12 @@ void TMainWindowOpsTest::CancelInOpeningCommand() {
     QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 6)));
     ChooseFile(path);
 
-    TMessageRecorder boxes([](const TShownMessage& message) {
-        return message.Text == kRetryText ? mrCancel : mrOk;
-    });
+    TMessageRecorder boxes(
+        [](const TShownMessage& message) { return message.Text == kRetryText ? mrCancel : mrOk; });
     ClickStart();
     QCOMPARE(boxes.Texts(), (QStringList{kRetryText, QStringLiteral("Program operation canceled")}));
-    CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"), QStringLiteral("Tervolt Message"));
+    CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"),
+                 QStringLiteral("Tervolt Message"));
     QCOMPARE(board->Stats().Commands, std::uint64_t(5)); // "P INIT" once more after Cancel, no block
     CheckBoardHolds(*board, TImage());
     CheckIdleAgain();
@@ -543,10 +547,12 @@ void TMainWindowOpsTest::StopDuringRun() {
         return;
     }
     if (verify) {
-        CheckOutcome(boxes.Shown.last(), QStringLiteral("Verify operation canceled"), QStringLiteral("Tervolt Error"));
+        CheckOutcome(boxes.Shown.last(), QStringLiteral("Verify operation canceled"),
+                     QStringLiteral("Tervolt Error"));
         return;
     }
-    CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"), QStringLiteral("Tervolt Message"));
+    CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"),
+                 QStringLiteral("Tervolt Message"));
     // Only the blocks sent before the Stop: a leading part of the image, each byte as in the image.
     const TFlashSnapshot snapshot = board->Snapshot();
     std::uint32_t programmed = 0;
@@ -568,8 +574,9 @@ void TMainWindowOpsTest::RefusedImageSendsNothing_data() {
     QTest::newRow("bad checksum") << (IntelHexRecord(0x00, 0x0100, Pattern(16, 2)) + badSum +
                                       IntelHexRecord(0x01, 0, QByteArray()))
                                   << true << QStringLiteral("Illegal record in file.");
-    QTest::newRow("descending addresses") << IntelHexText({{0x0200, Pattern(16, 3)}, {0x0100, Pattern(16, 4)}})
-                                          << true << QStringLiteral("Illegal file - non ascending addresses.");
+    QTest::newRow("descending addresses")
+        << IntelHexText({{0x0200, Pattern(16, 3)}, {0x0100, Pattern(16, 4)}}) << true
+        << QStringLiteral("Illegal file - non ascending addresses.");
     QTest::newRow("missing file") << QByteArray() << false << QStringLiteral("Cannot open file.");
 }
 
@@ -579,7 +586,8 @@ void TMainWindowOpsTest::RefusedImageSendsNothing() {
     QFETCH(QString, message);
     auto board = StartBoard();
     Attach(*board);
-    const QString path = ImagePath(QStringLiteral("refused-%1.hex").arg(QTest::currentDataTag()).replace(u' ', u'-'));
+    const QString path =
+        ImagePath(QStringLiteral("refused-%1.hex").arg(QTest::currentDataTag()).replace(u' ', u'-'));
     if (exists) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
