@@ -134,6 +134,8 @@ TFormTervolt::~TFormTervolt() {
 void TFormTervolt::ConnectHandlers() {
     Ui::FormTervolt& ui = *FUi;
     connect(FAutoIdentifierTimer, &QTimer::timeout, this, &TFormTervolt::AutoIdentifierTimerTimer);
+    connect(FCommInterface->CommUnit()->CommPortDriver(), &TCommPortDriver::Disconnected, this,
+            &TFormTervolt::PortVanished);
     connect(ui.BitBtnComSettings, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnComSettingsClick);
     connect(ui.BitBtnInit, &QAbstractButton::clicked, this, &TFormTervolt::AutoIdentifierTimerTimer);
     connect(ui.RadioGroupHexFileFormat, &QGroupBox::clicked, this,
@@ -482,6 +484,18 @@ void TFormTervolt::BitBtnStartClick() {
     ClearStatusLabels();
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
+    if (!PortOpen())
+        ShowDisconnected();  // the adapter went away during the run
+}
+
+// An unplugged adapter: say so at once instead of looking connected until the next click. A running
+// operation sees the closed port through its failing commands and updates the look when it ends.
+void TFormTervolt::PortVanished() {
+    if (FBusy)
+        return;
+    FAutoIdentifierTimer->stop();
+    ClearStatusLabels();
+    ShowDisconnected();
 }
 
 void TFormTervolt::BitBtnStopClick() {

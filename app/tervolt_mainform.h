@@ -115,6 +115,7 @@ private:
     void ConnectHandlers();
     void ShowConnected();
     void ShowDisconnected();
+    void PortVanished();
     void SetHourglass(bool on);
     void ShowError(const QString& text);
     void RunDeferredComSettings();

@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
@@ -176,6 +177,8 @@ private slots:
     void StopDuringRun();
     void RefusedImageSendsNothing_data();
     void RefusedImageSendsNothing();
+    void HangupDuringRun();
+    void PortVanishesBeforeStart();
 
 private:
     std::unique_ptr<TSimServer> StartBoard(const TSimConfig& config = TSimConfig());
@@ -606,6 +609,55 @@ void TMainWindowOpsTest::RefusedImageSendsNothing() {
     QCOMPARE(board->Stats().Commands, before + 1); // the chip query only
     QCOMPARE(ProcessPriority(), priority);
     CheckIdleAgain();
+}
+
+void TMainWindowOpsTest::HangupDuringRun() {
+    // Ping, "P ID", Start's "P ID", "P INIT" and two blocks are answered; then the line is gone.
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkHangupAfter, 6});
+    auto board = StartBoard(config);
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("hangup.hex"));
+    QVERIFY(WriteIntelHexFile(path, Records(0x000000, 2000, 16)));
+    ChooseFile(path);
+
+    int prompts = 0;
+    TMessageRecorder boxes([&](const TShownMessage& message) {
+        if (message.Text == kRetryText)
+            return ++prompts < 3 ? mrRetry : mrCancel;  // the retries fail at once, then give up
+        return message.ButtonResults.first();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    ClickStart();
+    QCOMPARE(prompts, 3);
+    QCOMPARE(boxes.Texts().last(), QStringLiteral("Program operation canceled"));
+    QVERIFY(!boxes.Texts().contains(QStringLiteral("Program OK!")));
+    QVERIFY2(clock.elapsed() < 10000, "a lost line fails every command at once, not after its time-out");
+    // Back in a usable state, and honest about the line.
+    QVERIFY(!FForm->Busy());
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Disconnected"));
+    QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
+    QVERIFY(Control<TsuiImageButton>(*FForm, "BitBtnComSettings")->isEnabled());
+}
+
+void TMainWindowOpsTest::PortVanishesBeforeStart() {
+    auto board = StartBoard();
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("vanish.hex"));
+    QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 16)));
+    ChooseFile(path);
+    QVERIFY(Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
+    TMessageRecorder boxes;
+    board.reset();  // the adapter is pulled out
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Disconnected"),
+                              3000);
+    QVERIFY(!FForm->PortOpen());
+    QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
+    QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnInit")->isEnabled());
+    QVERIFY(!FForm->AutoIdentifierTimer()->isActive());
+    QVERIFY(boxes.Shown.isEmpty());
 }
 
 int main(int argc, char* argv[]) {
