@@ -182,6 +182,18 @@ void TFormTervolt::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (FTalkingToTarget) {
+        // An answer is awaited further down the stack: close once it is in, and start nothing meanwhile.
+        event->ignore();
+        if (!FCloseRequested) {
+            FCloseRequested = true;
+            QTimer::singleShot(kAutoIdentifierIntervalMs, this, [this] {
+                FCloseRequested = false;
+                close();
+            });
+        }
+        return;
+    }
     SaveComSettings();
     event->accept();
 }
@@ -328,7 +340,7 @@ void TFormTervolt::BitBtnInitClick() {
 void TFormTervolt::IdentifyTarget() {
     FUi->BitBtnStart->setEnabled(false);
     if (DetectTarget()) {
-        if (!IdentifyFlashChip())
+        if (FCloseRequested || !IdentifyFlashChip())
             return;
         FUi->BitBtnStart->setEnabled(!FUi->EditFileName->text().isEmpty());
     } else {
@@ -375,7 +387,8 @@ bool TFormTervolt::IdentifyFlashChip() {
         if (FFlashIdentified) {
             FUi->EditFLASHManefacturer->setText(QString::fromLatin1(manufacturer));
             FUi->EditFLASHProduct->setText(QString::fromLatin1(deviceId));
-        } else {
+        } else if (PortOpen() && !FCloseRequested) {
+            // A port lost during the query is shown as "Disconnected", not blamed on the chip.
             ShowError(QStringLiteral("FLASH not identified."));
         }
     }
@@ -456,6 +469,8 @@ void TFormTervolt::BitBtnStartClick() {
         FUi->BitBtnStart->setEnabled(false);
         return;
     }
+    if (FCloseRequested)
+        return;  // the window is closing: no operation may start on it
     const QString fileName = FUi->EditFileName->text();
     if (fileName.isEmpty()) {
         QApplication::beep();

@@ -51,7 +51,9 @@ QString SerialDeviceWithLatencyFlag() {
     QStringList candidates;
     if (const QString named = qEnvironmentVariable("TERVOLT_TEST_SERIAL"); !named.isEmpty())
         candidates << named;
-    candidates << "/dev/ttyUSB0" << "/dev/ttyACM0" << "/dev/ttyS0";
+    candidates << "/dev/ttyUSB0"
+               << "/dev/ttyACM0"
+               << "/dev/ttyS0";
     for (const QString& path : candidates) {
         TProbe probe(path);
         const std::optional<bool> state = probe.LowLatency();

@@ -5,6 +5,7 @@
 #include "app/comsettings.h"
 #include "app/windowfilefilter.h"
 #include "devices/devicesdb.h"
+#include "dialogs/poweron.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
@@ -15,6 +16,7 @@
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QRadioButton>
 #include <QTimer>
@@ -79,6 +81,7 @@ private slots:
     void StartupFailsWithoutDeviceList_data();
     void StartupFailsWithoutDeviceList();
     void StartupWithoutStoredSettingsAndNoPort();
+    void PowerOnPictureComesAndGoesFirst();
     void StoredTextPortStopsReading();
     void LoadComSettingsAppliesLowByte_data();
     void LoadComSettingsAppliesLowByte();
@@ -224,6 +227,46 @@ void TMainWindowTest::StartupFailsWithoutDeviceList() {
                  "no main window is left behind");
     // The list is checked before the port is opened: nothing was tried, nothing was asked.
     QVERIFY(boxes.Shown.isEmpty());
+}
+
+namespace {
+
+// Watches the power-on window from outside: when it was shown and hidden, and what else was on screen.
+class TPowerOnWatch : public QObject {
+public:
+    QElapsedTimer Clock;
+    qint64 ShownAt = -1;
+    qint64 HiddenAt = -1;
+    bool MainWindowVisibleMeanwhile = false;
+
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (qobject_cast<TFormPowerOn*>(object) && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+            (event->type() == QEvent::Show ? ShownAt : HiddenAt) = Clock.elapsed();
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (qobject_cast<TFormTervolt*>(window) && window->isVisible())
+                    MainWindowVisibleMeanwhile = true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void TMainWindowTest::PowerOnPictureComesAndGoesFirst() {
+    TPowerOnWatch watch;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        window->hide();  // the shared windows of other cases stay out of the way
+    qApp->installEventFilter(&watch);
+    watch.Clock.start();
+    TMessageRecorder quiet;
+    TFormTervolt form(FProgramDirectory->Path());
+    qApp->removeEventFilter(&watch);
+    QVERIFY(watch.ShownAt >= 0);
+    QVERIFY(watch.HiddenAt >= watch.ShownAt + 1900);  // about two seconds; no upper bound asserted
+    QVERIFY(!watch.MainWindowVisibleMeanwhile);
+    for (QWidget* window : QApplication::topLevelWidgets())
+        QVERIFY(!(qobject_cast<TFormPowerOn*>(window) && window->isVisible()));
+    QVERIFY(!form.isVisible());  // the main window comes only after the picture has gone
 }
 
 void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {

@@ -179,6 +179,7 @@ private slots:
     void RefusedImageSendsNothing();
     void HangupDuringRun();
     void PortVanishesBeforeStart();
+    void CloseDuringTheChipQueryStartsNothing();
 
 private:
     std::unique_ptr<TSimServer> StartBoard(const TSimConfig& config = TSimConfig());
@@ -658,6 +659,26 @@ void TMainWindowOpsTest::PortVanishesBeforeStart() {
     QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnInit")->isEnabled());
     QVERIFY(!FForm->AutoIdentifierTimer()->isActive());
     QVERIFY(boxes.Shown.isEmpty());
+}
+
+// Last, as it closes the window: a close that arrives while Start waits for "P ID" must neither be
+// lost nor let the operation begin on a window that is going away.
+void TMainWindowOpsTest::CloseDuringTheChipQueryStartsNothing() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto board = StartBoard();
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("closing.hex"));
+    QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 16)));
+    ChooseFile(path);
+    const std::uint64_t before = board->Stats().Commands;
+    TMessageRecorder boxes;
+    // Runs inside the chip query's wait, which is the first thing Start does.
+    QTimer::singleShot(0, FForm.get(), [this] { FForm->close(); });
+    ClickStart();
+    QCOMPARE(board->Stats().Commands, before + 1);  // "P ID" only: no erase, no block
+    QVERIFY(boxes.Shown.isEmpty());
+    QVERIFY(!FForm->Busy());
+    QTRY_VERIFY_WITH_TIMEOUT(!FForm->isVisible(), 3000);  // and then the window does close
 }
 
 int main(int argc, char* argv[]) {
