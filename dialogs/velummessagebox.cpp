@@ -42,15 +42,20 @@ TModalResult TVelumMessageBox::ShowOneButton(const QString& text, const QString&
     return Execute();
 }
 
-TModalResult TVelumMessageBox::ShowTwoButtons(const QString& text, const QString& caption,
-                                              TsuiIconType iconType, const QString& button1Caption,
-                                              TModalResult button1Result, const QString& button2Caption,
-                                              TModalResult button2Result) {
+void TVelumMessageBox::SetFirstButtons(const QString& text, const QString& caption, TsuiIconType iconType,
+                                       const QString& button1Caption, TModalResult button1Result) {
     FDialog->SetIconType(iconType);
     FDialog->SetText(text);
     FDialog->SetCaption(caption);
     FDialog->SetButton1Caption(button1Caption);
     FDialog->SetButton1ModalResult(button1Result);
+}
+
+TModalResult TVelumMessageBox::ShowTwoButtons(const QString& text, const QString& caption,
+                                              TsuiIconType iconType, const QString& button1Caption,
+                                              TModalResult button1Result, const QString& button2Caption,
+                                              TModalResult button2Result) {
+    SetFirstButtons(text, caption, iconType, button1Caption, button1Result);
     FDialog->SetButton2Caption(button2Caption);
     FDialog->SetButton2ModalResult(button2Result);
     FDialog->SetButtonCount(2);
@@ -62,11 +67,7 @@ TModalResult TVelumMessageBox::ShowThreeButtons(const QString& text, const QStri
                                                 TModalResult button1Result, const QString& button2Caption,
                                                 TModalResult button2Result, const QString& button3Caption,
                                                 TModalResult button3Result) {
-    FDialog->SetIconType(iconType);
-    FDialog->SetText(text);
-    FDialog->SetCaption(caption);
-    FDialog->SetButton1Caption(button1Caption);
-    FDialog->SetButton1ModalResult(button1Result);
+    SetFirstButtons(text, caption, iconType, button1Caption, button1Result);
     FDialog->SetButton2Caption(button2Caption);
     FDialog->SetButton2ModalResult(button2Result);
     FDialog->SetButton3Caption(button3Caption);

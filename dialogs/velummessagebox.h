@@ -67,6 +67,9 @@ public:
 protected:
     // Shows the dialog as its properties stand (or asks the responder) and returns the result.
     TModalResult Execute();
+    // What the two- and three-button forms set in common, in the order the one-button form does.
+    void SetFirstButtons(const QString& text, const QString& caption, TsuiIconType iconType,
+                         const QString& button1Caption, TModalResult button1Result);
 
 private:
     std::unique_ptr<TsuiMessageDialog> FDialog;

@@ -1,6 +1,8 @@
 #include "skin/skinstyle.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFile>
 #include <QPalette>
 #include <QRegularExpression>
@@ -137,4 +139,14 @@ QFont SkinFont() {
 
 QFont SkinTitleFont() {
     return SkinFontOfWeight(QFont::Bold);
+}
+
+void CentreOnScreen(QWidget* window, const QScreen* screen) {
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect area = screen->availableGeometry();
+    window->move(area.left() + (area.width() - window->width()) / 2,
+                 area.top() + (area.height() - window->height()) / 2);
 }

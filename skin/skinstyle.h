@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QString>
 
+class QScreen;
 class QWidget;
 
 // The style sheet lives in a resource that is compiled into an object library; a program linking the
@@ -55,6 +56,10 @@ QString SkinStyleSheet(TsuiUIStyle style = DeepBlue);
 
 // Gives a top-level window the DeepBlue style sheet, palette and font.
 void ApplySkin(QWidget* window, TsuiUIStyle style = DeepBlue);
+
+// Moves a top-level window to the middle of the available area of `screen` (the primary screen when
+// it is null).
+void CentreOnScreen(QWidget* window, const QScreen* screen);
 
 // The text font of the skin and the bold font of title bars.
 QFont SkinFont();

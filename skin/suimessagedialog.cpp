@@ -3,6 +3,7 @@
 #include "skin/suicontrols.h"
 #include "skin/suiform.h"
 #include "skin/suiglyphs.h"
+#include "skin/skinstyle.h"
 #include "skin/suiwraplabel.h"
 
 #include <QCursor>
@@ -134,13 +135,7 @@ void TsuiMessageDialog::Arrange() {
 }
 
 void TsuiMessageDialog::CentreOnScreen() {
-    QScreen* target = QGuiApplication::screenAt(QCursor::pos());
-    if (target == nullptr)
-        target = QGuiApplication::primaryScreen();
-    if (target == nullptr)
-        return;
-    const QRect area = target->availableGeometry();
-    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+    ::CentreOnScreen(this, QGuiApplication::screenAt(QCursor::pos()));
 }
 
 TModalResult TsuiMessageDialog::ShowModal() {

@@ -1,5 +1,7 @@
 #include "target/comm_interface.h"
 
+#include "skin/skinstyle.h"
+
 #include "dialogs/velummessagebox.h"
 #include "serial/communit.h"
 #include "skin/modalresult.h"
@@ -198,13 +200,7 @@ void TCommInterface::showEvent(QShowEvent* event) {
 }
 
 void TCommInterface::CentreOnScreen() {
-    const QScreen* target = parentWidget() != nullptr ? parentWidget()->screen() : screen();
-    if (target == nullptr)
-        target = QGuiApplication::primaryScreen();
-    if (target == nullptr)
-        return;
-    const QRect area = target->availableGeometry();
-    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+    ::CentreOnScreen(this, parentWidget() != nullptr ? parentWidget()->screen() : screen());
 }
 
 void TCommInterface::UpdateConnectButtons() {
