@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     const TCliParseResult parsed = ParseCliArguments(arguments);
     if (!parsed.Options || (parsed.Options->Command != TCliCommand::ccProgram &&
                             parsed.Options->Command != TCliCommand::ccVerify)) {
-        std::fprintf(stderr, "Usage: tervolt-linkbench [--timer-only] [tervolt-cli options] program|verify FILE\n");
+        std::fprintf(stderr,
+                     "Usage: tervolt-linkbench [--timer-only] [tervolt-cli options] program|verify FILE\n");
         return esUsage;
     }
     const TCliOptions& options = *parsed.Options;
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
     TTerminalHost host(options.Retries, !options.Quiet);
     TFlashEngine engine(protocol, host);
     const TFlashOutcome outcome = engine.Run(
-        options.Command == TCliCommand::ccVerify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
+        options.Command == TCliCommand::ccVerify ? TFlashOperation::foVerify : TFlashOperation::foProgram,
+        source);
     std::puts(qPrintable(outcome.Text));
     return outcome.Kind == TOutcomeKind::okProgramDone || outcome.Kind == TOutcomeKind::okCompareDone
                ? esSuccess

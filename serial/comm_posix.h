@@ -73,7 +73,7 @@ private:
     bool FGone = false;
     bool FExclusive = false;
     bool FHaveOriginal = false;
-    termios2 FOriginal{}; // found at open, restored on close
+    termios2 FOriginal{};        // found at open, restored on close
     bool FLowLatencySet = false; // we turned low latency on at open and turn it off on close
     int FWriteTimeoutMs = 10;
 };

@@ -51,9 +51,12 @@ QString SerialDeviceWithLatencyFlag() {
     QStringList candidates;
     if (const QString named = qEnvironmentVariable("TERVOLT_TEST_SERIAL"); !named.isEmpty())
         candidates << named;
-    candidates << "/dev/ttyUSB0"
-               << "/dev/ttyACM0"
-               << "/dev/ttyS0";
+    // Opening a port raises DTR and may reset a board on it: the usual names are tried only on a CI
+    // machine, which has none attached; elsewhere only a device named on purpose is used.
+    if (qEnvironmentVariable("CI") == QLatin1String("true"))
+        candidates << "/dev/ttyUSB0"
+                   << "/dev/ttyACM0"
+                   << "/dev/ttyS0";
     for (const QString& path : candidates) {
         TProbe probe(path);
         const std::optional<bool> state = probe.LowLatency();
