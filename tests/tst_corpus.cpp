@@ -4,6 +4,7 @@
 
 #include "image/hexfiles.h"
 #include "tests/support/hexwriter.h"
+#include "tests/support/tsvtable.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,30 +48,6 @@ std::optional<std::uint32_t> OptionalNumber(const QString& text, int base) {
     if (!ok)
         qFatal("bad number '%s' in %s", qPrintable(text), qPrintable(kManifest));
     return value;
-}
-
-// Tab-separated lines; '#' comments and the column header are skipped.
-std::vector<QStringList> ReadTable(const QString& path, int columns) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s: %s", qPrintable(path), qPrintable(file.errorString()));
-    std::vector<QStringList> rows;
-    bool header = true;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).chopped(1);
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        if (header) {
-            header = false;
-            continue;
-        }
-        const QStringList fields = line.split(QLatin1Char('\t'));
-        if (fields.size() != columns)
-            qFatal("%s: %d fields instead of %d in: %s", qPrintable(path), int(fields.size()), columns,
-                   qPrintable(line));
-        rows.push_back(fields);
-    }
-    return rows;
 }
 
 std::vector<TImageCase> ImageCases() {

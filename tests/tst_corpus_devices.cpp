@@ -3,6 +3,7 @@
 
 #include "app/comsettings.h"
 #include "devices/devicesdb.h"
+#include "tests/support/tsvtable.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,22 +31,10 @@ struct TListCase {
 };
 
 std::vector<TListCase> ListCases() {
-    QFile file(QDir(kCorpusDir).filePath(kManifest));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s: %s", qPrintable(file.fileName()), qPrintable(file.errorString()));
     std::vector<TListCase> cases;
-    bool header = true;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).chopped(1);
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        if (header) {
-            header = false;
-            continue;
-        }
-        const QStringList fields = line.split(QLatin1Char('\t'));
-        if (fields.size() != 4 || (fields[1] != QLatin1String("true") && fields[1] != QLatin1String("false")))
-            qFatal("bad line in %s: %s", qPrintable(file.fileName()), qPrintable(line));
+    for (const QStringList& fields : ReadTable(QDir(kCorpusDir).filePath(kManifest), 4)) {
+        if (fields[1] != QLatin1String("true") && fields[1] != QLatin1String("false"))
+            qFatal("bad load result in %s: %s", qPrintable(kManifest), qPrintable(fields.join(u'\t')));
         cases.push_back({fields[0], fields[1] == QLatin1String("true"), fields[2].toInt()});
     }
     return cases;
