@@ -4,6 +4,7 @@
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 
 #include "app/tervolt_mainform.h"
+#include "tests/support/screenshot.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
 #include "skin/suimessagedialog.h"
@@ -25,26 +26,6 @@ namespace {
 constexpr unsigned kLineBaud = 115200;
 constexpr int kImageBytes = 16 * 1024;
 constexpr int kShotAtPercent = 45;
-
-bool Save(const QPixmap& shot, const QDir& folder, const QString& name) {
-    const QString path = folder.filePath(name);
-    if (!shot.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-// From the screen where there is a real one, so the shot shows what a user sees.
-QPixmap Grab(QWidget& window) {
-    for (int i = 0; i < 10; ++i)
-        QApplication::processEvents();
-    QScreen* screen = window.screen();
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && screen != nullptr)
-        return screen->grabWindow(0, window.x(), window.y(), window.width(), window.height());
-    return window.grab();
-}
 
 } // namespace
 
@@ -91,7 +72,7 @@ int main(int argc, char* argv[]) {
     form.EditStartAddressExit();
     form.SetOpenFileDialog([image](QWidget*, const QString&) { return image; });
     form.BitBtnBrowseClick();
-    bool ok = Save(Grab(form), folder, QStringLiteral("main-target-found.png"));
+    bool ok = SaveShot(GrabWindow(form), folder, QStringLiteral("main-target-found.png"));
 
     auto* gauge = Control<TsuiProgressBar>(form, "CGaugeProgressBar");
     bool runShot = false;
@@ -101,12 +82,12 @@ int main(int argc, char* argv[]) {
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         if (!runShot && gauge->isVisible() && gauge->value() >= kShotAtPercent) {
             runShot = true;
-            ok = Save(Grab(form), folder, QStringLiteral("main-programming.png")) && ok;
+            ok = SaveShot(GrabWindow(form), folder, QStringLiteral("main-programming.png")) && ok;
         }
         auto* box = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
         if (box != nullptr && !boxShot) {
             boxShot = true;
-            ok = Save(Grab(*box), folder, QStringLiteral("main-program-ok.png")) && ok;
+            ok = SaveShot(GrabWindow(*box), folder, QStringLiteral("main-program-ok.png")) && ok;
             box->done(mrOk);
         }
     });

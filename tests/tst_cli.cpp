@@ -1,6 +1,7 @@
 // tervolt-cli's command line and the dry run `blocks`, run as a user runs them.
 
 #include "cli/clioptions.h"
+#include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 
 #include <QProcess>
@@ -8,27 +9,6 @@
 #include <QTest>
 
 namespace {
-
-struct TRun {
-    int Exit = -1;
-    QStringList Out;
-    QByteArray Err;
-};
-
-TRun RunCli(const QStringList& args) {
-    QProcess process;
-    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
-    TRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.Err = process.readAllStandardError();
-    return run;
-}
 
 } // namespace
 
@@ -68,9 +48,9 @@ void TestCli::usage() {
     QFETCH(QStringList, args);
     QFETCH(int, exit);
     QFETCH(QString, stderrHas);
-    const TRun run = RunCli(args);
+    const TCliRun run = RunCli(args);
     QCOMPARE(run.Exit, exit);
-    QVERIFY2(QString::fromLocal8Bit(run.Err).contains(stderrHas), run.Err.constData());
+    QVERIFY2(run.Err.contains(stderrHas), qPrintable(run.Err));
 }
 
 void TestCli::defaultFormat() {
@@ -94,41 +74,32 @@ void TestCli::blocksOfHexImage() {
                                          false) +
                             IntelHexRecord(0x02, 0, QByteArray("\xFF\xFF", 2)) +
                             IntelHexRecord(0x00, 0xFFFF, QByteArray("\x00", 1)) + ":00000001FF\n";
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
-    const TRun program = RunCli({"blocks", path});
+    QVERIFY(WriteFile(path, text));
+    const TCliRun program = RunCli({"blocks", path});
     QCOMPARE(program.Exit, 0);
     QCOMPARE(program.Out, (QStringList{"P PROG 000100 12AB0AFF", "P PROG 10FFEF 00", "Program OK!"}));
-    const TRun verify = RunCli({"--verify", "blocks", path});
+    const TCliRun verify = RunCli({"--verify", "blocks", path});
     QCOMPARE(verify.Exit, 0);
     QCOMPARE(verify.Out, (QStringList{"P VERIFY 000100 12AB0AFF", "P VERIFY 10FFEF 00", "Compare OK!"}));
 }
 
 void TestCli::blocksOfBinaryImage() {
     const QString path = FDir.filePath(QStringLiteral("five.rbf"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("\x01\x02\x03\x04\x05", 5);
-    file.close();
-    const TRun withHeader = RunCli({"blocks", path, "--start-address", "1000"});
+    QVERIFY(WriteFile(path, QByteArray("\x01\x02\x03\x04\x05", 5)));
+    const TCliRun withHeader = RunCli({"blocks", path, "--start-address", "1000"});
     QCOMPARE(withHeader.Exit, 0);
     QCOMPARE(withHeader.Out, (QStringList{"P PROG 001000 050000000102030405", "Program OK!"}));
-    const TRun plain = RunCli({"blocks", path, "--no-size-header", "--start-address", "FFFFFFFB"});
+    const TCliRun plain = RunCli({"blocks", path, "--no-size-header", "--start-address", "FFFFFFFB"});
     QCOMPARE(plain.Out, (QStringList{"P PROG FFFFFFFB 0102030405", "Program OK!"}));
 }
 
 void TestCli::blocksOfMalformedImage() {
     const QString path = FDir.filePath(QStringLiteral("bad.hex"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(":0100000055AA\n:0100000055AB\n");
-    file.close();
-    const TRun bad = RunCli({"blocks", path});
+    QVERIFY(WriteFile(path, ":0100000055AA\n:0100000055AB\n"));
+    const TCliRun bad = RunCli({"blocks", path});
     QCOMPARE(bad.Exit, 2);
     QCOMPARE(bad.Out, QStringList{"Illegal record in file."});
-    const TRun missing = RunCli({"blocks", FDir.filePath(QStringLiteral("missing.hex"))});
+    const TCliRun missing = RunCli({"blocks", FDir.filePath(QStringLiteral("missing.hex"))});
     QCOMPARE(missing.Exit, 2);
     QCOMPARE(missing.Out, QStringList{"Cannot open file."});
 }

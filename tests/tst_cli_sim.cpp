@@ -3,6 +3,7 @@
 
 #include "image/hexfiles.h"
 #include "sim/simserver.h"
+#include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 
 #include <QElapsedTimer>
@@ -15,12 +16,6 @@
 
 namespace {
 
-struct TRun {
-    int Exit = -1;
-    QStringList Out;
-    QString Err;
-    qint64 Milliseconds = 0;
-};
 
 using TImage = std::map<std::uint32_t, std::uint8_t>;
 
@@ -65,27 +60,7 @@ class TestCliSim : public QObject {
     QTemporaryDir FDir;
     QTemporaryDir FHome;
 
-    TRun Cli(const QStringList& args, int timeoutMs = 120000) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), FHome.path());  // never the user's own settings
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
-        process.setProcessEnvironment(env);
-        QElapsedTimer clock;
-        clock.start();
-        process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
-        TRun run;
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-            return run;
-        }
-        run.Milliseconds = clock.elapsed();
-        run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.Out = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        run.Err = QString::fromLocal8Bit(process.readAllStandardError());
-        return run;
-    }
+    TCliRun Cli(const QStringList& args, int timeoutMs = 120000) { return RunCli(args, FHome.path(), timeoutMs); }
 
     static QStringList OnBoard(const TSimServer& server, QStringList args) {
         return QStringList{"--port", QString::fromStdString(server.SlavePath()), "--quiet"} + args;
@@ -131,13 +106,13 @@ void TestCliSim::programThenVerifyIntelHex() {
     TSimServer server(Config());
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
-    const TRun program = Cli(OnBoard(server, {"program", path}));
+    const TCliRun program = Cli(OnBoard(server, {"program", path}));
     QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
     QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
     QString why;
     QVERIFY2(BoardHolds(server, ImageOf(records), why), qPrintable(why));
 
-    const TRun verify = Cli(OnBoard(server, {"verify", path}));
+    const TCliRun verify = Cli(OnBoard(server, {"verify", path}));
     QCOMPARE(verify.Exit, 0);
     QCOMPARE(verify.Out.last(), QStringLiteral("Compare OK!"));
 }
@@ -153,23 +128,20 @@ void TestCliSim::binaryImages() {
     QRandomGenerator random(7);
     const QByteArray file = RandomBytes(random, 1234);
     const QString path = FDir.filePath(QStringLiteral("image.rbf"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(file);
-    out.close();
+    QVERIFY(WriteFile(path, file));
 
     TSimServer server(Config());
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
     const QStringList options{"--start-address", "2000", header ? "--size-header" : "--no-size-header"};
-    const TRun program = Cli(OnBoard(server, QStringList{"program", path} + options));
+    const TCliRun program = Cli(OnBoard(server, QStringList{"program", path} + options));
     QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
     QByteArray expected = file;
     if (header)
         expected.prepend(QByteArray("\xD2\x04\x00\x00", 4));
     QString why;
     QVERIFY2(BoardHolds(server, ImageOf({{0x2000, expected}}), why), qPrintable(why));
-    const TRun verify = Cli(OnBoard(server, QStringList{"verify", path} + options));
+    const TCliRun verify = Cli(OnBoard(server, QStringList{"verify", path} + options));
     QCOMPARE(verify.Out.last(), QStringLiteral("Compare OK!"));
 }
 
@@ -177,15 +149,12 @@ void TestCliSim::droppedAnswersAreRetried() {
     QRandomGenerator random(3);
     const std::vector<std::pair<std::uint32_t, QByteArray>> records{{0, RandomBytes(random, 2000)}};
     const QString path = FDir.filePath(QStringLiteral("drop.bin"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(records[0].second);
-    out.close();
+    QVERIFY(WriteFile(path, records[0].second));
 
     TSimServer server(Config({{fkDrop, 3}}));
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
-    const TRun program = Cli(OnBoard(server, {"program", path, "--no-size-header"}));
+    const TCliRun program = Cli(OnBoard(server, {"program", path, "--no-size-header"}));
     QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
     QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
     QString why;
@@ -211,14 +180,11 @@ void TestCliSim::faultKinds() {
     QRandomGenerator random(11);
     const QByteArray bytes = RandomBytes(random, 3000);
     const QString path = FDir.filePath(QStringLiteral("fault.bin"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(bytes);
-    out.close();
+    QVERIFY(WriteFile(path, bytes));
     TSimServer server(Config({{TSimFaultKind(kind), std::uint32_t(value)}}));
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
-    const TRun program = Cli(OnBoard(server, {"program", path, "--no-size-header", "--retries", "1"}));
+    const TCliRun program = Cli(OnBoard(server, {"program", path, "--no-size-header", "--retries", "1"}));
     QCOMPARE(program.Exit, exit);
     QCOMPARE(program.Out.last(), last);
     QString why;
@@ -239,7 +205,7 @@ void TestCliSim::mismatchIsReported() {
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
     QCOMPARE(Cli(OnBoard(server, {"program", path})).Exit, 0);
-    const TRun verify = Cli(OnBoard(server, {"verify", path}));
+    const TCliRun verify = Cli(OnBoard(server, {"verify", path}));
     QCOMPARE(verify.Exit, 1);
     const std::uint8_t wanted = std::uint8_t(bytes[32 + 0x45]);
     const auto hex2 = [](std::uint8_t v) { return QString::number(v, 16).toUpper().rightJustified(2, u'0'); };
@@ -251,14 +217,11 @@ void TestCliSim::mismatchIsReported() {
 void TestCliSim::hangupEndsTheRun() {
     QRandomGenerator random(9);
     const QString path = FDir.filePath(QStringLiteral("hangup.bin"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(RandomBytes(random, 5000));
-    out.close();
+    QVERIFY(WriteFile(path, RandomBytes(random, 5000)));
     TSimServer server(Config({{fkHangupAfter, 5}}));
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
-    const TRun program = Cli(OnBoard(server, {"program", path}), 60000);
+    const TCliRun program = Cli(OnBoard(server, {"program", path}), 60000);
     QCOMPARE(program.Exit, 3);
     QVERIFY2(program.Milliseconds < 15000, "a hang-up must end the run within a few seconds");
     QVERIFY(!program.Out.contains(QStringLiteral("Program OK!")));
@@ -272,10 +235,10 @@ void TestCliSim::unlistedChip() {
     QVERIFY2(server.Start(error), error.c_str());
     const QString path = FDir.filePath(QStringLiteral("any.hex"));
     QVERIFY(WriteIntelHexFile(path, {{0, QByteArray(16, 'x')}}));
-    const TRun program = Cli(OnBoard(server, {"program", path}));
+    const TCliRun program = Cli(OnBoard(server, {"program", path}));
     QCOMPARE(program.Exit, 4);
     QCOMPARE(program.Out.last(), QStringLiteral("FLASH not identified."));
-    const TRun identify = Cli(OnBoard(server, {"identify"}));
+    const TCliRun identify = Cli(OnBoard(server, {"identify"}));
     QCOMPARE(identify.Exit, 4);
     QVERIFY(identify.Out.contains(QStringLiteral("Device ID: vf040b")));
     QVERIFY(identify.Out.contains(QStringLiteral("Manufacturer: VELUM")));
@@ -287,18 +250,15 @@ void TestCliSim::malformedImageSendsNothing() {
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
     const QString path = FDir.filePath(QStringLiteral("bad.hex"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(":1000000000\n");
-    out.close();
-    const TRun program = Cli(OnBoard(server, {"program", path}));
+    QVERIFY(WriteFile(path, ":1000000000\n"));
+    const TCliRun program = Cli(OnBoard(server, {"program", path}));
     QCOMPARE(program.Exit, 2);
     QCOMPARE(program.Out.last(), QStringLiteral("Illegal record in file."));
     QCOMPARE(server.Stats().Commands, 0u);
 }
 
 void TestCliSim::missingPort() {
-    const TRun run = Cli({"--port", "/dev/tervolt-no-such-port", "ping"});
+    const TCliRun run = Cli({"--port", "/dev/tervolt-no-such-port", "ping"});
     QCOMPARE(run.Exit, 3);
     QVERIFY2(run.Err.contains(QStringLiteral("No such file or directory")), qPrintable(run.Err));
 }
@@ -306,10 +266,7 @@ void TestCliSim::missingPort() {
 void TestCliSim::interruptStopsBetweenBlocks() {
     QRandomGenerator random(13);
     const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write(RandomBytes(random, 64 * 1024));
-    out.close();
+    QVERIFY(WriteFile(path, RandomBytes(random, 64 * 1024)));
     TSimServer server(Config(), 115200);  // paced, so that the run lasts long enough to interrupt
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
@@ -347,7 +304,7 @@ void TestCliSim::simulatorDumpEqualsTheImage() {
     QVERIFY(sim.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 10000);
     const QString slave = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    const TRun program = Cli({"--port", slave, "--quiet", "program", image});
+    const TCliRun program = Cli({"--port", slave, "--quiet", "program", image});
     QCOMPARE(program.Exit, 0);
     sim.terminate();
     QVERIFY(sim.waitForFinished(10000));

@@ -3,6 +3,7 @@
 // Two large images are generated here instead of being kept in the tree.
 
 #include "image/hexfiles.h"
+#include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 #include "tests/support/tsvtable.h"
 
@@ -127,27 +128,10 @@ std::unique_ptr<TAbsoluteHexFile> ReaderFor(bool binary) {
     return std::make_unique<TIntelExtendedHexFile>();
 }
 
-struct TCliRun {
-    int Exit = -1;
-    QStringList Lines;
-};
-
 TCliRun RunBlocks(const QString& path, bool binary) {
-    QProcess process;
-    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"),
-                  {QStringLiteral("blocks"), path, QStringLiteral("--format"),
-                   binary ? QStringLiteral("bin") : QStringLiteral("hex"), QStringLiteral("--quiet")});
-    TCliRun run;
-    if (!process.waitForFinished(kCliTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    if (process.exitStatus() == QProcess::NormalExit)
-        run.Exit = process.exitCode();
-    run.Lines =
-        QString::fromLatin1(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return run;
+    return RunCli({QStringLiteral("blocks"), path, QStringLiteral("--format"),
+                   binary ? QStringLiteral("bin") : QStringLiteral("hex"), QStringLiteral("--quiet")},
+                  QString(), kCliTimeoutMs);
 }
 
 // Data bytes in the printed block commands; -1 when a line before the last is not a block command.
@@ -200,12 +184,8 @@ void TTestCorpus::manifestCoversCorpus() {
     QStringList listed;
     for (const TImageCase& c : ImageCases())
         listed << c.File;
-    QStringList present = QDir(kCorpusDir).entryList(QDir::Files | QDir::Hidden);
-    present.removeAll(kManifest);
-    present.removeAll(QStringLiteral(".gitattributes"));
     listed.sort();
-    present.sort();
-    QCOMPARE(listed, present);
+    QCOMPARE(listed, CorpusFolderFiles(kCorpusDir, kManifest));
     QVERIFY2(listed.size() >= kMinCorpusFiles, qPrintable(QString::number(listed.size())));
     QCOMPARE(listed.removeDuplicates(), 0);
 }
@@ -246,15 +226,15 @@ void TTestCorpus::cliBlocks() {
     if (image.Disputed())
         QEXPECT_FAIL("", qPrintable(image.Note), Abort);
     QCOMPARE(run.Exit, image.CliExit);
-    QVERIFY(!run.Lines.isEmpty());
-    QCOMPARE(run.Lines.last(), image.Message);
+    QVERIFY(!run.Out.isEmpty());
+    QCOMPARE(run.Out.last(), image.Message);
     if (image.CliExit != 0) {
         // A refused image sends nothing: the message is all there is.
-        QCOMPARE(run.Lines.size(), 1);
+        QCOMPARE(run.Out.size(), 1);
         return;
     }
     if (image.Bytes)
-        QCOMPARE(PrintedBytes(run.Lines), qint64(*image.Bytes));
+        QCOMPARE(PrintedBytes(run.Out), qint64(*image.Bytes));
 }
 
 void TTestCorpus::hugeIntelImage() {
@@ -285,10 +265,10 @@ void TTestCorpus::hugeIntelImage() {
     // Program gathers contiguous records into blocks below 200 bytes: twelve records, 192 bytes.
     const TCliRun run = RunBlocks(path, false);
     QCOMPARE(run.Exit, 0);
-    QCOMPARE(run.Lines.size(), kRecords / 12 + 1);
-    QCOMPARE(run.Lines.last(), QStringLiteral("Program OK!"));
-    QCOMPARE(PrintedBytes(run.Lines), qint64(kRecords) * kRecordBytes);
-    QVERIFY(run.Lines.first().startsWith(QLatin1String("P PROG 000000 ")));
+    QCOMPARE(run.Out.size(), kRecords / 12 + 1);
+    QCOMPARE(run.Out.last(), QStringLiteral("Program OK!"));
+    QCOMPARE(PrintedBytes(run.Out), qint64(kRecords) * kRecordBytes);
+    QVERIFY(run.Out.first().startsWith(QLatin1String("P PROG 000000 ")));
 }
 
 void TTestCorpus::hugeBinaryImage() {
@@ -316,9 +296,9 @@ void TTestCorpus::hugeBinaryImage() {
     // Blocks of 200 bytes, the first holding the size header: 3000004 bytes in 15001 commands.
     const TCliRun run = RunBlocks(path, true);
     QCOMPARE(run.Exit, 0);
-    QCOMPARE(run.Lines.size(), 15001 + 1);
-    QCOMPARE(run.Lines.first().left(22), QStringLiteral("P PROG 000000 C0C62D00"));
-    QCOMPARE(PrintedBytes(run.Lines), kSize + 4);
+    QCOMPARE(run.Out.size(), 15001 + 1);
+    QCOMPARE(run.Out.first().left(22), QStringLiteral("P PROG 000000 C0C62D00"));
+    QCOMPARE(PrintedBytes(run.Out), kSize + 4);
 }
 
 QTEST_GUILESS_MAIN(TTestCorpus)

@@ -6,5 +6,5 @@ tervolt_add_test(tst_poweron SOURCES tst_poweron.cpp
 
 # Screenshots for docs/screenshots (not a test): see the comment at the top of the source.
 add_executable(tervolt_skinshots tools/skinshots.cpp)
-target_link_libraries(tervolt_skinshots PRIVATE tervolt_dialogs tervolt_skin Qt6::Widgets)
+target_link_libraries(tervolt_skinshots PRIVATE tervolt_shotsupport tervolt_dialogs tervolt_skin Qt6::Widgets)
 tervolt_warnings(tervolt_skinshots)

@@ -20,5 +20,5 @@ tervolt_add_test(tst_mainwindow_ops SOURCES tst_mainwindow_ops.cpp
 # Screenshots of the main window for docs/screenshots (not a test):
 #     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 add_executable(tervolt_mainshots mainwindow_shots.cpp)
-target_link_libraries(tervolt_mainshots PRIVATE tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs})
+target_link_libraries(tervolt_mainshots PRIVATE tervolt_shotsupport tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs})
 tervolt_warnings(tervolt_mainshots)

@@ -1,5 +1,6 @@
 #include "tests/support/tsvtable.h"
 
+#include <QDir>
 #include <QFile>
 #include <QtGlobal>
 
@@ -26,4 +27,12 @@ std::vector<QStringList> ReadTable(const QString& path, int columns) {
         rows.push_back(fields);
     }
     return rows;
+}
+
+QStringList CorpusFolderFiles(const QString& folder, const QString& manifest) {
+    QStringList present = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    present.removeAll(manifest);
+    present.removeAll(QStringLiteral(".gitattributes"));
+    present.sort();
+    return present;
 }

@@ -8,3 +8,6 @@
 
 // Every data row; a missing file or a row with another number of fields ends the test program.
 std::vector<QStringList> ReadTable(const QString& path, int columns);
+
+// The data files of a corpus folder, sorted: everything but the manifest and .gitattributes.
+QStringList CorpusFolderFiles(const QString& folder, const QString& manifest);

@@ -3,6 +3,7 @@
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_skinshots docs/screenshots
 
 #include "dialogs/poweron.h"
+#include "tests/support/screenshot.h"
 #include "skin/skinstyle.h"
 #include "skin/suicontrols.h"
 #include "skin/suiform.h"
@@ -25,16 +26,6 @@ namespace {
 
 constexpr qint64 kActivationWaitMs = 2000;
 
-bool Save(const QPixmap& shot, const QDir& folder, const QString& name) {
-    const QString path = folder.filePath(name);
-    if (!shot.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
 // Shows the window, lets it paint and grabs it: from the screen where there is a real one, so the
 // shot shows what a user sees, otherwise from the widget.
 QPixmap Shoot(QWidget& window) {
@@ -44,12 +35,7 @@ QPixmap Shoot(QWidget& window) {
     clock.start();
     while (!window.isActiveWindow() && clock.elapsed() < kActivationWaitMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
-    for (int i = 0; i < 20; ++i)
-        QApplication::processEvents();
-    QScreen* screen = window.screen();
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && screen != nullptr)
-        return screen->grabWindow(0, window.x(), window.y(), window.width(), window.height());
-    return window.grab();
+    return GrabWindow(window);
 }
 
 struct TMessageShot {
@@ -70,7 +56,7 @@ bool ShootMessage(const TMessageShot& shot, const QDir& folder) {
         dialog.SetButtonCaption(i + 1, shot.Buttons.at(i));
     dialog.Arrange();
     dialog.move(60, 60);
-    return Save(Shoot(dialog), folder, QString::fromUtf8(shot.File));
+    return SaveShot(Shoot(dialog), folder, QString::fromUtf8(shot.File));
 }
 
 // A window with every skinned control, framed by TsuiForm::Install as a window built by setupUi would be.
@@ -143,7 +129,7 @@ bool ShootGallery(const QDir& folder) {
 
     TsuiForm::Install(&window, QStringLiteral("Tervolt - 1.26"), tbControlBox | tbClose | tbMinimize);
     window.move(60, 60);
-    if (!Save(Shoot(window), folder, QStringLiteral("skin-controls.png")))
+    if (!SaveShot(Shoot(window), folder, QStringLiteral("skin-controls.png")))
         return false;
 
     // The three faces of one picture button side by side.
@@ -158,7 +144,7 @@ bool ShootGallery(const QDir& folder) {
         painter.drawPixmap(216, 0, face->Face(fsDisabled));
     }
     delete face;
-    return Save(strip, folder, QStringLiteral("imagebutton-faces.png"));
+    return SaveShot(strip, folder, QStringLiteral("imagebutton-faces.png"));
 }
 
 } // namespace
@@ -205,7 +191,7 @@ int main(int argc, char* argv[]) {
         ok = ShootMessage(shot, folder) && ok;
 
     TFormPowerOn powerOn;
-    ok = Save(Shoot(powerOn), folder, QStringLiteral("poweron.png")) && ok;
+    ok = SaveShot(Shoot(powerOn), folder, QStringLiteral("poweron.png")) && ok;
     ok = ShootGallery(folder) && ok;
     return ok ? 0 : 1;
 }

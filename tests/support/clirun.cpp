@@ -1,0 +1,34 @@
+#include "tests/support/clirun.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
+    QProcess process;
+    if (!home.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
+        process.setProcessEnvironment(env);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
+    TCliRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.Milliseconds = clock.elapsed();
+    run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Out = QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
