@@ -25,6 +25,20 @@ private:
     bool FOwner;
 };
 
+// The board's answer on one line, short enough for a message box or a terminal line.
+QString OneLine(const QByteArray& reply) {
+    constexpr qsizetype kMaxShownChars = 80;
+    QString text;
+    for (const char c : reply.trimmed()) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += byte >= 0x20 && byte < 0x7F ? QChar(c) : QChar(u' ');
+    }
+    text = text.simplified();
+    if (text.size() > kMaxShownChars)
+        text = text.left(kMaxShownChars - 3) + QStringLiteral("...");
+    return text;
+}
+
 } // namespace
 
 TCommProtocol::TCommProtocol() : FCommUnit(std::make_unique<TCommunicationUnit>()) {
@@ -73,26 +87,42 @@ bool TCommProtocol::WaitForReply() {
 
 bool TCommProtocol::Exchange(const QByteArray& command, std::uint16_t timeoutMs) {
     FReplyTimeout = timeoutMs;
+    FLastFailure.clear();
     try {
         FCommUnit->SendCommand(command);
-        return WaitForReply();
     } catch (const EComUnitError&) {
+        FLastFailure = QStringLiteral("The command could not be sent.");
         return false;
     }
+    if (WaitForReply())
+        return true;
+    FLastFailure = FTimedOut ? QStringLiteral("No answer within %1 ms.").arg(FReplyTimeout)
+                             : QStringLiteral("The line was lost.");
+    return false;
+}
+
+bool TCommProtocol::Refused() {
+    const QString answer = OneLine(FReply);
+    FLastFailure = answer.isEmpty() ? QStringLiteral("The board answered with an empty line.")
+                                    : QStringLiteral("The board answered: %1").arg(answer);
+    return false;
 }
 
 bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint16_t timeoutMs,
                                       const QByteArray& accepted) {
     TCommandGuard guard(FCommandActive);
-    return guard.Acquired() && Exchange(command, timeoutMs) && FReply == accepted;
+    if (!guard.Acquired() || !Exchange(command, timeoutMs))
+        return false;
+    return FReply == accepted || Refused();
 }
 
 bool TCommProtocol::PingTarget() { return ExchangeExpecting(PingCommand(), kPingTimeoutMs, "\r\n"); }
 
 bool TCommProtocol::IdentifyFlash(QByteArray& deviceId, QByteArray& manufacturer) {
     TCommandGuard guard(FCommandActive);
-    return guard.Acquired() && Exchange(IdentifyCommand(), kIdentifyTimeoutMs) &&
-           ScanIdentifyReply(FReply, deviceId, manufacturer);
+    if (!guard.Acquired() || !Exchange(IdentifyCommand(), kIdentifyTimeoutMs))
+        return false;
+    return ScanIdentifyReply(FReply, deviceId, manufacturer) || Refused();
 }
 
 bool TCommProtocol::InitFlash() {
@@ -117,5 +147,5 @@ bool TCommProtocol::VerifyBlock(std::uint32_t address, const std::uint8_t* data,
         result.CompareOK = true;
         return true;
     }
-    return ScanCompareReply(FReply, result);
+    return ScanCompareReply(FReply, result) || Refused();
 }

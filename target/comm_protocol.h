@@ -43,10 +43,13 @@ public:
     bool ResetFlash() override;
     bool VerifyBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count,
                      TCompareResult& result) override;
+    QString LastFailure() const override { return FLastFailure; }
 
 private:
     // Sends one command and waits for its answer; false on a refused, failed or unanswered command.
     bool Exchange(const QByteArray& command, std::uint16_t timeoutMs);
+    // Records the unaccepted answer as the failure; always false.
+    bool Refused();
     bool ExchangeExpecting(const QByteArray& command, std::uint16_t timeoutMs, const QByteArray& accepted);
 
     std::unique_ptr<TCommunicationUnit> FCommUnit;
@@ -54,5 +57,6 @@ private:
     bool FTimedOut = false;
     bool FCommandActive = false;
     QByteArray FReply;
+    QString FLastFailure;
     std::uint16_t FReplyTimeout = kCommandTimeoutMs;
 };

@@ -3,6 +3,8 @@
 
 #include "target/compareresult.h"
 
+#include <QString>
+
 #include <cstdint>
 
 class TFlashTarget {
@@ -13,4 +15,7 @@ public:
     virtual bool ResetFlash() = 0;
     virtual bool VerifyBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count,
                              TCompareResult& result) = 0;
+    // Why the last command failed, on one line: what the board answered instead (shortened), or that
+    // no answer came within the time-out. Empty after a success.
+    virtual QString LastFailure() const { return {}; }
 };
