@@ -142,10 +142,10 @@ bool TFlashEngine::Issue(const std::function<bool()>& command) {
         const bool ok = command();
         if (ok || FCancelled)
             return ok;
+        // Cancel ends the run here: no last erase or write that the user has just declined.
         if (!FHost.AskRetry()) {
             FCancelled = true;
-            if (!FHost.ResendAfterCancel())
-                return false;
+            return false;
         }
     }
 }

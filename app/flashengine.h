@@ -35,7 +35,7 @@ struct TFlashOutcome {
 class TFlashHost {
 public:
     virtual ~TFlashHost() = default;
-    // A command failed: true to send it again, false to cancel (it is then sent once more).
+    // A command failed: true to send it again, false to cancel (nothing more is sent).
     virtual bool AskRetry() = 0;
     virtual void ShowBlockAddress(std::uint32_t address) = 0;
     virtual void ShowProgress(int percent) = 0;
@@ -43,8 +43,6 @@ public:
     virtual void ProcessMessages() = 0;
     virtual bool StopRequested() = 0;
     virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;
-    // The window sends a cancelled command one last time, as its users know it; a script may not.
-    virtual bool ResendAfterCancel() const { return true; }
     // Called once the image has been validated, just before the opening command.
     virtual void TransferStarting(std::uint32_t totalSize) { (void)totalSize; }
 };

@@ -19,7 +19,6 @@ public:
     void ReportOutcome(const TFlashOutcome& outcome) override;
     void TransferStarting(std::uint32_t totalSize) override;
     // A script that gave up wants no last attempt after it: the retries are the whole allowance.
-    bool ResendAfterCancel() const override { return false; }
 
     // True once a command failed more often than the retries allow.
     bool GaveUp() const { return FGaveUp; }

@@ -40,6 +40,14 @@ void TCommunicationUnit::SendCommand(const QByteArray& text) {
         throw EComUnitError(EComUnitError::kTransmitError);
 }
 
+bool TCommunicationUnit::TakeReply(QByteArray& reply) {
+    if (FReplies.empty())
+        return false;
+    reply = std::move(FReplies.front());
+    FReplies.pop_front();
+    return true;
+}
+
 QByteArray TCommunicationUnit::ReadReply() {
     if (!FRxReady)
         throw EComUnitError(EComUnitError::kDataNotReady);
@@ -60,17 +68,49 @@ void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t*
         return;
     const char* data = reinterpret_cast<const char*>(dataPtr);
     std::uint32_t runStart = 0;
+    // Appends received text that closes nothing, within the bound; beyond it the text is a flood.
+    auto keep = [this](const char* from, std::uint32_t count) {
+        if (FDiscarding)
+            return;
+        if (FRxBuffer.size() + qsizetype(count) > kMaxReplyBytes) {
+            FRxBuffer.clear();
+            FRxBuffer.squeeze();
+            FDiscarding = true;
+            ++FOverflows;
+            return;
+        }
+        FRxBuffer.append(from, qsizetype(count));
+    };
     for (std::uint32_t i = 0; i < dataSize; ++i) {
         if (data[i] != '>')
             continue;
-        FRxBuffer.append(data + runStart, qsizetype(i - runStart));
+        // Only a '>' after CR LF closes a reply; any other is part of the text, so that it can never
+        // turn a wrong answer into a right one.
+        const char before1 = i >= 1 ? data[i - 1] : FStreamTail[1];
+        const char before2 = i >= 2 ? data[i - 2] : i == 1 ? FStreamTail[1] : FStreamTail[0];
+        const bool closes = before2 == '\r' && before1 == '\n';
+        if (!closes)
+            continue;
+        keep(data + runStart, i - runStart);
         runStart = i + 1;
-        // Only a '>' after CR LF closes a reply; any other is dropped.
-        if (FRxBuffer.endsWith("\r\n")) {
-            FRxReply = FRxBuffer;
-            FRxBuffer.clear();
-            FRxReady = true;
+        if (FDiscarding) {
+            FDiscarding = false;
+            continue;
         }
+        FRxReply = FRxBuffer;
+        FRxBuffer.clear();
+        FRxReady = true;
+        if (FReplies.size() == kMaxQueuedReplies) {
+            FReplies.pop_front();
+            ++FRepliesDropped;
+        }
+        FReplies.push_back(FRxReply);
     }
-    FRxBuffer.append(data + runStart, qsizetype(dataSize - runStart));
+    keep(data + runStart, dataSize - runStart);
+    if (dataSize >= 2)
+        FStreamTail[0] = data[dataSize - 2];
+    else if (dataSize == 1)
+        FStreamTail[0] = FStreamTail[1];
+    if (dataSize >= 1)
+        FStreamTail[1] = data[dataSize - 1];
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <stdexcept>
 
 class EComUnitError : public std::runtime_error {
@@ -32,6 +33,12 @@ class TCommunicationUnit : public QObject {
     Q_OBJECT
 
 public:
+    // Longer than any answer the monitor gives (the echo of a 417-character block command and one
+    // result line); text beyond it is a flood, not an answer, and is not kept.
+    static constexpr qsizetype kMaxReplyBytes = 4096;
+    // Closed replies kept for the protocol between two commands; older ones are dropped.
+    static constexpr std::size_t kMaxQueuedReplies = 16;
+
     explicit TCommunicationUnit(QObject* owner = nullptr);
     ~TCommunicationUnit() override;
 
@@ -45,6 +52,14 @@ public:
     // The last complete reply; throws EComUnitError(2) while none is ready. Does not consume it.
     QByteArray ReadReply();
 
+    // Every reply closed and not yet taken, oldest first: the protocol accounts for each one and
+    // matches it to the command it waits for. False when there is none.
+    bool TakeReply(QByteArray& reply);
+    // Counts that only grow: replies dropped unread because too many were queued, and floods (text
+    // that grew past kMaxReplyBytes without closing; it and the reply it ends in are discarded).
+    std::uint64_t RepliesDropped() const { return FRepliesDropped; }
+    std::uint64_t Overflows() const { return FOverflows; }
+
     // The driver's OnReceiveData.
     void CommPortDriverReceiveData(QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize);
 
@@ -53,4 +68,9 @@ private:
     bool FRxReady = false;
     QByteArray FRxReply;
     QByteArray FRxBuffer;
+    std::deque<QByteArray> FReplies;
+    std::uint64_t FRepliesDropped = 0;
+    std::uint64_t FOverflows = 0;
+    char FStreamTail[2] = {}; // the last two bytes received, for a '>' at the start of a delivery
+    bool FDiscarding = false; // inside a flood: drop everything up to the next closing '>'
 };

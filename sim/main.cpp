@@ -43,7 +43,16 @@ const char* const kUsage =
     "                         hangup-after:N  close the terminal once N commands were answered\n"
     "                         noise           a start-up banner and stray bytes before the first answer\n"
     "                         mismatch:ADDR   the byte at ADDR reads back inverted\n"
+    "                         late:N:MS       answer the Nth command MS milliseconds late (the board is\n"
+    "                                         busy until then; later commands wait), then go on normally\n"
+    "                         slow:MS         answer every command MS milliseconds late, one at a time\n"
+    "                         flood:N         once N commands are answered (0: from power-up), send\n"
+    "                                         endless text without a line end or prompt\n"
     "                       N and ADDR are decimal or 0x hex; every command line counts, pings included\n"
+    "  --no-echo            the first line of every answer is empty instead of the command's echo\n"
+    "  --result KIND=TEXT   answer TEXT as the result line of every KIND command (PING, ID, INIT,\n"
+    "                       RESET, PROG, VERIFY), which is still carried out; repeatable. TEXT may\n"
+    "                       hold \\r, \\n, \\0, \\\\ and \\xHH\n"
     "  --help               show this help\n"
     "\n"
     "Exit status: 0 after a clean stop, 1 on a runtime error, 64 on a usage error.\n";
@@ -86,7 +95,7 @@ bool IsWord(const std::string& text) {
 
 // Returns kExitOk to go on, or the exit status.
 int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
-    enum { opLink = 1, opManufacturer, opDeviceId, opSize, opBaud, opDump, opStats, opFault, opHelp };
+    enum { opLink = 1, opManufacturer, opDeviceId, opSize, opBaud, opDump, opStats, opFault, opNoEcho, opResult, opHelp };
     static const option kLongOptions[] = {
         {"link", required_argument, nullptr, opLink},
         {"manufacturer", required_argument, nullptr, opManufacturer},
@@ -96,6 +105,8 @@ int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
         {"dump", required_argument, nullptr, opDump},
         {"stats", required_argument, nullptr, opStats},
         {"fault", required_argument, nullptr, opFault},
+        {"no-echo", no_argument, nullptr, opNoEcho},
+        {"result", required_argument, nullptr, opResult},
         {"help", no_argument, nullptr, opHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -141,6 +152,17 @@ int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
             if (!fault)
                 return UsageError(error);
             options.Config.Faults.push_back(*fault);
+            break;
+        }
+        case opNoEcho:
+            options.Config.Echo = false;
+            break;
+        case opResult: {
+            std::string error;
+            std::pair<std::string, std::string> result;
+            if (!ParseSimResult(optarg, result, error))
+                return UsageError(error);
+            options.Config.Results.push_back(result);
             break;
         }
         case opHelp:

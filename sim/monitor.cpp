@@ -107,9 +107,28 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
         {"silent-after", fkSilentAfter, 0},
         {"hangup-after", fkHangupAfter, 1},
         {"mismatch", fkMismatch, 0},
+        {"flood", fkFlood, 0},
     };
     if (text == "noise")
         return TSimFault{fkNoise, 0};
+    const std::size_t colon0 = text.find(':');
+    const std::string_view name0 = text.substr(0, colon0);
+    if (name0 == "late" || name0 == "slow") {
+        const bool late = name0 == "late";
+        std::string_view rest = colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
+        std::optional<std::uint32_t> n = 0;
+        if (late) {
+            const std::size_t colon1 = rest.find(':');
+            n = colon1 == std::string_view::npos ? std::nullopt : ParseNumber(rest.substr(0, colon1));
+            rest = colon1 == std::string_view::npos ? std::string_view() : rest.substr(colon1 + 1);
+        }
+        const auto ms = ParseNumber(rest);
+        if (!n || !ms || (late && *n < 1)) {
+            error = "fault \"" + std::string(text) + "\" needs " + (late ? "late:N:MS with N >= 1" : "slow:MS");
+            return std::nullopt;
+        }
+        return TSimFault{late ? fkLate : fkSlow, *n, *ms};
+    }
     const std::size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
     for (const TKindName& kind : kKinds) {
@@ -127,14 +146,57 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
         return TSimFault{kind.Kind, *value};
     }
     error = "unknown fault \"" + std::string(text) +
-            "\" (drop:N, garble:N, silent-after:N, hangup-after:N, noise, mismatch:ADDRESS)";
+            "\" (drop:N, garble:N, silent-after:N, hangup-after:N, noise, mismatch:ADDRESS, late:N:MS, "
+            "slow:MS, flood:N)";
     return std::nullopt;
+}
+
+bool ParseSimResult(std::string_view text, std::pair<std::string, std::string>& result, std::string& error) {
+    static const std::string_view kKinds[] = {"PING", "ID", "INIT", "RESET", "PROG", "VERIFY"};
+    const std::size_t equals = text.find('=');
+    const std::string_view kind = text.substr(0, equals);
+    if (equals == std::string_view::npos || std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
+        error = "result \"" + std::string(text) + "\" needs KIND=TEXT with KIND one of PING, ID, INIT, RESET, PROG, "
+                "VERIFY";
+        return false;
+    }
+    std::string value;
+    const std::string_view escaped = text.substr(equals + 1);
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '\\') {
+            value.push_back(escaped[i]);
+            continue;
+        }
+        const char next = i + 1 < escaped.size() ? escaped[i + 1] : '\0';
+        const int hi = i + 2 < escaped.size() ? HexValue(escaped[i + 2]) : -1;
+        const int lo = i + 3 < escaped.size() ? HexValue(escaped[i + 3]) : -1;
+        if (next == 'r' || next == 'n' || next == '0' || next == '\\') {
+            value.push_back(next == 'r' ? '\r' : next == 'n' ? '\n' : next == '0' ? '\0' : '\\');
+            ++i;
+        } else if (next == 'x' && hi >= 0 && lo >= 0) {
+            value.push_back(char(hi * 16 + lo));
+            i += 3;
+        } else {
+            error = "result \"" + std::string(text) + "\": unknown escape (use \\r, \\n, \\0, \\\\ or \\xHH)";
+            return false;
+        }
+    }
+    result = {std::string(kind), value};
+    return true;
 }
 
 TSimMonitor::TSimMonitor(TSimConfig config) : FConfig(std::move(config)) {
     FConfig.Size = std::clamp<std::uint32_t>(FConfig.Size, 1, TSimConfig::kMaxSize);
     FFlash.assign(FConfig.Size, 0xFF);
     FProgrammed.assign(FConfig.Size, false);
+    FFlooding = std::any_of(FConfig.Faults.begin(), FConfig.Faults.end(),
+                            [](const TSimFault& fault) { return fault.Kind == fkFlood && fault.Value == 0; });
+}
+
+void TSimMonitor::AddFault(TSimFault fault) {
+    if (fault.Kind == fkLate)
+        fault.Value += std::uint32_t(FCommandCount);
+    FConfig.Faults.push_back(fault);
 }
 
 std::string TSimMonitor::StartupBanner() const {
@@ -145,9 +207,16 @@ std::string TSimMonitor::StartupBanner() const {
 }
 
 std::vector<std::string> TSimMonitor::Feed(std::string_view received) {
-    std::vector<std::string> answers;
+    std::vector<std::string> texts;
+    for (TSimAnswer& answer : FeedTimed(received))
+        texts.push_back(std::move(answer.Text));
+    return texts;
+}
+
+std::vector<TSimAnswer> TSimMonitor::FeedTimed(std::string_view received) {
+    std::vector<TSimAnswer> answers;
     for (char c : received) {
-        if (FHangupDue)
+        if (FHangupDue || FFlooding)
             break;
         if (c == '\n' && FLastWasCR) {
             FLastWasCR = false;
@@ -169,7 +238,7 @@ std::vector<std::string> TSimMonitor::Feed(std::string_view received) {
     return answers;
 }
 
-std::optional<std::string> TSimMonitor::TakeLine(const std::string& line, bool overflow) {
+std::optional<TSimAnswer> TSimMonitor::TakeLine(const std::string& line, bool overflow) {
     ++FCommandCount;
     for (const TSimFault& fault : FConfig.Faults) {
         if (fault.Kind == fkHangupAfter && FCommandCount >= fault.Value)
@@ -182,16 +251,39 @@ std::optional<std::string> TSimMonitor::TakeLine(const std::string& line, bool o
     if (IsNthCommand(fkDrop))
         return std::nullopt;
 
-    std::string result = overflow ? std::string("Line too long") : Execute(line);
+    std::string result = ResultFor(line, overflow);
     if (IsNthCommand(fkGarble))
         result = Garble(std::move(result));
 
-    std::string answer;
+    TSimAnswer answer;
     if (!FAnsweredOnce && HasFault(fkNoise))
-        answer.append(kStrayBytes);
+        answer.Text.append(kStrayBytes);
     FAnsweredOnce = true;
-    answer.append(line).append(kLineEnd).append(result).append(kLineEnd).push_back(kPrompt);
+    answer.Text.append(FConfig.Echo ? line : std::string())
+        .append(kLineEnd)
+        .append(result)
+        .append(kLineEnd)
+        .push_back(kPrompt);
+    for (const TSimFault& fault : FConfig.Faults) {
+        if (fault.Kind == fkSlow || (fault.Kind == fkLate && fault.Value == FCommandCount))
+            answer.DelayMs += fault.Milliseconds;
+        if (fault.Kind == fkFlood && FCommandCount >= fault.Value)
+            FFlooding = true;
+    }
     return answer;
+}
+
+std::string TSimMonitor::ResultFor(const std::string& line, bool overflow) {
+    std::string result = overflow ? std::string("Line too long") : Execute(line);
+    const std::vector<std::string_view> words = SplitWords(line);
+    const std::string_view kind = line.empty() ? std::string_view("PING")
+                                  : words.size() >= 2 && words[0] == "P" ? words[1]
+                                                                         : std::string_view();
+    for (const auto& [name, text] : FConfig.Results) {
+        if (name == kind)
+            result = text;
+    }
+    return result;
 }
 
 std::string TSimMonitor::Execute(const std::string& line) {

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 enum TSimFaultKind {
@@ -33,15 +34,20 @@ enum TSimFaultKind {
     fkHangupAfter, // the line is closed once the Nth command has been answered
     fkNoise,       // a start-up banner, and stray bytes in front of the first answer
     fkMismatch,    // the byte at Value reads back inverted (programming it still works)
+    fkLate,        // the Nth command is answered Milliseconds late; the board is busy until then
+    fkSlow,        // every command is answered Milliseconds late, one after the other
+    fkFlood,       // once the Nth command is answered, endless text without a line end or prompt
 };
 
 struct TSimFault {
     TSimFaultKind Kind = fkNoise;
-    std::uint32_t Value = 0; // N, or the address for fkMismatch
+    std::uint32_t Value = 0;        // N, or the address for fkMismatch
+    std::uint32_t Milliseconds = 0; // fkLate, fkSlow
 };
 
 // "drop:N", "garble:N" (N >= 1), "silent-after:N" (N >= 0), "hangup-after:N" (N >= 1), "noise",
-// "mismatch:ADDR". Numbers are decimal, or hexadecimal with a 0x prefix. On failure `error` says why.
+// "mismatch:ADDR", "late:N:MS" (N >= 1), "slow:MS", "flood:N" (N >= 0). Numbers are decimal, or
+// hexadecimal with a 0x prefix. On failure `error` says why.
 std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error);
 
 struct TSimConfig {
@@ -51,6 +57,19 @@ struct TSimConfig {
     std::string DeviceId = "VF040B";
     std::uint32_t Size = 524288; // bytes, 1 .. kMaxSize
     std::vector<TSimFault> Faults;
+    // The first line of every answer echoes the command line; without echo it is empty.
+    bool Echo = true;
+    // Result lines given instead of the real ones, by command: "PING", "ID", "INIT", "RESET", "PROG",
+    // "VERIFY". The command is still carried out.
+    std::vector<std::pair<std::string, std::string>> Results;
+};
+
+// "KIND=TEXT" for TSimConfig::Results; TEXT may hold \r, \n, \0, \\ and \xHH.
+bool ParseSimResult(std::string_view text, std::pair<std::string, std::string>& result, std::string& error);
+
+struct TSimAnswer {
+    std::string Text;
+    std::uint32_t DelayMs = 0; // after the board is free to answer
 };
 
 class TSimMonitor {
@@ -64,12 +83,18 @@ public:
     // Takes received bytes and returns the answers they completed, each ending with the prompt.
     // Once a hang-up is due, further bytes are ignored.
     std::vector<std::string> Feed(std::string_view received);
+    // The same, with the time the board is busy before each answer.
+    std::vector<TSimAnswer> FeedTimed(std::string_view received);
+    // True once the flood fault has started: everything after is text without an end.
+    bool Flooding() const { return FFlooding; }
 
     // True once the command after which the line closes has been taken (its answer, if any, is the
     // last one returned by Feed).
     bool HangupDue() const { return FHangupDue; }
     std::uint64_t CommandCount() const { return FCommandCount; }
     const TSimConfig& Config() const { return FConfig; }
+    // A fault from now on; a late:N fault given here counts N from the next command.
+    void AddFault(TSimFault fault);
 
     // The stored FLASH contents (faults do not change them) and which bytes a "P PROG" wrote since the
     // last erase.
@@ -79,7 +104,8 @@ public:
     std::uint8_t ReadBack(std::uint32_t address) const;
 
 private:
-    std::optional<std::string> TakeLine(const std::string& line, bool overflow);
+    std::optional<TSimAnswer> TakeLine(const std::string& line, bool overflow);
+    std::string ResultFor(const std::string& line, bool overflow);
     std::string Execute(const std::string& line);
     std::string ExecuteBlock(bool program, std::string_view address, std::string_view data);
     void Erase();
@@ -95,5 +121,6 @@ private:
     bool FLastWasCR = false;
     bool FHangupDue = false;
     bool FAnsweredOnce = false;
+    bool FFlooding = false;
     std::uint64_t FCommandCount = 0;
 };

@@ -31,6 +31,9 @@ constexpr std::size_t kIoChunkBytes = 64 * 1024;
 constexpr auto kHangupGrace = 2s;
 constexpr auto kDrainPoll = 10ms;
 constexpr int kQuietChecksBeforeHangup = 2;
+// A flooding board keeps at least this much text queued; the line's own pace does the rest.
+constexpr std::size_t kFloodQueueBytes = 64 * 1024;
+const std::string_view kFloodText = "FLOOD 0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZ abcdefghijklmnopqrstuvwxyz ";
 
 std::string ErrnoText(int errorNumber) {
     return std::strerror(errorNumber);
@@ -175,6 +178,11 @@ TFlashSnapshot TSimServer::Snapshot() const {
     return {FMonitor.Flash(), FMonitor.Programmed()};
 }
 
+void TSimServer::AddFault(const TSimFault& fault) {
+    std::lock_guard lock(FMutex);
+    FMonitor.AddFault(fault);
+}
+
 TSimStats TSimServer::Stats() const {
     std::lock_guard lock(FMutex);
     TSimStats stats = FStats;
@@ -238,15 +246,22 @@ void TSimServer::Serve() {
             pendingOut.push_back({bytes[i], due, answer && i + 1 == bytes.size()});
         }
     };
+    // A board works on one command at a time: a slow answer holds back every later one.
+    TClock::time_point busyUntil{};
+    bool flooding = false;
     auto deliver = [&](std::string_view bytes, TClock::time_point at) {
-        std::vector<std::string> answers;
+        std::vector<TSimAnswer> answers;
         {
             std::lock_guard lock(FMutex);
-            answers = FMonitor.Feed(bytes);
+            answers = FMonitor.FeedTimed(bytes);
             hangupDue = FMonitor.HangupDue();
+            flooding = FMonitor.Flooding();
         }
-        for (const std::string& answer : answers)
-            enqueue(answer, true, at);
+        for (const TSimAnswer& answer : answers) {
+            const TClock::time_point ready = std::max(at, busyUntil) + std::chrono::milliseconds(answer.DelayMs);
+            busyUntil = ready;
+            enqueue(answer.Text, true, ready);
+        }
     };
     auto noteBytes = [&](std::size_t count, bool in, TClock::time_point at) {
         std::lock_guard lock(FMutex);
@@ -263,9 +278,20 @@ void TSimServer::Serve() {
         banner = FMonitor.StartupBanner();
     }
     enqueue(banner, false, TClock::now());
+    {
+        std::lock_guard lock(FMutex);
+        flooding = FMonitor.Flooding();
+    }
 
     for (;;) {
         TClock::time_point now = TClock::now();
+
+        if (flooding && pendingOut.size() < kFloodQueueBytes) {
+            std::string text;
+            while (text.size() < kFloodQueueBytes)
+                text.append(kFloodText);
+            enqueue(text, false, std::max(now, busyUntil));
+        }
 
         if (!pendingIn.empty() && pendingIn.front().Arrival <= now) {
             std::string chunk;
@@ -283,7 +309,7 @@ void TSimServer::Serve() {
         if (!pendingOut.empty() && !waitWritable) {
             std::size_t ready = 0;
             while (ready < buffer.size() && ready < pendingOut.size() &&
-                   (!paced || pendingOut[ready].Due <= now)) {
+                   pendingOut[ready].Due <= now) {
                 buffer[ready] = pendingOut[ready].Byte;
                 ++ready;
             }
@@ -338,7 +364,7 @@ void TSimServer::Serve() {
         }
         if (!pendingOut.empty() && !waitWritable) {
             const TClock::time_point due =
-                paced ? std::max(pendingOut.front().Due, lastWrite + kPaceTick) : now;
+                paced ? std::max(pendingOut.front().Due, lastWrite + kPaceTick) : pendingOut.front().Due;
             wake = wake ? std::min(*wake, due) : due;
         }
 

@@ -81,6 +81,8 @@ public:
     // Why the serving thread ended on an error; empty otherwise.
     std::string FailureText() const;
 
+    // Test hook: a fault from now on (see TSimMonitor::AddFault).
+    void AddFault(const TSimFault& fault);
     // Test hook and --dump source: the board's FLASH and which bytes were programmed.
     TFlashSnapshot Snapshot() const;
     TSimStats Stats() const;

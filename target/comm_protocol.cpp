@@ -6,9 +6,15 @@
 #include "target/replyscan.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
+
+constexpr std::size_t kEchoHistoryLength = 8;
+constexpr std::uint32_t kBitsPerChar = 10;
 
 // While one command waits, any other is refused: they would share the one reply timer and answer.
 class TCommandGuard {
@@ -39,6 +45,26 @@ QString OneLine(const QByteArray& reply) {
     return text;
 }
 
+// The command line as the monitor echoes it: without the closing CR.
+QByteArray LineOf(const QByteArray& command) {
+    return command.endsWith(kCommandEnd) ? command.chopped(1) : command;
+}
+
+// An answer without its first line; an answer without a line end is kept whole.
+QByteArray ResultOf(const QByteArray& reply) {
+    const qsizetype lf = reply.indexOf('\n');
+    return lf >= 0 ? reply.mid(lf + 1) : reply;
+}
+
+// The first line of an answer, without its line end.
+QByteArray EchoOf(const QByteArray& reply) {
+    const qsizetype lf = reply.indexOf('\n');
+    QByteArray first = lf < 0 ? reply : reply.left(lf);
+    if (first.endsWith('\r'))
+        first.chop(1);
+    return first;
+}
+
 } // namespace
 
 TCommProtocol::TCommProtocol() : FCommUnit(std::make_unique<TCommunicationUnit>()) {
@@ -59,45 +85,193 @@ void TCommProtocol::ReplyTimerTimer() {
     FTimedOut = true;
 }
 
+std::uint32_t TCommProtocol::TimeoutFor(const QByteArray& command, std::uint32_t baseMs) const {
+    const TCommPortDriver& driver = *FCommUnit->CommPortDriver();
+    const std::uint64_t bitsPerSecond =
+        driver.BaudRate() == brCustom ? driver.BaudRateValue() : BaudRateOf(driver.BaudRate());
+    if (bitsPerSecond == 0)
+        return baseMs;
+    // The line itself, its echo (CR LF for CR), the result line with its CR LF, and the prompt.
+    const std::uint64_t chars = std::uint64_t(command.size()) * 2 + 1 + kLongestResultChars + 3;
+    const std::uint64_t lineMs = (chars * kBitsPerChar * 1000 + bitsPerSecond - 1) / bitsPerSecond;
+    return std::uint32_t(std::min<std::uint64_t>(baseMs + lineMs, 0x7FFFFFFF));
+}
+
+bool TCommProtocol::OwesOtherThanPings() const {
+    return std::any_of(FOwed.begin(), FOwed.end(), [](const QByteArray& line) { return !line.isEmpty(); });
+}
+
+std::optional<QByteArray> TCommProtocol::Account(const QByteArray& reply) {
+    const QByteArray echo = EchoOf(reply);
+    auto answered = FOwed.end();
+    if (!echo.isEmpty()) {
+        answered = std::find(FOwed.begin(), FOwed.end(), echo);
+        // The echo of a command of ours that owes nothing: a second answer to it.
+        if (answered == FOwed.end() &&
+            std::find(FEchoHistory.begin(), FEchoHistory.end(), echo) != FEchoHistory.end())
+            return std::nullopt;
+    }
+    if (answered == FOwed.end()) {
+        // No echo to go by: a ping's result is an empty line, every other command's is not.
+        const bool pingResult = ResultOf(reply) == "\r\n";
+        answered = std::find_if(FOwed.begin(), FOwed.end(),
+                                [pingResult](const QByteArray& line) { return line.isEmpty() == pingResult; });
+    }
+    if (answered == FOwed.end()) {
+        FResyncForced = true;
+        return std::nullopt;
+    }
+    QByteArray line = *answered;
+    // Answers come in order: the older owed commands were lost on the way.
+    FOwed.erase(FOwed.begin(), answered + 1);
+    return line;
+}
+
 bool TCommProtocol::WaitForReply() {
     FTimedOut = false;
     FReply.clear();
-    FReplyTimer->setInterval(FReplyTimeout);
+    FAnsweredLine.clear();
+    FReplyTimer->setInterval(int(std::min<std::uint32_t>(FReplyTimeout, 0x7FFFFFFF)));
     FReplyTimer->start();
-    while (!FTimedOut) {
-        if (FCommUnit->RxReady()) {
-            FReply = FCommUnit->ReadReply();
+    const std::uint64_t overflowsAtStart = FWaitingForLine ? FOverflowsAtSend : FCommUnit->Overflows();
+    for (;;) {
+        // Replies first: one that is complete wins over a time-out that passed meanwhile (a modal box
+        // opened during the wait can hold the loop well past it).
+        QByteArray reply;
+        while (FCommUnit->TakeReply(reply)) {
+            const std::optional<QByteArray> line = Account(reply);
+            if (FWaitingForLine &&
+                (!line || (*line != FWaitingLine && !(FAlsoPing && line->isEmpty()))))
+                continue; // the late answer of another command
             FReplyTimer->stop();
-            const qsizetype lf = FReply.indexOf('\n');
-            if (lf >= 0)
-                FReply.remove(0, lf + 1);
-            break;
+            FTimedOut = false;
+            FAnsweredLine = line.value_or(QByteArray());
+            FReply = ResultOf(reply);
+            return true;
         }
-        // Blocks until the next event (a poll tick, received bytes, the reply timer) instead of spinning;
-        // everything pending is handled on each pass and the time-out is tested after it.
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // Text longer than any answer: whatever it is, it is not this command's answer.
+        if (FCommUnit->Overflows() != overflowsAtStart) {
+            FReplyTimer->stop();
+            FResyncForced = true;
+            return false;
+        }
+        if (FTimedOut)
+            return false;
         // A line that went away (an unplugged adapter) will not answer: fail now, not at the time-out.
-        if (!FTimedOut && !FCommUnit->RxReady() && !FCommUnit->CommPortDriver()->Connected()) {
+        if (!FCommUnit->CommPortDriver()->Connected()) {
             FReplyTimer->stop();
             return false;
         }
+        // Blocks until the next event (a poll tick, received bytes, the reply timer) instead of spinning.
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
-    return !FTimedOut;
 }
 
-bool TCommProtocol::Exchange(const QByteArray& command, std::uint16_t timeoutMs) {
-    FReplyTimeout = timeoutMs;
-    FLastFailure.clear();
+bool TCommProtocol::Send(const QByteArray& command) {
+    // Replies that closed before this command went out are accounted for, never taken as its answer.
+    QByteArray reply;
+    while (FCommUnit->TakeReply(reply))
+        Account(reply);
+    if (FCommUnit->RepliesDropped() != FDroppedSeen) {
+        FDroppedSeen = FCommUnit->RepliesDropped();
+        FResyncForced = true;
+    }
+    FOverflowsAtSend = FCommUnit->Overflows();
     try {
         FCommUnit->SendCommand(command);
     } catch (const EComUnitError&) {
-        FLastFailure = QStringLiteral("The command could not be sent.");
+        // Part of the line may be on its way; the board would take it as the front of the next one.
+        FResyncForced = true;
         return false;
     }
-    if (WaitForReply())
+    const QByteArray line = LineOf(command);
+    FOwed.push_back(line);
+    if (FOwed.size() > kMaxOwedAnswers) {
+        if (!FOwed.front().isEmpty())
+            FResyncForced = true;
+        FOwed.pop_front();
+    }
+    if (!line.isEmpty()) {
+        std::erase(FEchoHistory, line);
+        FEchoHistory.push_back(line);
+        if (FEchoHistory.size() > kEchoHistoryLength)
+            FEchoHistory.erase(FEchoHistory.begin());
+    }
+    return true;
+}
+
+TCommProtocol::TCatchUp TCommProtocol::CatchUp(const QByteArray& line) {
+    // A monitor answers one line after the other: once it answers a ping, everything sent before that
+    // ping has been answered or was lost. The answer to `line` itself is taken when it comes.
+    const QByteArray ping = PingCommand();
+    QElapsedTimer clock;
+    clock.start();
+    bool sendPing = true;
+    TCatchUp result = TCatchUp::cuFailed;
+    FWaitingLine = line;
+    FWaitingForLine = true;
+    FAlsoPing = true;
+    while (clock.elapsed() < kResyncBudgetMs) {
+        if (sendPing && !Send(ping))
+            break;
+        sendPing = false;
+        FReplyTimeout = TimeoutFor(ping, kPingTimeoutMs);
+        if (!WaitForReply()) {
+            if (!FTimedOut)
+                break; // line lost or flooded
+            sendPing = true; // silent for a whole ping time-out: ask again
+            continue;
+        }
+        if (FAnsweredLine == line) {
+            result = TCatchUp::cuAnswered;
+            break;
+        }
+        FResyncForced = false;
+        if (!OwesOtherThanPings()) {
+            result = TCatchUp::cuInStep;
+            break;
+        }
+    }
+    FWaitingForLine = false;
+    FAlsoPing = false;
+    return result;
+}
+
+bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeoutMs) {
+    FLastFailure.clear();
+    const QByteArray line = LineOf(command);
+    bool answered = false;
+    if (FResyncForced || OwesOtherThanPings()) {
+        const TCatchUp caughtUp = CatchUp(line);
+        if (caughtUp == TCatchUp::cuFailed) {
+            FLastFailure = !FCommUnit->CommPortDriver()->Connected()
+                               ? QStringLiteral("The line was lost.")
+                               : QStringLiteral("The board did not catch up with earlier commands within %1 ms.")
+                                     .arg(kResyncBudgetMs);
+            return false;
+        }
+        answered = caughtUp == TCatchUp::cuAnswered;
+    }
+    if (!answered) {
+        if (!Send(command)) {
+            FLastFailure = QStringLiteral("The command could not be sent.");
+            return false;
+        }
+        FReplyTimeout = TimeoutFor(command, baseTimeoutMs);
+        FWaitingLine = line;
+        FWaitingForLine = true;
+        answered = WaitForReply();
+        FWaitingForLine = false;
+    }
+    if (answered)
         return true;
-    FLastFailure = FTimedOut ? QStringLiteral("No answer within %1 ms.").arg(FReplyTimeout)
-                             : QStringLiteral("The line was lost.");
+    if (FCommUnit->Overflows() != FOverflowsAtSend)
+        FLastFailure = QStringLiteral("The board sent more than %1 bytes without ending its answer.")
+                           .arg(TCommunicationUnit::kMaxReplyBytes);
+    else if (FTimedOut)
+        FLastFailure = QStringLiteral("No answer within %1 ms.").arg(FReplyTimeout);
+    else
+        FLastFailure = QStringLiteral("The line was lost.");
     return false;
 }
 
@@ -108,10 +282,10 @@ bool TCommProtocol::Refused() {
     return false;
 }
 
-bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint16_t timeoutMs,
+bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint32_t baseTimeoutMs,
                                       const QByteArray& accepted) {
     TCommandGuard guard(FCommandActive);
-    if (!guard.Acquired() || !Exchange(command, timeoutMs))
+    if (!guard.Acquired() || !Exchange(command, baseTimeoutMs))
         return false;
     return FReply == accepted || Refused();
 }

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <map>
+#include <sys/resource.h>
 
 namespace {
 
@@ -81,6 +82,8 @@ private slots:
     void faultKinds();
     void mismatchIsReported();
     void hangupEndsTheRun();
+    void misbehavingBoards_data();
+    void misbehavingBoards();
     void unlistedChip();
     void malformedImageSendsNothing();
     void missingPort();
@@ -225,6 +228,110 @@ void TestCliSim::hangupEndsTheRun() {
     QCOMPARE(program.Exit, 3);
     QVERIFY2(program.Milliseconds < 15000, "a hang-up must end the run within a few seconds");
     QVERIFY(!program.Out.contains(QStringLiteral("Program OK!")));
+}
+
+void TestCliSim::misbehavingBoards_data() {
+    // A 1000-byte binary image without size header at 0: every run is ping, "P ID", "P INIT" or
+    // "P RESET", then five blocks of 200 bytes (commands 4 to 8).
+    QTest::addColumn<QStringList>("boardFaults");  // from power-up, as tervolt-sim --fault takes them
+    QTest::addColumn<QStringList>("runFaults");    // added before the run; late:N counts from its start
+    QTest::addColumn<QStringList>("results");      // as tervolt-sim --result takes them
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("verify");  // verify a programmed board, else program a blank one
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("last");  // the outcome, or the first line of it
+
+    for (const bool echo : {true, false}) {
+        const char* const board = echo ? "echo" : "no echo";
+        // An answer that comes after its command's time-out settles that command only.
+        QTest::addRow("%s: late answer to the last VERIFY, mismatch there", board)
+            << QStringList{"mismatch:0x3E0"} << QStringList{"late:8:5500"} << QStringList{} << echo << true << 1
+            << "Compare error at address 0x0003E0.";
+        QTest::addRow("%s: late P INIT (slow chip erase)", board)
+            << QStringList{} << QStringList{"late:3:6500"} << QStringList{} << echo << false << 0 << "Program OK!";
+        QTest::addRow("%s: late answer to a PROG block", board)
+            << QStringList{} << QStringList{"late:5:5500"} << QStringList{} << echo << false << 0 << "Program OK!";
+    }
+    // Slower than every time-out: an honest failure, never a success for unconfirmed blocks.
+    QTest::newRow("answers every command 5.1 s late")
+        << QStringList{"slow:5100", "mismatch:0x3E0"} << QStringList{} << QStringList{} << true << true << 3
+        << "No target";
+    // A '>' that closes nothing stays in the answer; control bytes fail the identification.
+    QTest::newRow("PROG answered Do>ne") << QStringList{} << QStringList{} << QStringList{"PROG=Do>ne"} << true
+                                         << false << 3 << "Program operation canceled";
+    QTest::newRow("VERIFY answered Compare O>K") << QStringList{} << QStringList{}
+                                                 << QStringList{"VERIFY=Compare O>K"} << true << true << 3
+                                                 << "Verify operation canceled";
+    QTest::newRow("> inside the device id")
+        << QStringList{} << QStringList{} << QStringList{"ID=DeviceID: VF0>40B Manufacturer: VELUM"} << true
+        << false << 4 << "";
+    QTest::newRow("NUL inside the manufacturer")
+        << QStringList{} << QStringList{} << QStringList{"ID=DeviceID: VF040B Manufacturer: VELUM\\0EVIL"}
+        << true << false << 4 << "";
+    // Endless text without a prompt after "P INIT": the command fails and memory stays flat.
+    QTest::newRow("flood after P INIT") << QStringList{"flood:3"} << QStringList{} << QStringList{} << true << false
+                                        << 3 << "Program operation canceled";
+}
+
+void TestCliSim::misbehavingBoards() {
+    QFETCH(QStringList, boardFaults);
+    QFETCH(QStringList, runFaults);
+    QFETCH(QStringList, results);
+    QFETCH(bool, echo);
+    QFETCH(bool, verify);
+    QFETCH(int, exit);
+    QFETCH(QString, last);
+    const auto parseFaults = [](const QStringList& texts) {
+        std::vector<TSimFault> faults;
+        for (const QString& text : texts) {
+            std::string error;
+            const auto fault = ParseSimFault(text.toStdString(), error);
+            if (!fault)
+                qFatal("%s", error.c_str());
+            faults.push_back(*fault);
+        }
+        return faults;
+    };
+    TSimConfig config = Config(parseFaults(boardFaults));
+    config.Echo = echo;
+    for (const QString& text : results) {
+        std::string error;
+        std::pair<std::string, std::string> result;
+        QVERIFY2(ParseSimResult(text.toStdString(), result, error), error.c_str());
+        config.Results.push_back(result);
+    }
+    QRandomGenerator random(5);
+    const QByteArray bytes = RandomBytes(random, 1000);
+    const QString path = FDir.filePath(QStringLiteral("misbehaving.bin"));
+    QVERIFY(WriteFile(path, bytes));
+    TImage image;
+    for (int i = 0; i < bytes.size(); ++i)
+        image[std::uint32_t(i)] = std::uint8_t(bytes[i]);
+    TSimServer server(config);
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const QStringList options{"--no-size-header", "--retries", "3"};
+    if (verify && exit != 3) {
+        const TCliRun program = Cli(OnBoard(server, QStringList{"program", path} + options));
+        QCOMPARE(program.Exit, 0);
+    }
+    for (const TSimFault& fault : parseFaults(runFaults))
+        server.AddFault(fault);
+
+    const TCliRun run = Cli(OnBoard(server, QStringList{verify ? "verify" : "program", path} + options));
+    QVERIFY2(run.Exit == exit, qPrintable(run.Err + run.Out.join('\n')));
+    if (!last.isEmpty())
+        QVERIFY2(run.Out.contains(last), qPrintable(run.Out.join('\n')));
+    if (exit == 0) {
+        QString why;
+        QVERIFY2(BoardHolds(server, image, why), qPrintable(why));
+        const TCliRun check = Cli(OnBoard(server, QStringList{"verify", path} + options));
+        QCOMPARE(check.Out.last(), QStringLiteral("Compare OK!"));
+    }
+    // No answer kept beyond its bound: the flood must not show in the largest child's memory.
+    rusage usage{};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    QVERIFY2(usage.ru_maxrss < 200 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
 }
 
 void TestCliSim::unlistedChip() {

@@ -70,15 +70,20 @@ void TestCommunit::framing_data() {
                                      << QByteArray();
     QTest::newRow("CR LF > alone") << QList<QByteArray>{"\r\n>"} << true << QByteArray("\r\n")
                                    << QByteArray();
-    QTest::newRow("> alone") << QList<QByteArray>{">"} << false << QByteArray() << QByteArray();
+    // A '>' that closes nothing stays in the text: it must never turn a wrong answer into a right one.
+    QTest::newRow("> alone") << QList<QByteArray>{">"} << false << QByteArray() << QByteArray(">");
     QTest::newRow("> inside a line") << QList<QByteArray>{"a>b\r\n"} << false << QByteArray()
-                                     << QByteArray("ab\r\n");
+                                     << QByteArray("a>b\r\n");
     QTest::newRow("> inside, then closed")
-        << QList<QByteArray>{"a>b\r\n>"} << true << QByteArray("ab\r\n") << QByteArray();
+        << QList<QByteArray>{"Do>ne\r\n>"} << true << QByteArray("Do>ne\r\n") << QByteArray();
     QTest::newRow("> after CR only") << QList<QByteArray>{"ab\r>"} << false << QByteArray()
-                                     << QByteArray("ab\r");
+                                     << QByteArray("ab\r>");
     QTest::newRow("> after LF CR") << QList<QByteArray>{"ab\n\r>"} << false << QByteArray()
-                                   << QByteArray("ab\n\r");
+                                   << QByteArray("ab\n\r>");
+    QTest::newRow("prompts after the closing one") << QList<QByteArray>{"OK\r\n>>>"} << true
+                                                   << QByteArray("OK\r\n") << QByteArray(">>");
+    QTest::newRow("closing > in the next delivery") << QList<QByteArray>{"OK\r", "\n", ">"} << true
+                                                    << QByteArray("OK\r\n") << QByteArray();
     QTest::newRow("two replies in one delivery")
         << QList<QByteArray>{"one\r\n>two\r\n>"} << true << QByteArray("two\r\n") << QByteArray();
     QTest::newRow("bytes after > in the same delivery")
@@ -89,6 +94,10 @@ void TestCommunit::framing_data() {
         << QList<QByteArray>{"ok\r\n>", ""} << false << QByteArray("ok\r\n") << QByteArray();
     QTest::newRow("zero and control bytes kept") << QList<QByteArray>{QByteArray("a\0\x07\r\n>", 6)} << true
                                                  << QByteArray("a\0\x07\r\n", 5) << QByteArray();
+    // Text longer than any answer is dropped, and so is the reply it ends in; the next one is whole.
+    QTest::newRow("flood")
+        << QList<QByteArray>{QByteArray(3000, 'x'), QByteArray(3000, 'y'), "z\r\n>", "P ID\r\nok\r\n>"} << true
+        << QByteArray("P ID\r\nok\r\n") << QByteArray();
     QTest::newRow("noise becomes the front of the reply")
         << QList<QByteArray>{"banner", "P ID\r\nDone\r\n>"} << true << QByteArray("bannerP ID\r\nDone\r\n")
         << QByteArray();
@@ -107,6 +116,12 @@ void TestCommunit::framing() {
     QCOMPARE(unit.RxBuffer(), buffer);
     QCOMPARE(ReadReplyErrorCode(unit), ready ? 0 : 2);
     QVERIFY(unit.CommPortDriver()->IsPolling()); // every pause was matched
+    QCOMPARE(unit.Overflows(), std::uint64_t(QTest::currentDataTag() == QByteArray("flood") ? 1 : 0));
+    // Every reply that closed is queued for the protocol, in order; the last one is RxReply.
+    QByteArray last;
+    for (QByteArray taken; unit.TakeReply(taken);)
+        last = taken;
+    QCOMPARE(last, unit.RxReply());
 }
 
 void TestCommunit::readReplyKeepsTheReply() {

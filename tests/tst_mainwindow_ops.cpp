@@ -172,6 +172,8 @@ private slots:
     void BinaryImagePlacement();
     void MismatchInLastBlock();
     void LostAnswerIsRetried();
+    void MisbehavingBoard_data();
+    void MisbehavingBoard();
     void CancelInOpeningCommand();
     void StopDuringRun_data();
     void StopDuringRun();
@@ -473,6 +475,88 @@ void TMainWindowOpsTest::LostAnswerIsRetried() {
     CheckIdleAgain();
 }
 
+void TMainWindowOpsTest::MisbehavingBoard_data() {
+    // A 1000-byte binary image at 0 without size header. Attaching sends the ping and "P ID"; Start
+    // sends "P ID", "P INIT" or "P RESET", then five blocks of 200 bytes (commands 3 to 7 of the run).
+    QTest::addColumn<QString>("attachFault");  // from power-up, as tervolt-sim --fault takes it
+    QTest::addColumn<QString>("runFault");     // added before Start; late:N counts from Start
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<QString>("outcome");
+    for (const bool echo : {true, false}) {
+        const char* const board = echo ? "echo" : "no echo";
+        QTest::addRow("%s: late answer to the last VERIFY, mismatch there", board)
+            << "mismatch:0x3E0" << "late:7:5500" << echo << true << "Compare error at address 0x0003E0.";
+        QTest::addRow("%s: late P INIT", board) << "" << "late:2:6500" << echo << false << "Program OK!";
+        QTest::addRow("%s: late answer to a PROG block", board)
+            << "" << "late:4:5500" << echo << false << "Program OK!";
+    }
+    // Late answers while identifying must not be taken by a later identification or by Start's.
+    QTest::newRow("late ping while identifying") << "late:1:900" << "" << false << false << "Program OK!";
+    QTest::newRow("late P ID while identifying") << "late:2:1800" << "" << false << false << "Program OK!";
+}
+
+void TMainWindowOpsTest::MisbehavingBoard() {
+    QFETCH(QString, attachFault);
+    QFETCH(QString, runFault);
+    QFETCH(bool, echo);
+    QFETCH(bool, verify);
+    QFETCH(QString, outcome);
+    const auto parse = [](const QString& text) {
+        std::string error;
+        const auto fault = ParseSimFault(text.toStdString(), error);
+        if (!fault)
+            qFatal("%s", error.c_str());
+        return *fault;
+    };
+    TSimConfig config;
+    config.Echo = echo;
+    if (!attachFault.isEmpty())
+        config.Faults.push_back(parse(attachFault));
+    auto board = StartBoard(config);
+    {
+        TMessageRecorder quiet;
+        AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
+        // A chip that was not identified is queried again when the user clicks Init.
+        for (int attempt = 0; attempt < 10 && !FForm->FlashIdentified(); ++attempt) {
+            QTest::qWait(500);
+            if (!FForm->FlashIdentified())
+                FForm->BitBtnInitClick();
+        }
+        QVERIFY(FForm->FlashIdentified());
+    }
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
+    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(false);
+    const QByteArray content = Pattern(1000, 5);
+    const QString path = ImagePath(QStringLiteral("misbehaving.rbf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+    ChooseFile(path);
+    TImage image;
+    for (int i = 0; i < content.size(); ++i)
+        image[std::uint32_t(i)] = std::uint8_t(content[i]);
+
+    TMessageRecorder boxes; // Retry on every communication error
+    if (verify) {
+        ClickStart();
+        QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Program OK!")});
+        SelectOperation(true);
+    }
+    if (!runFault.isEmpty())
+        board->AddFault(parse(runFault));
+    ClickStart();
+    QVERIFY2(boxes.Shown.last().Text.startsWith(outcome), qPrintable(boxes.Texts().join(u'|')));
+    CheckBoardHolds(*board, image);
+    if (!verify) {
+        SelectOperation(true);
+        ClickStart();
+        QCOMPARE(boxes.Shown.last().Text, QStringLiteral("Compare OK!"));
+    }
+    CheckIdleAgain();
+}
+
 void TMainWindowOpsTest::CancelInOpeningCommand() {
     // The fourth command is "P INIT" (after ping, "P ID" and Start's "P ID").
     TSimConfig config;
@@ -489,7 +573,7 @@ void TMainWindowOpsTest::CancelInOpeningCommand() {
     QCOMPARE(boxes.Texts(), (QStringList{kRetryText, QStringLiteral("Program operation canceled")}));
     CheckOutcome(boxes.Shown.last(), QStringLiteral("Program operation canceled"),
                  QStringLiteral("Tervolt Message"));
-    QCOMPARE(board->Stats().Commands, std::uint64_t(5)); // "P INIT" once more after Cancel, no block
+    QCOMPARE(board->Stats().Commands, std::uint64_t(4)); // Cancel sends nothing more: no second erase
     CheckBoardHolds(*board, TImage());
     CheckIdleAgain();
 }
@@ -497,15 +581,25 @@ void TMainWindowOpsTest::CancelInOpeningCommand() {
 void TMainWindowOpsTest::StopDuringRun_data() {
     QTest::addColumn<bool>("verify");
     QTest::addColumn<int>("answer");
-    QTest::newRow("program, answered No") << false << int(mrNo);
-    QTest::newRow("program, answered Yes") << false << int(mrYes);
-    QTest::newRow("verify, answered Yes") << true << int(mrYes);
+    QTest::addColumn<int>("holdMs"); // how long the question stays open
+    QTest::newRow("program, answered No") << false << int(mrNo) << 0;
+    QTest::newRow("program, answered Yes") << false << int(mrYes) << 0;
+    QTest::newRow("verify, answered Yes") << true << int(mrYes) << 0;
+    // The board's answer arrives while the box is open and the reply time-out passes too: the answer
+    // that is there wins, so the run goes on (No) or ends as cancelled (Yes), never as a line error.
+    QTest::newRow("program, box open past the time-out, No") << false << int(mrNo) << 5500;
+    QTest::newRow("program, box open past the time-out, Yes") << false << int(mrYes) << 5500;
 }
 
 void TMainWindowOpsTest::StopDuringRun() {
     QFETCH(bool, verify);
     QFETCH(int, answer);
-    auto board = StartBoard();
+    QFETCH(int, holdMs);
+    TSimConfig config;
+    // A board that takes a moment per command, so that Stop lands while an answer is awaited.
+    if (holdMs > 0)
+        config.Faults.push_back(TSimFault{fkSlow, 0, 20});
+    auto board = StartBoard(config);
     Attach(*board);
     const TRecords records = Records(0x010000, 24 * 1024, 7);
     const TImage image = ImageOf(records);
@@ -519,8 +613,11 @@ void TMainWindowOpsTest::StopDuringRun() {
         SelectOperation(true);
     }
 
-    TMessageRecorder boxes([answer](const TShownMessage& message) {
-        return message.ButtonResults.size() == 2 ? TModalResult(answer) : mrOk;
+    TMessageRecorder boxes([answer, holdMs](const TShownMessage& message) {
+        if (message.ButtonResults.size() != 2)
+            return mrOk;
+        QTest::qWait(holdMs); // a modal box runs the event loop while it is open
+        return TModalResult(answer);
     });
     auto* gauge = Control<TsuiProgressBar>(*FForm, "CGaugeProgressBar");
     bool clicked = false;
