@@ -82,6 +82,7 @@ private slots:
     void faultKinds();
     void mismatchIsReported();
     void hangupEndsTheRun();
+    void lowRateNeedsNoRetry();
     void misbehavingBoards_data();
     void misbehavingBoards();
     void unlistedChip();
@@ -228,6 +229,22 @@ void TestCliSim::hangupEndsTheRun() {
     QCOMPARE(program.Exit, 3);
     QVERIFY2(program.Milliseconds < 15000, "a hang-up must end the run within a few seconds");
     QVERIFY(!program.Out.contains(QStringLiteral("Program OK!")));
+}
+
+void TestCliSim::lowRateNeedsNoRetry() {
+    // At 600 baud a full block and its answer take 14 s on the line, far more than the 5000 ms a
+    // command waits at high rates: a correct board must still succeed without a single time-out.
+    QRandomGenerator random(3);
+    const QByteArray bytes = RandomBytes(random, 200);
+    const QString path = FDir.filePath(QStringLiteral("slow-line.bin"));
+    QVERIFY(WriteFile(path, bytes));
+    TSimServer server(Config(), 600);
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const TCliRun run =
+        Cli(OnBoard(server, {"--baud", "600", "--retries", "0", "program", path, "--no-size-header"}));
+    QVERIFY2(run.Exit == 0, qPrintable(run.Err + run.Out.join('\n')));
+    QCOMPARE(server.Stats().Commands, std::uint64_t(4)); // ping, "P ID", "P INIT", one block
 }
 
 void TestCliSim::misbehavingBoards_data() {

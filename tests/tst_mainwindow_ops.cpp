@@ -494,6 +494,8 @@ void TMainWindowOpsTest::MisbehavingBoard_data() {
     // Late answers while identifying must not be taken by a later identification or by Start's.
     QTest::newRow("late ping while identifying") << "late:1:900" << "" << false << false << "Program OK!";
     QTest::newRow("late P ID while identifying") << "late:2:1800" << "" << false << false << "Program OK!";
+    // Endless text without a prompt after "P INIT": Retry cannot help, Cancel ends it; memory stays flat.
+    QTest::newRow("flood after P INIT") << "" << "flood:2" << true << false << "Program operation canceled";
 }
 
 void TMainWindowOpsTest::MisbehavingBoard() {
@@ -538,7 +540,14 @@ void TMainWindowOpsTest::MisbehavingBoard() {
     for (int i = 0; i < content.size(); ++i)
         image[std::uint32_t(i)] = std::uint8_t(content[i]);
 
-    TMessageRecorder boxes; // Retry on every communication error
+    int retries = 0; // Retry three times on communication errors, then Cancel
+    TMessageRecorder boxes([&retries](const TShownMessage& message) {
+        if (message.ButtonResults.size() < 2)
+            return mrOk;
+        return ++retries <= 3 ? message.ButtonResults.first() : message.ButtonResults.last();
+    });
+    rusage before{};
+    QCOMPARE(getrusage(RUSAGE_SELF, &before), 0);
     if (verify) {
         ClickStart();
         QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Program OK!")});
@@ -548,6 +557,11 @@ void TMainWindowOpsTest::MisbehavingBoard() {
         board->AddFault(parse(runFault));
     ClickStart();
     QVERIFY2(boxes.Shown.last().Text.startsWith(outcome), qPrintable(boxes.Texts().join(u'|')));
+    rusage after{};
+    QCOMPARE(getrusage(RUSAGE_SELF, &after), 0);
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024, qPrintable(QString::number(after.ru_maxrss)));
+    if (outcome.startsWith(QStringLiteral("Program operation canceled")))
+        return;
     CheckBoardHolds(*board, image);
     if (!verify) {
         SelectOperation(true);

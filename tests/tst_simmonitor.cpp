@@ -159,6 +159,7 @@ private slots:
     void Faults();
     void HangupAfterIgnoresTheRest();
     void NoisePrefixesOnlyTheFirstAnswer();
+    void EchoResultsAndDelays();
     void FaultText_data();
     void FaultText();
 
@@ -386,6 +387,11 @@ void TSimMonitorTest::FaultText_data() {
     QTest::newRow("hex without prefix") << "mismatch:1F00" << false << 0 << 0u;
     QTest::newRow("above 32 bits") << "mismatch:4294967296" << false << 0 << 0u;
     QTest::newRow("noise with value") << "noise:1" << false << 0 << 0u;
+    QTest::newRow("late") << "late:3:5100" << true << int(fkLate) << 3u;
+    QTest::newRow("slow") << "slow:20" << true << int(fkSlow) << 0u;
+    QTest::newRow("flood from power-up") << "flood:0" << true << int(fkFlood) << 0u;
+    QTest::newRow("late 0") << "late:0:5" << false << 0 << 0u;
+    QTest::newRow("late without time") << "late:3" << false << 0 << 0u;
     QTest::newRow("unknown") << "flip:2" << false << 0 << 0u;
 }
 
@@ -403,6 +409,26 @@ void TSimMonitorTest::FaultText() {
         QCOMPARE(int(fault->Kind), kind);
         QCOMPARE(uint(fault->Value), value);
     }
+}
+
+void TSimMonitorTest::EchoResultsAndDelays() {
+    TSimConfig config = WithFaults({"late:2:700", "slow:10", "flood:3"});
+    config.Echo = false;
+    std::pair<std::string, std::string> result;
+    std::string error;
+    QVERIFY(ParseSimResult("PROG=Do>ne\\0\\x41", result, error));
+    config.Results.push_back(result);
+    QVERIFY(!ParseSimResult("PROG=\\q", result, error));
+    QVERIFY(!ParseSimResult("ERASE=x", result, error));
+    TSimMonitor monitor{config};
+    const std::vector<TSimAnswer> answers = monitor.FeedTimed("\rP PROG 000010 3C\rP ID\rP ID\r");
+    QCOMPARE(answers.size(), size_t(3)); // the flood starts once the third is answered
+    QCOMPARE(Bytes(answers[0].Text), QByteArray("\r\n\r\n>"));
+    QCOMPARE(Bytes(answers[1].Text), QByteArray("\r\nDo>ne\0A\r\n>", 12));
+    QCOMPARE(int(monitor.Flash()[0x10]), 0x3C); // still carried out
+    QCOMPARE(answers[0].DelayMs, 10u);
+    QCOMPARE(answers[1].DelayMs, 710u);
+    QVERIFY(monitor.Flooding());
 }
 
 void TSimMonitorTest::ServerAnswersOverPty() {
