@@ -64,6 +64,14 @@ void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t*
     } pause(FCommPortDriver);
 
     FRxReady = false;
+    // Text of a line that was closed since is not the front of anything on this one.
+    if (const std::uint64_t connection = FCommPortDriver->Connections(); connection != FConnection) {
+        FConnection = connection;
+        FRxBuffer.clear();
+        FReplies.clear();
+        FDiscarding = false;
+        FStreamTail[0] = FStreamTail[1] = '\0';
+    }
     if (!dataPtr)
         return;
     const char* data = reinterpret_cast<const char*>(dataPtr);

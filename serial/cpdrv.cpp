@@ -203,6 +203,7 @@ bool TCommPortDriver::Connect() {
         return false;
     }
     FCommPort->SetWriteTimeout(kWriteTimeoutMs);
+    ++FConnections;
     StartPolling();
     return true;
 }
@@ -258,6 +259,7 @@ void TCommPortDriver::SetHandle(TCommHandle value) {
     Disconnect();
     if (value != kInvalidCommHandle) {
         FCommPort->Adopt(value);
+        ++FConnections;
         StartPolling();
     }
 }

@@ -132,6 +132,8 @@ public:
     TCommHandle Handle() const;
     // Adopts a handle opened elsewhere; kReleaseCommHandle forgets the current one without closing it.
     void SetHandle(TCommHandle value);
+    // How many times a port was opened or adopted: a new value is a new line, with nothing owed on it.
+    std::uint64_t Connections() const { return FConnections; }
     // Why the last open, setting or transfer failed, in the system's words.
     QString LastErrorText() const;
 
@@ -205,5 +207,6 @@ private:
     bool FPollOnReadable = false;
 
     std::uint32_t FPacketStartTime = kNoPacket;
+    std::uint64_t FConnections = 0;
     std::int32_t FPollingPauseCount = 0;
 };

@@ -167,11 +167,23 @@ bool TCommProtocol::WaitForReply() {
     }
 }
 
+void TCommProtocol::ForgetEarlierLine() {
+    // A line opened anew (another port, a board plugged in again) owes nothing from the last one.
+    const std::uint64_t connection = FCommUnit->CommPortDriver()->Connections();
+    if (connection == FConnection)
+        return;
+    FConnection = connection;
+    FOwed.clear();
+    FEchoHistory.clear();
+    FResyncForced = false;
+}
+
 bool TCommProtocol::Send(const QByteArray& command) {
     // Replies that closed before this command went out are accounted for, never taken as its answer.
     QByteArray reply;
     while (FCommUnit->TakeReply(reply))
         Account(reply);
+    ForgetEarlierLine();
     if (FCommUnit->RepliesDropped() != FDroppedSeen) {
         FDroppedSeen = FCommUnit->RepliesDropped();
         FResyncForced = true;
@@ -241,6 +253,7 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
     FLastFailure.clear();
     const QByteArray line = LineOf(command);
     bool answered = false;
+    ForgetEarlierLine();
     if (FResyncForced || OwesOtherThanPings()) {
         const TCatchUp caughtUp = CatchUp(line);
         if (caughtUp == TCatchUp::cuFailed) {

@@ -85,6 +85,7 @@ private:
     // or nothing for a reply that answers no command of ours.
     std::optional<QByteArray> Account(const QByteArray& reply);
     bool OwesOtherThanPings() const;
+    void ForgetEarlierLine();
     // Pings until no command but pings is owed; an answer to `line` that arrives meanwhile is taken.
     TCatchUp CatchUp(const QByteArray& line);
 
@@ -104,6 +105,7 @@ private:
     std::uint64_t FOverflowsAtSend = 0;
     std::uint64_t FDroppedSeen = 0;
     std::deque<QByteArray> FOwed;
+    std::uint64_t FConnection = 0; // the driver's connection the accounting belongs to
     // Recently sent command lines other than the ping: an echo of one of them that answers nothing
     // owed is a duplicate, not a monitor without echo.
     std::vector<QByteArray> FEchoHistory;

@@ -529,6 +529,12 @@ void TMainWindowOpsTest::MisbehavingBoard() {
     }
     QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
     Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(false);
+    auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("0"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(FForm->StartAddress(), 0);
     const QByteArray content = Pattern(1000, 5);
     const QString path = ImagePath(QStringLiteral("misbehaving.rbf"));
     QFile file(path);
