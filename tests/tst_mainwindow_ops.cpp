@@ -187,6 +187,8 @@ private:
     std::unique_ptr<TSimServer> StartBoard(const TSimConfig& config = TSimConfig());
     void Attach(TSimServer& board);
     void ChooseFile(const QString& path);
+    // Writes `content` as a binary image and chooses it with the start address typed and the size box.
+    void ChooseBinaryImage(const QByteArray& content, const QString& startAddress, bool sizeHeader);
     void SelectOperation(bool verify);
     void ClickStart();
     QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
@@ -243,6 +245,23 @@ void TMainWindowOpsTest::ChooseFile(const QString& path) {
     QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnBrowse"), Qt::LeftButton);
     FForm->SetOpenFileDialog({});
     QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->text(), path);
+}
+
+void TMainWindowOpsTest::ChooseBinaryImage(const QByteArray& content, const QString& startAddress,
+                                           bool sizeHeader) {
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
+    auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, startAddress);
+    QTest::keyClick(field, Qt::Key_Return);
+    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(sizeHeader);
+    const QString path = ImagePath(QStringLiteral("image.rbf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+    ChooseFile(path);
 }
 
 void TMainWindowOpsTest::SelectOperation(bool verify) {
@@ -379,22 +398,9 @@ void TMainWindowOpsTest::BinaryImagePlacement() {
     QFETCH(int, startAddress);
     auto board = StartBoard();
     Attach(*board);
-    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
-    auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, typed);
-    QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(FForm->StartAddress(), startAddress);
-    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(sizeHeader);
-
     const QByteArray content = Pattern(450, 9);
-    const QString path = ImagePath(QStringLiteral("app.rbf"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-    file.close();
-    ChooseFile(path);
+    ChooseBinaryImage(content, typed, sizeHeader);
+    QCOMPARE(FForm->StartAddress(), startAddress);
 
     TMessageRecorder boxes;
     ClickStart();
@@ -527,21 +533,9 @@ void TMainWindowOpsTest::MisbehavingBoard() {
         }
         QVERIFY(FForm->FlashIdentified());
     }
-    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
-    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(false);
-    auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, QStringLiteral("0"));
-    QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(FForm->StartAddress(), 0);
     const QByteArray content = Pattern(1000, 5);
-    const QString path = ImagePath(QStringLiteral("misbehaving.rbf"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-    file.close();
-    ChooseFile(path);
+    ChooseBinaryImage(content, QStringLiteral("0"), false);
+    QCOMPARE(FForm->StartAddress(), 0);
     TImage image;
     for (int i = 0; i < content.size(); ++i)
         image[std::uint32_t(i)] = std::uint8_t(content[i]);
