@@ -1,13 +1,18 @@
 #include "app/comsettings.h"
 
+#include "files/usersettings.h"
+
 #include <QRegularExpression>
-#include <QSettings>
 
 namespace {
 
 const QString kGroup = QStringLiteral("ComSettings");
 const QString kPortValue = QStringLiteral("COMPort");
 const QString kBaudRateValue = QStringLiteral("BaudRate");
+constexpr std::int32_t kLowestPort = 1;      // COM1
+constexpr std::int32_t kHighestPort = 16;    // COM16
+constexpr std::int32_t kLowestRateCode = 1;  // 110
+constexpr std::int32_t kHighestRateCode = 15;  // 256000
 
 // Reads one value; false (with the message) when it is present but not a 32-bit integer.
 bool ReadInt32(const QSettings& settings, const QString& name, std::optional<std::int32_t>& value,
@@ -30,25 +35,44 @@ bool ReadInt32(const QSettings& settings, const QString& name, std::optional<std
     return true;
 }
 
+// A value the line cannot use is dropped, with a warning saying which default stays.
+void KeepInRange(std::optional<std::int32_t>& value, const QString& name, std::int32_t lowest,
+                 std::int32_t highest, QString& warning) {
+    if (!value || (*value >= lowest && *value <= highest))
+        return;
+    warning = QStringLiteral("%1=%2 is out of range (%3 to %4); the default is kept")
+                    .arg(name)
+                    .arg(*value)
+                    .arg(lowest)
+                    .arg(highest);
+    value.reset();
+}
+
 } // namespace
 
 TStoredComSettings ReadStoredComSettings() {
-    QSettings settings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
-    settings.beginGroup(kGroup);
     TStoredComSettings stored;
-    if (ReadInt32(settings, kPortValue, stored.Port, stored.Error))
-        ReadInt32(settings, kBaudRateValue, stored.BaudRate, stored.Error);
+    const std::unique_ptr<QSettings> settings = OpenUserSettings(&stored.Error);
+    if (!settings)
+        return stored;
+    settings->beginGroup(kGroup);
+    if (ReadInt32(*settings, kPortValue, stored.Port, stored.Error))
+        ReadInt32(*settings, kBaudRateValue, stored.BaudRate, stored.Error);
+    KeepInRange(stored.Port, kPortValue, kLowestPort, kHighestPort, stored.PortWarning);
+    KeepInRange(stored.BaudRate, kBaudRateValue, kLowestRateCode, kHighestRateCode, stored.BaudRateWarning);
     return stored;
 }
 
 void WriteStoredComSettings(std::int32_t port, std::int32_t baudRate) {
-    QSettings settings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
-    settings.beginGroup(kGroup);
-    settings.setValue(kPortValue, port);
-    settings.setValue(kBaudRateValue, baudRate);
+    const std::unique_ptr<QSettings> settings = OpenUserSettings();
+    if (!settings)
+        return;
+    settings->beginGroup(kGroup);
+    settings->setValue(kPortValue, port);
+    settings->setValue(kBaudRateValue, baudRate);
 }
 
 bool StoredComSettingsExist() {
-    QSettings settings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
-    return settings.childGroups().contains(kGroup);
+    const std::unique_ptr<QSettings> settings = OpenUserSettings();
+    return settings && settings->childGroups().contains(kGroup);
 }

@@ -9,6 +9,24 @@ namespace {
 const QString kCaptionError = QStringLiteral("Tervolt Error");
 const QString kCaptionMessage = QStringLiteral("Tervolt Message");
 
+// The pre-scan measured the image; a second pass that delivers more than that, or ends short of it,
+// is reading a file that changed meanwhile.
+THexResult CheckAgainstMeasure(const TAbsoluteHexFile& reader, THexResult result) {
+    if ((result == hrOK && reader.Position() > reader.TotalSize()) ||
+        (result == hrEndOfFile && reader.Position() != reader.TotalSize()))
+        return hrImageChanged;
+    return result;
+}
+
+QString ImageErrorDetail(const TAbsoluteHexFile& reader, const TImageSource& source, THexResult result) {
+    if (result != hrImageChanged)
+        return reader.ErrorDetail();
+    return QStringLiteral("%1: %2 bytes measured before the run, %3 read")
+        .arg(source.FileName)
+        .arg(reader.TotalSize())
+        .arg(reader.Position());
+}
+
 QString UpperHex(std::uint32_t value, int minDigits) {
     return QStringLiteral("%1").arg(value, minDigits, 16, QLatin1Char('0')).toUpper();
 }
@@ -78,6 +96,8 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         FHost.TransferStarting(reader->TotalSize());
         outcome = Transfer(operation, *reader);
     }
+    if (outcome.Kind == TOutcomeKind::okImageError)
+        outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
     reader.reset();  // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
     return outcome;
@@ -99,7 +119,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             Issue([this] { return FTarget.InitFlash(); });
         }
 
-        result = reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength);
+        result = CheckAgainstMeasure(reader, reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength));
         if (result == hrOK && !FCancelled && !FHost.StopRequested()) {
             FBlockAddress = recordAddress;
             std::memcpy(FBlock, record, recordLength);
@@ -107,7 +127,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
         }
 
         for (;;) {
-            result = reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength);
+            result = CheckAgainstMeasure(reader, reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength));
             if (result != hrOK || FCancelled || FHost.StopRequested() || (verify && !FCompare.CompareOK))
                 break;
             FHost.ProcessMessages();

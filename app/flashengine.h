@@ -28,6 +28,7 @@ struct TFlashOutcome {
     QString Text;
     QString Caption;
     THexResult ImageResult = hrOK;  // last reader result; the message source for okImageError
+    QString Detail;                 // okImageError: the file name with the system's reason or the line
     TCompareResult Compare;
 };
 

@@ -2,6 +2,7 @@
 // loop. A failed start-up is shown in the standard error box and ends the program.
 
 #include "app/tervolt_mainform.h"
+#include "files/systemfiles.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -21,6 +22,7 @@ void ShowStartupError(const QString& message, const QString& detail) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    EnsureStandardDescriptors();  // the serial port must never become descriptor 1 or 2
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));

@@ -9,6 +9,7 @@
 #include "devices/devicesdb.h"
 #include "dialogs/poweron.h"
 #include "dialogs/velummessagebox.h"
+#include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_interface.h"
@@ -44,23 +45,9 @@ private:
     bool& FTalking;
 };
 
-// The stored ordinal's low byte, when the driver has a member for it; nothing otherwise.
-std::optional<TPortNumber> StoredPort(std::int32_t value) {
-    const auto ordinal = std::uint8_t(value & 0xFF);
-    if (ordinal < pnCOM1 || ordinal > pnCOM16)
-        return std::nullopt;
-    return TPortNumber(ordinal);
-}
-
-std::optional<TBaudRate> StoredBaudRate(std::int32_t value) {
-    const auto ordinal = std::uint8_t(value & 0xFF);
-    if (ordinal < br110 || ordinal > br256000)
-        return std::nullopt;
-    return TBaudRate(ordinal);
-}
-
 QString RunOpenFileDialog(QWidget* parent, const QString& qtFilter) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter);
+    // The dialog lists names that are not UTF-8 with U+FFFD in them; the file must be the one chosen.
+    return RecoverChosenFileName(QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter));
 }
 
 } // namespace
@@ -199,16 +186,12 @@ void TFormTervolt::closeEvent(QCloseEvent* event) {
 }
 
 void TFormTervolt::LoadComSettings() {
-    if (!StoredComSettingsExist())
-        return;
+    // Values outside the ports and rates the driver knows are dropped by the reader: the defaults stay.
     const TStoredComSettings stored = ReadStoredComSettings();
-    // Values the driver has no member for keep the default in use.
     if (stored.Port)
-        if (const auto port = StoredPort(*stored.Port))
-            FCommInterface->SelectPort(*port);
+        FCommInterface->SelectPort(TPortNumber(*stored.Port));
     if (stored.BaudRate)
-        if (const auto rate = StoredBaudRate(*stored.BaudRate))
-            FCommInterface->SelectBaudRate(*rate);
+        FCommInterface->SelectBaudRate(TBaudRate(*stored.BaudRate));
     if (!stored.Error.isEmpty())
         ShowError(stored.Error);
 }

@@ -36,7 +36,7 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     TsuiIconType icon = suiInformation;
     switch (outcome.Kind) {
     case TOutcomeKind::okImageError:
-        ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"));
+        ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"), outcome.Detail);
         return;
     case TOutcomeKind::okEmptyImage:
         icon = suiStop;

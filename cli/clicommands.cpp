@@ -6,6 +6,7 @@
 #include "cli/printingtarget.h"
 #include "cli/terminalhost.h"
 #include "devices/devicesdb.h"
+#include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
@@ -22,6 +23,18 @@ void PrintLine(const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+// File names in the text go out in the bytes they came in with.
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "tervolt-cli: %s\n", SystemFileName(text).constData());
+}
+
+// The image outcome's line on standard output, and what the file name and the system add to it.
+void PrintOutcome(const TFlashOutcome& outcome) {
+    if (!outcome.Detail.isEmpty())
+        PrintError(outcome.Detail);
+    PrintLine(outcome.Text);
 }
 
 TImageSource ImageSourceOf(const TCliOptions& options) {
@@ -55,12 +68,8 @@ int RunBlocks(const TCliOptions& options) {
     TFlashEngine engine(target, host);
     const TFlashOperation operation = options.Verify ? TFlashOperation::foVerify : TFlashOperation::foProgram;
     const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(options));
-    PrintLine(outcome.Text);
+    PrintOutcome(outcome);
     return ExitStatusOf(outcome, host);
-}
-
-void PrintError(const QString& text) {
-    std::fprintf(stderr, "tervolt-cli: %s\n", text.toLocal8Bit().constData());
 }
 
 // A session with the board: the line is open and a monitor has answered.
@@ -134,10 +143,10 @@ public:
     }
 
     int Transfer(TFlashOperation operation) {
-        TTerminalHost host(FOptions.Retries, !FOptions.Quiet);
+        TTerminalHost host(FOptions.Retries, !FOptions.Quiet, &FProtocol);
         TFlashEngine engine(FProtocol, host);
         const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
-        PrintLine(outcome.Text);
+        PrintOutcome(outcome);
         return ExitStatusOf(outcome, host);
     }
 
@@ -153,6 +162,8 @@ bool ImageIsUsable(const TCliOptions& options) {
     reader->Close();
     if (opened == hrOK && ImageHoldsData(*reader, options.FileFormat))
         return true;
+    if (opened != hrOK && !reader->ErrorDetail().isEmpty())
+        PrintError(reader->ErrorDetail());
     PrintLine(opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data."));
     return false;
 }

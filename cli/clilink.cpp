@@ -22,11 +22,13 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warni
     const TStoredComSettings stored = ReadStoredComSettings();
     if (!stored.Error.isEmpty())
         warnings << stored.Error + QStringLiteral(" in the saved COM settings; using the defaults");
+    // A value out of range is said only when it would have been used.
+    if (!stored.PortWarning.isEmpty() && options.Port.isEmpty())
+        warnings << stored.PortWarning + QStringLiteral(" in the saved COM settings");
+    if (!stored.BaudRateWarning.isEmpty() && !options.Baud)
+        warnings << stored.BaudRateWarning + QStringLiteral(" in the saved COM settings");
 
-    // A stored number outside the named ports falls back to the default, as an unset one does.
-    const int storedPort = stored.Port.value_or(kDefaultPort);
-    link.PortName = ComName(storedPort >= kLowestComNumber && storedPort <= kHighestComNumber ? storedPort
-                                                                                           : kDefaultPort);
+    link.PortName = ComName(stored.Port.value_or(kDefaultPort));
     if (!options.Port.isEmpty()) {
         static const QRegularExpression kComName(QStringLiteral("^COM([0-9]+)$"),
                                                  QRegularExpression::CaseInsensitiveOption);
@@ -37,11 +39,7 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warni
             link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(options.Port);
     }
 
-    if (options.Baud) {
-        link.Baud = *options.Baud;
-    } else if (stored.BaudRate && *stored.BaudRate >= int(br110) && *stored.BaudRate <= int(br256000)) {
-        link.Baud = BaudRateOf(TBaudRate(*stored.BaudRate));
-    }
+    link.Baud = options.Baud ? *options.Baud : BaudRateOf(TBaudRate(stored.BaudRate.value_or(int(br115200))));
     return link;
 }
 

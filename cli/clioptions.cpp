@@ -123,6 +123,10 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
         options.FileName = positional.at(1);
         options.FileFormat = DefaultFileFormat(options.FileName);
     }
+    // An empty value is mostly an unset variable in a script: it must not mean "the default".
+    for (const QCommandLineOption* named : {&portOption, &devicesOption})
+        if (parser.isSet(*named) && parser.value(*named).isEmpty())
+            return UsageError(QStringLiteral("empty value for --%1").arg(named->names().constFirst()));
     options.Port = parser.value(portOption);
     options.DevicesFile = parser.value(devicesOption);
     options.Quiet = parser.isSet(quietOption);
@@ -144,6 +148,13 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
         else
             return UsageError(QStringLiteral("invalid format '%1' (hex or bin)").arg(format));
     }
+    // The load address and the size header belong to binary images; anywhere else they would be
+    // ignored without a word.
+    const bool binary = command->NeedsFile && options.FileFormat == 2;
+    for (const QCommandLineOption* binaryOnly : {&startOption, &sizeHeaderOption, &noSizeHeaderOption})
+        if (parser.isSet(*binaryOnly) && !binary)
+            return UsageError(QStringLiteral("--%1 applies to binary images only (--format bin)")
+                                  .arg(binaryOnly->names().constFirst()));
     if (parser.isSet(startOption)) {
         const QString typed = parser.value(startOption);
         const std::optional<std::int32_t> address = ParseStartAddress(typed);

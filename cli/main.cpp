@@ -1,23 +1,41 @@
 #include "cli/clicommands.h"
 #include "cli/clioptions.h"
+#include "files/systemfiles.h"
 
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// QCoreApplication::arguments() turns bytes that are not UTF-8 into U+FFFD, and a file name would
+// then name another file: the arguments are taken from argv as the system gave them.
+QStringList SystemArguments(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << FileNameFromSystem(QByteArray(argv[i]));
+    return arguments;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    EnsureStandardDescriptors();
+    // A reader that went away (`| head`) is a failed write, reported below, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
 
-    const TCliParseResult parsed = ParseCliArguments(QCoreApplication::arguments());
+    const TCliParseResult parsed = ParseCliArguments(SystemArguments(argc, argv));
     if (!parsed.Options) {
         if (!parsed.Output.isEmpty())
-            std::fputs(parsed.Output.toLocal8Bit().constData(), stdout);
+            std::fputs(SystemFileName(parsed.Output).constData(), stdout);
         if (!parsed.Error.isEmpty())
-            std::fprintf(stderr, "%s\n", parsed.Error.toLocal8Bit().constData());
+            std::fprintf(stderr, "%s\n", SystemFileName(parsed.Error).constData());
         return parsed.ExitStatus;
     }
     const int status = RunCliCommand(*parsed.Options);

@@ -19,12 +19,14 @@ constexpr int kPlainProgressStep = 10;  // percent between two lines when stderr
 
 } // namespace
 
-TTerminalHost::TTerminalHost(int retries, bool showProgress)
-    : FRetries(retries), FShowProgress(showProgress), FTerminal(isatty(STDERR_FILENO) == 1) {}
+TTerminalHost::TTerminalHost(int retries, bool showProgress, const TFlashTarget* target)
+    : FRetries(retries), FShowProgress(showProgress), FTerminal(isatty(STDERR_FILENO) == 1), FTarget(target) {}
 
 void TTerminalHost::InstallInterruptHandler() {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+    // A closed terminal or session must also leave the port as it was found.
+    std::signal(SIGHUP, OnInterrupt);
 }
 
 bool TTerminalHost::Interrupted() { return gInterrupted != 0; }
@@ -34,8 +36,11 @@ bool TTerminalHost::AskRetry() {
     if (Interrupted() || FFailures >= FRetries) {
         if (!Interrupted()) {
             FGaveUp = true;
-            std::fprintf(stderr, "%sCommunication error occurred! Gave up after %d retries.\n",
-                         FTerminal && FShowProgress ? "\n" : "", FRetries);
+            // The board's own answer ("Address out of range") says more than any retry count.
+            const QString why = FTarget ? FTarget->LastFailure() : QString();
+            std::fprintf(stderr, "%sCommunication error occurred! Gave up after %d retries.%s%s\n",
+                         FTerminal && FShowProgress ? "\n" : "", FRetries, why.isEmpty() ? "" : " ",
+                         why.toLocal8Bit().constData());
         }
         return false;
     }

@@ -9,7 +9,8 @@
 
 class TTerminalHost : public TFlashHost {
 public:
-    TTerminalHost(int retries, bool showProgress);
+    // `target`, when given, names the reason of a failure in the give-up message.
+    TTerminalHost(int retries, bool showProgress, const TFlashTarget* target = nullptr);
 
     bool AskRetry() override;
     void ShowBlockAddress(std::uint32_t address) override;
@@ -24,7 +25,7 @@ public:
     bool GaveUp() const { return FGaveUp; }
     const TFlashOutcome& Outcome() const { return FOutcome; }
 
-    // Ctrl-C and SIGTERM stop the run between blocks; a second Ctrl-C ends the program at once.
+    // Ctrl-C, SIGTERM and SIGHUP stop the run between blocks; a second one ends the program at once.
     static void InstallInterruptHandler();
     static bool Interrupted();
 
@@ -36,6 +37,7 @@ private:
     bool FGaveUp = false;
     bool FShowProgress;
     bool FTerminal;
+    const TFlashTarget* FTarget;
     int FPercent = 0;
     int FLastPrinted = -1;
     std::uint32_t FAddress = 0;

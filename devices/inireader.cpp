@@ -1,5 +1,7 @@
 #include "devices/inireader.h"
 
+#include "files/systemfiles.h"
+
 #include <QFile>
 
 #include <limits>
@@ -70,46 +72,63 @@ bool ParseDigits(QStringView digits, int base, qint64& magnitude) {
 
 bool TIniReader::Open(const QString& fileName, QString* error) {
     FSections.clear();
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString());
-        return false;
-    }
-    if (file.size() > kMaxFileBytes) {
-        if (error)
-            *error = QStringLiteral("%1 is larger than %2 bytes").arg(fileName).arg(kMaxFileBytes);
-        return false;
-    }
-    // Read in pieces: a single read of the limit would allocate the whole limit for every small file.
-    constexpr qint64 kChunkBytes = 64 * 1024;
     QByteArray text;
-    for (QByteArray chunk = file.read(kChunkBytes); !chunk.isEmpty() && text.size() <= kMaxFileBytes;
-         chunk = file.read(kChunkBytes))
-        text += chunk;
-    if (text.size() > kMaxFileBytes) {
-        if (error)
-            *error = QStringLiteral("%1 is larger than %2 bytes").arg(fileName).arg(kMaxFileBytes);
+    if (!ReadFile(fileName, text, error))
         return false;
-    }
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString());
-        return false;
-    }
     Parse(text);
     return true;
 }
 
-void TIniReader::Parse(const QByteArray& text) {
-    FSections.clear();
-    QByteArray body = text;
-    if (body.startsWith("\xEF\xBB\xBF"))
-        body.remove(0, 3);
+bool TIniReader::ReadFile(const QString& fileName, QByteArray& text, QString* error) {
+    text.clear();
+    QString reason;
+    const int fd = OpenRegularFileForReading(fileName, reason);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            reason = file.errorString();
+        if (error)
+            *error = QStringLiteral("cannot open %1: %2").arg(fileName, reason);
+        return false;
+    }
+    const auto tooLarge = [&] {
+        if (error)
+            *error = QStringLiteral("%1 is larger than %2 bytes").arg(fileName).arg(kMaxFileBytes);
+        text.clear();
+        return false;
+    };
+    if (file.size() > kMaxFileBytes)
+        return tooLarge();
+    // Read in pieces: a single read of the limit would allocate the whole limit for every small file.
+    constexpr qint64 kChunkBytes = 64 * 1024;
+    for (QByteArray chunk = file.read(kChunkBytes); !chunk.isEmpty() && text.size() <= kMaxFileBytes;
+         chunk = file.read(kChunkBytes))
+        text += chunk;
+    if (text.size() > kMaxFileBytes)
+        return tooLarge();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString());
+        text.clear();
+        return false;
+    }
+    return true;
+}
 
+void TIniReader::Parse(const QByteArray& text, const TFilter& keep) {
+    FSections.clear();
+    qsizetype begin = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+
+    // Lines are looked at where they lie: splitting a file of millions of short lines into pieces
+    // first would cost far more than the file.
     TSection* current = nullptr;
-    for (const QByteArray& rawLine : body.split('\n')) {
-        QByteArray line = rawLine;
+    QString currentName;
+    while (begin <= text.size()) {
+        qsizetype end = text.indexOf('\n', begin);
+        if (end < 0)
+            end = text.size();
+        QByteArray line = text.mid(begin, end - begin);
+        begin = end + 1;
         if (line.endsWith('\r'))
             line.chop(1);
         line = TrimBlanks(line);
@@ -117,12 +136,12 @@ void TIniReader::Parse(const QByteArray& text) {
             continue;
         if (line.front() == '[') {
             const qsizetype close = line.indexOf(']');
-            if (close < 0) {
-                current = nullptr; // a broken header must not let its keys land in the previous section
+            current = nullptr;  // a broken header must not let its keys land in the previous section
+            if (close < 0)
                 continue;
-            }
-            const QString name = Fold(QString::fromLatin1(TrimBlanks(line.mid(1, close - 1))));
-            current = &FSections[name];
+            currentName = Fold(QString::fromLatin1(TrimBlanks(line.mid(1, close - 1))));
+            if (!keep || keep(currentName, QString()))
+                current = &FSections[currentName];
             continue;
         }
         const qsizetype equals = line.indexOf('=');
@@ -132,7 +151,7 @@ void TIniReader::Parse(const QByteArray& text) {
         if (key.isEmpty())
             continue;
         const QString foldedKey = Fold(QString::fromLatin1(key));
-        if (current->contains(foldedKey))
+        if (current->contains(foldedKey) || (keep && !keep(currentName, foldedKey)))
             continue;
         current->insert(foldedKey, QString::fromLatin1(Unquote(TrimBlanks(line.mid(equals + 1)))));
     }

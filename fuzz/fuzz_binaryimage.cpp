@@ -2,7 +2,8 @@
 // picks the maximum block length (0 means 200), four bytes of start address (least significant
 // first), then the file's bytes.
 //
-// Checked: Open accepts every regular file and measures it; the blocks carry the file's bytes in order
+// Checked: Open accepts every regular file whose last byte (size header included) lies at or below
+// 0xFFFFFFFF, refuses every other one with 11, and measures it; the blocks carry the file's bytes in order
 // behind the four size bytes, each at the address where it belongs, never more than the maximum and
 // never past the caller's buffer; the read ends with 5 and the position meets the total.
 
@@ -38,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static TMemoryFile image;
     image.Write(file, fileSize);
     TBinaryDataHexFile reader(start, header);
+    if (std::uint64_t(start) + (header ? kSizeHeaderBytes : 0) + fileSize > 0x100000000u) {
+        FUZZ_CHECK(reader.Open(image.Path(), hmProgram, false) == hrBeyondAddressSpace);
+        return 0;
+    }
     FUZZ_CHECK(reader.Open(image.Path(), hmProgram, false) == hrOK);
     FUZZ_CHECK(reader.TotalSize() == fileSize);
     FUZZ_CHECK(reader.StartAddress() == start);

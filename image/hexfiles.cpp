@@ -1,14 +1,12 @@
 #include "image/hexfiles.h"
 
-#include <QFile>
+#include "files/systemfiles.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <sys/types.h>
 
@@ -53,9 +51,10 @@ enum class TLineRead { lrNothing, lrLine, lrTooLong, lrInvalid, lrError };
 
 // Reads the next line into `line` as a text-mode stream delivers it: LF or CR LF end it. At most
 // kMaxPieceLength characters are taken; a piece that fills them without a line end belongs to a line
-// that cannot be a record. `length` excludes the line end.
-TLineRead ReadLinePiece(std::FILE* stream, char* line, int& length) {
+// that cannot be a record. `length` excludes the line end; `ended` tells whether one was read.
+TLineRead ReadLinePiece(std::FILE* stream, char* line, int& length, bool& ended) {
     length = 0;
+    ended = false;
     // A non-zero fill tells the terminator that fgets writes from NUL bytes in the data.
     std::memset(line, 0x7F, kLineBufferSize);
     if (!std::fgets(line, kLineBufferSize, stream))
@@ -64,6 +63,7 @@ TLineRead ReadLinePiece(std::FILE* stream, char* line, int& length) {
         return TLineRead::lrError;
 
     int count = static_cast<int>(std::strlen(line));
+    ended = std::memchr(line, '\n', kLineBufferSize - 1) != nullptr;
     if (count > 0 && line[count - 1] == '\n') {
         // fgets stops at the first LF, so a NUL byte would have cut the text before it.
         --count;
@@ -109,36 +109,26 @@ std::uint16_t Word(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
-// fopen with the name in the file system's encoding; the descriptor is not inherited by children.
+QString SystemReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// fopen with the name in the system's own bytes; the descriptor is not inherited by children.
 std::FILE* OpenFile(const QString& fileName, const char* mode) {
-    const QByteArray name = QFile::encodeName(fileName);
-#ifdef __linux__
     const std::string modeText = std::string(mode) + "e";
-    return std::fopen(name.constData(), modeText.c_str());
-#else
-    return std::fopen(name.constData(), mode);
-#endif
+    return std::fopen(SystemFileName(fileName).constData(), modeText.c_str());
 }
 
 // Images are read twice (pre-scan, then the operation), so only a regular file will do: a
-// directory, pipe or device would yield nothing, or something else, on the second pass. The check
-// comes before any blocking: opening a named pipe would otherwise wait for a writer forever.
-std::FILE* OpenImageForReading(const QString& fileName, const char* mode) {
-    const QByteArray name = QFile::encodeName(fileName);
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// directory, pipe or device would yield nothing, or something else, on the second pass. Nothing
+// blocks: opening a named pipe would otherwise wait for a writer forever.
+std::FILE* OpenImageForReading(const QString& fileName, const char* mode, QString& reason) {
+    const int fd = OpenRegularFileForReading(fileName, reason);
     if (fd < 0)
         return nullptr;
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const int reason = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        errno = reason;
-        return nullptr;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* stream = fdopen(fd, mode);
-    if (!stream)
+    if (!stream) {
+        reason = SystemReason();
         ::close(fd);
+    }
     return stream;
 }
 
@@ -166,6 +156,10 @@ QString HexFileErrorMessage(int code) {
         return QStringLiteral("Illegal file - non ascending addresses.");
     case hrEraseFailed:
         return QStringLiteral("Erase Sector Operation failed.");
+    case hrImageChanged:
+        return QStringLiteral("Image file changed while it was being sent.");
+    case hrBeyondAddressSpace:
+        return QStringLiteral("Image runs past the highest address, 0xFFFFFFFF.");
     default:
         return QStringLiteral("Unknown error - code no. %1").arg(code);
     }
@@ -197,14 +191,20 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
     if (FFile)
         return hrFileAlreadyOpen;
     Reset();
+    FFileName = fileName;
+    FErrorDetail.clear();
 
     switch (mode) {
     case hmProgram:
-    case hmVerify:
-        FFile.reset(OpenImageForReading(fileName, binary ? "rb" : "r"));
-        if (!FFile)
+    case hmVerify: {
+        QString reason;
+        FFile.reset(OpenImageForReading(fileName, binary ? "rb" : "r", reason));
+        if (!FFile) {
+            FErrorDetail = QStringLiteral("%1: %2").arg(fileName, reason);
             return hrCannotOpenFile;
+        }
         return Scan();
+    }
     case hmWrite:
         if (overwrite) {
             FFile.reset(OpenFile(fileName, binary ? "wb" : "w"));
@@ -234,6 +234,8 @@ void TIntelExtendedHexFile::Reset() {
     FPosition = 0;
     FSegmentBase = 0;
     FLastAddress = 0;
+    FLinesEnded = 0;
+    FLineNumber = 0;
 }
 
 THexResult TIntelExtendedHexFile::Scan() {
@@ -266,11 +268,20 @@ THexResult TIntelExtendedHexFile::Scan() {
     FPosition = 0;
     FSegmentBase = 0;
     FLastAddress = 0;
+    FLinesEnded = 0;
     return result;
 }
 
 THexResult TIntelExtendedHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer,
                                             std::uint16_t& length, std::uint16_t maxLength) {
+    const THexResult result = ReadRecords(address, buffer, length, maxLength);
+    if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened)
+        FErrorDetail = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
+    return result;
+}
+
+THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffer,
+                                              std::uint16_t& length, std::uint16_t maxLength) {
     if (!FFile)
         return hrFileNotOpened;
     std::FILE* stream = FFile.get();
@@ -283,7 +294,11 @@ THexResult TIntelExtendedHexFile::ReadBlock(std::uint32_t& address, std::uint8_t
     THexResult result = hrOK;
     while (length == 0 && result == hrOK && !std::feof(stream)) {
         int lineLength = 0;
-        switch (ReadLinePiece(stream, line, lineLength)) {
+        bool ended = false;
+        const TLineRead read = ReadLinePiece(stream, line, lineLength, ended);
+        FLineNumber = FLinesEnded + 1;
+        FLinesEnded += ended ? 1 : 0;
+        switch (read) {
         case TLineRead::lrNothing:
             continue;
         case TLineRead::lrError:
@@ -429,14 +444,24 @@ THexResult TBinaryDataHexFile::Scan() {
     std::FILE* stream = FFile.get();
     FPosition = 0;
     FTotalSize = 0;
-    if (fseeko(stream, 0, SEEK_END) != 0)
+    const off_t size = fseeko(stream, 0, SEEK_END) == 0 ? ftello(stream) : -1;
+    if (size < 0 || fseeko(stream, 0, SEEK_SET) != 0) {
+        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, SystemReason());
         return hrCannotOpenFile;
-    const off_t size = ftello(stream);
-    if (fseeko(stream, 0, SEEK_SET) != 0 || size < 0)
-        return hrCannotOpenFile;
+    }
     // The size header and the progress measure have 32 bits.
-    if (static_cast<std::uint64_t>(size) > std::numeric_limits<std::uint32_t>::max())
+    if (static_cast<std::uint64_t>(size) > std::numeric_limits<std::uint32_t>::max()) {
+        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, QString::fromLocal8Bit(std::strerror(EFBIG)));
         return hrCannotOpenFile;
+    }
+    // A block command carries a 32-bit address: the image must not run past it (and wrap to 0).
+    const std::uint64_t end = std::uint64_t(FStartAddress) + (FWriteSizeHeader ? kSizeHeaderBytes : 0) +
+                              static_cast<std::uint64_t>(size);
+    if (end > std::uint64_t(std::numeric_limits<std::uint32_t>::max()) + 1) {
+        FErrorDetail = QStringLiteral("%1: its last byte would lie at 0x%2")
+                           .arg(FFileName, QString::number(end - 1, 16).toUpper());
+        return hrBeyondAddressSpace;
+    }
     FTotalSize = static_cast<std::uint32_t>(size);
     return hrOK;
 }
@@ -467,8 +492,10 @@ THexResult TBinaryDataHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* b
     // Like a byte-by-byte read, fread meets the end of the file only when it asks for more bytes
     // than are left, so the end is reported one call after that read.
     const std::size_t got = std::fread(buffer + length, 1, maxLength - length, stream);
-    if (std::ferror(stream))
+    if (std::ferror(stream)) {
+        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, SystemReason());
         return hrIllegalRecord;
+    }
     length = static_cast<std::uint16_t>(length + got);
     FPosition += static_cast<std::uint32_t>(got);
     return hrOK;

@@ -22,6 +22,8 @@ enum : THexResult {
     hrBufferTooSmall = 7,
     hrNonAscending = 8,
     hrEraseFailed = 9,
+    hrImageChanged = 10,        // the second pass did not deliver what the pre-scan measured
+    hrBeyondAddressSpace = 11,  // a binary image whose last byte would lie above 0xFFFFFFFF
 };
 
 // Open modes: 0 and 1 read (Program and Verify pass them), 2 writes.
@@ -48,6 +50,9 @@ public:
     std::uint32_t TotalSize() const { return FTotalSize; }
     std::uint32_t Position() const { return FPosition; }
     bool IsOpen() const { return FFile != nullptr; }
+    // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
+    // system's reason, or with the line of an Intel HEX file. Empty after a success.
+    QString ErrorDetail() const { return FErrorDetail; }
 
 protected:
     TAbsoluteHexFile() = default;
@@ -62,6 +67,8 @@ protected:
     std::uint32_t FStartAddress = 0;
     std::uint32_t FTotalSize = 0;
     std::uint32_t FPosition = 0;
+    QString FFileName;
+    QString FErrorDetail;
 
 private:
     bool FWriting = false; // a failed flush on Close must not go unnoticed
@@ -82,6 +89,8 @@ public:
     std::uint32_t EntryAddress() const { return FEntryAddress; }
 
 private:
+    THexResult ReadRecords(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                           std::uint16_t maxLength);
     THexResult ParseDataRecord(const std::uint8_t* record, std::uint32_t& address, std::uint8_t* buffer,
                                std::uint16_t& length, std::uint16_t maxLength);
     bool WriteRecord(std::uint8_t type, std::uint16_t offset, const std::uint8_t* data, std::uint8_t count);
@@ -89,6 +98,8 @@ private:
     std::uint32_t FEntryAddress = 0xFFFFFFFFu;
     std::uint32_t FSegmentBase = 0;
     std::uint32_t FLastAddress = 0;
+    std::uint32_t FLinesEnded = 0;  // line ends read so far
+    std::uint32_t FLineNumber = 0;  // the line the last piece belongs to
 };
 
 class TBinaryDataHexFile final : public TAbsoluteHexFile {

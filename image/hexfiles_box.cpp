@@ -21,7 +21,7 @@ void SetHexFileErrorHook(THexFileErrorHook hook) {
     ErrorHook() = std::move(hook);
 }
 
-void ShowHexFileError(int code, const QString& caption) {
+void ShowHexFileError(int code, const QString& caption, const QString& detail) {
     const QString text = HexFileErrorMessage(code);
     if (text.isEmpty())
         return;
@@ -35,10 +35,13 @@ void ShowHexFileError(int code, const QString& caption) {
     // Without a widget application no box can be shown; the message must not be lost all the same.
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
+        if (!detail.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(detail));
         return;
     }
 
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);
+    box.setInformativeText(detail);
     box.exec();
 }

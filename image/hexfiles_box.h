@@ -6,8 +6,9 @@
 #include <functional>
 
 // Code 0 shows nothing. Any other code beeps, then shows its message modally with the critical
-// icon, `caption` as the title and only an OK button, and returns when the user closes it.
-void ShowHexFileError(int code, const QString& caption);
+// icon, `caption` as the title and only an OK button, and returns when the user closes it. `detail`
+// (the file name and the system's reason, or the line) stands below the message, which stays exact.
+void ShowHexFileError(int code, const QString& caption, const QString& detail = {});
 
 // For tests only: while set, the hook receives the message and caption instead of the box being
 // shown, so that a test can observe the call without a modal loop. Pass an empty hook to reset.

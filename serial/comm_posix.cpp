@@ -1,6 +1,8 @@
 #include "serial/comm_posix.h"
 
-#include <QFile>
+#include "files/systemfiles.h"
+#include "files/usersettings.h"
+
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -107,10 +109,12 @@ QString ResolvePortName(const QString& name) {
     if (!match.hasMatch())
         return name;
     const int number = match.captured(1).toInt();
-    QSettings settings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
-    const QString mapped = settings.value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
-    if (!mapped.isEmpty())
-        return mapped;
+    // A settings file that cannot be read safely maps nothing.
+    if (const std::unique_ptr<QSettings> settings = OpenUserSettings()) {
+        const QString mapped = settings->value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
+        if (!mapped.isEmpty())
+            return mapped;
+    }
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
@@ -183,7 +187,7 @@ bool TCommPortPosix::Open(const QString& name) {
         FLastError = QStringLiteral("cannot open a port without a name");
         return false;
     }
-    const QByteArray nativePath = QFile::encodeName(FPath);
+    const QByteArray nativePath = SystemFileName(FPath);
     TFdGuard fd(::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) {
         FLastError = OpenErrorText(FPath, errno);

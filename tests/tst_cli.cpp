@@ -4,11 +4,36 @@
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+
+// A path as the shell's printf reads it: every byte in octal, so that names that are not UTF-8 reach
+// the program byte for byte (QProcess would encode its arguments as text).
+QString OctalEscaped(const QByteArray& path) {
+    QString escaped;
+    for (const char c : path)
+        escaped += QStringLiteral("\\%1").arg(uint(std::uint8_t(c)), 3, 8, QLatin1Char('0'));
+    return escaped;
+}
+
+// Runs `script` under /bin/sh with $0 = tervolt-cli and $1 = `file`'s bytes; stdout and stderr merged.
+QString RunShell(const QString& script, const QByteArray& file) {
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("set -- \"$(printf '%1')\"; ").arg(OctalEscaped(file)) + script,
+                 QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli")});
+    if (!shell.waitForFinished(120000))
+        return QStringLiteral("(did not finish)");
+    return QString::fromLocal8Bit(shell.readAll()).trimmed();
+}
 
 } // namespace
 
@@ -23,6 +48,10 @@ private slots:
     void blocksOfHexImage();
     void blocksOfBinaryImage();
     void blocksOfMalformedImage();
+    void imageInputs_data();
+    void imageInputs();
+    void brokenStreams_data();
+    void brokenStreams();
 };
 
 void TestCli::usage_data() {
@@ -42,6 +71,10 @@ void TestCli::usage_data() {
     QTest::newRow("bad baud") << QStringList{"--baud", "fast", "ping"} << 64 << "invalid baud rate";
     QTest::newRow("both header options") << QStringList{"blocks", "a.bin", "--size-header", "--no-size-header"}
                                          << 64 << "exclude each other";
+    // An unset variable in a script must not quietly mean the stored port.
+    QTest::newRow("empty port") << QStringList{"--port", "", "ping"} << 64 << "empty value for --port";
+    QTest::newRow("start address with Intel HEX") << QStringList{"blocks", "a.hex", "--start-address", "10"} << 64
+                                                  << "--start-address applies to binary images only";
 }
 
 void TestCli::usage() {
@@ -60,9 +93,9 @@ void TestCli::defaultFormat() {
     QCOMPARE(DefaultFileFormat(QStringLiteral("image")), 1);
     // Options may follow the command and the file.
     const TCliParseResult parsed = ParseCliArguments(
-        {"tervolt-cli", "blocks", "a.bin", "--format", "hex", "--start-address", "0x10", "--no-size-header"});
+        {"tervolt-cli", "blocks", "a.hex", "--format", "bin", "--start-address", "0x10", "--no-size-header"});
     QVERIFY(parsed.Options);
-    QCOMPARE(parsed.Options->FileFormat, 1);
+    QCOMPARE(parsed.Options->FileFormat, 2);
     QCOMPARE(parsed.Options->StartAddress, 0x10u);
     QVERIFY(!parsed.Options->WriteSizeHeader);
 }
@@ -102,6 +135,65 @@ void TestCli::blocksOfMalformedImage() {
     const TCliRun missing = RunCli({"blocks", FDir.filePath(QStringLiteral("missing.hex"))});
     QCOMPARE(missing.Exit, 2);
     QCOMPARE(missing.Out, QStringList{"Cannot open file."});
+}
+
+void TestCli::imageInputs_data() {
+    QTest::addColumn<QByteArray>("name");  // created in the test folder unless the content is null
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");  // the last lines, standard error included
+    const QByteArray hex = IntelHexText({{0x100, QByteArray("\x12\xAB", 2)}});
+    QTest::newRow("name that is not UTF-8")
+        << QByteArray("bad\xFF\xFE.hex") << hex << QStringList() << "P PROG 000100 12AB\nProgram OK!";
+    QTest::newRow("binary image past the highest address")
+        << QByteArray("five.rbf") << QByteArray(5, 'x') << QStringList{"--start-address", "FFFFFFFC"}
+        << "tervolt-cli: $1: its last byte would lie at 0x100000004\n"
+           "Image runs past the highest address, 0xFFFFFFFF.";
+    QTest::newRow("missing file") << QByteArray("gone.hex") << QByteArray() << QStringList()
+                                  << "tervolt-cli: $1: No such file or directory\nCannot open file.";
+    QTest::newRow("illegal record") << QByteArray("bad-line.hex") << QByteArray(":0100000055AA\n:01000000\n")
+                                    << QStringList() << "tervolt-cli: $1: line 2\nIllegal record in file.";
+}
+
+// What a user hands over on the command line reaches the system as it is, and what goes wrong is
+// named: the message stays exact, the file and the reason follow on standard error.
+void TestCli::imageInputs() {
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    const QByteArray path = QFile::encodeName(FDir.path()) + '/' + name;
+    if (!content.isNull()) {
+        QFile file;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        QVERIFY(file.write(content) == content.size());
+    }
+    // The name as a lossy decoding shows it names another file, which must stay untouched.
+    if (QString::fromUtf8(name).toUtf8() != name)
+        QVERIFY(WriteFile(FDir.filePath(QString::fromUtf8(name)), "not an image\n"));
+    const QString said = RunShell(QStringLiteral("\"$0\" blocks \"$1\" ") + options.join(u' ') + " 2>&1", path);
+    ::unlink(path.constData());  // a name that is not UTF-8 is beyond QTemporaryDir's clean-up
+    QCOMPARE(said.split(u'\n').mid(said.count(u'\n') - output.count(u'\n')).join(u'\n'),
+             QString(output).replace(QLatin1String("$1"), QString::fromUtf8(path)));
+}
+
+void TestCli::brokenStreams_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("output");
+    // Closed standard output and error: the image must not become descriptor 1 and take the output.
+    QTest::newRow("closed standard streams") << "\"$0\" blocks \"$1\" >&- 2>&-; echo $?" << "0";
+    // A reader that goes away: the documented failure status, not death by SIGPIPE (141).
+    QTest::newRow("reader gone") << "{ \"$0\" blocks \"$1\" 2>/dev/null; echo $? >&2; } | head -c 0" << "3";
+}
+
+void TestCli::brokenStreams() {
+    QFETCH(QString, script);
+    QFETCH(QString, output);
+    // More output than a pipe holds, so that a write meets the closed end for certain.
+    const QString path = FDir.filePath(QStringLiteral("streams.bin"));
+    QVERIFY(WriteFile(path, QByteArray(100 * 1000, '\x5A')));
+    QCOMPARE(RunShell(script, QFile::encodeName(path)), output);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -6,12 +6,15 @@
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <map>
 #include <sys/resource.h>
 
@@ -88,6 +91,8 @@ private slots:
     void unlistedChip();
     void malformedImageSendsNothing();
     void missingPort();
+    void refusedBlockIsNamed();
+    void interruptStopsBetweenBlocks_data();
     void interruptStopsBetweenBlocks();
     void simulatorDumpEqualsTheImage();
 };
@@ -385,9 +390,44 @@ void TestCliSim::missingPort() {
     const TCliRun run = Cli({"--port", "/dev/tervolt-no-such-port", "ping"});
     QCOMPARE(run.Exit, 3);
     QVERIFY2(run.Err.contains(QStringLiteral("No such file or directory")), qPrintable(run.Err));
+    // Stored values out of range keep the defaults (COM2 here), as in the window, and say so.
+    QVERIFY(QDir(FHome.path()).mkpath(QStringLiteral("VELUM")));
+    QVERIFY(WriteFile(QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf")),
+                      "[ComSettings]\nCOMPort=259\nBaudRate=263\n[Ports]\nCOM2=/dev/tervolt-no-such-com2\n"));
+    const TCliRun stored = Cli({"ping"});
+    QFile::remove(QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf")));
+    QCOMPARE(stored.Exit, 3);
+    QVERIFY2(stored.Err.contains(QStringLiteral("COMPort=259 is out of range (1 to 16); the default is kept")) &&
+                 stored.Err.contains(QStringLiteral("BaudRate=263 is out of range")) &&
+                 stored.Err.contains(QStringLiteral("/dev/tervolt-no-such-com2")),
+             qPrintable(stored.Err));
+}
+
+// A block the board refuses is repeated, then the run gives up naming the board's own answer.
+void TestCliSim::refusedBlockIsNamed() {
+    TSimConfig config;
+    config.Size = 4096;
+    TSimServer server(config);
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    const QString path = FDir.filePath(QStringLiteral("beyond.rbf"));
+    QVERIFY(WriteFile(path, QByteArray(16, 'x')));
+    const TCliRun program =
+        Cli(OnBoard(server, {"program", path, "--start-address", "10000", "--retries", "1"}));
+    QCOMPARE(program.Exit, 3);
+    QVERIFY2(program.Err.contains(QStringLiteral("Gave up after 1 retries. The board answered: Address out of range")),
+             qPrintable(program.Err));
+}
+
+void TestCliSim::interruptStopsBetweenBlocks_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    // A closed terminal: the port's settings and lock must be given back as after Ctrl-C.
+    QTest::newRow("SIGHUP") << int(SIGHUP);
 }
 
 void TestCliSim::interruptStopsBetweenBlocks() {
+    QFETCH(int, signal);
     QRandomGenerator random(13);
     const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
     QVERIFY(WriteFile(path, RandomBytes(random, 64 * 1024)));
@@ -402,7 +442,7 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     QVERIFY(process.waitForStarted());
     // Interrupt once a few blocks have been programmed.
     QTRY_VERIFY_WITH_TIMEOUT(server.Stats().Commands >= 5, 20000);
-    process.terminate();  // SIGTERM, handled like Ctrl-C
+    ::kill(pid_t(process.processId()), signal);  // handled like Ctrl-C
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitCode(), 5);
     const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);

@@ -5,6 +5,7 @@
 #include "serial/cpdrv.h"
 #include "tests/support/ptypair.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -48,7 +49,7 @@ private:
 void TestCommPosix::initTestCase() {
     QVERIFY(FSettingsDir.isValid());
     // Our own settings file, never the user's.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FSettingsDir.path());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(FSettingsDir.path()));
     QSettings settings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
     settings.setValue(QStringLiteral("Ports/COM2"), QStringLiteral("/dev/ttyUSB0"));
     settings.setValue(QStringLiteral("Ports/COM11"), QStringLiteral("  /dev/serial/by-id/usb-adapter  "));

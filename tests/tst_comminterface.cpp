@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QScreen>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -114,7 +115,7 @@ private:
 void TCommInterfaceTest::initTestCase() {
     QVERIFY(FSettingsDir.isValid());
     // A settings file of our own, never the user's.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FSettingsDir.path());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(FSettingsDir.path()));
     FMissingDevice = QDir(FSettingsDir.path()).filePath(QStringLiteral("no-such-tty"));
 }
 

@@ -3,16 +3,21 @@
 
 #include "app/comsettings.h"
 #include "devices/devicesdb.h"
+#include "devices/inireader.h"
+#include "tests/support/clirun.h"
 #include "tests/support/tsvtable.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -63,8 +68,14 @@ void WriteSettingsFile(const QString& base, const std::optional<QByteArray>& por
 }
 
 void UseSettingsBase(const QString& base) {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, base);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, base);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base));
+}
+
+// The most memory this process has held so far, in KiB.
+long PeakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 using TOptionalText = std::optional<QByteArray>;
@@ -83,18 +94,41 @@ private:
 
 private slots:
     void initTestCase();
+    void hugeListOfTinySectionsStaysSmall();
     void manifestCoversCorpus();
     void loadList_data();
     void loadList();
     void missingFile();
     void storedSettings_data();
     void storedSettings();
+    void settingsFileThatIsAPipe();
 };
 
 void TTestCorpusDevices::initTestCase() {
     // Nothing here may read or write the user's own settings.
     QVERIFY(FSettingsBase.isValid());
     UseSettingsBase(FSettingsBase.path());
+}
+
+// First of all, while this process is still small: memory must follow the devices listed, not the
+// sections, lines or keys the file holds.
+void TTestCorpusDevices::hugeListOfTinySectionsStaysSmall() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tiny.tervolt"));
+    QByteArray text = "[Header]\nCompany=VELUM Technologies Ltd.\nDestination=Tervolt\n[GeneralInfo]\n"
+                      "SupportedDevices=1\n[Device0]\nManufacturer=M\nID=I\n";
+    text.reserve(TIniReader::kMaxFileBytes);
+    for (int i = 0; text.size() + 40 < TIniReader::kMaxFileBytes; ++i)
+        text += "[S" + QByteArray::number(i) + "]\nk=v\n\n\n\n";
+    QVERIFY(WriteFile(path, text));
+    text = QByteArray();
+    const long before = PeakKiB();
+    TDevicesList list;
+    QVERIFY2(list.LoadFromFile(path), qPrintable(list.LoadError()));
+    QCOMPARE(list.Count(), 1);
+    // The file's own 16 MiB, read once, and little else (it took gigabytes when every section was kept).
+    constexpr long kAllowedKiB = 64 * 1024;
+    QVERIFY2(PeakKiB() - before < kAllowedKiB, qPrintable(QString::number(PeakKiB() - before)));
 }
 
 void TTestCorpusDevices::manifestCoversCorpus() {
@@ -145,6 +179,12 @@ void TTestCorpusDevices::missingFile() {
     TDevicesList list;
     QVERIFY(!list.LoadFromFile(QDir(kCorpusDir).filePath(QStringLiteral("no-such-file.tervolt"))));
     QVERIFY(!list.LoadFromFile(kCorpusDir)); // a directory is no list either
+    // Nor is a named pipe, and opening it must not wait for a writer.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("devices.tervolt"));
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    QVERIFY(!list.LoadFromFile(pipe));
+    QVERIFY2(list.LoadError().contains(QStringLiteral("not a regular file")), qPrintable(list.LoadError()));
     QCOMPARE(list.Count(), 0);
     QVERIFY(!list.Head());
 }
@@ -167,9 +207,14 @@ void TTestCorpusDevices::storedSettings_data() {
 
     QTest::newRow("both valid") << text("2") << text("13") << value(2) << value(13) << QString();
     QTest::newRow("both absent") << absent << absent << none << none << QString();
-    QTest::newRow("signs") << text("+5") << text("-3") << value(5) << value(-3) << QString();
-    QTest::newRow("32-bit limits") << text("-2147483648") << text("2147483647") << value(INT32_MIN)
-                                   << value(INT32_MAX) << QString();
+    QTest::newRow("signs") << text("+5") << text("+3") << value(5) << value(3) << QString();
+    // Out of range keeps the default, whatever the low byte says (259 is 0x103, 263 is 0x107).
+    QTest::newRow("out of range") << text("259") << text("263") << none << none
+                                  << "COMPort=259 is out of range (1 to 16); the default is kept\n"
+                                     "BaudRate=263 is out of range (1 to 15); the default is kept";
+    QTest::newRow("32-bit limits") << text("-2147483648") << text("2147483647") << none << none
+                                   << "COMPort=-2147483648 is out of range (1 to 16); the default is kept\n"
+                                      "BaudRate=2147483647 is out of range (1 to 15); the default is kept";
     QTest::newRow("blanks around") << text("  3  ") << text("\t7") << value(3) << value(7) << QString();
     QTest::newRow("quoted") << text("\"4\"") << text("\"12\"") << value(4) << value(12) << QString();
     QTest::newRow("port letters") << text("abc") << text("13") << none << none << portType;
@@ -210,9 +255,27 @@ void TTestCorpusDevices::storedSettings() {
     const TStoredComSettings stored = ReadStoredComSettings();
     UseSettingsBase(FSettingsBase.path());
 
-    QCOMPARE(stored.Error, message);
+    QStringList said{stored.Error, stored.PortWarning, stored.BaudRateWarning};
+    said.removeAll(QString());
+    QCOMPARE(said.join(u'\n'), message);
     QCOMPARE(stored.Port, wantPort);
     QCOMPARE(stored.BaudRate, wantBaudRate);
+}
+
+// A named pipe as the settings file must not block: it is not read, not written, and says so.
+void TTestCorpusDevices::settingsFileThatIsAPipe() {
+    QTemporaryDir base;
+    QVERIFY(QDir(base.path()).mkpath(QStringLiteral("VELUM")));
+    const QString pipe = QDir(base.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    UseSettingsBase(base.path());
+    const TStoredComSettings stored = ReadStoredComSettings();
+    WriteStoredComSettings(3, 7);
+    const bool exists = StoredComSettingsExist();
+    UseSettingsBase(FSettingsBase.path());
+    QCOMPARE(stored.Error, pipe + QStringLiteral(" is not a regular file"));
+    QVERIFY(!exists);
+    QVERIFY(QFileInfo(pipe).isFile() == false);
 }
 
 QTEST_GUILESS_MAIN(TTestCorpusDevices)

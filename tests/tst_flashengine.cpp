@@ -3,6 +3,7 @@
 #include "app/flashengine.h"
 #include "tests/support/hexwriter.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -121,6 +122,8 @@ private slots:
     void emptyImagesSendNothing_data();
     void emptyImagesSendNothing();
     void malformedImageSendsNothing();
+    void imageThatChangesDuringTheRun_data();
+    void imageThatChangesDuringTheRun();
 };
 
 void TestFlashEngine::blockSizes_data() {
@@ -401,6 +404,50 @@ void TestFlashEngine::malformedImageSendsNothing() {
     const auto missing = TFlashEngine(target, host).Run(TFlashOperation::foVerify, Hex(FDir.filePath("none.hex")));
     QCOMPARE(missing.Text, QStringLiteral("Cannot open file."));
     QVERIFY(target.Sent.empty());
+}
+
+void TestFlashEngine::imageThatChangesDuringTheRun_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("cutTo");  // the file's new size once the first block is out; -1 keeps it
+    QTest::addColumn<QByteArray>("appended");
+    const QByteArray binary = Pattern(20000, 3);
+    std::vector<std::pair<std::uint32_t, QByteArray>> records;
+    for (std::uint32_t a = 0; a < 20000; a += 16)
+        records.emplace_back(a, Pattern(16, int(a)));
+    const QByteArray hex = IntelHexText(records, true);
+    // Past the reader's first buffer, at a line end: the second pass simply ends early.
+    const qint64 lineEnd = hex.indexOf('\n', 3 * hex.size() / 4) + 1;
+    QTest::newRow("binary truncated") << 2 << binary << qint64(4000) << QByteArray();
+    QTest::newRow("binary grown") << 2 << binary << qint64(-1) << Pattern(5000, 9);
+    QTest::newRow("hex truncated at a line end") << 1 << hex << lineEnd << QByteArray();
+}
+
+// The pre-scan's measure is what the run must deliver: a file cut or grown meanwhile is no success.
+void TestFlashEngine::imageThatChangesDuringTheRun() {
+    QFETCH(int, format);
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, cutTo);
+    QFETCH(QByteArray, appended);
+    const QString path = WriteBinary(QStringLiteral("changing.img"), content);
+    TRecordingTarget target;
+    target.Answer = [&](const TSentCommand& c) {
+        if (c.Name == "PROG" && target.Blocks().size() == 1) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadWrite) || (cutTo >= 0 && !file.resize(cutTo)) || !file.seek(file.size()) ||
+                file.write(appended) != appended.size())
+                qFatal("cannot change %s", qPrintable(path));
+        }
+        return true;
+    };
+    TScriptedHost host;
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, format, 0, false});
+    QCOMPARE(outcome.Kind, TOutcomeKind::okImageError);
+    QCOMPARE(outcome.Text, QStringLiteral("Image file changed while it was being sent."));
+    QVERIFY2(outcome.Detail.startsWith(path + QStringLiteral(": ")) &&
+                 outcome.Detail.contains(QStringLiteral("bytes measured before the run")),
+             qPrintable(outcome.Detail));
+    QVERIFY(!host.Progress.empty() && host.Progress.back() <= 100);
 }
 
 QTEST_GUILESS_MAIN(TestFlashEngine)

@@ -488,7 +488,9 @@ void TTestHexFiles::messages_data() {
     QTest::newRow("7") << 7 << "Internal error - buffer too small.";
     QTest::newRow("8") << 8 << "Illegal file - non ascending addresses.";
     QTest::newRow("9") << 9 << "Erase Sector Operation failed.";
-    QTest::newRow("10") << 10 << "Unknown error - code no. 10";
+    QTest::newRow("10") << 10 << "Image file changed while it was being sent.";
+    QTest::newRow("11") << 11 << "Image runs past the highest address, 0xFFFFFFFF.";
+    QTest::newRow("12") << 12 << "Unknown error - code no. 12";
     QTest::newRow("42") << 42 << "Unknown error - code no. 42";
 }
 

@@ -83,8 +83,8 @@ private slots:
     void StartupWithoutStoredSettingsAndNoPort();
     void PowerOnPictureComesAndGoesFirst();
     void StoredTextPortStopsReading();
-    void LoadComSettingsAppliesLowByte_data();
-    void LoadComSettingsAppliesLowByte();
+    void LoadComSettingsKeepsDefaultsOutOfRange_data();
+    void LoadComSettingsKeepsDefaultsOutOfRange();
 
     void IdentificationRetriesUntilBoardAnswers();
     void ListedChipEnablesStartOnlyWithFile();
@@ -344,7 +344,7 @@ void TMainWindowTest::StoredTextPortStopsReading() {
     QCOMPARE(form.CommInterface()->CurrentPort(), pnCOM2);
 }
 
-void TMainWindowTest::LoadComSettingsAppliesLowByte_data() {
+void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange_data() {
     QTest::addColumn<QVariant>("port");
     QTest::addColumn<QVariant>("baud");
     QTest::addColumn<int>("expectedPort");
@@ -353,8 +353,9 @@ void TMainWindowTest::LoadComSettingsAppliesLowByte_data() {
     const QVariant none;
     QTest::newRow("listed") << QVariant(3) << QVariant(9) << 3 << 9 << QString();
     QTest::newRow("beyond the list") << QVariant(5) << QVariant(15) << 5 << 15 << QString();
-    QTest::newRow("low byte") << QVariant(0x103) << QVariant(0x70D) << 3 << 13 << QString();
-    QTest::newRow("negative") << QVariant(-252) << QVariant(-244) << 4 << 12 << QString();
+    // The CLI reads the same values through the same reader: 259 is not COM3, 263 not 9600.
+    QTest::newRow("low byte in range") << QVariant(259) << QVariant(263) << 2 << 13 << QString();
+    QTest::newRow("negative") << QVariant(-252) << QVariant(-244) << 2 << 13 << QString();
     QTest::newRow("no such port or rate") << QVariant(0) << QVariant(16) << 2 << 13 << QString();
     QTest::newRow("past the driver") << QVariant(17) << QVariant(255) << 2 << 13 << QString();
     QTest::newRow("baud only") << none << QVariant(4) << 2 << 4 << QString();
@@ -366,7 +367,7 @@ void TMainWindowTest::LoadComSettingsAppliesLowByte_data() {
                                   << QStringLiteral("Failed to get data for 'COMPort'");
 }
 
-void TMainWindowTest::LoadComSettingsAppliesLowByte() {
+void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange() {
     QFETCH(QVariant, port);
     QFETCH(QVariant, baud);
     QFETCH(int, expectedPort);

@@ -1,0 +1,29 @@
+#pragma once
+// File names as the system spells them, and files opened for reading without ever blocking.
+//
+// A Linux file name is any string of bytes. Bytes that are not UTF-8 travel inside a QString as the
+// lone surrogates U+DC80..U+DCFF (one per byte), so a name taken from the command line or a directory
+// reaches open() again byte for byte; valid UTF-8 decodes as usual and never yields such surrogates.
+
+#include <QByteArray>
+#include <QString>
+
+// The name's bytes for the system.
+QByteArray SystemFileName(const QString& name);
+// The name for the program, from the system's bytes (argv, a directory entry).
+QString FileNameFromSystem(const QByteArray& bytes);
+
+// A name chosen in a file dialog, whose listing turned bytes that are not UTF-8 into U+FFFD: each such
+// path component is matched against the directory's entries and replaced by the one entry it can stand
+// for. Names without U+FFFD, and names that match no entry or several, come back unchanged.
+QString RecoverChosenFileName(const QString& name);
+
+// Opens a regular file for reading, following links; -1 for anything else (a directory, a named pipe,
+// a device), with the reason in `reason` ("No such file or directory", "not a regular file (a named
+// pipe)"). Nothing waits in open(), and a device is never opened at all (opening a tty moves its modem
+// lines). The descriptor is blocking, close-on-exec and the caller's.
+int OpenRegularFileForReading(const QString& name, QString& reason);
+
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that the next file opened
+// (a serial port, an image) can never become standard output or error. First thing in main().
+void EnsureStandardDescriptors();
