@@ -9,10 +9,10 @@ namespace {
 const QString kGroup = QStringLiteral("ComSettings");
 const QString kPortValue = QStringLiteral("COMPort");
 const QString kBaudRateValue = QStringLiteral("BaudRate");
-constexpr std::int32_t kLowestPort = 1;      // COM1
-constexpr std::int32_t kHighestPort = 16;    // COM16
-constexpr std::int32_t kLowestRateCode = 1;  // 110
-constexpr std::int32_t kHighestRateCode = 15;  // 256000
+constexpr std::int32_t kLowestPort = 1;       // COM1
+constexpr std::int32_t kHighestPort = 16;     // COM16
+constexpr std::int32_t kLowestRateCode = 1;   // 110
+constexpr std::int32_t kHighestRateCode = 15; // 256000
 
 // Reads one value; false (with the message) when it is present but not a 32-bit integer.
 bool ReadInt32(const QSettings& settings, const QString& name, std::optional<std::int32_t>& value,
@@ -41,10 +41,10 @@ void KeepInRange(std::optional<std::int32_t>& value, const QString& name, std::i
     if (!value || (*value >= lowest && *value <= highest))
         return;
     warning = QStringLiteral("%1=%2 is out of range (%3 to %4); the default is kept")
-                    .arg(name)
-                    .arg(*value)
-                    .arg(lowest)
-                    .arg(highest);
+                  .arg(name)
+                  .arg(*value)
+                  .arg(lowest)
+                  .arg(highest);
     value.reset();
 }
 

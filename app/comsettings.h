@@ -17,7 +17,7 @@ struct TStoredComSettings {
     // "Invalid data type for 'COMPort'", or "Failed to get data for 'COMPort'" when it does not fit.
     // A settings file that is no regular file is not read at all and says so here.
     QString Error;
-    QString PortWarning;      // "COMPort=259 is out of range (1 to 16); the default is kept"
+    QString PortWarning; // "COMPort=259 is out of range (1 to 16); the default is kept"
     QString BaudRateWarning;
 };
 

@@ -109,6 +109,10 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
     std::uint32_t recordAddress = 0;
     std::uint16_t recordLength = 0;
     THexResult result = hrOK;
+    const auto ReadNext = [&] {
+        return CheckAgainstMeasure(reader,
+                                   reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength));
+    };
     {
         TProcessPriorityBoost boost;
 
@@ -119,7 +123,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             Issue([this] { return FTarget.InitFlash(); });
         }
 
-        result = CheckAgainstMeasure(reader, reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength));
+        result = ReadNext();
         if (result == hrOK && !FCancelled && !FHost.StopRequested()) {
             FBlockAddress = recordAddress;
             std::memcpy(FBlock, record, recordLength);
@@ -127,7 +131,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
         }
 
         for (;;) {
-            result = CheckAgainstMeasure(reader, reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength));
+            result = ReadNext();
             if (result != hrOK || FCancelled || FHost.StopRequested() || (verify && !FCompare.CompareOK))
                 break;
             FHost.ProcessMessages();

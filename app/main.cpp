@@ -22,7 +22,7 @@ void ShowStartupError(const QString& message, const QString& detail) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    EnsureStandardDescriptors();  // the serial port must never become descriptor 1 or 2
+    EnsureStandardDescriptors(); // the serial port must never become descriptor 1 or 2
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));

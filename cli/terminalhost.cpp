@@ -20,7 +20,8 @@ constexpr int kPlainProgressStep = 10;  // percent between two lines when stderr
 } // namespace
 
 TTerminalHost::TTerminalHost(int retries, bool showProgress, const TFlashTarget* target)
-    : FRetries(retries), FShowProgress(showProgress), FTerminal(isatty(STDERR_FILENO) == 1), FTarget(target) {}
+    : FRetries(retries), FShowProgress(showProgress), FTerminal(isatty(STDERR_FILENO) == 1), FTarget(target) {
+}
 
 void TTerminalHost::InstallInterruptHandler() {
     std::signal(SIGINT, OnInterrupt);

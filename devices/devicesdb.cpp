@@ -80,7 +80,8 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
     }
     TIniReader ini;
     ini.Parse(text, [count](const QString& section, const QString& key) {
-        return ListedDeviceSection(section, count) && (key.isEmpty() || key == kIdKey || key == kManufacturerKey);
+        return ListedDeviceSection(section, count) &&
+               (key.isEmpty() || key == kIdKey || key == kManufacturerKey);
     });
     text.clear();
     // Check every section before adding anything, so that a broken file leaves the list as it was.

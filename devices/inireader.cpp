@@ -136,7 +136,7 @@ void TIniReader::Parse(const QByteArray& text, const TFilter& keep) {
             continue;
         if (line.front() == '[') {
             const qsizetype close = line.indexOf(']');
-            current = nullptr;  // a broken header must not let its keys land in the previous section
+            current = nullptr; // a broken header must not let its keys land in the previous section
             if (close < 0)
                 continue;
             currentName = Fold(QString::fromLatin1(TrimBlanks(line.mid(1, close - 1))));

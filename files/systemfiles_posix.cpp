@@ -11,12 +11,14 @@
 
 namespace {
 
-constexpr char16_t kEscapeBase = 0xDC00;  // byte b (0x80..0xFF) travels as U+DC00 + b
+constexpr char16_t kEscapeBase = 0xDC00; // byte b (0x80..0xFF) travels as U+DC00 + b
 constexpr char16_t kFirstEscape = 0xDC80;
 constexpr char16_t kLastEscape = 0xDCFF;
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 // Length of the valid UTF-8 sequence at `p` (strict: no overlong forms, no surrogates, at most
 // U+10FFFF), or 0 when the byte there does not start one.
@@ -26,7 +28,7 @@ int Utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
         return 1;
     int length = 0;
     unsigned char low = 0x80;
-    unsigned char high = 0xBF;  // allowed range of the second byte
+    unsigned char high = 0xBF; // allowed range of the second byte
     if (c >= 0xC2 && c <= 0xDF) {
         length = 2;
     } else if (c >= 0xE0 && c <= 0xEF) {
@@ -48,7 +50,9 @@ int Utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
     return length;
 }
 
-QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString SystemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 QString NotRegularReason(mode_t mode) {
     if (S_ISDIR(mode))

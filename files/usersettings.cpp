@@ -11,7 +11,7 @@ QString UserSettingsFile() {
 
 std::unique_ptr<QSettings> OpenUserSettings(QString* problem) {
     const QString file = UserSettingsFile();
-    const QFileInfo info(file);  // stat(): never blocks, never opens
+    const QFileInfo info(file); // stat(): never blocks, never opens
     if (info.exists() && !info.isFile()) {
         if (problem)
             *problem = QStringLiteral("%1 is not a regular file").arg(file);

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <unistd.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -109,7 +109,9 @@ std::uint16_t Word(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
-QString SystemReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString SystemReason() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 // fopen with the name in the system's own bytes; the descriptor is not inherited by children.
 std::FILE* OpenFile(const QString& fileName, const char* mode) {

@@ -22,8 +22,8 @@ enum : THexResult {
     hrBufferTooSmall = 7,
     hrNonAscending = 8,
     hrEraseFailed = 9,
-    hrImageChanged = 10,        // the second pass did not deliver what the pre-scan measured
-    hrBeyondAddressSpace = 11,  // a binary image whose last byte would lie above 0xFFFFFFFF
+    hrImageChanged = 10,       // the second pass did not deliver what the pre-scan measured
+    hrBeyondAddressSpace = 11, // a binary image whose last byte would lie above 0xFFFFFFFF
 };
 
 // Open modes: 0 and 1 read (Program and Verify pass them), 2 writes.
@@ -98,8 +98,8 @@ private:
     std::uint32_t FEntryAddress = 0xFFFFFFFFu;
     std::uint32_t FSegmentBase = 0;
     std::uint32_t FLastAddress = 0;
-    std::uint32_t FLinesEnded = 0;  // line ends read so far
-    std::uint32_t FLineNumber = 0;  // the line the last piece belongs to
+    std::uint32_t FLinesEnded = 0; // line ends read so far
+    std::uint32_t FLineNumber = 0; // the line the last piece belongs to
 };
 
 class TBinaryDataHexFile final : public TAbsoluteHexFile {

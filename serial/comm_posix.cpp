@@ -111,7 +111,8 @@ QString ResolvePortName(const QString& name) {
     const int number = match.captured(1).toInt();
     // A settings file that cannot be read safely maps nothing.
     if (const std::unique_ptr<QSettings> settings = OpenUserSettings()) {
-        const QString mapped = settings->value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
+        const QString mapped =
+            settings->value(QStringLiteral("Ports/COM%1").arg(number)).toString().trimmed();
         if (!mapped.isEmpty())
             return mapped;
     }

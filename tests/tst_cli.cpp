@@ -28,7 +28,8 @@ QString RunShell(const QString& script, const QByteArray& file) {
     QProcess shell;
     shell.setProcessChannelMode(QProcess::MergedChannels);
     shell.start(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"), QStringLiteral("set -- \"$(printf '%1')\"; ").arg(OctalEscaped(file)) + script,
+                {QStringLiteral("-c"),
+                 QStringLiteral("set -- \"$(printf '%1')\"; ").arg(OctalEscaped(file)) + script,
                  QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli")});
     if (!shell.waitForFinished(120000))
         return QStringLiteral("(did not finish)");
@@ -73,8 +74,8 @@ void TestCli::usage_data() {
                                          << 64 << "exclude each other";
     // An unset variable in a script must not quietly mean the stored port.
     QTest::newRow("empty port") << QStringList{"--port", "", "ping"} << 64 << "empty value for --port";
-    QTest::newRow("start address with Intel HEX") << QStringList{"blocks", "a.hex", "--start-address", "10"} << 64
-                                                  << "--start-address applies to binary images only";
+    QTest::newRow("start address with Intel HEX") << QStringList{"blocks", "a.hex", "--start-address", "10"}
+                                                  << 64 << "--start-address applies to binary images only";
 }
 
 void TestCli::usage() {
@@ -138,10 +139,10 @@ void TestCli::blocksOfMalformedImage() {
 }
 
 void TestCli::imageInputs_data() {
-    QTest::addColumn<QByteArray>("name");  // created in the test folder unless the content is null
+    QTest::addColumn<QByteArray>("name"); // created in the test folder unless the content is null
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("output");  // the last lines, standard error included
+    QTest::addColumn<QString>("output"); // the last lines, standard error included
     const QByteArray hex = IntelHexText({{0x100, QByteArray("\x12\xAB", 2)}});
     QTest::newRow("name that is not UTF-8")
         << QByteArray("bad\xFF\xFE.hex") << hex << QStringList() << "P PROG 000100 12AB\nProgram OK!";
@@ -172,8 +173,9 @@ void TestCli::imageInputs() {
     // The name as a lossy decoding shows it names another file, which must stay untouched.
     if (QString::fromUtf8(name).toUtf8() != name)
         QVERIFY(WriteFile(FDir.filePath(QString::fromUtf8(name)), "not an image\n"));
-    const QString said = RunShell(QStringLiteral("\"$0\" blocks \"$1\" ") + options.join(u' ') + " 2>&1", path);
-    ::unlink(path.constData());  // a name that is not UTF-8 is beyond QTemporaryDir's clean-up
+    const QString said =
+        RunShell(QStringLiteral("\"$0\" blocks \"$1\" ") + options.join(u' ') + " 2>&1", path);
+    ::unlink(path.constData()); // a name that is not UTF-8 is beyond QTemporaryDir's clean-up
     QCOMPARE(said.split(u'\n').mid(said.count(u'\n') - output.count(u'\n')).join(u'\n'),
              QString(output).replace(QLatin1String("$1"), QString::fromUtf8(path)));
 }
@@ -182,9 +184,11 @@ void TestCli::brokenStreams_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("output");
     // Closed standard output and error: the image must not become descriptor 1 and take the output.
-    QTest::newRow("closed standard streams") << "\"$0\" blocks \"$1\" >&- 2>&-; echo $?" << "0";
+    QTest::newRow("closed standard streams") << "\"$0\" blocks \"$1\" >&- 2>&-; echo $?"
+                                             << "0";
     // A reader that goes away: the documented failure status, not death by SIGPIPE (141).
-    QTest::newRow("reader gone") << "{ \"$0\" blocks \"$1\" 2>/dev/null; echo $? >&2; } | head -c 0" << "3";
+    QTest::newRow("reader gone") << "{ \"$0\" blocks \"$1\" 2>/dev/null; echo $? >&2; } | head -c 0"
+                                 << "3";
 }
 
 void TestCli::brokenStreams() {

@@ -397,10 +397,11 @@ void TestCliSim::missingPort() {
     const TCliRun stored = Cli({"ping"});
     QFile::remove(QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf")));
     QCOMPARE(stored.Exit, 3);
-    QVERIFY2(stored.Err.contains(QStringLiteral("COMPort=259 is out of range (1 to 16); the default is kept")) &&
-                 stored.Err.contains(QStringLiteral("BaudRate=263 is out of range")) &&
-                 stored.Err.contains(QStringLiteral("/dev/tervolt-no-such-com2")),
-             qPrintable(stored.Err));
+    QVERIFY2(
+        stored.Err.contains(QStringLiteral("COMPort=259 is out of range (1 to 16); the default is kept")) &&
+            stored.Err.contains(QStringLiteral("BaudRate=263 is out of range")) &&
+            stored.Err.contains(QStringLiteral("/dev/tervolt-no-such-com2")),
+        qPrintable(stored.Err));
 }
 
 // A block the board refuses is repeated, then the run gives up naming the board's own answer.
@@ -415,7 +416,8 @@ void TestCliSim::refusedBlockIsNamed() {
     const TCliRun program =
         Cli(OnBoard(server, {"program", path, "--start-address", "10000", "--retries", "1"}));
     QCOMPARE(program.Exit, 3);
-    QVERIFY2(program.Err.contains(QStringLiteral("Gave up after 1 retries. The board answered: Address out of range")),
+    QVERIFY2(program.Err.contains(
+                 QStringLiteral("Gave up after 1 retries. The board answered: Address out of range")),
              qPrintable(program.Err));
 }
 
@@ -442,7 +444,7 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     QVERIFY(process.waitForStarted());
     // Interrupt once a few blocks have been programmed.
     QTRY_VERIFY_WITH_TIMEOUT(server.Stats().Commands >= 5, 20000);
-    ::kill(pid_t(process.processId()), signal);  // handled like Ctrl-C
+    ::kill(pid_t(process.processId()), signal); // handled like Ctrl-C
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitCode(), 5);
     const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);

@@ -17,9 +17,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QScreen>
-#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>

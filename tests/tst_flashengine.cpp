@@ -409,7 +409,7 @@ void TestFlashEngine::malformedImageSendsNothing() {
 void TestFlashEngine::imageThatChangesDuringTheRun_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<qint64>("cutTo");  // the file's new size once the first block is out; -1 keeps it
+    QTest::addColumn<qint64>("cutTo"); // the file's new size once the first block is out; -1 keeps it
     QTest::addColumn<QByteArray>("appended");
     const QByteArray binary = Pattern(20000, 3);
     std::vector<std::pair<std::uint32_t, QByteArray>> records;
@@ -434,8 +434,8 @@ void TestFlashEngine::imageThatChangesDuringTheRun() {
     target.Answer = [&](const TSentCommand& c) {
         if (c.Name == "PROG" && target.Blocks().size() == 1) {
             QFile file(path);
-            if (!file.open(QIODevice::ReadWrite) || (cutTo >= 0 && !file.resize(cutTo)) || !file.seek(file.size()) ||
-                file.write(appended) != appended.size())
+            if (!file.open(QIODevice::ReadWrite) || (cutTo >= 0 && !file.resize(cutTo)) ||
+                !file.seek(file.size()) || file.write(appended) != appended.size())
                 qFatal("cannot change %s", qPrintable(path));
         }
         return true;
