@@ -70,15 +70,6 @@ bool ParseDigits(QStringView digits, int base, qint64& magnitude) {
 
 } // namespace
 
-bool TIniReader::Open(const QString& fileName, QString* error) {
-    FSections.clear();
-    QByteArray text;
-    if (!ReadFile(fileName, text, error))
-        return false;
-    Parse(text);
-    return true;
-}
-
 bool TIniReader::ReadFile(const QString& fileName, QByteArray& text, QString* error) {
     text.clear();
     QString reason;

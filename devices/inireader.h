@@ -12,7 +12,7 @@
 // - A section that appears twice is merged into one; when a key appears twice in a section, the
 //   first occurrence wins.
 // - No inline comments: "ID=VF040B ; note" has the value "VF040B ; note".
-// - Files larger than kMaxFileBytes are refused (the reader stays empty), and so is anything that is
+// - Files larger than kMaxFileBytes are refused (no text), and so is anything that is
 //   not a regular file; nothing blocks in open() (a named pipe has no writer to wait for).
 // - A filter keeps only the sections and keys a caller asks about, so that memory follows what is
 //   asked for, not how many lines or sections the file holds.
@@ -31,9 +31,7 @@ public:
     using TFilter = std::function<bool(const QString& section, const QString& key)>;
 
     TIniReader() = default;
-    // Reads the whole file; false (and an empty reader) when it cannot be read. `error` gets the reason.
-    bool Open(const QString& fileName, QString* error = nullptr);
-    // The file's bytes, under the same rules as Open.
+    // The whole file's bytes; false (and no text) when it cannot be read. `error` gets the reason.
     static bool ReadFile(const QString& fileName, QByteArray& text, QString* error = nullptr);
     // Parses text that is already in memory (one character per byte), keeping what `keep` accepts
     // (everything without one).
