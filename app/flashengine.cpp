@@ -109,7 +109,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
     std::uint32_t recordAddress = 0;
     std::uint16_t recordLength = 0;
     THexResult result = hrOK;
-    const auto ReadNext = [&] {
+    const auto readNext = [&] {
         return CheckAgainstMeasure(reader,
                                    reader.ReadBlock(recordAddress, record, recordLength, kMaxBlockLength));
     };
@@ -123,7 +123,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             Issue([this] { return FTarget.InitFlash(); });
         }
 
-        result = ReadNext();
+        result = readNext();
         if (result == hrOK && !FCancelled && !FHost.StopRequested()) {
             FBlockAddress = recordAddress;
             std::memcpy(FBlock, record, recordLength);
@@ -131,7 +131,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
         }
 
         for (;;) {
-            result = ReadNext();
+            result = readNext();
             if (result != hrOK || FCancelled || FHost.StopRequested() || (verify && !FCompare.CompareOK))
                 break;
             FHost.ProcessMessages();
