@@ -1,5 +1,6 @@
 // tervolt-sim: a simulated target board on a pseudo-terminal, for the demo, the tests and the benchmarks.
 
+#include "files/systemfiles.h"
 #include "sim/simdump.h"
 #include "sim/simserver.h"
 
@@ -237,6 +238,7 @@ bool WaitForEnd(int signalFd, const TSimServer& server, std::string& error) {
 } // namespace
 
 int main(int argc, char** argv) {
+    EnsureStandardDescriptors(); // the terminal must never become descriptor 1 or 2
     TOptions options;
     bool helpOnly = false;
     if (const int status = ParseOptions(argc, argv, options, helpOnly); status != kExitOk)
