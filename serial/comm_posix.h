@@ -33,6 +33,7 @@ public:
     bool IsOpen() const override { return FFd >= 0; }
     TCommHandle Handle() const override { return FFd >= 0 ? TCommHandle(FFd) : kInvalidCommHandle; }
     bool IsGone() const override { return FGone; }
+    bool CanNotifyReadable() const override { return true; }
 
     bool SetLineState(const TCommLineState& state) override;
     bool SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize) override;

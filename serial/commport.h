@@ -1,13 +1,14 @@
 #pragma once
 // The serial device services the port driver relies on. Each platform supplies one implementation
-// file, chosen by CMake (comm_posix.cpp on Linux); the driver never sees a system call.
+// file, chosen by CMake (comm_posix.cpp on Linux, comm_win32.cpp on Windows); the driver never sees a
+// system call.
 
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
-// A native device handle: a file descriptor on Linux.
+// A native device handle: a file descriptor on Linux, a HANDLE on Windows.
 using TCommHandle = std::intptr_t;
 inline constexpr TCommHandle kInvalidCommHandle = -1;
 // Passed to the driver's SetHandle: forget the handle without closing it.
@@ -52,6 +53,8 @@ public:
     virtual TCommHandle Handle() const = 0;
     // Set after the device vanished (unplugged, hung up); the owner is expected to Close().
     virtual bool IsGone() const = 0;
+    // Whether Handle() can be watched with a socket notifier for readable data.
+    virtual bool CanNotifyReadable() const = 0;
 
     virtual bool SetLineState(const TCommLineState& state) = 0;
     virtual bool SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize) = 0;

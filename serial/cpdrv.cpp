@@ -267,7 +267,7 @@ void TCommPortDriver::SetHandle(TCommHandle value) {
 void TCommPortDriver::StartPolling() {
     if (!FPollTimer.isActive())
         FPollTimer.start(FPollingDelay);
-    if (FPollOnReadable && !FReadNotifier) {
+    if (FPollOnReadable && FCommPort->CanNotifyReadable() && !FReadNotifier) {
         FReadNotifier = new QSocketNotifier(qintptr(Handle()), QSocketNotifier::Read, this);
         connect(FReadNotifier, &QSocketNotifier::activated, this, &TCommPortDriver::ReadNotifierActivated);
         FReadNotifier->setEnabled(IsPolling());
