@@ -1,8 +1,8 @@
 #pragma once
-// The process priority as the platform offers it; Linux uses nice values (lower is more urgent).
+// The process priority as the platform offers it: a nice value on Linux (lower is more urgent), a
+// priority class on Windows.
 
-// How far a transfer raises the priority: roughly a "high" class above normal work.
-inline constexpr int kPriorityRaise = -10;
-
-bool PlatformGetPriority(int& nice);
-bool PlatformSetPriority(int nice);
+bool PlatformGetPriority(int& value);
+bool PlatformSetPriority(int value);
+// The priority a transfer runs at, given the one the process has.
+int PlatformRaisedPriority(int value);

@@ -4,15 +4,26 @@
 #include <cerrno>
 #include <sys/resource.h>
 
-bool PlatformGetPriority(int& nice) {
+namespace {
+
+// How far a transfer raises the priority: roughly a "high" class above normal work.
+constexpr int kPriorityRaise = -10;
+
+} // namespace
+
+bool PlatformGetPriority(int& value) {
     errno = 0;
-    const int value = getpriority(PRIO_PROCESS, 0);
-    if (value == -1 && errno != 0)
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    if (nice == -1 && errno != 0)
         return false;
-    nice = value;
+    value = nice;
     return true;
 }
 
-bool PlatformSetPriority(int nice) {
-    return setpriority(PRIO_PROCESS, 0, std::clamp(nice, -20, 19)) == 0;
+bool PlatformSetPriority(int value) {
+    return setpriority(PRIO_PROCESS, 0, std::clamp(value, -20, 19)) == 0;
+}
+
+int PlatformRaisedPriority(int value) {
+    return value + kPriorityRaise;
 }

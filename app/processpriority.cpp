@@ -3,12 +3,12 @@
 #include "app/platformpriority.h"
 
 TProcessPriorityBoost::TProcessPriorityBoost() {
-    FSaved = PlatformGetPriority(FSavedNice);
+    FSaved = PlatformGetPriority(FSavedPriority);
     if (FSaved)
-        FRaised = PlatformSetPriority(FSavedNice + kPriorityRaise);
+        FRaised = PlatformSetPriority(PlatformRaisedPriority(FSavedPriority));
 }
 
 TProcessPriorityBoost::~TProcessPriorityBoost() {
     if (FRaised)
-        PlatformSetPriority(FSavedNice);
+        PlatformSetPriority(FSavedPriority);
 }

@@ -12,7 +12,7 @@ public:
     bool Raised() const { return FRaised; }
 
 private:
-    int FSavedNice = 0;
+    int FSavedPriority = 0;
     bool FSaved = false;
     bool FRaised = false;
 };

@@ -1,0 +1,73 @@
+#include "files/systemfiles.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <windows.h>
+
+namespace {
+
+const wchar_t* WideName(const QString& name) {
+    return reinterpret_cast<const wchar_t*>(name.utf16());
+}
+
+QString SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const QString result = length ? QString::fromWCharArray(text, int(length)).trimmed()
+                                  : QStringLiteral("system error %1").arg(code);
+    LocalFree(text);
+    return result;
+}
+
+} // namespace
+
+// Windows names are UTF-16; the C library takes them, and argv, in the ANSI code page.
+QByteArray SystemFileName(const QString& name) {
+    return name.toLocal8Bit();
+}
+
+QString FileNameFromSystem(const QByteArray& bytes) {
+    return QString::fromLocal8Bit(bytes);
+}
+
+// The file dialog gives UTF-16 names as the system has them: nothing was lost.
+QString RecoverChosenFileName(const QString& name) {
+    return name;
+}
+
+int OpenRegularFileForReading(const QString& name, QString& reason) {
+    // A directory cannot be opened as a file at all; say why instead of "access denied".
+    const DWORD attributes = GetFileAttributesW(WideName(name));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        reason = QStringLiteral("Is a directory");
+        return -1;
+    }
+    // Opening a pipe or a device does not wait; the type check refuses it.
+    const HANDLE handle = CreateFileW(WideName(name), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        reason = SystemText(GetLastError());
+        return -1;
+    }
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        reason = type == FILE_TYPE_PIPE   ? QStringLiteral("not a regular file (a named pipe)")
+                 : type == FILE_TYPE_CHAR ? QStringLiteral("not a regular file (a device)")
+                                          : QStringLiteral("not a regular file");
+        return -1;
+    }
+    // Binary: the readers take LF and CR LF themselves, and a Ctrl-Z must not end the file.
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        CloseHandle(handle);
+        reason = QStringLiteral("no descriptor for the file");
+    }
+    return fd;
+}
+
+// Windows keeps its standard handles apart from the files a program opens: nothing to reserve.
+void EnsureStandardDescriptors() {}
