@@ -432,22 +432,25 @@ TCommWaitResult TCommPortWin32::WaitReadable(int timeoutMs) {
     if (FHandle == kInvalidCommHandle || FGone)
         return cwrGone;
     std::uint32_t queued = 0;
-    if (!QueuedIn(queued))
-        return FGone ? cwrGone : cwrTimeout;
-    if (queued > 0)
+    if (QueuedIn(queued) && queued > 0)
         return cwrReady;
+    if (FGone)
+        return cwrGone;
     if (timeoutMs <= 0)
         return cwrTimeout;
     // Blocks in the driver until a byte comes or the time is up; the byte is kept for Read.
-    if (!SetReadWait(timeoutMs))
-        return FGone ? cwrGone : cwrTimeout;
     DWORD n = 0;
-    const BOOL ok = ReadFile(NativeHandle(FHandle), &FPeeked, 1, &n, nullptr);
-    const DWORD code = ok ? ERROR_SUCCESS : GetLastError();
+    DWORD code = ERROR_SUCCESS;
+    if (!SetReadWait(timeoutMs) || !ReadFile(NativeHandle(FHandle), &FPeeked, 1, &n, nullptr))
+        code = GetLastError();
     SetReadWait(0);
-    if (!ok) {
+    if (code != ERROR_SUCCESS) {
         FailWith(QStringLiteral("cannot wait for"), code);
-        return FGone ? cwrGone : cwrTimeout;
+        if (FGone)
+            return cwrGone;
+        // A device that fails without vanishing still gets no faster retries than its time-out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return cwrTimeout;
     }
     if (n == 1) {
         FHavePeeked = true;

@@ -177,7 +177,7 @@ void TTestCorpus::AddImageRows() {
 
 void TTestCorpus::initTestCase() {
     QVERIFY(FDir.isValid());
-    QVERIFY2(QFile::exists(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli")), "tervolt-cli is not built");
+    QVERIFY2(QFile::exists(CliProgram()), "tervolt-cli is not built");
 }
 
 void TTestCorpus::manifestCoversCorpus() {

@@ -2,7 +2,23 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QOperatingSystemVersion>
 #include <QProcess>
+
+namespace {
+
+// Windows programs end their text lines with CR LF; the lines are compared without it.
+QString OutputText(QByteArray bytes) {
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+        bytes.replace("\r\n", "\n");
+    return QString::fromLocal8Bit(bytes);
+}
+
+} // namespace
+
+QString CliProgram() {
+    return QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli" TERVOLT_EXE_SUFFIX);
+}
 
 TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
     QProcess process;
@@ -14,7 +30,7 @@ TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
     }
     QElapsedTimer clock;
     clock.start();
-    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
+    process.start(CliProgram(), args);
     TCliRun run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -23,8 +39,8 @@ TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
     }
     run.Milliseconds = clock.elapsed();
     run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.Out = QString::fromLocal8Bit(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+    run.Out = OutputText(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.Err = OutputText(process.readAllStandardError());
     return run;
 }
 

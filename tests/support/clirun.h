@@ -12,6 +12,9 @@ struct TCliRun {
     qint64 Milliseconds = 0;
 };
 
+// The built tervolt-cli.
+QString CliProgram();
+
 // `home`, when given, becomes HOME and XDG_CONFIG_HOME, so that no run reads the user's own settings.
 TCliRun RunCli(const QStringList& args, const QString& home = {}, int timeoutMs = 120000);
 
