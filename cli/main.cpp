@@ -1,5 +1,6 @@
 #include "cli/clicommands.h"
 #include "cli/clioptions.h"
+#include "cli/platformsignals.h"
 #include "files/systemfiles.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,7 @@ QStringList SystemArguments(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     EnsureStandardDescriptors();
     // A reader that went away (`| head`) is a failed write, reported below, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
+    IgnoreBrokenPipeSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));

@@ -1,5 +1,7 @@
 #include "cli/terminalhost.h"
 
+#include "cli/platformsignals.h"
+
 #include <QCoreApplication>
 
 #include <csignal>
@@ -26,8 +28,7 @@ TTerminalHost::TTerminalHost(int retries, bool showProgress, const TFlashTarget*
 void TTerminalHost::InstallInterruptHandler() {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    // A closed terminal or session must also leave the port as it was found.
-    std::signal(SIGHUP, OnInterrupt);
+    InstallPlatformInterruptSignals(OnInterrupt);
 }
 
 bool TTerminalHost::Interrupted() { return gInterrupted != 0; }
