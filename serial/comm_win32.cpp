@@ -363,28 +363,28 @@ bool TCommPortWin32::Purge(bool input, bool output) {
     return true;
 }
 
-bool TCommPortWin32::QueuedIn(std::uint32_t& count) {
-    count = 0;
+bool TCommPortWin32::QueueCounts(const QString& what, std::uint32_t& in, std::uint32_t& out) {
+    in = 0;
+    out = 0;
     if (FHandle == kInvalidCommHandle)
         return false;
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(NativeHandle(FHandle), &errors, &status))
-        return Fail(QStringLiteral("cannot count the input of"));
-    count = status.cbInQue + (FHavePeeked ? 1 : 0);
+        return Fail(what);
+    in = status.cbInQue + (FHavePeeked ? 1 : 0);
+    out = status.cbOutQue;
     return true;
 }
 
+bool TCommPortWin32::QueuedIn(std::uint32_t& count) {
+    std::uint32_t out = 0;
+    return QueueCounts(QStringLiteral("cannot count the input of"), count, out);
+}
+
 bool TCommPortWin32::QueuedOut(std::uint32_t& count) {
-    count = 0;
-    if (FHandle == kInvalidCommHandle)
-        return false;
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(NativeHandle(FHandle), &errors, &status))
-        return Fail(QStringLiteral("cannot count the output of"));
-    count = status.cbOutQue;
-    return true;
+    std::uint32_t in = 0;
+    return QueueCounts(QStringLiteral("cannot count the output of"), in, count);
 }
 
 std::int64_t TCommPortWin32::Read(void* buffer, std::uint32_t size) {

@@ -58,6 +58,8 @@ private:
     // Records a failed call (GetLastError()); false.
     bool Fail(const QString& what);
     bool FailWith(const QString& what, std::uint32_t code);
+    // ClearCommError's queue counts (the look-ahead byte included in `in`).
+    bool QueueCounts(const QString& what, std::uint32_t& in, std::uint32_t& out);
     // Sets the read time-outs: 0 returns at once with what is there, more waits for the first byte.
     bool SetReadWait(int timeoutMs);
     void Escape(unsigned function);
