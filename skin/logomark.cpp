@@ -1,0 +1,105 @@
+#include "skin/logomark.h"
+
+#include "skin/skinstyle.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPixmap>
+#include <QPolygonF>
+
+#include <iterator>
+
+namespace {
+
+// The mark is designed on a 24 x 24 grid, like the button glyphs.
+constexpr qreal kGrid = 24.0;
+constexpr QRectF kFace(1, 1, 22, 22);
+constexpr qreal kFaceRadius = 5;
+constexpr qreal kFaceBorderWidth = 1.0;
+constexpr int kFaceBorderAlpha = 190;
+constexpr qreal kBoltBorderWidth = 0.8;
+constexpr QPointF kBolt[] = {{13.8, 3.2}, {6.4, 13.4}, {11.4, 13.4}, {9.8, 20.8}, {17.6, 10.2}, {12.6, 10.2}};
+
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+QColor FaceTop() {
+    return QColor(TsuiPalette::kAccentLight);
+}
+QColor FaceBottom() {
+    return QColor(TsuiPalette::kAccent).darker(115);
+}
+QColor FaceBorder() {
+    return QColor(255, 255, 255, kFaceBorderAlpha);
+}
+QColor BoltBorder() {
+    return QColor(TsuiPalette::kFolder);
+}
+
+QPen RoundPen(const QColor& color, qreal width) {
+    return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+QByteArray SvgNumber(qreal value) {
+    return QByteArray::number(value, 'g', 6);
+}
+
+} // namespace
+
+void PaintLogoMark(QPainter& painter, const QRectF& box) {
+    if (box.isEmpty())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(box.topLeft());
+    painter.scale(box.width() / kGrid, box.height() / kGrid);
+    QLinearGradient fill(0, 0, 0, kGrid);
+    fill.setColorAt(0, FaceTop());
+    fill.setColorAt(1, FaceBottom());
+    painter.setPen(RoundPen(FaceBorder(), kFaceBorderWidth));
+    painter.setBrush(fill);
+    painter.drawRoundedRect(kFace, kFaceRadius, kFaceRadius);
+    painter.setPen(RoundPen(BoltBorder(), kBoltBorderWidth));
+    painter.setBrush(Qt::white);
+    painter.drawPolygon(kBolt, int(std::size(kBolt)));
+    painter.restore();
+}
+
+QImage LogoMarkImage(int sizePx) {
+    QImage image(sizePx, sizePx, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    PaintLogoMark(painter, QRectF(0, 0, sizePx, sizePx));
+    return image;
+}
+
+QIcon LogoMarkIcon() {
+    QIcon icon;
+    for (const int size : kIconSizes)
+        icon.addPixmap(QPixmap::fromImage(LogoMarkImage(size)));
+    return icon;
+}
+
+QByteArray LogoMarkSvg() {
+    QByteArray points;
+    for (const QPointF& point : kBolt)
+        points += (points.isEmpty() ? "" : " ") + SvgNumber(point.x()) + ',' + SvgNumber(point.y());
+    const QByteArray grid = SvgNumber(kGrid);
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + grid + "\" height=\"" + grid +
+           "\" viewBox=\"0 0 " + grid + ' ' + grid + "\">\n"
+           "  <title>Tervolt</title>\n"
+           "  <defs>\n"
+           "    <linearGradient id=\"face\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"" + grid + "\">\n"
+           "      <stop offset=\"0\" stop-color=\"" + FaceTop().name().toLatin1() + "\"/>\n"
+           "      <stop offset=\"1\" stop-color=\"" + FaceBottom().name().toLatin1() + "\"/>\n"
+           "    </linearGradient>\n"
+           "  </defs>\n"
+           "  <rect x=\"" + SvgNumber(kFace.x()) + "\" y=\"" + SvgNumber(kFace.y()) + "\" width=\"" +
+           SvgNumber(kFace.width()) + "\" height=\"" + SvgNumber(kFace.height()) + "\" rx=\"" +
+           SvgNumber(kFaceRadius) + "\" fill=\"url(#face)\" stroke=\"#ffffff\" stroke-opacity=\"" +
+           SvgNumber(FaceBorder().alphaF()) + "\" stroke-width=\"" + SvgNumber(kFaceBorderWidth) +
+           "\" stroke-linejoin=\"round\"/>\n"
+           "  <polygon points=\"" + points + "\" fill=\"#ffffff\" stroke=\"" + BoltBorder().name().toLatin1() +
+           "\" stroke-width=\"" + SvgNumber(kBoltBorderWidth) + "\" stroke-linejoin=\"round\"/>\n"
+           "</svg>\n";
+}
