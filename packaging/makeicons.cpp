@@ -1,6 +1,6 @@
 // Writes the program's desktop icons into a hicolor theme tree: the mark as SVG and as PNG at the
-// theme's usual sizes, all from the drawing the window uses.
-// Usage: tervolt-makeicons OUTPUT_DIR ICON_NAME
+// given sizes, all from the drawing the window uses.
+// Usage: tervolt-makeicons OUTPUT_DIR ICON_NAME SIZE...
 
 #include "skin/logomark.h"
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kPngSizes[] = {16, 22, 24, 32, 48, 64, 128, 256, 512};
+constexpr int kMaxSize = 4096;
 
 bool WriteBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -32,8 +32,15 @@ bool MakeFolder(const QDir& root, const QString& folder) {
 
 int main(int argc, char* argv[]) {
     // Painting into images needs no application object and no display.
-    if (argc != 3) {
-        std::fprintf(stderr, "Usage: tervolt-makeicons OUTPUT_DIR ICON_NAME\n");
+    QList<int> sizes;
+    bool valid = argc > 3;
+    for (int i = 3; i < argc && valid; ++i) {
+        const int size = QByteArray(argv[i]).toInt(&valid);
+        valid = valid && size >= 1 && size <= kMaxSize;
+        sizes << size;
+    }
+    if (!valid) {
+        std::fprintf(stderr, "Usage: tervolt-makeicons OUTPUT_DIR ICON_NAME SIZE...\n");
         return 64;
     }
     const QDir root(QString::fromLocal8Bit(argv[1]));
@@ -42,7 +49,7 @@ int main(int argc, char* argv[]) {
     if (!MakeFolder(root, QStringLiteral("scalable/apps")) ||
         !WriteBytes(root.filePath(QStringLiteral("scalable/apps/%1.svg").arg(name)), LogoMarkSvg()))
         return 1;
-    for (const int size : kPngSizes) {
+    for (const int size : sizes) {
         const QString folder = QStringLiteral("%1x%1/apps").arg(size);
         const QString path = root.filePath(QStringLiteral("%1/%2.png").arg(folder, name));
         if (!MakeFolder(root, folder))
