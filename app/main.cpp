@@ -70,7 +70,8 @@ int main(int argc, char* argv[]) {
         // list is taken from there, else from the installed data folder.
         const TDevicesFileLocation devices = LocateDevicesFile(QCoreApplication::applicationDirPath());
         if (devices.Path.isEmpty()) {
-            ShowStartupError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName), devices.NotFoundText());
+            ShowStartupError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName),
+                             devices.NotFoundText());
             return 0;
         }
         TFormTervolt form(QFileInfo(devices.Path).absolutePath());

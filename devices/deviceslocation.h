@@ -9,8 +9,8 @@
 inline const QString kDevicesFileName = QStringLiteral("devices.tervolt");
 
 struct TDevicesFileLocation {
-    QString Path;       // the first candidate that exists; empty when none does
-    QStringList Tried;  // every candidate, in the order they are tried
+    QString Path;      // the first candidate that exists; empty when none does
+    QStringList Tried; // every candidate, in the order they are tried
     // Where the list was looked for, for a failure message.
     QString NotFoundText() const;
 };

@@ -15,9 +15,11 @@ constexpr int kMaxSize = 4096;
 
 bool WriteBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush())
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+        file.flush())
         return true;
-    std::fprintf(stderr, "tervolt-makeicons: cannot write %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+    std::fprintf(stderr, "tervolt-makeicons: cannot write %s: %s\n", qPrintable(path),
+                 qPrintable(file.errorString()));
     return false;
 }
 

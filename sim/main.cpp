@@ -98,7 +98,20 @@ bool IsWord(const std::string& text) {
 
 // Returns kExitOk to go on, or the exit status. `answer` receives the text of --help or --version.
 int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) {
-    enum { opLink = 1, opManufacturer, opDeviceId, opSize, opBaud, opDump, opStats, opFault, opNoEcho, opResult, opHelp, opVersion };
+    enum {
+        opLink = 1,
+        opManufacturer,
+        opDeviceId,
+        opSize,
+        opBaud,
+        opDump,
+        opStats,
+        opFault,
+        opNoEcho,
+        opResult,
+        opHelp,
+        opVersion
+    };
     static const option kLongOptions[] = {
         {"link", required_argument, nullptr, opLink},
         {"manufacturer", required_argument, nullptr, opManufacturer},

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPolygonF>
+#include <QStringList>
 
 #include <iterator>
 
@@ -19,6 +20,23 @@ constexpr qreal kFaceBorderWidth = 1.0;
 constexpr int kFaceBorderAlpha = 190;
 constexpr qreal kBoltBorderWidth = 0.8;
 constexpr QPointF kBolt[] = {{13.8, 3.2}, {6.4, 13.4}, {11.4, 13.4}, {9.8, 20.8}, {17.6, 10.2}, {12.6, 10.2}};
+
+// The drawing above as SVG: %1 grid, %2 %3 face gradient, %4..%8 face, %9 %10 face border, %11 bolt,
+// %12 %13 bolt border.
+constexpr char kSvgTemplate[] = R"svg(<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="%1" height="%1" viewBox="0 0 %1 %1">
+  <title>Tervolt</title>
+  <defs>
+    <linearGradient id="face" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="%1">
+      <stop offset="0" stop-color="%2"/>
+      <stop offset="1" stop-color="%3"/>
+    </linearGradient>
+  </defs>
+  <rect x="%4" y="%5" width="%6" height="%7" rx="%8" fill="url(#face)"
+        stroke="#ffffff" stroke-opacity="%9" stroke-width="%10" stroke-linejoin="round"/>
+  <polygon points="%11" fill="#ffffff" stroke="%12" stroke-width="%13" stroke-linejoin="round"/>
+</svg>
+)svg";
 
 constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
@@ -39,8 +57,8 @@ QPen RoundPen(const QColor& color, qreal width) {
     return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-QByteArray SvgNumber(qreal value) {
-    return QByteArray::number(value, 'g', 6);
+QString SvgNumber(qreal value) {
+    return QString::number(value, 'g', 6);
 }
 
 } // namespace
@@ -80,26 +98,13 @@ QIcon LogoMarkIcon() {
 }
 
 QByteArray LogoMarkSvg() {
-    QByteArray points;
+    QStringList points;
     for (const QPointF& point : kBolt)
-        points += (points.isEmpty() ? "" : " ") + SvgNumber(point.x()) + ',' + SvgNumber(point.y());
-    const QByteArray grid = SvgNumber(kGrid);
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + grid + "\" height=\"" + grid +
-           "\" viewBox=\"0 0 " + grid + ' ' + grid + "\">\n"
-           "  <title>Tervolt</title>\n"
-           "  <defs>\n"
-           "    <linearGradient id=\"face\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"" + grid + "\">\n"
-           "      <stop offset=\"0\" stop-color=\"" + FaceTop().name().toLatin1() + "\"/>\n"
-           "      <stop offset=\"1\" stop-color=\"" + FaceBottom().name().toLatin1() + "\"/>\n"
-           "    </linearGradient>\n"
-           "  </defs>\n"
-           "  <rect x=\"" + SvgNumber(kFace.x()) + "\" y=\"" + SvgNumber(kFace.y()) + "\" width=\"" +
-           SvgNumber(kFace.width()) + "\" height=\"" + SvgNumber(kFace.height()) + "\" rx=\"" +
-           SvgNumber(kFaceRadius) + "\" fill=\"url(#face)\" stroke=\"#ffffff\" stroke-opacity=\"" +
-           SvgNumber(FaceBorder().alphaF()) + "\" stroke-width=\"" + SvgNumber(kFaceBorderWidth) +
-           "\" stroke-linejoin=\"round\"/>\n"
-           "  <polygon points=\"" + points + "\" fill=\"#ffffff\" stroke=\"" + BoltBorder().name().toLatin1() +
-           "\" stroke-width=\"" + SvgNumber(kBoltBorderWidth) + "\" stroke-linejoin=\"round\"/>\n"
-           "</svg>\n";
+        points << SvgNumber(point.x()) + QLatin1Char(',') + SvgNumber(point.y());
+    return QString::fromLatin1(kSvgTemplate)
+        .arg(SvgNumber(kGrid), FaceTop().name(), FaceBottom().name(), SvgNumber(kFace.x()),
+             SvgNumber(kFace.y()), SvgNumber(kFace.width()), SvgNumber(kFace.height()),
+             SvgNumber(kFaceRadius), SvgNumber(FaceBorder().alphaF()), SvgNumber(kFaceBorderWidth),
+             points.join(QLatin1Char(' ')), BoltBorder().name(), SvgNumber(kBoltBorderWidth))
+        .toUtf8();
 }

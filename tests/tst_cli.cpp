@@ -95,12 +95,14 @@ void TestCli::usage() {
 void TestCli::informationOptions_data() {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("firstLine");  // what the first line of the output starts with
+    QTest::addColumn<QString>("firstLine"); // what the first line of the output starts with
     for (const char* program : {"tervolt", "tervolt-cli", "tervolt-sim"}) {
         const QString name = QLatin1String(program);
-        QTest::newRow(qPrintable(name + " --help")) << name << "--help" << "Usage: ";
+        QTest::newRow(qPrintable(name + " --help")) << name << "--help"
+                                                    << "Usage: ";
         QTest::newRow(qPrintable(name + " --version"))
-            << name << "--version" << name + QLatin1Char(' ') + QLatin1String(TervoltVersion()) + QLatin1Char('\n');
+            << name << "--version"
+            << name + QLatin1Char(' ') + QLatin1String(TervoltVersion()) + QLatin1Char('\n');
     }
 }
 

@@ -287,11 +287,15 @@ void TDevicesDbTest::ShippedFileListsTheSimulatorChipFirst() {
 void TDevicesDbTest::LocateFile_data() {
     QTest::addColumn<QString>("beside");
     QTest::addColumn<QString>("installed");
-    QTest::addColumn<int>("found");  // index into the candidates, -1 for none
-    QTest::newRow("portable copy wins") << "file" << "file" << 0;
-    QTest::newRow("installed list") << "" << "file" << 1;
-    QTest::newRow("a folder of that name is no list") << "dir" << "file" << 1;
-    QTest::newRow("nowhere") << "" << "" << -1;
+    QTest::addColumn<int>("found"); // index into the candidates, -1 for none
+    QTest::newRow("portable copy wins") << "file"
+                                        << "file" << 0;
+    QTest::newRow("installed list") << ""
+                                    << "file" << 1;
+    QTest::newRow("a folder of that name is no list") << "dir"
+                                                      << "file" << 1;
+    QTest::newRow("nowhere") << ""
+                             << "" << -1;
 }
 
 void TDevicesDbTest::LocateFile() {
@@ -302,7 +306,8 @@ void TDevicesDbTest::LocateFile() {
     const QDir root(prefix.path());
     const QString bin = root.filePath(QStringLiteral("bin"));
     const QString data = QDir::cleanPath(bin + QStringLiteral("/" TERVOLT_DATA_DIR_FROM_BIN));
-    const QStringList candidates{bin + QStringLiteral("/devices.tervolt"), data + QStringLiteral("/devices.tervolt")};
+    const QStringList candidates{bin + QStringLiteral("/devices.tervolt"),
+                                 data + QStringLiteral("/devices.tervolt")};
     QVERIFY(root.mkpath(bin) && root.mkpath(data));
     const QStringList kinds{beside, installed};
     for (int i = 0; i < 2; ++i) {
