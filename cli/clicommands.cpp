@@ -6,13 +6,13 @@
 #include "cli/printingtarget.h"
 #include "cli/terminalhost.h"
 #include "devices/devicesdb.h"
+#include "devices/deviceslocation.h"
 #include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -103,9 +103,16 @@ public:
     // "P ID" and the device-list lookup. Prints the pair unless quiet; returns the exit status.
     int Identify(bool printPair) {
         TDevicesList devices;
-        const QString file = FOptions.DevicesFile.isEmpty()
-                                 ? QDir(QCoreApplication::applicationDirPath()).filePath("devices.tervolt")
-                                 : FOptions.DevicesFile;
+        QString file = FOptions.DevicesFile;
+        if (file.isEmpty()) {
+            const TDevicesFileLocation location = LocateDevicesFile(QCoreApplication::applicationDirPath());
+            if (location.Path.isEmpty()) {
+                PrintError(location.NotFoundText());
+                PrintLine(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName));
+                return esNotIdentified;
+            }
+            file = location.Path;
+        }
         if (!devices.LoadFromFile(file)) {
             PrintError(devices.LoadError());
             PrintLine(QStringLiteral("Can't load \"%1\"").arg(QFileInfo(file).fileName()));

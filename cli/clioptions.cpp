@@ -62,7 +62,7 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
                                         QStringLiteral("RATE"));
     const QCommandLineOption devicesOption(QStringLiteral("devices"),
                                            QStringLiteral("Device list (default: devices.tervolt beside "
-                                                          "the program)."),
+                                                          "the program, then in the installed data folder)."),
                                            QStringLiteral("FILE"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
                                           QStringLiteral("Image format: hex or bin (default: bin for .rbf "

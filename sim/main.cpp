@@ -1,5 +1,6 @@
 // tervolt-sim: a simulated target board on a pseudo-terminal, for the demo, the tests and the benchmarks.
 
+#include "app/version.h"
 #include "files/systemfiles.h"
 #include "sim/simdump.h"
 #include "sim/simserver.h"
@@ -55,6 +56,7 @@ const char* const kUsage =
     "                       RESET, PROG, VERIFY), which is still carried out; repeatable. TEXT may\n"
     "                       hold \\r, \\n, \\0, \\\\ and \\xHH\n"
     "  --help               show this help\n"
+    "  --version            show the version\n"
     "\n"
     "Exit status: 0 after a clean stop, 1 on a runtime error, 64 on a usage error.\n";
 
@@ -94,9 +96,22 @@ bool IsWord(const std::string& text) {
     return true;
 }
 
-// Returns kExitOk to go on, or the exit status.
-int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
-    enum { opLink = 1, opManufacturer, opDeviceId, opSize, opBaud, opDump, opStats, opFault, opNoEcho, opResult, opHelp };
+// Returns kExitOk to go on, or the exit status. `answer` receives the text of --help or --version.
+int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) {
+    enum {
+        opLink = 1,
+        opManufacturer,
+        opDeviceId,
+        opSize,
+        opBaud,
+        opDump,
+        opStats,
+        opFault,
+        opNoEcho,
+        opResult,
+        opHelp,
+        opVersion
+    };
     static const option kLongOptions[] = {
         {"link", required_argument, nullptr, opLink},
         {"manufacturer", required_argument, nullptr, opManufacturer},
@@ -109,6 +124,7 @@ int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
         {"no-echo", no_argument, nullptr, opNoEcho},
         {"result", required_argument, nullptr, opResult},
         {"help", no_argument, nullptr, opHelp},
+        {"version", no_argument, nullptr, opVersion},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -167,7 +183,10 @@ int ParseOptions(int argc, char** argv, TOptions& options, bool& helpOnly) {
             break;
         }
         case opHelp:
-            helpOnly = true;
+            answer = kUsage;
+            return kExitOk;
+        case opVersion:
+            answer = std::string("tervolt-sim ") + kTervoltVersion + "\n";
             return kExitOk;
         case ':':
             return UsageError(std::string(argv[previous]) + " needs a value");
@@ -240,11 +259,11 @@ bool WaitForEnd(int signalFd, const TSimServer& server, std::string& error) {
 int main(int argc, char** argv) {
     EnsureStandardDescriptors(); // the terminal must never become descriptor 1 or 2
     TOptions options;
-    bool helpOnly = false;
-    if (const int status = ParseOptions(argc, argv, options, helpOnly); status != kExitOk)
+    std::string answer;
+    if (const int status = ParseOptions(argc, argv, options, answer); status != kExitOk)
         return status;
-    if (helpOnly) {
-        std::fputs(kUsage, stdout);
+    if (!answer.empty()) {
+        std::fputs(answer.c_str(), stdout);
         return kExitOk;
     }
 

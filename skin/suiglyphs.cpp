@@ -367,20 +367,3 @@ QPixmap MessageIconPixmap(TsuiIconType type, int sizePx, qreal devicePixelRatio)
     PaintMessageIcon(painter, QRectF(0, 0, sizePx, sizePx), type);
     return pixmap;
 }
-
-void PaintLogoMark(QPainter& painter, const QRectF& box) {
-    if (box.isEmpty())
-        return;
-    const TGridPainter grid(painter, box, kGlyphGrid);
-    QLinearGradient fill(0, 0, 0, 24);
-    fill.setColorAt(0, QColor(TsuiPalette::kAccentLight));
-    fill.setColorAt(1, QColor(TsuiPalette::kAccent).darker(115));
-    painter.setPen(RoundPen(QColor(255, 255, 255, 190), 1.0));
-    painter.setBrush(fill);
-    painter.drawRoundedRect(QRectF(1, 1, 22, 22), 5, 5);
-    const QPolygonF bolt{QPointF(13.8, 3.2), QPointF(6.4, 13.4),  QPointF(11.4, 13.4),
-                         QPointF(9.8, 20.8), QPointF(17.6, 10.2), QPointF(12.6, 10.2)};
-    painter.setPen(RoundPen(QColor(TsuiPalette::kFolder), 0.8));
-    painter.setBrush(Qt::white);
-    painter.drawPolygon(bolt);
-}

@@ -1,7 +1,8 @@
 #pragma once
 // Pictures of the skin, drawn in code so that they stay sharp at any scale and need no image files:
-// the small glyphs on picture buttons, the four message icons and the program's mark.
+// the small glyphs on picture buttons and the four message icons (the program's mark: logomark.h).
 
+#include "skin/logomark.h"
 #include "skin/suitypes.h"
 
 #include <QPixmap>
@@ -35,6 +36,3 @@ void PaintMessageIcon(QPainter& painter, const QRectF& box, TsuiIconType type);
 
 // The icon as a transparent picture of sizePx logical pixels; null for suiNone.
 QPixmap MessageIconPixmap(TsuiIconType type, int sizePx, qreal devicePixelRatio = 1.0);
-
-// The program's mark, a lightning bolt on a rounded square, for title bars and the power-on picture.
-void PaintLogoMark(QPainter& painter, const QRectF& box);

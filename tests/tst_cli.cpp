@@ -1,5 +1,6 @@
 // tervolt-cli's command line and the dry run `blocks`, run as a user runs them.
 
+#include "app/version.h"
 #include "cli/clioptions.h"
 #include "files/systemfiles.h"
 #include "tests/support/clirun.h"
@@ -46,6 +47,8 @@ class TestCli : public QObject {
 private slots:
     void usage_data();
     void usage();
+    void informationOptions_data();
+    void informationOptions();
     void defaultFormat();
     void blocksOfHexImage();
     void blocksOfBinaryImage();
@@ -86,6 +89,39 @@ void TestCli::usage() {
     const TCliRun run = RunCli(args);
     QCOMPARE(run.Exit, exit);
     QVERIFY2(run.Err.contains(stderrHas), qPrintable(run.Err));
+}
+
+// --help and --version of all three programs; the window answers them without a display.
+void TestCli::informationOptions_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("firstLine"); // what the first line of the output starts with
+    for (const char* program : {"tervolt", "tervolt-cli", "tervolt-sim"}) {
+        const QString name = QLatin1String(program);
+        QTest::newRow(qPrintable(name + " --help")) << name << "--help"
+                                                    << "Usage: ";
+        QTest::newRow(qPrintable(name + " --version"))
+            << name << "--version"
+            << name + QLatin1Char(' ') + QLatin1String(TervoltVersion()) + QLatin1Char('\n');
+    }
+}
+
+void TestCli::informationOptions() {
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QFETCH(QString, firstLine);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TERVOLT_BIN_DIR "/") + program, {option});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    QVERIFY2(output.startsWith(firstLine) && output.contains(program), qPrintable(output));
+    QCOMPARE(process.readAllStandardError(), QByteArray());
 }
 
 void TestCli::defaultFormat() {

@@ -1,6 +1,7 @@
 // The device list: which files are accepted, what they add, and how pairs are looked up.
 
 #include "devices/devicesdb.h"
+#include "devices/deviceslocation.h"
 #include "devices/inireader.h"
 
 #include <QTemporaryDir>
@@ -49,6 +50,8 @@ private slots:
     void IntegerRule_data();
     void IntegerRule();
     void ShippedFileListsTheSimulatorChipFirst();
+    void LocateFile_data();
+    void LocateFile();
 };
 
 void TDevicesDbTest::LoadFile_data() {
@@ -278,6 +281,46 @@ void TDevicesDbTest::ShippedFileListsTheSimulatorChipFirst() {
     QCOMPARE(list.Head()->Manufacturer, QStringLiteral("VELUM"));
     QCOMPARE(list.Head()->ID, QStringLiteral("VF040B"));
     QVERIFY(list.Count() > 1);
+}
+
+// What lies beside the program ("file", "dir" or nothing) and in the installed data folder.
+void TDevicesDbTest::LocateFile_data() {
+    QTest::addColumn<QString>("beside");
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<int>("found"); // index into the candidates, -1 for none
+    QTest::newRow("portable copy wins") << "file"
+                                        << "file" << 0;
+    QTest::newRow("installed list") << ""
+                                    << "file" << 1;
+    QTest::newRow("a folder of that name is no list") << "dir"
+                                                      << "file" << 1;
+    QTest::newRow("nowhere") << ""
+                             << "" << -1;
+}
+
+void TDevicesDbTest::LocateFile() {
+    QFETCH(QString, beside);
+    QFETCH(QString, installed);
+    QFETCH(int, found);
+    const QTemporaryDir prefix;
+    const QDir root(prefix.path());
+    const QString bin = root.filePath(QStringLiteral("bin"));
+    const QString data = QDir::cleanPath(bin + QStringLiteral("/" TERVOLT_DATA_DIR_FROM_BIN));
+    const QStringList candidates{bin + QStringLiteral("/devices.tervolt"),
+                                 data + QStringLiteral("/devices.tervolt")};
+    QVERIFY(root.mkpath(bin) && root.mkpath(data));
+    const QStringList kinds{beside, installed};
+    for (int i = 0; i < 2; ++i) {
+        QFile file(candidates[i]);
+        QVERIFY(kinds[i] != QLatin1String("file") || file.open(QIODevice::WriteOnly));
+        QVERIFY(kinds[i] != QLatin1String("dir") || root.mkpath(candidates[i]));
+    }
+
+    const TDevicesFileLocation location = LocateDevicesFile(bin);
+    QCOMPARE(location.Tried, candidates);
+    QCOMPARE(location.Path, found < 0 ? QString() : candidates[found]);
+    QCOMPARE(location.NotFoundText(), QStringLiteral("devices.tervolt not found; looked for %1, then %2")
+                                          .arg(candidates[0], candidates[1]));
 }
 
 QTEST_GUILESS_MAIN(TDevicesDbTest)
