@@ -17,5 +17,7 @@ std::unique_ptr<QSettings> OpenUserSettings(QString* problem) {
             *problem = QStringLiteral("%1 is not a regular file").arg(file);
         return nullptr;
     }
-    return std::make_unique<QSettings>(file, QSettings::NativeFormat);
+    // The INI format names the file on every system; the native format would read it as a registry
+    // path on Windows.
+    return std::make_unique<QSettings>(file, QSettings::IniFormat);
 }
