@@ -74,4 +74,7 @@ class TsuiButton : public QPushButton {
     Q_OBJECT
 public:
     explicit TsuiButton(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
