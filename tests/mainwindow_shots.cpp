@@ -10,6 +10,7 @@
 #include "tests/support/screenshot.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
+#include "skin/suiimagebutton.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
 #include "tests/tst_mainwindow_fixture.h"
