@@ -88,9 +88,10 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FUi->setupUi(this);
     setFixedSize(size());
     FUi->Tervolt->SetCaption(QStringLiteral("Tervolt - %1").arg(QLatin1String(kTervoltVersion)));
-    // The window is dense: its radio groups sit closer to their frames than the skin's default.
+    // The window is dense: its radio groups sit closer to their frames than the skin's default (none
+    // at the right, where "Program" needs every pixel).
     for (TsuiRadioGroup* group : {FUi->RadioGroupHexFileFormat, FUi->RadioGroupOperation}) {
-        group->layout()->setContentsMargins(2, 2, 2, 2);
+        group->layout()->setContentsMargins(2, 2, 0, 2);
         group->layout()->setSpacing(2);
     }
     FUi->CGaugeProgressBar->hide();
