@@ -26,6 +26,7 @@ TWindowFlashHost::TWindowFlashHost(TFormTervolt& form)
       FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
 
 bool TWindowFlashHost::AskRetry() {
+    ShowPendingAddress();  // the block in trouble
     QApplication::beep();
     TVelumMessageBox box(DeepBlue);
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel).
@@ -34,21 +35,28 @@ bool TWindowFlashHost::AskRetry() {
                               mrCancel) != mrCancel;
 }
 
-// The label and the bar are touched only when what they show changes: every repaint lands between
-// one answer and the next command.
+// The label and the bar are touched only when what they show changes, and the label at most every
+// kAddressRefreshMs: at fast rates a block takes a few milliseconds, each repaint of the label costs
+// the line a fraction of one, and nobody reads addresses at that pace. The last one is always shown.
 void TWindowFlashHost::ShowBlockAddress(std::uint32_t address) {
-    const QString text = FormatBlockAddress(address);
-    if (text == FLastAddressText)
+    FPendingAddressText = FormatBlockAddress(address);
+    if (!FAddressShown.isValid() || FAddressShown.elapsed() >= kAddressRefreshMs)
+        ShowPendingAddress();
+}
+
+void TWindowFlashHost::ShowPendingAddress() {
+    if (FPendingAddressText.isEmpty() || FPendingAddressText == FLastAddressText)
         return;
-    FLastAddressText = text;
-    FForm.FUi->LabelAddressNumber->setText(text);
+    FAddressShown.start();
+    FLastAddressText = FPendingAddressText;
+    FForm.FUi->LabelAddressNumber->setText(FLastAddressText);
 }
 
 void TWindowFlashHost::ShowProgress(int percent) {
     if (percent == FLastPercent)
         return;
     FLastPercent = percent;
-    FForm.FUi->CGaugeProgressBar->setValue(percent);
+    FForm.FUi->CGaugeProgressBar->SetValueDeferred(percent);
 }
 
 void TWindowFlashHost::ProcessMessages() {
@@ -60,6 +68,7 @@ bool TWindowFlashHost::StopRequested() {
 }
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
+    ShowPendingAddress();
     // Good news and a deliberate stop inform; a mismatch or an unusable image is an error.
     TsuiIconType icon = suiInformation;
     switch (outcome.Kind) {

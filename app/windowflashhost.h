@@ -5,12 +5,15 @@
 
 #include "app/flashengine.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 class TFormTervolt;
 
 class TWindowFlashHost : public TFlashHost {
 public:
+    static constexpr qint64 kAddressRefreshMs = 100;
+
     explicit TWindowFlashHost(TFormTervolt& form);
 
     bool AskRetry() override;
@@ -21,7 +24,11 @@ public:
     void ReportOutcome(const TFlashOutcome& outcome) override;
 
 private:
+    void ShowPendingAddress();
+
     TFormTervolt& FForm;
     int FLastPercent;
     QString FLastAddressText;
+    QString FPendingAddressText;
+    QElapsedTimer FAddressShown;
 };

@@ -133,6 +133,16 @@ TsuiProgressBar::TsuiProgressBar(QWidget* parent) : QProgressBar(parent) {
     setAlignment(Qt::AlignCenter);
 }
 
+void TsuiProgressBar::SetValueDeferred(int value) {
+    if (value == this->value())
+        return;
+    const bool updates = updatesEnabled();
+    setUpdatesEnabled(false);  // setValue would repaint synchronously
+    setValue(value);
+    setUpdatesEnabled(updates);
+    update();
+}
+
 TsuiButton::TsuiButton(QWidget* parent) : QPushButton(parent) {
     setCursor(Qt::PointingHandCursor);
 }
