@@ -186,7 +186,6 @@ private slots:
     void CloseDuringTheChipQueryStartsNothing();
 
 private:
-    std::unique_ptr<TSimServer> StartBoard(const TSimConfig& config = TSimConfig());
     void Attach(TSimServer& board);
     void ChooseFile(const QString& path);
     // Writes `content` as a binary image and chooses it with the start address typed and the size box.
@@ -206,33 +205,16 @@ void TMainWindowOpsTest::initTestCase() {
     FProgramDirectory = std::make_unique<TProgramDirectory>();
     QVERIFY(FProgramDirectory->IsValid());
     ClearStoredComSettings();
-    TMessageRecorder quiet; // COM2 is not mapped yet: the first connection fails
-    FForm = std::make_unique<TFormTervolt>(FProgramDirectory->Path());
-    FForm->FormShow();
-    QApplication::setActiveWindow(FForm.get());
-    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    FForm = OpenMainWindow(FProgramDirectory->Path());
+    QVERIFY(FForm);
 }
 
 void TMainWindowOpsTest::cleanup() {
-    TMessageRecorder quiet;
-    if (FForm->PortOpen())
-        DetachPort(*FForm);
-    Control<TsuiEdit>(*FForm, "EditFileName")->clear();
-    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(0), Qt::LeftButton);
-    Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->SetItemIndex(1);
-    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(true);
+    ResetChoices(*FForm);
 }
 
 void TMainWindowOpsTest::cleanupTestCase() {
     FForm.reset();
-}
-
-std::unique_ptr<TSimServer> TMainWindowOpsTest::StartBoard(const TSimConfig& config) {
-    auto board = std::make_unique<TSimServer>(config);
-    std::string error;
-    if (!board->Start(error))
-        qWarning("cannot start the simulated board: %s", error.c_str());
-    return board;
 }
 
 void TMainWindowOpsTest::Attach(TSimServer& board) {
@@ -293,7 +275,7 @@ void TMainWindowOpsTest::CheckIdleAgain() {
 }
 
 void TMainWindowOpsTest::StartWithoutFileName() {
-    auto board = StartBoard();
+    auto board = StartSimBoard();
     Attach(*board);
     const std::uint64_t before = board->Stats().Commands;
     TMessageRecorder boxes;
@@ -306,14 +288,14 @@ void TMainWindowOpsTest::StartWithoutFileName() {
 }
 
 void TMainWindowOpsTest::StartQueriesTheChipAgain() {
-    auto listed = StartBoard();
+    auto listed = StartSimBoard();
     Attach(*listed);
     ChooseFile(ImagePath(QStringLiteral("never-sent.hex")));
 
     // Another chip on the line, behind the window's back.
     TSimConfig otherChip;
     otherChip.DeviceId = "VF999Z";
-    auto other = StartBoard(otherChip);
+    auto other = StartSimBoard(otherChip);
     TCommPortDriver& driver = *FForm->CommInterface()->CommUnit()->CommPortDriver();
     driver.Disconnect();
     MapPort(2, QString::fromStdString(other->SlavePath()));
@@ -329,7 +311,7 @@ void TMainWindowOpsTest::StartQueriesTheChipAgain() {
 }
 
 void TMainWindowOpsTest::ProgramThenVerifyHexWithGaps() {
-    auto board = StartBoard();
+    auto board = StartSimBoard();
     Attach(*board);
     TRecords records = Records(0x000100, 512, 1);
     const TRecords second = Records(0x001000, 48, 2);
@@ -398,7 +380,7 @@ void TMainWindowOpsTest::BinaryImagePlacement() {
     QFETCH(bool, sizeHeader);
     QFETCH(QString, typed);
     QFETCH(int, startAddress);
-    auto board = StartBoard();
+    auto board = StartSimBoard();
     Attach(*board);
     const QByteArray content = Pattern(450, 9);
     ChooseBinaryImage(content, typed, sizeHeader);
@@ -428,7 +410,7 @@ void TMainWindowOpsTest::MismatchInLastBlock() {
     const std::uint8_t expected = ImageOf(records).at(last);
     TSimConfig config;
     config.Faults.push_back(TSimFault{fkMismatch, last});
-    auto board = StartBoard(config);
+    auto board = StartSimBoard(config);
     Attach(*board);
     const QString path = ImagePath(QStringLiteral("mismatch.hex"));
     QVERIFY(WriteIntelHexFile(path, records));
@@ -455,7 +437,7 @@ void TMainWindowOpsTest::LostAnswerIsRetried() {
     // fifth command, whose answer is lost.
     TSimConfig config;
     config.Faults.push_back(TSimFault{fkDrop, 5});
-    auto board = StartBoard(config);
+    auto board = StartSimBoard(config);
     Attach(*board);
     const TRecords records = Records(0x004000, 560, 5);
     const QString path = ImagePath(QStringLiteral("retry.hex"));
@@ -525,7 +507,7 @@ void TMainWindowOpsTest::MisbehavingBoard() {
     config.Echo = echo;
     if (!attachFault.isEmpty())
         config.Faults.push_back(parse(attachFault));
-    auto board = StartBoard(config);
+    auto board = StartSimBoard(config);
     {
         TMessageRecorder quiet;
         AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
@@ -580,7 +562,7 @@ void TMainWindowOpsTest::CancelInOpeningCommand() {
     // The fourth command is "P INIT" (after ping, "P ID" and Start's "P ID").
     TSimConfig config;
     config.Faults.push_back(TSimFault{fkDrop, 4});
-    auto board = StartBoard(config);
+    auto board = StartSimBoard(config);
     Attach(*board);
     const QString path = ImagePath(QStringLiteral("cancel.hex"));
     QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 6)));
@@ -619,7 +601,7 @@ void TMainWindowOpsTest::StopDuringRun() {
     // A board that takes a moment per command, so that Stop lands while an answer is awaited.
     if (holdMs > 0)
         config.Faults.push_back(TSimFault{fkSlow, 0, 20});
-    auto board = StartBoard(config);
+    auto board = StartSimBoard(config);
     Attach(*board);
     const TRecords records = Records(0x010000, 24 * 1024, 7);
     const TImage image = ImageOf(records);
@@ -705,7 +687,7 @@ void TMainWindowOpsTest::RefusedImageSendsNothing() {
     QFETCH(QByteArray, content);
     QFETCH(bool, exists);
     QFETCH(QString, message);
-    auto board = StartBoard();
+    auto board = StartSimBoard();
     Attach(*board);
     const QString path =
         ImagePath(QStringLiteral("refused-%1.hex").arg(QTest::currentDataTag()).replace(u' ', u'-'));
@@ -733,7 +715,7 @@ void TMainWindowOpsTest::HangupDuringRun() {
     // Ping, "P ID", Start's "P ID", "P INIT" and two blocks are answered; then the line is gone.
     TSimConfig config;
     config.Faults.push_back(TSimFault{fkHangupAfter, 6});
-    auto board = StartBoard(config);
+    auto board = StartSimBoard(config);
     Attach(*board);
     const QString path = ImagePath(QStringLiteral("hangup.hex"));
     QVERIFY(WriteIntelHexFile(path, Records(0x000000, 2000, 16)));
@@ -761,7 +743,7 @@ void TMainWindowOpsTest::HangupDuringRun() {
 }
 
 void TMainWindowOpsTest::PortVanishesBeforeStart() {
-    auto board = StartBoard();
+    auto board = StartSimBoard();
     Attach(*board);
     const QString path = ImagePath(QStringLiteral("vanish.hex"));
     QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 16)));
@@ -782,7 +764,7 @@ void TMainWindowOpsTest::PortVanishesBeforeStart() {
 // lost nor let the operation begin on a window that is going away.
 void TMainWindowOpsTest::CloseDuringTheChipQueryStartsNothing() {
     QApplication::setQuitOnLastWindowClosed(false);
-    auto board = StartBoard();
+    auto board = StartSimBoard();
     Attach(*board);
     const QString path = ImagePath(QStringLiteral("closing.hex"));
     QVERIFY(WriteIntelHexFile(path, Records(0x000000, 400, 16)));

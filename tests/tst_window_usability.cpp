@@ -94,20 +94,12 @@ void TWindowUsabilityTest::initTestCase() {
     FProgramDirectory = std::make_unique<TProgramDirectory>();
     QVERIFY(FProgramDirectory->IsValid());
     ClearStoredComSettings();
-    TMessageRecorder quiet;  // COM2 is not mapped yet: the first connection fails
-    FForm = std::make_unique<TFormTervolt>(FProgramDirectory->Path());
-    FForm->FormShow();
-    QApplication::setActiveWindow(FForm.get());
-    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    FForm = OpenMainWindow(FProgramDirectory->Path());
+    QVERIFY(FForm);
 }
 
 void TWindowUsabilityTest::cleanup() {
-    TMessageRecorder quiet;
-    if (FForm->PortOpen())
-        DetachPort(*FForm);
-    Get<TsuiEdit>("EditFileName")->clear();
-    SelectFormat(0);
-    Get<TsuiRadioGroup>("RadioGroupOperation")->SetItemIndex(1);
+    ResetChoices(*FForm);
 }
 
 void TWindowUsabilityTest::cleanupTestCase() {
@@ -115,10 +107,7 @@ void TWindowUsabilityTest::cleanupTestCase() {
 }
 
 std::unique_ptr<TSimServer> TWindowUsabilityTest::AttachBoard(const TSimConfig& config) {
-    auto board = std::make_unique<TSimServer>(config);
-    std::string error;
-    if (!board->Start(error))
-        qWarning("cannot start the simulated board: %s", error.c_str());
+    auto board = StartSimBoard(config);
     TMessageRecorder boxes;
     AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
     if (!FForm->FlashIdentified())
