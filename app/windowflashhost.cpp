@@ -26,7 +26,7 @@ TWindowFlashHost::TWindowFlashHost(TFormTervolt& form)
       FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
 
 bool TWindowFlashHost::AskRetry() {
-    ShowPendingAddress();  // the block in trouble
+    ShowPendingAddress(); // the block in trouble
     QApplication::beep();
     TVelumMessageBox box(DeepBlue);
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel).

@@ -9,7 +9,8 @@ bool IsHexDigit(QChar c) {
 } // namespace
 
 QValidator::State TStartAddressValidator::validate(QString& input, int& pos) const {
-    if (input.size() > 2 && input.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && IsHexDigit(input.at(2))) {
+    if (input.size() > 2 && input.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) &&
+        IsHexDigit(input.at(2))) {
         input.remove(0, 2);
         pos = qMax(0, pos - 2);
     }

@@ -1,12 +1,12 @@
 #include "skin/skinstyle.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QFile>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QWidget>
 
 #include <mutex>
@@ -160,7 +160,8 @@ void PaintPlateFocusRing(QPainter& painter, const QRectF& plate, qreal cornerRad
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(TsuiPalette::kFocusRingOnPlate), TsuiPalette::kFocusRingWidthPx));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(plate.adjusted(inset, inset, -inset, -inset), qMax<qreal>(1, cornerRadius - inset / 2),
+    painter.drawRoundedRect(plate.adjusted(inset, inset, -inset, -inset),
+                            qMax<qreal>(1, cornerRadius - inset / 2),
                             qMax<qreal>(1, cornerRadius - inset / 2));
     painter.restore();
 }

@@ -101,8 +101,8 @@ void TsuiComboBox::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF c = arrowBox.center() + QPointF(0.5, 0.5);
-    p.setPen(QPen(isEnabled() ? QColor(Qt::white) : QColor(TsuiPalette::kButtonDisabledText), 1.8, Qt::SolidLine,
-                  Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(isEnabled() ? QColor(Qt::white) : QColor(TsuiPalette::kButtonDisabledText), 1.8,
+                  Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF{c + QPointF(-3.5, -1.5), c + QPointF(0, 2), c + QPointF(3.5, -1.5)});
 }
 
@@ -137,7 +137,7 @@ void TsuiProgressBar::SetValueDeferred(int value) {
     if (value == this->value())
         return;
     const bool updates = updatesEnabled();
-    setUpdatesEnabled(false);  // setValue would repaint synchronously
+    setUpdatesEnabled(false); // setValue would repaint synchronously
     setValue(value);
     setUpdatesEnabled(updates);
     update();

@@ -145,10 +145,10 @@ void TWindowUsabilityTest::TypeStartAddress(const QString& keys) {
 
 void TWindowUsabilityTest::RunsAndTheirBoxes_data() {
     QTest::addColumn<bool>("verify");
-    QTest::addColumn<QString>("startAddress");  // a binary image at this address; empty: Intel HEX
+    QTest::addColumn<QString>("startAddress"); // a binary image at this address; empty: Intel HEX
     QTest::addColumn<QList<TSimFault>>("faults");
     QTest::addColumn<int>("retryAnswer");
-    QTest::addColumn<QString>("boardSaid");  // in the Retry box's added line
+    QTest::addColumn<QString>("boardSaid"); // in the Retry box's added line
     QTest::addColumn<TBox>("outcome");
     const QList<TSimFault> none;
     // Attaching sends the ping and "P ID", Start its own "P ID": the opening command is the fourth.
@@ -160,13 +160,15 @@ void TWindowUsabilityTest::RunsAndTheirBoxes_data() {
         << true << QString() << QList<TSimFault>{{fkMismatch, 0x0105}} << 0 << QString()
         << TBox{QStringLiteral("Compare error at address 0x000105."), kError, suiStop};
     QTest::newRow("no answer, retried") << false << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrRetry)
-                                        << QStringLiteral("5000 ms")
+                                        << QStringLiteral("No answer within")
                                         << TBox{QStringLiteral("Program OK!"), kMessage, suiInformation};
     QTest::newRow("cancelled verify informs")
-        << true << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrCancel) << QStringLiteral("5000 ms")
+        << true << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrCancel)
+        << QStringLiteral("No answer within")
         << TBox{QStringLiteral("Verify operation canceled"), kMessage, suiInformation};
     QTest::newRow("board refuses the address")
-        << false << QStringLiteral("1FFFFF") << none << int(mrCancel) << QStringLiteral("Address out of range")
+        << false << QStringLiteral("1FFFFF") << none << int(mrCancel)
+        << QStringLiteral("Address out of range")
         << TBox{QStringLiteral("Program operation canceled"), kMessage, suiInformation};
 }
 
@@ -204,19 +206,19 @@ void TWindowUsabilityTest::RunsAndTheirBoxes() {
     // The chip query that opens the run already holds every choice; the run itself too.
     QList<QString> enabledMeanwhile;
     const auto noteEnabled = [&] {
-        for (const char* name : {"EditStartAddress", "CheckBoxWriteFileSizeOnStart", "BitBtnBrowse",
-                                 "RadioGroupHexFileFormat", "RadioGroupOperation", "BitBtnInit",
-                                 "BitBtnComSettings"})
+        for (const char* name :
+             {"EditStartAddress", "CheckBoxWriteFileSizeOnStart", "BitBtnBrowse", "RadioGroupHexFileFormat",
+              "RadioGroupOperation", "BitBtnInit", "BitBtnComSettings"})
             if (Get<QWidget>(name)->isEnabled() && !enabledMeanwhile.contains(QLatin1String(name)))
                 enabledMeanwhile.append(QLatin1String(name));
     };
-    QTimer::singleShot(0, FForm.get(), noteEnabled);  // runs inside the wait for "P ID"
+    QTimer::singleShot(0, FForm.get(), noteEnabled); // runs inside the wait for "P ID"
     THexErrorRecorder imageErrors;
     TMessageRecorder boxes([&](const TShownMessage& message) {
         noteEnabled();
         return message.ButtonResults.size() == 2 ? TModalResult(retryAnswer) : mrOk;
     });
-    QTest::mouseClick(Get<TsuiImageButton>("BitBtnStart"), Qt::LeftButton);  // returns after the run
+    QTest::mouseClick(Get<TsuiImageButton>("BitBtnStart"), Qt::LeftButton); // returns after the run
 
     QVERIFY2(imageErrors.Texts.isEmpty(), qPrintable(imageErrors.Texts.join(u'|')));
     QVERIFY2(!boxes.Shown.isEmpty(), "no box at all");
@@ -247,10 +249,9 @@ void TWindowUsabilityTest::KeyboardOrder_data() {
         << 0
         << common + QStringList{"RadioGroupHexFileFormat/Item0", "BitBtnBrowse", "RadioGroupOperation/Item1",
                                 "BitBtnStart"};
-    QTest::newRow("binary") << 1
-                            << common + QStringList{"RadioGroupHexFileFormat/Item1", "BitBtnBrowse",
-                                                    "RadioGroupOperation/Item1", "EditStartAddress",
-                                                    "CheckBoxWriteFileSizeOnStart", "BitBtnStart"};
+    QTest::newRow("binary") << 1 << common + QStringList{"RadioGroupHexFileFormat/Item1", "BitBtnBrowse",
+                                                         "RadioGroupOperation/Item1",     "EditStartAddress",
+                                                         "CheckBoxWriteFileSizeOnStart",  "BitBtnStart"};
 }
 
 void TWindowUsabilityTest::KeyboardOrder() {
@@ -267,7 +268,7 @@ void TWindowUsabilityTest::KeyboardOrder() {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         seen.append(FocusName(QApplication::focusWidget()));
     }
-    QCOMPARE(seen, stops + QStringList{stops.first()});  // and round again
+    QCOMPARE(seen, stops + QStringList{stops.first()}); // and round again
 
     // Arrows move within a group and choose as they go.
     auto* operation = Get<TsuiRadioGroup>("RadioGroupOperation");
@@ -289,17 +290,22 @@ void TWindowUsabilityTest::KeyboardOrder() {
 void TWindowUsabilityTest::StartAddressTyping_data() {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("pasted");
-    QTest::addColumn<QString>("kept");   // what the field holds before it is applied
-    QTest::addColumn<qint64>("stored");  // the address then, or
-    QTest::addColumn<bool>("refused");   // the error box, and the address stays
+    QTest::addColumn<QString>("kept");  // what the field holds before it is applied
+    QTest::addColumn<qint64>("stored"); // the address then, or
+    QTest::addColumn<bool>("refused");  // the error box, and the address stays
     QTest::newRow("digits") << "1234" << QString() << "1234" << qint64(0x1234) << false;
     QTest::newRow("other letters are not taken") << "12G4 z" << QString() << "124" << qint64(0x124) << false;
-    QTest::newRow("typed prefix: the x is not taken") << "0x1F" << QString() << "01F" << qint64(0x1F) << false;
+    QTest::newRow("typed prefix: the x is not taken")
+        << "0x1F" << QString() << "01F" << qint64(0x1F) << false;
     QTest::newRow("at most eight digits")
         << "123456789" << QString() << "12345678" << qint64(0x12345678) << false;
     QTest::newRow("all bits") << "ffffffff" << QString() << "ffffffff" << qint64(-1) << false;
-    QTest::newRow("pasted with prefix") << "" << "0x00ABCDEF" << "00ABCDEF" << qint64(0xABCDEF) << false;
-    QTest::newRow("pasted text") << "" << "address 12" << "" << qint64(0xC0DE) << true;
+    QTest::newRow("pasted with prefix") << ""
+                                        << "0x00ABCDEF"
+                                        << "00ABCDEF" << qint64(0xABCDEF) << false;
+    QTest::newRow("pasted text") << ""
+                                 << "address 12"
+                                 << "" << qint64(0xC0DE) << true;
     QTest::newRow("nothing") << "" << QString() << "" << qint64(0xC0DE) << true;
 }
 
@@ -319,7 +325,7 @@ void TWindowUsabilityTest::StartAddressTyping() {
 
     TypeStartAddress(keys);
     if (!pasted.isNull())
-        field->insert(pasted);  // what a paste does
+        field->insert(pasted); // what a paste does
     QCOMPARE(field->text(), kept);
     TMessageRecorder boxes;
     QTest::keyClick(field, Qt::Key_Return);
@@ -330,7 +336,7 @@ void TWindowUsabilityTest::StartAddressTyping() {
     const auto firstDigitLeft = [field](const QString& text) {
         field->setText(text);
         field->setCursorPosition(int(text.size()));
-        field->grab();  // lays the text out as painting does
+        field->grab(); // lays the text out as painting does
         field->setCursorPosition(0);
         return field->inputMethodQuery(Qt::ImCursorRectangle).toRect().left();
     };
@@ -363,7 +369,7 @@ void TWindowUsabilityTest::SilentBoardHint() {
 // ---- Choosing the image ---------------------------------------------------------------------------
 
 void TWindowUsabilityTest::ChoosingTheImage_data() {
-    QTest::addColumn<QString>("dropped");  // a file name in its own folder; empty: no drop
+    QTest::addColumn<QString>("dropped"); // a file name in its own folder; empty: no drop
     QTest::addColumn<bool>("taken");
     QTest::addColumn<int>("format");
     QTest::newRow("binary by its extension") << "app.BIN" << true << 2;
@@ -418,7 +424,8 @@ void TWindowUsabilityTest::ChoosingTheImage() {
     QCOMPARE(Get<TsuiRadioGroup>("RadioGroupHexFileFormat")->ItemIndex(), format - 1);
     QCOMPARE(Get<QWidget>("GroupBoxBinaryDataFileParams")->isVisible(), format == 2);
 
-    for (const char* button : {"BitBtnComSettings", "BitBtnInit", "BitBtnBrowse", "BitBtnStart", "BitBtnStop"})
+    for (const char* button :
+         {"BitBtnComSettings", "BitBtnInit", "BitBtnBrowse", "BitBtnStart", "BitBtnStop"})
         QVERIFY2(!Get<QWidget>(button)->toolTip().isEmpty(), button);
 }
 
