@@ -201,6 +201,8 @@ void ResetChoices(TFormTervolt& form) {
     QTest::mouseClick(Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(0), Qt::LeftButton);
     Control<TsuiRadioGroup>(form, "RadioGroupOperation")->SetItemIndex(1);
     Control<QCheckBox>(form, "CheckBoxWriteFileSizeOnStart")->setChecked(true);
+    Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("00000000"));
+    form.EditStartAddressExit();
 }
 
 std::unique_ptr<TSimServer> StartSimBoard(const TSimConfig& config) {

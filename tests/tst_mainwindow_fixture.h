@@ -123,7 +123,8 @@ void DetachPort(TFormTervolt& form);
 // A shown and active main window without a port (COM2 is not mapped yet: the first connection fails,
 // its notice is answered). Null when the window did not become active.
 std::unique_ptr<TFormTervolt> OpenMainWindow(const QString& programDirectory);
-// Back to the first choices: port closed, no file, Intel Extended, Program, size option ticked.
+// Back to the first choices: port closed, no file, Intel Extended, Program, size option ticked, start
+// address 0.
 void ResetChoices(TFormTervolt& form);
 // The simulated board on a thread of its own; a board that cannot start is reported as a warning
 // (the identification that follows then fails visibly).
