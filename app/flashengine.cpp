@@ -204,7 +204,7 @@ TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastRe
         } else if (lastResult == hrEndOfFile) {
             outcome.Kind = TOutcomeKind::okProgramDone;
             outcome.Text = QStringLiteral("Program OK!");
-            outcome.Caption = kCaptionError;
+            outcome.Caption = kCaptionMessage;
         } else {
             outcome.Kind = TOutcomeKind::okImageError;
             outcome.Text = HexFileErrorMessage(lastResult);
@@ -215,15 +215,15 @@ TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastRe
     if (stopped) {
         outcome.Kind = TOutcomeKind::okCancelled;
         outcome.Text = QStringLiteral("Verify operation canceled");
-        outcome.Caption = kCaptionError;
+        outcome.Caption = kCaptionMessage;
     } else if (FCompare.CompareOK && lastResult == hrEndOfFile) {
         outcome.Kind = TOutcomeKind::okCompareDone;
         outcome.Text = QStringLiteral("Compare OK!");
-        outcome.Caption = kCaptionError;
+        outcome.Caption = kCaptionMessage;
     } else if (!FCompare.CompareOK) {
         outcome.Kind = TOutcomeKind::okCompareError;
         outcome.Text = CompareErrorText(FCompare);
-        outcome.Caption = kCaptionMessage;
+        outcome.Caption = kCaptionError;
     } else {
         outcome.Kind = TOutcomeKind::okImageError;
         outcome.Text = HexFileErrorMessage(lastResult);

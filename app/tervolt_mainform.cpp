@@ -6,6 +6,8 @@
 #include "app/version.h"
 #include "app/windowfilefilter.h"
 #include "app/windowflashhost.h"
+#include "app/windowimagefolder.h"
+#include "app/windowstartaddress.h"
 #include "devices/devicesdb.h"
 #include "dialogs/poweron.h"
 #include "dialogs/velummessagebox.h"
@@ -18,13 +20,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 
 #include <optional>
 
@@ -45,9 +52,30 @@ private:
     bool& FTalking;
 };
 
-QString RunOpenFileDialog(QWidget* parent, const QString& qtFilter) {
-    // The dialog lists names that are not UTF-8 with U+FFFD in them; the file must be the one chosen.
-    return RecoverChosenFileName(QFileDialog::getOpenFileName(parent, QString(), QString(), qtFilter));
+// Disables widgets for as long as it lives and gives each back the state it had.
+class TDisabledScope {
+public:
+    explicit TDisabledScope(const QList<QWidget*>& widgets) {
+        for (QWidget* widget : widgets) {
+            FStates.append({widget, widget->isEnabled()});
+            widget->setEnabled(false);
+        }
+    }
+    ~TDisabledScope() {
+        for (const auto& [widget, enabled] : FStates)
+            widget->setEnabled(enabled);
+    }
+    TDisabledScope(const TDisabledScope&) = delete;
+    TDisabledScope& operator=(const TDisabledScope&) = delete;
+
+private:
+    QList<QPair<QWidget*, bool>> FStates;
+};
+
+// "COM2", or the device path the driver was given.
+QString ShownPortName(const QString& driverName) {
+    static const QString kDevicePrefix = QStringLiteral("\\\\.\\");
+    return driverName.startsWith(kDevicePrefix) ? driverName.mid(kDevicePrefix.size()) : driverName;
 }
 
 } // namespace
@@ -60,12 +88,16 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FUi->setupUi(this);
     setFixedSize(size());
     FUi->Tervolt->SetCaption(QStringLiteral("Tervolt - %1").arg(QLatin1String(kTervoltVersion)));
-    // The window is dense: its radio groups sit closer to their frames than the skin's default.
+    // The window is dense: its radio groups sit closer to their frames than the skin's default (none
+    // at the right, where "Program" needs every pixel).
     for (TsuiRadioGroup* group : {FUi->RadioGroupHexFileFormat, FUi->RadioGroupOperation}) {
-        group->layout()->setContentsMargins(2, 2, 2, 2);
+        group->layout()->setContentsMargins(2, 2, 0, 2);
         group->layout()->setSpacing(2);
     }
     FUi->CGaugeProgressBar->hide();
+    FUi->LabelHint->hide();
+    FUi->EditStartAddress->setValidator(new TStartAddressValidator(FUi->EditStartAddress));
+    setAcceptDrops(true);
     FAutoIdentifierTimer = new QTimer(this);
     FAutoIdentifierTimer->setObjectName(QStringLiteral("AutoIdentifierTimer"));
 
@@ -135,6 +167,24 @@ void TFormTervolt::ConnectHandlers() {
     // filter tells them apart by position.
     ui.suiImagePanel->installEventFilter(this);
     ui.EditStartAddress->installEventFilter(this);
+    SetTabOrder();
+}
+
+// Top to bottom, left to right; the read-only fields take no Tab stop. A radio group is one stop,
+// its chosen item (the group sees to that); the arrow keys move within it.
+void TFormTervolt::SetTabOrder() {
+    Ui::FormTervolt& ui = *FUi;
+    const auto items = [](const TsuiRadioGroup* group) {
+        QList<QWidget*> buttons;
+        for (int i = 0; i < group->Items().size(); ++i)
+            buttons.append(group->Button(i));
+        return buttons;
+    };
+    QList<QWidget*> order = {ui.BitBtnComSettings, ui.BitBtnInit};
+    order << items(ui.RadioGroupHexFileFormat) << ui.BitBtnBrowse << items(ui.RadioGroupOperation);
+    order << ui.EditStartAddress << ui.CheckBoxWriteFileSizeOnStart << ui.BitBtnStart << ui.BitBtnStop;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
 
 TsuiForm* TFormTervolt::Frame() const {
@@ -214,12 +264,22 @@ void TFormTervolt::SetHourglass(bool on) {
 void TFormTervolt::SetBusy(bool busy) {
     FBusy = busy;
     SetHourglass(busy);
-    FUi->BitBtnInit->setEnabled(!busy);
-    FUi->BitBtnComSettings->setEnabled(!busy);
-    EnableSelection(!busy);
+    EnableChoices(!busy);
     FPanelMouseMoveInstalled = false;
-    FUi->RadioGroupHexFileFormat->setEnabled(!busy);
     FUi->Tervolt->SetCloseButtonVisible(!busy);
+}
+
+// Everything that cannot act while a run (or the chip query before it) goes on. The start address and
+// the size option are in it: a value typed meanwhile would look as if the running operation used it.
+void TFormTervolt::EnableChoices(bool enabled) {
+    for (QWidget* choice : Choices())
+        choice->setEnabled(enabled);
+}
+
+QList<QWidget*> TFormTervolt::Choices() const {
+    const Ui::FormTervolt& ui = *FUi;
+    return {ui.BitBtnInit,           ui.BitBtnComSettings, ui.BitBtnBrowse, ui.RadioGroupOperation,
+            ui.RadioGroupHexFileFormat, ui.EditStartAddress, ui.CheckBoxWriteFileSizeOnStart};
 }
 
 void TFormTervolt::EnableSelection(bool enabled) {
@@ -246,12 +306,14 @@ void TFormTervolt::suiImagePanelMouseMove() {
 }
 
 void TFormTervolt::ShowConnected() {
+    HideNoAnswerHint();
     FUi->LabelConnect->setText(QStringLiteral("Connected"));
     FUi->BitBtnInit->setEnabled(true);
     EnableSelection(false);
 }
 
 void TFormTervolt::ShowDisconnected() {
+    HideNoAnswerHint();
     FUi->LabelConnect->setText(QStringLiteral("Disconnected"));
     FUi->BitBtnInit->setEnabled(false);
     FUi->BitBtnStart->setEnabled(false);
@@ -273,6 +335,7 @@ void TFormTervolt::BitBtnComSettingsClick() {
     }
     FAutoIdentifierTimer->stop();
     ClearStatusLabels();
+    HideNoAnswerHint();
     FCommInterface->exec();
     if (PortOpen()) {
         ShowConnected();
@@ -343,13 +406,41 @@ bool TFormTervolt::DetectTarget() {
         }
         if (answered) {
             FUi->LabelMode->clear();
+            HideNoAnswerHint();
             FTargetFound = true;
             EnableSelection(true);
         } else {
             FUi->LabelMode->setText(QStringLiteral("No target"));
+            NoAnswerYet();
         }
     }
     return FTargetFound;
+}
+
+// Pinging goes on as before; after a while without any answer the status area says where the window
+// is listening and what to look at.
+void TFormTervolt::NoAnswerYet() {
+    if (!FSilentSince.isValid()) {
+        FSilentSince.start();
+        return;
+    }
+    if (FSilentSince.elapsed() < kNoAnswerHintAfterMs || FUi->LabelHint->isVisible())
+        return;
+    const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
+    const QString port = ShownPortName(driver.PortName());
+    const QString device = ResolvePortName(driver.PortName());
+    const QString where = device == port ? port : QStringLiteral("%1 (%2)").arg(port, device);
+    FUi->LabelHint->setText(QStringLiteral("No answer on %1 at %2 baud. Check the cable, the board's power, "
+                                           "and the port and rate under Com.")
+                                .arg(where)
+                                .arg(driver.BaudRateValue()));
+    FUi->LabelHint->show();
+}
+
+void TFormTervolt::HideNoAnswerHint() {
+    FSilentSince.invalidate();
+    FUi->LabelHint->hide();
+    FUi->LabelHint->clear();
 }
 
 bool TFormTervolt::IdentifyFlashChip() {
@@ -391,12 +482,56 @@ void TFormTervolt::BitBtnBrowseClick() {
         FOpenDialogFilter = kHexFileFilter;
     else if (FFileFormat == kFormatBinary)
         FOpenDialogFilter = kBinaryFileFilter;
-    const TOpenFileDialogFunc& dialog = FOpenFileDialog ? FOpenFileDialog : RunOpenFileDialog;
+    FOpenDialogFolder = ImageDialogFolder(FUi->EditFileName->text());
+    const QString folder = FOpenDialogFolder;
+    const TOpenFileDialogFunc dialog =
+        FOpenFileDialog ? FOpenFileDialog : [folder](QWidget* parent, const QString& qtFilter) {
+            // The dialog lists names that are not UTF-8 with U+FFFD in them; the file must be the one chosen.
+            return RecoverChosenFileName(QFileDialog::getOpenFileName(parent, QString(), folder, qtFilter));
+        };
     const QString chosen = dialog(this, QtFileFilter(FOpenDialogFilter));
     if (chosen.isEmpty())
         return;
-    FUi->EditFileName->setText(chosen);
-    FUi->BitBtnStart->setEnabled(!chosen.isEmpty() && FFlashIdentified && FTargetFound);
+    SelectImageFile(chosen);
+}
+
+void TFormTervolt::SelectImageFile(const QString& fileName) {
+    FUi->EditFileName->setText(fileName);
+    // The field is narrow: the whole path is a hover away.
+    FUi->EditFileName->setToolTip(fileName);
+    RememberImageFolder(fileName);
+    FUi->BitBtnStart->setEnabled(!fileName.isEmpty() && FFlashIdentified && FTargetFound);
+}
+
+// One local file, dropped where Browse could be clicked.
+QString TFormTervolt::DroppedImage(const QMimeData* data) const {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || FBusy || FTalkingToTarget ||
+        !FUi->BitBtnBrowse->isEnabled())
+        return QString();
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile())
+        return QString();
+    // A dropped name that is not UTF-8 arrives with U+FFFD in it, as from the dialog.
+    const QString path = RecoverChosenFileName(url.toLocalFile());
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+void TFormTervolt::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedImage(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TFormTervolt::dropEvent(QDropEvent* event) {
+    const QString path = DroppedImage(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    const std::uint8_t format = ImageFormatOfFileName(path);
+    if (format != FFileFormat) {
+        FUi->RadioGroupHexFileFormat->SetItemIndex(format - 1);
+        RadioGroupHexFileFormatClick();
+    }
+    SelectImageFile(path);
 }
 
 void TFormTervolt::EditStartAddressExit() {
@@ -448,8 +583,16 @@ void TFormTervolt::BitBtnStartClick() {
     if (FBusy || FTalkingToTarget)
         return;
     FStopRequested = false;
-    if (!IdentifyFlashChip()) {
+    bool identified = false;
+    {
+        TDisabledScope choices(Choices());
+        identified = IdentifyFlashChip();
+    }
+    if (!PortOpen())
+        ShowDisconnected();  // lost during the query
+    if (!identified) {
         FUi->BitBtnStart->setEnabled(false);
+        FocusAfterRun();
         return;
     }
     if (FCloseRequested)
@@ -458,11 +601,13 @@ void TFormTervolt::BitBtnStartClick() {
     if (fileName.isEmpty()) {
         QApplication::beep();
         ShowError(QStringLiteral("Please specify File Name first"));
+        FocusAfterRun();
         return;
     }
     SetBusy(true);
     FUi->BitBtnStart->hide();
     FUi->BitBtnStop->show();
+    FUi->BitBtnStop->setFocus(Qt::OtherFocusReason);  // Space stops, as a click would
 
     const int operation = FUi->RadioGroupOperation->ItemIndex();
     if (operation == 0 || operation == 1) {
@@ -484,6 +629,16 @@ void TFormTervolt::BitBtnStartClick() {
     FUi->BitBtnStart->show();
     if (!PortOpen())
         ShowDisconnected();  // the adapter went away during the run
+    FocusAfterRun();
+}
+
+// Back where the next step is: Start again, or Browse while no file is chosen.
+void TFormTervolt::FocusAfterRun() {
+    QWidget* next = FUi->EditFileName->text().isEmpty() ? static_cast<QWidget*>(FUi->BitBtnBrowse)
+                                                         : static_cast<QWidget*>(FUi->BitBtnStart);
+    if (!next->isEnabled())
+        next = FUi->BitBtnInit->isEnabled() ? FUi->BitBtnInit : FUi->BitBtnComSettings;
+    next->setFocus(Qt::OtherFocusReason);
 }
 
 // An unplugged adapter: say so at once instead of looking connected until the next click. A running

@@ -6,6 +6,8 @@
 // Every handler is public so that tests (and the window's own connections) can drive it; the
 // controls are found by their object names (BitBtnStart, EditFileName, LabelMode, ...).
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -14,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 
+class QMimeData;
 class QTimer;
 class TCommInterface;
 class TDevicesList;
@@ -47,6 +50,8 @@ class TFormTervolt : public QWidget {
 
 public:
     static constexpr int kAutoIdentifierIntervalMs = 100;
+    // How long the board may stay silent before the status area says what to check.
+    static constexpr int kNoAnswerHintAfterMs = 5000;
     static constexpr std::uint8_t kFormatIntelExtended = 1;
     static constexpr std::uint8_t kFormatBinary = 2;
 
@@ -72,6 +77,8 @@ public:
     void SetOpenFileDialog(TOpenFileDialogFunc dialog) { FOpenFileDialog = std::move(dialog); }
     // The filter string the file dialog was last given, as the window keeps it.
     QString OpenDialogFilter() const { return FOpenDialogFilter; }
+    // The folder the file dialog was last opened in (empty: the working directory).
+    QString OpenDialogFolder() const { return FOpenDialogFolder; }
 
     // Window and start-up.
     void FormShow();
@@ -108,11 +115,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     friend class TWindowFlashHost;
 
     void ConnectHandlers();
+    void SetTabOrder();
+    void EnableChoices(bool enabled);
+    QList<QWidget*> Choices() const;
+    void FocusAfterRun();
+    void SelectImageFile(const QString& fileName);
+    QString DroppedImage(const QMimeData* data) const;
+    void NoAnswerYet();
+    void HideNoAnswerHint();
     void ShowConnected();
     void ShowDisconnected();
     void PortVanished();
@@ -134,6 +151,8 @@ private:
 
     QTimer* FAutoIdentifierTimer = nullptr; // a child of the window
     QString FOpenDialogFilter;
+    QString FOpenDialogFolder;
+    QElapsedTimer FSilentSince; // the first unanswered ping of the present search
     TOpenFileDialogFunc FOpenFileDialog;
     bool FBusy = false;
     bool FHourglass = false;

@@ -5,7 +5,9 @@
 #include <QString>
 
 inline const QString kHexFileFilter = QStringLiteral("HEX Files (*.hex)|*.hex|All Files (*.*)|*.*");
-inline const QString kBinaryFileFilter = QStringLiteral("Row Binary Files (*.rbf)|*.rbf|All Files (*.*)|*.*");
+// Binary images come as .rbf and, as often, .bin.
+inline const QString kBinaryFileFilter =
+    QStringLiteral("Row Binary Files (*.rbf;*.bin)|*.rbf;*.bin|All Files (*.*)|*.*");
 
 // Qt's form of a filter string: "HEX Files (*.hex);;All Files (*)". Patterns come from the pattern
 // part (several separated by ';'), and "*.*" becomes "*" so that it also matches names without a dot.

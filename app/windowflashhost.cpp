@@ -3,25 +3,60 @@
 #include "app/tervolt_mainform.h"
 #include "dialogs/velummessagebox.h"
 #include "image/hexfiles_box.h"
+#include "target/comm_interface.h"
 #include "ui_tervolt_mainform.h"
 
 #include <QApplication>
 
+namespace {
+
+// The prompt's fixed text, and below it what the board did: a person can then tell a wrong address
+// from a loose cable.
+QString RetryText(const QString& failure) {
+    QString text = QStringLiteral("Communication error occurred!\nSome data may be lost.");
+    if (!failure.isEmpty())
+        text += QLatin1Char('\n') + failure;
+    return text;
+}
+
+} // namespace
+
+TWindowFlashHost::TWindowFlashHost(TFormTervolt& form)
+    : FForm(form), FLastPercent(form.FUi->CGaugeProgressBar->value()),
+      FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
+
 bool TWindowFlashHost::AskRetry() {
+    ShowPendingAddress(); // the block in trouble
     QApplication::beep();
     TVelumMessageBox box(DeepBlue);
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel).
-    return box.ShowTwoButtons(QStringLiteral("Communication error occurred!\nSome data may be lost."),
-                              QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"), mrRetry,
-                              QStringLiteral("Cancel"), mrCancel) != mrCancel;
+    return box.ShowTwoButtons(RetryText(FForm.FCommInterface->LastFailure()), QStringLiteral("Tervolt Error"),
+                              suiStop, QStringLiteral("Retry"), mrRetry, QStringLiteral("Cancel"),
+                              mrCancel) != mrCancel;
 }
 
+// The label and the bar are touched only when what they show changes, and the label at most every
+// kAddressRefreshMs: at fast rates a block takes a few milliseconds, each repaint of the label costs
+// the line a fraction of one, and nobody reads addresses at that pace. The last one is always shown.
 void TWindowFlashHost::ShowBlockAddress(std::uint32_t address) {
-    FForm.FUi->LabelAddressNumber->setText(FormatBlockAddress(address));
+    FPendingAddressText = FormatBlockAddress(address);
+    if (!FAddressShown.isValid() || FAddressShown.elapsed() >= kAddressRefreshMs)
+        ShowPendingAddress();
+}
+
+void TWindowFlashHost::ShowPendingAddress() {
+    if (FPendingAddressText.isEmpty() || FPendingAddressText == FLastAddressText)
+        return;
+    FAddressShown.start();
+    FLastAddressText = FPendingAddressText;
+    FForm.FUi->LabelAddressNumber->setText(FLastAddressText);
 }
 
 void TWindowFlashHost::ShowProgress(int percent) {
-    FForm.FUi->CGaugeProgressBar->setValue(percent);
+    if (percent == FLastPercent)
+        return;
+    FLastPercent = percent;
+    FForm.FUi->CGaugeProgressBar->SetValueDeferred(percent);
 }
 
 void TWindowFlashHost::ProcessMessages() {
@@ -33,18 +68,20 @@ bool TWindowFlashHost::StopRequested() {
 }
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
+    ShowPendingAddress();
+    // Good news and a deliberate stop inform; a mismatch or an unusable image is an error.
     TsuiIconType icon = suiInformation;
     switch (outcome.Kind) {
     case TOutcomeKind::okImageError:
         ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"), outcome.Detail);
         return;
     case TOutcomeKind::okEmptyImage:
+    case TOutcomeKind::okCompareError:
         icon = suiStop;
         break;
     case TOutcomeKind::okProgramDone:
     case TOutcomeKind::okCompareDone:
     case TOutcomeKind::okCancelled:
-    case TOutcomeKind::okCompareError:
         break;
     }
     TVelumMessageBox box(DeepBlue);

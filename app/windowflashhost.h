@@ -1,14 +1,20 @@
 #pragma once
-// The main window as the host of a Program or Verify run: it asks Retry/Cancel in the message box,
-// shows the block address and the percentage in its controls and pumps its messages once per record.
+// The main window as the host of a Program or Verify run: it asks Retry/Cancel in the message box
+// (with what the board did below the question), shows the block address and the percentage in its
+// controls and pumps its messages once per record.
 
 #include "app/flashengine.h"
+
+#include <QElapsedTimer>
+#include <QString>
 
 class TFormTervolt;
 
 class TWindowFlashHost : public TFlashHost {
 public:
-    explicit TWindowFlashHost(TFormTervolt& form) : FForm(form) {}
+    static constexpr qint64 kAddressRefreshMs = 100;
+
+    explicit TWindowFlashHost(TFormTervolt& form);
 
     bool AskRetry() override;
     void ShowBlockAddress(std::uint32_t address) override;
@@ -18,5 +24,11 @@ public:
     void ReportOutcome(const TFlashOutcome& outcome) override;
 
 private:
+    void ShowPendingAddress();
+
     TFormTervolt& FForm;
+    int FLastPercent;
+    QString FLastAddressText;
+    QString FPendingAddressText;
+    QElapsedTimer FAddressShown;
 };

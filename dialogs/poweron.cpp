@@ -4,13 +4,18 @@
 #include "ui_poweron.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
+#include <QWindow>
 
 namespace {
 constexpr QRgb kButtonFaceRgb = 0xFFF0F0F0; // the system's button face behind the picture
+constexpr int kPowerOnExposeTimeoutMs = 1000; // how long the window manager may take to map it
+constexpr int kExposePollMs = 20;
 }
 
 TFormPowerOn::TFormPowerOn(QWidget* owner)
@@ -43,7 +48,17 @@ void TFormPowerOn::showEvent(QShowEvent* event) {
 void TFormPowerOn::ShowPowerOn() {
     show();
     raise();
-    QCoreApplication::processEvents(); // once, so that the picture is painted before the wait
+    // A window manager maps the window some time after show(); one pass of the event loop may come
+    // too early, and then the picture would only be painted after the wait. So wait (bounded) until
+    // the window is on screen, paint it now and hand it to the display before holding the thread.
+    QDeadlineTimer deadline(kPowerOnExposeTimeoutMs);
+    QTimer wakeUp;
+    wakeUp.start(kExposePollMs);
+    while (!(windowHandle() != nullptr && windowHandle()->isExposed()) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    wakeUp.stop();
+    repaint();
+    QGuiApplication::sync();
     QThread::msleep(kPowerOnHoldMs);
     hide();
 }

@@ -1,11 +1,12 @@
 #include "skin/skinstyle.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
 #include <QPalette>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QWidget>
 
 #include <mutex>
@@ -46,6 +47,8 @@ constexpr TColorToken kColorTokens[] = {
     {"buttonDisabledTop", TsuiPalette::kButtonDisabledTop},
     {"buttonDisabledBottom", TsuiPalette::kButtonDisabledBottom},
     {"buttonText", TsuiPalette::kButtonText},
+    {"buttonDisabledText", TsuiPalette::kButtonDisabledText},
+    {"focusRing", TsuiPalette::kFocusRing},
 };
 
 QString FillPalette(const QString& sheet) {
@@ -149,4 +152,16 @@ void CentreOnScreen(QWidget* window, const QScreen* screen) {
     const QRect area = screen->availableGeometry();
     window->move(area.left() + (area.width() - window->width()) / 2,
                  area.top() + (area.height() - window->height()) / 2);
+}
+
+void PaintPlateFocusRing(QPainter& painter, const QRectF& plate, qreal cornerRadius) {
+    const qreal inset = 2.0 + TsuiPalette::kFocusRingWidthPx / 2.0;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(TsuiPalette::kFocusRingOnPlate), TsuiPalette::kFocusRingWidthPx));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(plate.adjusted(inset, inset, -inset, -inset),
+                            qMax<qreal>(1, cornerRadius - inset / 2),
+                            qMax<qreal>(1, cornerRadius - inset / 2));
+    painter.restore();
 }

@@ -70,8 +70,11 @@ void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyl
     const QRect box = button.style()->subElementRect(indicator, &option, &button);
     PaintIndicator(p, box, shape, button.isChecked(), button.isEnabled(), button.underMouse());
     if (button.hasFocus() && button.focusPolicy() != Qt::NoFocus) {
-        p.setPen(QPen(QColor(TsuiPalette::kAccentLight), 1.0, Qt::DotLine));
-        p.drawRect(text.rect.adjusted(0, 0, -1, -1));
+        const qreal half = TsuiPalette::kFocusRingWidthPx / 2.0;
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(TsuiPalette::kFocusRing), TsuiPalette::kFocusRingWidthPx));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(text.rect).adjusted(half, half, -half, -half), 2, 2);
     }
 }
 
@@ -98,8 +101,8 @@ void TsuiComboBox::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF c = arrowBox.center() + QPointF(0.5, 0.5);
-    p.setPen(QPen(isEnabled() ? QColor(Qt::white) : QColor(0xF4, 0xF6, 0xFA), 1.8, Qt::SolidLine,
-                  Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(isEnabled() ? QColor(Qt::white) : QColor(TsuiPalette::kButtonDisabledText), 1.8,
+                  Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF{c + QPointF(-3.5, -1.5), c + QPointF(0, 2), c + QPointF(3.5, -1.5)});
 }
 
@@ -130,8 +133,26 @@ TsuiProgressBar::TsuiProgressBar(QWidget* parent) : QProgressBar(parent) {
     setAlignment(Qt::AlignCenter);
 }
 
+void TsuiProgressBar::SetValueDeferred(int value) {
+    if (value == this->value())
+        return;
+    const bool updates = updatesEnabled();
+    setUpdatesEnabled(false); // setValue would repaint synchronously
+    setValue(value);
+    setUpdatesEnabled(updates);
+    update();
+}
+
 TsuiButton::TsuiButton(QWidget* parent) : QPushButton(parent) {
     setCursor(Qt::PointingHandCursor);
+}
+
+void TsuiButton::paintEvent(QPaintEvent* event) {
+    QPushButton::paintEvent(event);
+    if (!hasFocus() || !isEnabled())
+        return;
+    QPainter p(this);
+    PaintPlateFocusRing(p, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4.0);
 }
 
 void TsuiProgressBar::paintEvent(QPaintEvent*) {

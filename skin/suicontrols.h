@@ -64,6 +64,10 @@ class TsuiProgressBar : public QProgressBar {
 public:
     explicit TsuiProgressBar(QWidget* parent = nullptr);
 
+    // Like setValue, but painted with the next ordinary repaint instead of at once: a transfer sets
+    // the bar between an answer and the next command, where a paint would delay the line.
+    void SetValueDeferred(int value);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
@@ -74,4 +78,7 @@ class TsuiButton : public QPushButton {
     Q_OBJECT
 public:
     explicit TsuiButton(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };

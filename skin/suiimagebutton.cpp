@@ -32,7 +32,7 @@ TFaceColours ColoursOf(TsuiFaceState state) {
                 QColor(TsuiPalette::kButtonText)};
     case fsDisabled:
         return {QColor(TsuiPalette::kButtonDisabledTop), QColor(TsuiPalette::kButtonDisabledBottom),
-                QColor(0xF4, 0xF6, 0xFA)};
+                QColor(TsuiPalette::kButtonDisabledText)};
     case fsNormal:
         break;
     }
@@ -132,17 +132,14 @@ void TsuiImageButton::PaintFace(QPainter& p, const QRectF& box, TsuiFaceState st
     if (state != fsPressed) {
         const QRectF upper(plate.left() + 1.5, plate.top() + 1.5, plate.width() - 3, plate.height() / 2 - 1);
         QLinearGradient gloss(upper.topLeft(), upper.bottomLeft());
-        gloss.setColorAt(0, QColor(255, 255, 255, state == fsDisabled ? 90 : 75));
+        gloss.setColorAt(0, QColor(255, 255, 255, 60));
         gloss.setColorAt(1, QColor(255, 255, 255, 8));
         p.setPen(Qt::NoPen);
         p.setBrush(gloss);
         p.drawRoundedRect(upper, kCornerRadius - 1.5, kCornerRadius - 1.5);
     }
-    if (focused && state != fsDisabled) {
-        p.setPen(QPen(QColor(255, 255, 255, 150), 1.0, Qt::DotLine));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(plate.adjusted(3, 3, -3, -3), kCornerRadius - 2, kCornerRadius - 2);
-    }
+    if (focused && state != fsDisabled)
+        PaintPlateFocusRing(p, plate, kCornerRadius);
 
     // Glyph and word, centred together.
     const QString word = WordOf(text());
@@ -165,8 +162,10 @@ void TsuiImageButton::PaintFace(QPainter& p, const QRectF& box, TsuiFaceState st
         const QRectF textBox(left, box.top() + shift.y(), box.right() - left - kPaddingPx / 2.0,
                              box.height());
         const QString shown = metrics.elidedText(word, Qt::ElideRight, textBox.width());
-        p.setPen(state == fsDisabled ? QColor(0x7D, 0x88, 0x9C, 140) : QColor(0, 0, 0, 120));
-        p.drawText(textBox.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, shown);
+        if (state != fsDisabled) {  // a shadow under a dark word would only blur it
+            p.setPen(QColor(0, 0, 0, 120));
+            p.drawText(textBox.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, shown);
+        }
         p.setPen(colours.Word);
         p.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter, shown);
     }

@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 
 namespace {
@@ -16,8 +17,23 @@ TsuiImagePanel::TsuiImagePanel(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TsuiImagePanel::paintEvent(QPaintEvent*) {
+// The picture is drawn once per size and then only copied: the labels and the progress bar on it
+// repaint during a transfer, and every repaint of theirs repaints the panel behind them.
+void TsuiImagePanel::paintEvent(QPaintEvent* event) {
+    const qreal ratio = devicePixelRatioF();
+    if (FBackground.isNull() || FBackground.deviceIndependentSize() != QSizeF(size()) ||
+        FBackground.devicePixelRatio() != ratio) {
+        FBackground = QPixmap(size() * ratio);
+        FBackground.setDevicePixelRatio(ratio);
+        QPainter picture(&FBackground);
+        PaintBackground(picture);
+    }
     QPainter p(this);
+    const QRect area = event->rect();
+    p.drawPixmap(area, FBackground, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+}
+
+void TsuiImagePanel::PaintBackground(QPainter& p) const {
     const QRectF all = rect();
     QLinearGradient base(all.topLeft(), all.bottomLeft());
     base.setColorAt(0.0, QColor(TsuiPalette::kFace).lighter(104));

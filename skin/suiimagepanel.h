@@ -4,7 +4,10 @@
 //
 // In Qt Designer: a QWidget (or QFrame) promoted to TsuiImagePanel, header "skin/suiimagepanel.h".
 
+#include <QPixmap>
 #include <QWidget>
+
+class QPainter;
 
 class TsuiImagePanel : public QWidget {
     Q_OBJECT
@@ -19,4 +22,9 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void PaintBackground(QPainter& painter) const;
+
+    QPixmap FBackground; // the picture at the present size and pixel ratio
 };

@@ -31,8 +31,20 @@ void TsuiRadioGroup::SetItems(const QStringList& items) {
     FItemIndex = previous < items.size() ? previous : -1;
     if (FItemIndex >= 0)
         FGroup->button(FItemIndex)->setChecked(true);
+    UpdateTabStop();
     if (FItemIndex != previous)
         emit ItemIndexChanged(FItemIndex);
+}
+
+// One Tab stop per group, as people know it: the chosen item (the first while none is), the arrow
+// keys move between the items.
+void TsuiRadioGroup::UpdateTabStop() {
+    const QList<QAbstractButton*> buttons = FGroup->buttons();
+    for (QAbstractButton* button : buttons) {
+        const int index = FGroup->id(button);
+        const bool stop = index == FItemIndex || (FItemIndex < 0 && index == 0);
+        button->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 void TsuiRadioGroup::SetItemIndex(int index) {
@@ -49,6 +61,7 @@ void TsuiRadioGroup::SetItemIndex(int index) {
     } else {
         FGroup->button(index)->setChecked(true);
     }
+    UpdateTabStop();
     emit ItemIndexChanged(index);
 }
 
@@ -60,6 +73,7 @@ void TsuiRadioGroup::ButtonClicked(int index) {
     if (index == FItemIndex)
         return;
     FItemIndex = index;
+    UpdateTabStop();
     emit ItemIndexChanged(index);
     emit clicked(false);
 }

@@ -5,7 +5,7 @@
 // In Qt Designer: a QGroupBox promoted to TsuiRadioGroup (header "skin/suiradiogroup.h"); its title is
 // the caption, and "Items" (string list) and "ItemIndex" (int) are set as dynamic properties or in
 // code. The inherited clicked() signal is emitted when the user picks another item, never when the
-// index is set in code; ItemIndexChanged(int) follows every change.
+// index is set in code; ItemIndexChanged(int) follows every change. Tab reaches the chosen item only.
 
 #include <QGroupBox>
 #include <QStringList>
@@ -41,6 +41,7 @@ signals:
 
 private:
     void ButtonClicked(int index);
+    void UpdateTabStop();
 
     QStringList FItems;
     int FItemIndex = -1;

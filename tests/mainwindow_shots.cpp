@@ -1,17 +1,25 @@
 // Takes the main window's screenshots in docs/screenshots: the window with a target found and an
-// image chosen, a Program run in progress, and the box that ends it. The board is the simulated one,
-// paced like a 115200 baud line so that the run lasts long enough to be caught in the middle.
+// image chosen, a Program run in progress, and the box that ends it; the Retry box with the board's
+// answer below it, the COM settings with a list open, and the hint for a board that stays silent.
+// The board is the simulated one, paced like a 115200 baud line so that the run lasts long enough to
+// be caught in the middle.
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 
 #include "app/tervolt_mainform.h"
+#include "target/comm_interface.h"
 #include "tests/support/screenshot.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
+#include "skin/suiimagebutton.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
 #include "tests/tst_mainwindow_fixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPainter>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -26,6 +34,87 @@ namespace {
 constexpr unsigned kLineBaud = 115200;
 constexpr int kImageBytes = 16 * 1024;
 constexpr int kShotAtPercent = 45;
+constexpr int kHighlightedRate = 14; // 256000 in the baud rate list
+
+// A window and the popups over it in one picture: from the screen where there is one, else each
+// widget's own painting put where it lies.
+QPixmap GrabTogether(QWidget& window, const QList<QWidget*>& popups) {
+    for (int i = 0; i < 20; ++i)
+        QApplication::processEvents();
+    QRect area = window.frameGeometry();
+    for (const QWidget* popup : popups)
+        area = area.united(popup->frameGeometry());
+    QScreen* screen = window.screen();
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && screen != nullptr)
+        return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    QPixmap shot(area.size());
+    shot.fill(Qt::black);
+    QPainter painter(&shot);
+    painter.drawPixmap(window.geometry().topLeft() - area.topLeft(), window.grab());
+    for (QWidget* popup : popups)
+        painter.drawPixmap(popup->geometry().topLeft() - area.topLeft(), popup->grab());
+    return shot;
+}
+
+// The baud rate list open, one entry under the highlight, then Cancel.
+bool ShootComList(TFormTervolt& form, const QDir& folder) {
+    bool ok = false;
+    TCommInterface* dialog = form.CommInterface();
+    QTimer::singleShot(200, dialog, [&] {
+        QComboBox* rates = dialog->ComboBoxBaudRate();
+        rates->setFocus();
+        rates->showPopup();
+        QAbstractItemView* list = rates->view();
+        list->setCurrentIndex(list->model()->index(kHighlightedRate, 0));
+        QTimer::singleShot(300, dialog, [&, rates, list] {
+            ok = SaveShot(GrabTogether(*dialog, {list->window()}), folder,
+                          QStringLiteral("com-settings-list-open.png"));
+            rates->hidePopup();
+            dialog->BitBtnCancel()->click();
+        });
+    });
+    form.BitBtnComSettingsClick();
+    return ok;
+}
+
+// A block beyond the chip: the board refuses it, and the Retry box says so below its own text.
+bool ShootBoardAnswer(TFormTervolt& form, const QDir& folder) {
+    Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("1FFFFF"));
+    form.EditStartAddressExit();
+    bool shot = false;
+    bool ok = false;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        if (!shot && box->Text().contains(QStringLiteral("Address out of range"))) {
+            shot = true;
+            ok = SaveShot(GrabWindow(*box), folder, QStringLiteral("message-retry-board-answer.png"));
+        }
+        box->done(box->Text().startsWith(QStringLiteral("Communication error")) ? mrCancel : mrOk);
+    });
+    watcher.start();
+    form.BitBtnStartClick();
+    Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("8000"));
+    form.EditStartAddressExit();
+    return shot && ok;
+}
+
+// A port where nothing answers: after a few seconds the window says what to check.
+bool ShootNoAnswerHint(TFormTervolt& form, const QDir& folder) {
+    TScriptedBoard silent;
+    AttachPort(form, silent.SlavePath());
+    auto* hint = Control<QLabel>(form, "LabelHint");
+    if (!WaitUntil([hint] { return hint->isVisible(); }, std::chrono::seconds(20))) {
+        std::fprintf(stderr, "the no-answer hint did not come\n");
+        return false;
+    }
+    const bool ok = SaveShot(GrabWindow(form), folder, QStringLiteral("main-no-answer-hint.png"));
+    DetachPort(form);
+    return ok;
+}
 
 } // namespace
 
@@ -98,5 +187,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the run ended before every shot was taken\n");
         return 1;
     }
+    ok = ShootBoardAnswer(form, folder) && ok;
+    ok = ShootComList(form, folder) && ok;
+    ok = ShootNoAnswerHint(form, folder) && ok;
     return ok ? 0 : 1;
 }

@@ -3,9 +3,12 @@
 #include "image/hexfiles_box.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
+#include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
+#include "skin/suiradiogroup.h"
 #include "target/comm_interface.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QTimer>
 
@@ -180,4 +183,32 @@ void DetachPort(TFormTervolt& form) {
         if (dialog.CommUnit()->CommPortDriver()->Connected())
             dialog.BitBtnDisconnectClick();
     });
+}
+
+std::unique_ptr<TFormTervolt> OpenMainWindow(const QString& programDirectory) {
+    TMessageRecorder quiet;
+    auto form = std::make_unique<TFormTervolt>(programDirectory);
+    form->FormShow();
+    QApplication::setActiveWindow(form.get());
+    return QTest::qWaitForWindowActive(form.get()) ? std::move(form) : nullptr;
+}
+
+void ResetChoices(TFormTervolt& form) {
+    TMessageRecorder quiet;
+    if (form.PortOpen())
+        DetachPort(form);
+    Control<TsuiEdit>(form, "EditFileName")->clear();
+    QTest::mouseClick(Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(0), Qt::LeftButton);
+    Control<TsuiRadioGroup>(form, "RadioGroupOperation")->SetItemIndex(1);
+    Control<QCheckBox>(form, "CheckBoxWriteFileSizeOnStart")->setChecked(true);
+    Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("00000000"));
+    form.EditStartAddressExit();
+}
+
+std::unique_ptr<TSimServer> StartSimBoard(const TSimConfig& config) {
+    auto board = std::make_unique<TSimServer>(config);
+    std::string error;
+    if (!board->Start(error))
+        qWarning("cannot start the simulated board: %s", error.c_str());
+    return board;
 }

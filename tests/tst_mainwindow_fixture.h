@@ -6,6 +6,7 @@
 #include "app/tervolt_mainform.h"
 #include "dialogs/velummessagebox.h"
 #include "sim/monitor.h"
+#include "sim/simserver.h"
 #include "tests/support/ptypair.h"
 
 #include <QList>
@@ -118,6 +119,16 @@ template <class T> T* Control(const QWidget& form, const char* name) {
 void AttachPort(TFormTervolt& form, const QString& devicePath);
 // The same dialog with Disconnect and OK.
 void DetachPort(TFormTervolt& form);
+
+// A shown and active main window without a port (COM2 is not mapped yet: the first connection fails,
+// its notice is answered). Null when the window did not become active.
+std::unique_ptr<TFormTervolt> OpenMainWindow(const QString& programDirectory);
+// Back to the first choices: port closed, no file, Intel Extended, Program, size option ticked, start
+// address 0.
+void ResetChoices(TFormTervolt& form);
+// The simulated board on a thread of its own; a board that cannot start is reported as a warning
+// (the identification that follows then fails visibly).
+std::unique_ptr<TSimServer> StartSimBoard(const TSimConfig& config = TSimConfig());
 
 // Waits, processing events, until `condition` holds or the deadline passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);

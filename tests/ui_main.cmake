@@ -1,5 +1,7 @@
-# The main window: start-up, settings, identification, image selection (tst_mainwindow) and Program /
-# Verify from the window against the simulated board (tst_mainwindow_ops). Real windows, offscreen.
+# The main window: start-up, settings, identification, image selection (tst_mainwindow), Program /
+# Verify from the window against the simulated board (tst_mainwindow_ops) and the window as people use
+# it: boxes, keyboard, start address, the silent-board hint, choosing the image (tst_window_usability).
+# Real windows, offscreen.
 set(tervolt_mainwindow_test_libs
     tervolt_mainwindow tervolt_target_ui tervolt_engine tervolt_devices tervolt_image_ui tervolt_image
     tervolt_dialogs tervolt_skin tervolt_target tervolt_serial tervolt_simmodel Qt6::Widgets)
@@ -15,6 +17,8 @@ add_dependencies(tervolt_mainwindow_testsupport tervolt_devices_file)
 tervolt_add_test(tst_mainwindow SOURCES tst_mainwindow.cpp
                  LIBS tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs} LABELS gui)
 tervolt_add_test(tst_mainwindow_ops SOURCES tst_mainwindow_ops.cpp
+                 LIBS tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs} LABELS gui)
+tervolt_add_test(tst_window_usability SOURCES tst_window_usability.cpp
                  LIBS tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs} LABELS gui)
 
 # Screenshots of the main window for docs/screenshots (not a test):

@@ -1,0 +1,436 @@
+// The main window as people use it: what the outcome boxes say and how they look, what the Retry box
+// adds about the board, the keyboard's way through the window, the start-address field, the hint when
+// no board answers, and choosing the image by dialog or by dropping it. Real windows, offscreen,
+// against the simulated board.
+
+#include "app/windowfilefilter.h"
+#include "sim/simserver.h"
+#include "skin/suicontrols.h"
+#include "skin/suiimagebutton.h"
+#include "skin/suiradiogroup.h"
+#include "tests/support/hexwriter.h"
+#include "tests/tst_mainwindow_fixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTimer>
+#include <QUrl>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kRetryText = QStringLiteral("Communication error occurred!\nSome data may be lost.");
+const QString kError = QStringLiteral("Tervolt Error");
+const QString kMessage = QStringLiteral("Tervolt Message");
+
+// Where a control sits for the keyboard: "BitBtnStart", or "RadioGroupOperation/Item1" for an item.
+QString FocusName(const QWidget* widget) {
+    if (widget == nullptr)
+        return QStringLiteral("(none)");
+    if (qobject_cast<const QRadioButton*>(widget) != nullptr)
+        return widget->parentWidget()->objectName() + QLatin1Char('/') + widget->objectName();
+    return widget->objectName();
+}
+
+bool WriteBytes(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// One box as the test expects it: text (or its first lines), caption and icon.
+struct TBox {
+    QString Text;
+    QString Caption;
+    TsuiIconType Icon = suiInformation;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(TBox)
+Q_DECLARE_METATYPE(QList<TSimFault>)
+
+class TWindowUsabilityTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void RunsAndTheirBoxes_data();
+    void RunsAndTheirBoxes();
+    void KeyboardOrder_data();
+    void KeyboardOrder();
+    void StartAddressTyping_data();
+    void StartAddressTyping();
+    void SilentBoardHint();
+    void ChoosingTheImage_data();
+    void ChoosingTheImage();
+
+private:
+    std::unique_ptr<TSimServer> AttachBoard(const TSimConfig& config = TSimConfig());
+    void Choose(const QString& path);
+    void SelectFormat(int index);
+    void TypeStartAddress(const QString& keys);
+    void Activate();
+    QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
+    template <class T> T* Get(const char* name) const { return Control<T>(*FForm, name); }
+
+    std::unique_ptr<TProgramDirectory> FProgramDirectory;
+    QTemporaryDir FImages;
+    std::unique_ptr<TFormTervolt> FForm;
+};
+
+void TWindowUsabilityTest::initTestCase() {
+    QVERIFY(FImages.isValid());
+    FProgramDirectory = std::make_unique<TProgramDirectory>();
+    QVERIFY(FProgramDirectory->IsValid());
+    ClearStoredComSettings();
+    FForm = OpenMainWindow(FProgramDirectory->Path());
+    QVERIFY(FForm);
+}
+
+void TWindowUsabilityTest::cleanup() {
+    ResetChoices(*FForm);
+}
+
+void TWindowUsabilityTest::cleanupTestCase() {
+    FForm.reset();
+}
+
+std::unique_ptr<TSimServer> TWindowUsabilityTest::AttachBoard(const TSimConfig& config) {
+    auto board = StartSimBoard(config);
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
+    if (!FForm->FlashIdentified())
+        qWarning("the board was not identified: %s", qPrintable(boxes.Texts().join(u'|')));
+    Activate();
+    return board;
+}
+
+// Offscreen, nothing gives the window back its activation when the COM dialog closes.
+void TWindowUsabilityTest::Activate() {
+    QApplication::setActiveWindow(FForm.get());
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+}
+
+void TWindowUsabilityTest::Choose(const QString& path) {
+    FForm->SetOpenFileDialog([path](QWidget*, const QString&) { return path; });
+    FForm->BitBtnBrowseClick();
+    FForm->SetOpenFileDialog({});
+}
+
+void TWindowUsabilityTest::SelectFormat(int index) {
+    QTest::mouseClick(Get<TsuiRadioGroup>("RadioGroupHexFileFormat")->Button(index), Qt::LeftButton);
+}
+
+// Keys into the emptied field, then Enter applies them.
+void TWindowUsabilityTest::TypeStartAddress(const QString& keys) {
+    auto* field = Get<TsuiEdit>("EditStartAddress");
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, keys);
+}
+
+// ---- Outcome boxes and the Retry box -------------------------------------------------------------
+
+void TWindowUsabilityTest::RunsAndTheirBoxes_data() {
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<QString>("startAddress"); // a binary image at this address; empty: Intel HEX
+    QTest::addColumn<QList<TSimFault>>("faults");
+    QTest::addColumn<int>("retryAnswer");
+    QTest::addColumn<QString>("boardSaid"); // in the Retry box's added line
+    QTest::addColumn<TBox>("outcome");
+    const QList<TSimFault> none;
+    // Attaching sends the ping and "P ID", Start its own "P ID": the opening command is the fourth.
+    QTest::newRow("program OK informs") << false << QString() << none << 0 << QString()
+                                        << TBox{QStringLiteral("Program OK!"), kMessage, suiInformation};
+    QTest::newRow("compare OK informs") << true << QString() << none << 0 << QString()
+                                        << TBox{QStringLiteral("Compare OK!"), kMessage, suiInformation};
+    QTest::newRow("compare error is an error")
+        << true << QString() << QList<TSimFault>{{fkMismatch, 0x0105}} << 0 << QString()
+        << TBox{QStringLiteral("Compare error at address 0x000105."), kError, suiStop};
+    QTest::newRow("no answer, retried") << false << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrRetry)
+                                        << QStringLiteral("No answer within")
+                                        << TBox{QStringLiteral("Program OK!"), kMessage, suiInformation};
+    QTest::newRow("cancelled verify informs")
+        << true << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrCancel)
+        << QStringLiteral("No answer within")
+        << TBox{QStringLiteral("Verify operation canceled"), kMessage, suiInformation};
+    QTest::newRow("board refuses the address")
+        << false << QStringLiteral("1FFFFF") << none << int(mrCancel)
+        << QStringLiteral("Address out of range")
+        << TBox{QStringLiteral("Program operation canceled"), kMessage, suiInformation};
+}
+
+void TWindowUsabilityTest::RunsAndTheirBoxes() {
+    QFETCH(bool, verify);
+    QFETCH(QString, startAddress);
+    QFETCH(QList<TSimFault>, faults);
+    QFETCH(int, retryAnswer);
+    QFETCH(QString, boardSaid);
+    QFETCH(TBox, outcome);
+    TSimConfig config;
+    config.Faults.assign(faults.begin(), faults.end());
+    auto board = AttachBoard(config);
+    QVERIFY(FForm->FlashIdentified());
+
+    // Erased bytes: a freshly erased board verifies them as they are.
+    const QByteArray erased(600, char(0xFF));
+    QString path;
+    if (startAddress.isEmpty()) {
+        path = ImagePath(QStringLiteral("erased.hex"));
+        std::vector<std::pair<std::uint32_t, QByteArray>> records;
+        for (int offset = 0; offset < erased.size(); offset += 16)
+            records.emplace_back(0x000100 + offset, erased.mid(offset, 16));
+        QVERIFY(WriteIntelHexFile(path, records));
+    } else {
+        SelectFormat(1);
+        TypeStartAddress(startAddress);
+        QTest::keyClick(Get<TsuiEdit>("EditStartAddress"), Qt::Key_Return);
+        path = ImagePath(QStringLiteral("erased.bin"));
+        QVERIFY(WriteBytes(path, erased));
+    }
+    Choose(path);
+    Get<TsuiRadioGroup>("RadioGroupOperation")->SetItemIndex(verify ? 0 : 1);
+
+    // The chip query that opens the run already holds every choice; the run itself too.
+    QList<QString> enabledMeanwhile;
+    const auto noteEnabled = [&] {
+        for (const char* name :
+             {"EditStartAddress", "CheckBoxWriteFileSizeOnStart", "BitBtnBrowse", "RadioGroupHexFileFormat",
+              "RadioGroupOperation", "BitBtnInit", "BitBtnComSettings"})
+            if (Get<QWidget>(name)->isEnabled() && !enabledMeanwhile.contains(QLatin1String(name)))
+                enabledMeanwhile.append(QLatin1String(name));
+    };
+    QTimer::singleShot(0, FForm.get(), noteEnabled); // runs inside the wait for "P ID"
+    THexErrorRecorder imageErrors;
+    TMessageRecorder boxes([&](const TShownMessage& message) {
+        noteEnabled();
+        return message.ButtonResults.size() == 2 ? TModalResult(retryAnswer) : mrOk;
+    });
+    QTest::mouseClick(Get<TsuiImageButton>("BitBtnStart"), Qt::LeftButton); // returns after the run
+
+    QVERIFY2(imageErrors.Texts.isEmpty(), qPrintable(imageErrors.Texts.join(u'|')));
+    QVERIFY2(!boxes.Shown.isEmpty(), "no box at all");
+    const TShownMessage& last = boxes.Shown.last();
+    QCOMPARE(last.Text.section(u'\n', 0, 0), outcome.Text);
+    QCOMPARE(last.Caption, outcome.Caption);
+    QCOMPARE(last.IconType, outcome.Icon);
+    QCOMPARE(boxes.Shown.size() > 1, !boardSaid.isEmpty());
+    for (qsizetype i = 0; i + 1 < boxes.Shown.size(); ++i) {
+        // The Retry box's own text stays; one line below it says what the board did.
+        const QString asked = boxes.Shown.at(i).Text;
+        QVERIFY2(asked.startsWith(kRetryText + QLatin1Char('\n')), qPrintable(asked));
+        const QString added = asked.mid(kRetryText.size() + 1);
+        QVERIFY2(!added.contains(u'\n') && added.contains(boardSaid), qPrintable(added));
+        QCOMPARE(boxes.Shown.at(i).Caption, kError);
+    }
+    QVERIFY2(enabledMeanwhile.isEmpty(), qPrintable(enabledMeanwhile.join(u',')));
+    QCOMPARE(FocusName(QApplication::focusWidget()), QStringLiteral("BitBtnStart"));
+}
+
+// ---- Keyboard -------------------------------------------------------------------------------------
+
+void TWindowUsabilityTest::KeyboardOrder_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QStringList>("stops");
+    const QStringList common = {QStringLiteral("BitBtnComSettings"), QStringLiteral("BitBtnInit")};
+    QTest::newRow("Intel HEX: no binary settings")
+        << 0
+        << common + QStringList{"RadioGroupHexFileFormat/Item0", "BitBtnBrowse", "RadioGroupOperation/Item1",
+                                "BitBtnStart"};
+    QTest::newRow("binary") << 1 << common + QStringList{"RadioGroupHexFileFormat/Item1", "BitBtnBrowse",
+                                                         "RadioGroupOperation/Item1",     "EditStartAddress",
+                                                         "CheckBoxWriteFileSizeOnStart",  "BitBtnStart"};
+}
+
+void TWindowUsabilityTest::KeyboardOrder() {
+    QFETCH(int, format);
+    QFETCH(QStringList, stops);
+    auto board = AttachBoard();
+    SelectFormat(format);
+    Choose(ImagePath(QStringLiteral("order.hex")));
+    QVERIFY(Get<TsuiImageButton>("BitBtnStart")->isEnabled());
+
+    Get<QWidget>("BitBtnComSettings")->setFocus(Qt::TabFocusReason);
+    QStringList seen = {FocusName(QApplication::focusWidget())};
+    for (qsizetype i = 0; i < stops.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen.append(FocusName(QApplication::focusWidget()));
+    }
+    QCOMPARE(seen, stops + QStringList{stops.first()}); // and round again
+
+    // Arrows move within a group and choose as they go.
+    auto* operation = Get<TsuiRadioGroup>("RadioGroupOperation");
+    operation->Button(1)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(operation->Button(1), Qt::Key_Up);
+    QCOMPARE(operation->ItemIndex(), 0);
+    QCOMPARE(FocusName(QApplication::focusWidget()), QStringLiteral("RadioGroupOperation/Item0"));
+
+    // Start without a file ends on Browse, where the next step is.
+    TMessageRecorder boxes;
+    Get<TsuiEdit>("EditFileName")->clear();
+    FForm->BitBtnStartClick();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Please specify File Name first")});
+    QCOMPARE(FocusName(QApplication::focusWidget()), QStringLiteral("BitBtnBrowse"));
+}
+
+// ---- Start address --------------------------------------------------------------------------------
+
+void TWindowUsabilityTest::StartAddressTyping_data() {
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("kept");  // what the field holds before it is applied
+    QTest::addColumn<qint64>("stored"); // the address then, or
+    QTest::addColumn<bool>("refused");  // the error box, and the address stays
+    QTest::newRow("digits") << "1234" << QString() << "1234" << qint64(0x1234) << false;
+    QTest::newRow("other letters are not taken") << "12G4 z" << QString() << "124" << qint64(0x124) << false;
+    QTest::newRow("typed prefix: the x is not taken")
+        << "0x1F" << QString() << "01F" << qint64(0x1F) << false;
+    QTest::newRow("at most eight digits")
+        << "123456789" << QString() << "12345678" << qint64(0x12345678) << false;
+    QTest::newRow("all bits") << "ffffffff" << QString() << "ffffffff" << qint64(-1) << false;
+    QTest::newRow("pasted with prefix") << ""
+                                        << "0x00ABCDEF"
+                                        << "00ABCDEF" << qint64(0xABCDEF) << false;
+    QTest::newRow("pasted text") << ""
+                                 << "address 12"
+                                 << "" << qint64(0xC0DE) << true;
+    QTest::newRow("nothing") << "" << QString() << "" << qint64(0xC0DE) << true;
+}
+
+void TWindowUsabilityTest::StartAddressTyping() {
+    QFETCH(QString, keys);
+    QFETCH(QString, pasted);
+    QFETCH(QString, kept);
+    QFETCH(qint64, stored);
+    QFETCH(bool, refused);
+    Activate();
+    SelectFormat(1);
+    auto* field = Get<TsuiEdit>("EditStartAddress");
+    field->setFocus();
+    field->setText(QStringLiteral("C0DE"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(FForm->StartAddress(), 0xC0DE);
+
+    TypeStartAddress(keys);
+    if (!pasted.isNull())
+        field->insert(pasted); // what a paste does
+    QCOMPARE(field->text(), kept);
+    TMessageRecorder boxes;
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(boxes.Shown.size(), refused ? 1 : 0);
+    QCOMPARE(qint64(FForm->StartAddress()), stored);
+
+    // All eight digits fit while the field has the focus: nothing is scrolled out at the left.
+    const auto firstDigitLeft = [field](const QString& text) {
+        field->setText(text);
+        field->setCursorPosition(int(text.size()));
+        field->grab(); // lays the text out as painting does
+        field->setCursorPosition(0);
+        return field->inputMethodQuery(Qt::ImCursorRectangle).toRect().left();
+    };
+    QVERIFY(field->hasFocus());
+    QCOMPARE(firstDigitLeft(QStringLiteral("DDDDDDDD")), firstDigitLeft(QStringLiteral("D")));
+    QCOMPARE(firstDigitLeft(QStringLiteral("88888888")), firstDigitLeft(QStringLiteral("8")));
+}
+
+// ---- No board -------------------------------------------------------------------------------------
+
+void TWindowUsabilityTest::SilentBoardHint() {
+    TScriptedBoard board;
+    TMessageRecorder boxes;
+    AttachPort(*FForm, board.SlavePath());
+    auto* hint = Get<QLabel>("LabelHint");
+    QVERIFY2(!hint->isVisible(), "not at the first unanswered ping");
+
+    QVERIFY2(WaitUntil([&] { return hint->isVisible(); }, 20s), "no hint for a silent board");
+    QVERIFY2(board.Pings() >= 5, "pinging goes on meanwhile");
+    for (const QString& part : {QStringLiteral("COM2"), board.SlavePath(), QStringLiteral("115200")})
+        QVERIFY2(hint->text().contains(part), qPrintable(hint->text()));
+    QVERIFY(FForm->AutoIdentifierTimer()->isActive());
+
+    board.SetMode(TScriptedBoard::bmAnswering);
+    QVERIFY(WaitUntil([&] { return FForm->FlashIdentified(); }, 10s));
+    QVERIFY(!hint->isVisible());
+    QVERIFY(boxes.Shown.isEmpty());
+}
+
+// ---- Choosing the image ---------------------------------------------------------------------------
+
+void TWindowUsabilityTest::ChoosingTheImage_data() {
+    QTest::addColumn<QString>("dropped"); // a file name in its own folder; empty: no drop
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<int>("format");
+    QTest::newRow("binary by its extension") << "app.BIN" << true << 2;
+    QTest::newRow("rbf") << "app.rbf" << true << 2;
+    QTest::newRow("anything else is Intel HEX") << "app.ihex" << true << 1;
+    QTest::newRow("a folder is not an image") << "folder/" << false << 1;
+}
+
+void TWindowUsabilityTest::ChoosingTheImage() {
+    QFETCH(QString, dropped);
+    QFETCH(bool, taken);
+    QFETCH(int, format);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    const QString first = ImagePath(tag + QStringLiteral("/one/first.hex"));
+    const QString second = ImagePath(tag + QStringLiteral("/two/") + dropped);
+    QVERIFY(QDir().mkpath(QFileInfo(first).path()) && QDir().mkpath(QFileInfo(second).path()));
+    QVERIFY(WriteBytes(first, ":00000001FF\n"));
+    if (!dropped.endsWith(u'/'))
+        QVERIFY(WriteBytes(second, QByteArray(16, '\0')));
+
+    // The dialog opens where the image is, else where the last one came from.
+    QStringList filters;
+    FForm->SetOpenFileDialog([&](QWidget*, const QString& filter) {
+        filters.append(filter);
+        return first;
+    });
+    FForm->BitBtnBrowseClick();
+    QCOMPARE(Get<TsuiEdit>("EditFileName")->toolTip(), first);
+    FForm->BitBtnBrowseClick();
+    QCOMPARE(FForm->OpenDialogFolder(), QFileInfo(first).absolutePath());
+    Get<TsuiEdit>("EditFileName")->clear();
+    SelectFormat(1);
+    FForm->BitBtnBrowseClick();
+    QCOMPARE(FForm->OpenDialogFolder(), QFileInfo(first).absolutePath());
+    QVERIFY2(filters.last().contains(QStringLiteral("*.bin")), qPrintable(filters.last()));
+    FForm->SetOpenFileDialog({});
+    SelectFormat(0);
+
+    // Dropping a file on the window chooses it.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(second)});
+    const QPoint where = Get<QWidget>("EditFileName")->mapTo(FForm.get(), QPoint(5, 5));
+    QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(FForm.get(), &enter);
+    QCOMPARE(enter.isAccepted(), taken);
+    QDropEvent drop(QPointF(where), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(FForm.get(), &drop);
+    const QString expected = taken ? second : first;
+    QCOMPARE(Get<TsuiEdit>("EditFileName")->text(), expected);
+    QCOMPARE(Get<TsuiEdit>("EditFileName")->toolTip(), expected);
+    QCOMPARE(int(FForm->FileFormat()), format);
+    QCOMPARE(Get<TsuiRadioGroup>("RadioGroupHexFileFormat")->ItemIndex(), format - 1);
+    QCOMPARE(Get<QWidget>("GroupBoxBinaryDataFileParams")->isVisible(), format == 2);
+
+    for (const char* button :
+         {"BitBtnComSettings", "BitBtnInit", "BitBtnBrowse", "BitBtnStart", "BitBtnStop"})
+        QVERIFY2(!Get<QWidget>(button)->toolTip().isEmpty(), button);
+}
+
+int main(int argc, char* argv[]) {
+    return RunMainWindowTest<TWindowUsabilityTest>(argc, argv);
+}
+
+#include "tst_window_usability.moc"
