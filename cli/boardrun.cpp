@@ -4,6 +4,7 @@
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
+#include "serial/commport.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
@@ -71,7 +72,7 @@ public:
     // Opens the port and pings the monitor.
     int Open() {
         FOutput.State(QStringLiteral("connecting"));
-        Note(QStringLiteral("open %1 at %2 baud").arg(FJob.Link.PortName).arg(FJob.Link.Baud));
+        Note(QStringLiteral("open %1 at %2 baud").arg(ResolvePortName(FJob.Link.PortName)).arg(FJob.Link.Baud));
         QString error;
         if (!OpenLink(FProtocol, FJob.Link, error)) {
             Error(error);

@@ -246,7 +246,9 @@ int RunOnBoards(const TCliOptions& options) {
             [&](int i) {
                 TConsoleBoardOutput output(console, i);
                 results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
-                console.SetState(i, results[size_t(i)].Lines.value(0, QStringLiteral("done")));
+                // The live line ends with the outcome's first line ("Compare error at address …").
+                const QStringList& lines = results[size_t(i)].Lines;
+                console.SetState(i, lines.isEmpty() ? QStringLiteral("done") : lines.last().section(u'\n', 0, 0));
             },
             [&console] { console.Refresh(); }, kConsoleRefreshMs);
         console.Finish();
