@@ -64,10 +64,13 @@ std::uint32_t DelayForRX(TBaudRate rate, std::uint32_t dataSize) {
 }
 
 TCommPortDriver::TCommPortDriver(QObject* owner)
-    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this) {
+    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this), FHoldTimer(this) {
     FTempInBuffer.assign(FInBufSize, 0);
     FPollTimer.setTimerType(Qt::PreciseTimer);
     connect(&FPollTimer, &QTimer::timeout, this, &TCommPortDriver::PollTimerTimeout);
+    FHoldTimer.setTimerType(Qt::PreciseTimer);
+    FHoldTimer.setSingleShot(true);
+    connect(&FHoldTimer, &QTimer::timeout, this, &TCommPortDriver::HoldTimerTimeout);
 }
 
 TCommPortDriver::~TCommPortDriver() {
@@ -276,7 +279,46 @@ void TCommPortDriver::StartPolling() {
 
 void TCommPortDriver::StopPolling() {
     FPollTimer.stop();
+    FHoldTimer.stop();
+    FExpected = 0;
     DropReadNotifier();
+}
+
+void TCommPortDriver::ExpectAtLeast(std::uint32_t bytes) {
+    FExpected = bytes;
+    if (bytes == 0 && FHoldTimer.isActive()) {
+        FHoldTimer.stop();
+        HoldTimerTimeout();
+    }
+}
+
+bool TCommPortDriver::HoldRead() {
+    if (FHoldTimer.isActive())
+        return true;
+    if (FExpected == 0 || !Connected() || FPollingPauseCount > 0)
+        return false;
+    std::uint32_t queued = 0;
+    if (!FCommPort->QueuedIn(queued) || queued >= FExpected)
+        return false;
+    const std::uint32_t bitsPerSecond = FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
+    // At least a millisecond: a port never hands bytes over more often than that anyway.
+    const std::uint32_t waitMs = std::max<std::uint32_t>(1, DelayForRXAtRate(bitsPerSecond, FExpected - queued));
+    FHeldQueued = queued;
+    if (FReadNotifier)
+        FReadNotifier->setEnabled(false);
+    FHoldTimer.start(int(std::min<std::uint32_t>(waitMs, 0x7FFFFFFF)));
+    return true;
+}
+
+void TCommPortDriver::HoldTimerTimeout() {
+    // Bytes that are still coming and not yet enough: hold on. Bytes that stopped coming: read them.
+    std::uint32_t queued = 0;
+    const bool growing = Connected() && FCommPort->QueuedIn(queued) && queued > FHeldQueued;
+    if (growing && queued < FExpected && HoldRead())
+        return;
+    PollTimerTick();
+    if (FReadNotifier && IsPolling())
+        FReadNotifier->setEnabled(true);
 }
 
 void TCommPortDriver::DropReadNotifier() {
@@ -289,6 +331,8 @@ void TCommPortDriver::DropReadNotifier() {
 }
 
 void TCommPortDriver::PollTimerTimeout() {
+    if (HoldRead())
+        return;
     PollTimerTick();
     if (FReadNotifier && IsPolling())
         FReadNotifier->setEnabled(true);
@@ -300,6 +344,8 @@ void TCommPortDriver::ReadNotifierActivated() {
     if (!FReadNotifier)
         return;
     FReadNotifier->setEnabled(false);
+    if (HoldRead())
+        return;
     PollTimerTick();
     std::uint32_t queued = 0;
     if (FReadNotifier && IsPolling() && FCommPort->QueuedIn(queued) && queued == 0)
@@ -308,7 +354,7 @@ void TCommPortDriver::ReadNotifierActivated() {
 
 void TCommPortDriver::ContinuePolling() {
     --FPollingPauseCount;
-    if (FReadNotifier && IsPolling())
+    if (FReadNotifier && IsPolling() && !FHoldTimer.isActive())
         FReadNotifier->setEnabled(true);
 }
 
@@ -519,6 +565,7 @@ void TCommPortDriver::PollStream(std::uint32_t queued) {
         CheckVanished();
         return; // what could not be read stays queued for the next tick
     }
+    FExpected = FExpected > std::uint64_t(n) ? FExpected - std::uint32_t(n) : 0;
     // A copy: the handler may replace itself.
     if (n > 0 && OnReceiveData) {
         const TReceiveDataEvent handler = OnReceiveData;
