@@ -43,6 +43,9 @@ private:
 
 } // namespace
 
+// How much earlier than the line's own time a read hold ends (see ExpectAtLeast).
+constexpr std::uint32_t kHoldMarginMs = 2;
+
 std::uint32_t BaudRateOf(TBaudRate rate) {
     static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
@@ -301,11 +304,17 @@ bool TCommPortDriver::HoldRead() {
     if (!FCommPort->QueuedIn(queued) || queued >= FExpected)
         return false;
     const std::uint32_t bitsPerSecond = FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
-    // At least a millisecond: a port never hands bytes over more often than that anyway.
-    const std::uint32_t waitMs = std::max<std::uint32_t>(1, DelayForRXAtRate(bitsPerSecond, FExpected - queued));
+    // The hold ends a little before the line can have carried the rest, so that the last bytes (and
+    // the answer's end right after them) are read as they come, not at a late timer.
+    const std::uint32_t lineMs = DelayForRXAtRate(bitsPerSecond, FExpected - queued);
+    if (lineMs <= kHoldMarginMs)
+        return false;
+    const std::uint32_t waitMs = lineMs - kHoldMarginMs;
     FHeldQueued = queued;
     if (FReadNotifier)
         FReadNotifier->setEnabled(false);
+    // Nothing to poll for meanwhile: the hold's end reads, and notices a line that went away.
+    FPollTimer.stop();
     FHoldTimer.start(int(std::min<std::uint32_t>(waitMs, 0x7FFFFFFF)));
     return true;
 }
@@ -316,6 +325,8 @@ void TCommPortDriver::HoldTimerTimeout() {
     const bool growing = Connected() && FCommPort->QueuedIn(queued) && queued > FHeldQueued;
     if (growing && queued < FExpected && HoldRead())
         return;
+    if (Connected() && !FPollTimer.isActive())
+        FPollTimer.start(FPollingDelay);
     PollTimerTick();
     if (FReadNotifier && IsPolling())
         FReadNotifier->setEnabled(true);
