@@ -14,31 +14,6 @@
 
 namespace {
 
-TImageSource ImageSourceOf(const TCliOptions& options) {
-    TImageSource source;
-    source.FileName = options.FileName;
-    source.FileFormat = options.FileFormat;
-    source.StartAddress = options.StartAddress;
-    source.WriteSizeHeader = options.WriteSizeHeader;
-    return source;
-}
-
-int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
-    switch (outcome.Kind) {
-    case TOutcomeKind::okProgramDone:
-    case TOutcomeKind::okCompareDone:
-        return esSuccess;
-    case TOutcomeKind::okCompareError:
-        return esCompareMismatch;
-    case TOutcomeKind::okImageError:
-    case TOutcomeKind::okEmptyImage:
-        return esImageError;
-    case TOutcomeKind::okCancelled:
-        return host.GaveUp() ? esCommunicationFailure : esInterrupted;
-    }
-    return esCommunicationFailure;
-}
-
 // The steps of one board, each returning the exit status so far.
 class TBoardSession {
 public:
@@ -195,6 +170,31 @@ int RunSteps(TBoardSession& session, const TCliOptions& options) {
 }
 
 } // namespace
+
+TImageSource ImageSourceOf(const TCliOptions& options) {
+    TImageSource source;
+    source.FileName = options.FileName;
+    source.FileFormat = options.FileFormat;
+    source.StartAddress = options.StartAddress;
+    source.WriteSizeHeader = options.WriteSizeHeader;
+    return source;
+}
+
+int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
+    switch (outcome.Kind) {
+    case TOutcomeKind::okProgramDone:
+    case TOutcomeKind::okCompareDone:
+        return esSuccess;
+    case TOutcomeKind::okCompareError:
+        return esCompareMismatch;
+    case TOutcomeKind::okImageError:
+    case TOutcomeKind::okEmptyImage:
+        return esImageError;
+    case TOutcomeKind::okCancelled:
+        return host.GaveUp() ? esCommunicationFailure : esInterrupted;
+    }
+    return esCommunicationFailure;
+}
 
 QString OperationName(const TCliOptions& options) {
     switch (options.Command) {

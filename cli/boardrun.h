@@ -15,6 +15,9 @@
 #include <optional>
 
 class TDevicesList;
+class TTerminalHost;
+struct TFlashOutcome;
+struct TImageSource;
 class TProgressDisplay;
 class TTraceLog;
 
@@ -61,3 +64,8 @@ TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output);
 
 // "program+verify" and the others.
 QString OperationName(const TCliOptions& options);
+
+// The image as the options name it.
+TImageSource ImageSourceOf(const TCliOptions& options);
+// The exit status an outcome stands for; `host` says whether a cancel was a give-up.
+int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host);

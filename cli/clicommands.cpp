@@ -39,15 +39,6 @@ void PrintError(const QString& text) {
     std::fprintf(stderr, "tervolt-cli: %s\n", SystemFileName(text).constData());
 }
 
-TImageSource ImageSourceOf(const TCliOptions& options) {
-    TImageSource source;
-    source.FileName = options.FileName;
-    source.FileFormat = options.FileFormat;
-    source.StartAddress = options.StartAddress;
-    source.WriteSizeHeader = options.WriteSizeHeader;
-    return source;
-}
-
 int RunBlocks(const TCliOptions& options) {
     TPrintingTarget target(stdout);
     TStderrProgress silent(false);
@@ -58,19 +49,7 @@ int RunBlocks(const TCliOptions& options) {
     if (!outcome.Detail.isEmpty())
         PrintError(outcome.Detail);
     PrintLine(outcome.Text);
-    switch (outcome.Kind) {
-    case TOutcomeKind::okProgramDone:
-    case TOutcomeKind::okCompareDone:
-        return esSuccess;
-    case TOutcomeKind::okCompareError:
-        return esCompareMismatch;
-    case TOutcomeKind::okImageError:
-    case TOutcomeKind::okEmptyImage:
-        return esImageError;
-    case TOutcomeKind::okCancelled:
-        return host.GaveUp() ? esCommunicationFailure : esInterrupted;
-    }
-    return esCommunicationFailure;
+    return ExitStatusOf(outcome, host);
 }
 
 // One board on the main thread, printing as it goes: the CLI's output as it has always been.
