@@ -177,9 +177,14 @@ bool TFlashEngine::Issue(const std::function<bool()>& command) {
 bool TFlashEngine::SendBlock(TFlashOperation operation) {
     FHost.ShowBlockAddress(FBlockAddress);
     const auto length = static_cast<std::uint16_t>(FBlockLength);
-    if (operation == TFlashOperation::foVerify)
-        return Issue([&] { return FTarget.VerifyBlock(FBlockAddress, FBlock, length, FCompare); });
-    return Issue([&] { return FTarget.ProgramBlock(FBlockAddress, FBlock, length); });
+    const bool accepted =
+        operation == TFlashOperation::foVerify
+            ? Issue([&] { return FTarget.VerifyBlock(FBlockAddress, FBlock, length, FCompare); })
+            : Issue([&] { return FTarget.ProgramBlock(FBlockAddress, FBlock, length); });
+    // A block that compared wrong was answered, but not confirmed.
+    if (accepted && (operation != TFlashOperation::foVerify || FCompare.CompareOK))
+        FHost.BlockConfirmed(length);
+    return accepted;
 }
 
 void TFlashEngine::UpdateProgress(const TAbsoluteHexFile& reader, bool rounded) {

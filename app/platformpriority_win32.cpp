@@ -18,3 +18,7 @@ int PlatformRaisedPriority(int value) {
     // A process already above high (real-time) keeps its class.
     return value == int(REALTIME_PRIORITY_CLASS) ? value : int(HIGH_PRIORITY_CLASS);
 }
+
+bool PlatformPriorityPerThread() {
+    return false;
+}

@@ -829,8 +829,15 @@ def main():
                "loads": [load_start, load_average()], "sim_raised": tools.sim_nice_allowed, "window": tools.window}
         (work / "results.json").write_text(json.dumps(
             {"line": results, "parallel": parallel, "readers": readers, "machine": info, "run": run}, indent=2))
+    import boards  # several boards from one process; its own section of the report
+    kept = boards.kept_section(doc)
     write_plot(results, parallel, readers, work, png.resolve())
     write_report(args, info, results, parallel, readers, run, doc, png)
+    if args.report_only:
+        if kept:
+            boards.splice(doc, kept)
+    else:
+        boards.run(tools, work / "boards", doc)
     log(f"wrote {doc} and {png}")
     return 0
 

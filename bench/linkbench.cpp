@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     TCommProtocol protocol;
     QStringList warnings;
     QString error;
-    if (!OpenLink(protocol, ResolveLinkSettings(options, warnings), error)) {
+    if (!OpenLink(protocol, ResolveLinkSettings(options, options.Ports.value(0), warnings), error)) {
         std::fprintf(stderr, "tervolt-linkbench: %s\n", qPrintable(error));
         return esCommunicationFailure;
     }
@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
     source.FileFormat = options.FileFormat;
     source.StartAddress = options.StartAddress;
     source.WriteSizeHeader = options.WriteSizeHeader;
-    TTerminalHost host(options.Retries, !options.Quiet);
+    TStderrProgress progress(!options.Quiet);
+    TTerminalHost host(options.Retries, progress);
     TFlashEngine engine(protocol, host);
     const TFlashOutcome outcome = engine.Run(
         options.Command == TCliCommand::ccVerify ? TFlashOperation::foVerify : TFlashOperation::foProgram,

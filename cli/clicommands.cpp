@@ -1,23 +1,32 @@
 #include "cli/clicommands.h"
 
 #include "app/flashengine.h"
+#include "cli/boardconsole.h"
+#include "cli/boardrun.h"
+#include "cli/boardthreads.h"
 #include "cli/clilink.h"
 #include "cli/portlist.h"
+#include "cli/portprobe.h"
 #include "cli/printingtarget.h"
+#include "cli/resultreport.h"
 #include "cli/terminalhost.h"
+#include "cli/tracelog.h"
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
 #include "files/systemfiles.h"
-#include "serial/communit.h"
-#include "serial/cpdrv.h"
-#include "target/comm_protocol.h"
+#include "serial/commport.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 namespace {
+
+// How often the live lines of several boards are redrawn.
+constexpr int kConsoleRefreshMs = 200;
 
 void PrintLine(const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -30,181 +39,208 @@ void PrintError(const QString& text) {
     std::fprintf(stderr, "tervolt-cli: %s\n", SystemFileName(text).constData());
 }
 
-// The image outcome's line on standard output, and what the file name and the system add to it.
-void PrintOutcome(const TFlashOutcome& outcome) {
-    if (!outcome.Detail.isEmpty())
-        PrintError(outcome.Detail);
-    PrintLine(outcome.Text);
-}
-
-TImageSource ImageSourceOf(const TCliOptions& options) {
-    TImageSource source;
-    source.FileName = options.FileName;
-    source.FileFormat = options.FileFormat;
-    source.StartAddress = options.StartAddress;
-    source.WriteSizeHeader = options.WriteSizeHeader;
-    return source;
-}
-
-int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
-    switch (outcome.Kind) {
-    case TOutcomeKind::okProgramDone:
-    case TOutcomeKind::okCompareDone:
-        return esSuccess;
-    case TOutcomeKind::okCompareError:
-        return esCompareMismatch;
-    case TOutcomeKind::okImageError:
-    case TOutcomeKind::okEmptyImage:
-        return esImageError;
-    case TOutcomeKind::okCancelled:
-        return host.GaveUp() ? esCommunicationFailure : esInterrupted;
-    }
-    return esCommunicationFailure;
-}
-
 int RunBlocks(const TCliOptions& options) {
     TPrintingTarget target(stdout);
-    TTerminalHost host(options.Retries, false);
+    TStderrProgress silent(false);
+    TTerminalHost host(options.Retries, silent);
     TFlashEngine engine(target, host);
     const TFlashOperation operation = options.Verify ? TFlashOperation::foVerify : TFlashOperation::foProgram;
     const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(options));
-    PrintOutcome(outcome);
+    if (!outcome.Detail.isEmpty())
+        PrintError(outcome.Detail);
+    PrintLine(outcome.Text);
     return ExitStatusOf(outcome, host);
 }
 
-// A session with the board: the line is open and a monitor has answered.
-class TBoardSession {
+// One board on the main thread, printing as it goes: the CLI's output as it has always been.
+class TDirectOutput : public TBoardOutput {
 public:
-    explicit TBoardSession(const TCliOptions& options) : FOptions(options) {}
-
-    // Opens the port and pings the monitor; on failure prints the outcome and returns the exit status.
-    int Open() {
-        QStringList warnings;
-        const TLinkSettings link = ResolveLinkSettings(FOptions, warnings);
-        for (const QString& warning : warnings)
-            PrintError(warning);
-        if (!link.Error.isEmpty()) {
-            PrintError(link.Error);
-            return esUsage;
-        }
-        QString error;
-        if (!OpenLink(FProtocol, link, error)) {
-            PrintError(error);
-            PrintLine(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
-            return esCommunicationFailure;
-        }
-        for (int attempt = 0; attempt <= FOptions.Retries && !TTerminalHost::Interrupted(); ++attempt)
-            if (FProtocol.PingTarget())
-                return esSuccess;
-        PrintLine(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
-        return TTerminalHost::Interrupted() ? esInterrupted : esCommunicationFailure;
-    }
-
-    // "P ID" and the device-list lookup. Prints the pair unless quiet; returns the exit status.
-    int Identify(bool printPair) {
-        TDevicesList devices;
-        QString file = FOptions.DevicesFile;
-        if (file.isEmpty()) {
-            const TDevicesFileLocation location = LocateDevicesFile(QCoreApplication::applicationDirPath());
-            if (location.Path.isEmpty()) {
-                PrintError(location.NotFoundText());
-                PrintLine(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName));
-                return esNotIdentified;
-            }
-            file = location.Path;
-        }
-        if (!devices.LoadFromFile(file)) {
-            PrintError(devices.LoadError());
-            PrintLine(QStringLiteral("Can't load \"%1\"").arg(QFileInfo(file).fileName()));
-            return esNotIdentified;
-        }
-        QByteArray deviceId;
-        QByteArray manufacturer;
-        bool read = false;
-        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt)
-            read = FProtocol.IdentifyFlash(deviceId, manufacturer);
-        if (!read) {
-            if (TTerminalHost::Interrupted()) {
-                PrintLine(QStringLiteral("Interrupted"));
-                return esInterrupted;
-            }
-            if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
-                PrintLine(QStringLiteral("Connection lost"));
-                return esCommunicationFailure;
-            }
-            PrintLine(QStringLiteral("FLASH not identified."));
-            return esNotIdentified;
-        }
-        if (printPair) {
-            PrintLine(QStringLiteral("Manufacturer: ") + QString::fromLatin1(manufacturer));
-            PrintLine(QStringLiteral("Device ID: ") + QString::fromLatin1(deviceId));
-        }
-        if (!devices.FindDevice(QString::fromLatin1(manufacturer), QString::fromLatin1(deviceId))) {
-            PrintLine(printPair ? QStringLiteral("Not listed in %1").arg(QFileInfo(file).fileName())
-                                : QStringLiteral("FLASH not identified."));
-            return esNotIdentified;
-        }
-        if (printPair)
-            PrintLine(QStringLiteral("Listed in %1").arg(QFileInfo(file).fileName()));
-        return esSuccess;
-    }
-
-    int Transfer(TFlashOperation operation) {
-        TTerminalHost host(FOptions.Retries, !FOptions.Quiet, &FProtocol);
-        TFlashEngine engine(FProtocol, host);
-        const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
-        PrintOutcome(outcome);
-        return ExitStatusOf(outcome, host);
+    explicit TDirectOutput(bool showProgress) : FShowProgress(showProgress) {}
+    void Line(const QString& text) override { PrintLine(text); }
+    void Error(const QString& text) override { PrintError(text); }
+    TProgressDisplay& BeginTransfer(const QString&) override {
+        FProgress = std::make_unique<TStderrProgress>(FShowProgress);
+        return *FProgress;
     }
 
 private:
-    const TCliOptions& FOptions;
-    TCommProtocol FProtocol;
+    bool FShowProgress;
+    std::unique_ptr<TStderrProgress> FProgress;
 };
 
-// Checks the image before the port is touched, so that a bad file sends nothing at all.
-bool ImageIsUsable(const TCliOptions& options) {
+// What ends a run before any board: said once, in text or in the JSON object.
+class TRunReport {
+public:
+    explicit TRunReport(bool json) : FJson(json) {}
+    int Fail(int status, const QString& outcome, const QString& detail = {}) {
+        if (!detail.isEmpty())
+            PrintError(detail);
+        if (FJson)
+            PrintJsonReport(status, {}, outcome.isEmpty() || detail.isEmpty() ? outcome + detail
+                                                                              : outcome + QLatin1Char('\n') + detail);
+        else if (!outcome.isEmpty())
+            PrintLine(outcome);
+        return status;
+    }
+
+private:
+    bool FJson;
+};
+
+// Checks the image before any port is touched, so that a bad file sends nothing at all.
+bool ImageIsUsable(const TCliOptions& options, QString& message, QString& detail) {
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(ImageSourceOf(options));
     const THexResult opened = reader->Open(options.FileName, hmProgram, false);
     reader->Close();
     if (opened == hrOK && ImageHoldsData(*reader, options.FileFormat))
         return true;
-    if (opened != hrOK && !reader->ErrorDetail().isEmpty())
-        PrintError(reader->ErrorDetail());
-    PrintLine(opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data."));
+    if (opened != hrOK)
+        detail = reader->ErrorDetail();
+    message = opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data.");
     return false;
 }
 
-int RunOnBoard(const TCliOptions& options) {
-    const bool transfer = options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
-    if (transfer && !ImageIsUsable(options))
-        return esImageError;
-    TBoardSession session(options);
-    int status = session.Open();
-    if (status != esSuccess)
-        return status;
-    switch (options.Command) {
-    case TCliCommand::ccPing:
-        PrintLine(QStringLiteral("Target found"));
-        return esSuccess;
-    case TCliCommand::ccIdentify:
-        return session.Identify(true);
-    case TCliCommand::ccProgram:
-    case TCliCommand::ccVerify:
-        status = session.Identify(false);
-        if (status != esSuccess)
-            return status;
-        // A stop asked for during identification must not let the opening command (an erase) go out.
-        if (TTerminalHost::Interrupted()) {
-            PrintLine(options.Command == TCliCommand::ccProgram ? QStringLiteral("Program operation canceled")
-                                                                : QStringLiteral("Verify operation canceled"));
-            return esInterrupted;
-        }
-        return session.Transfer(options.Command == TCliCommand::ccProgram ? TFlashOperation::foProgram
-                                                                          : TFlashOperation::foVerify);
-    default:
-        return esUsage;
+// The ports of the run: as given, or those whose monitor answered.
+bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QString& message) {
+    if (!options.AutoPort) {
+        ports = options.Ports.isEmpty() ? QStringList{QString()} : options.Ports;
+        return true;
     }
+    QStringList tried;
+    for (const TProbedPort& port : ProbePorts(options)) {
+        tried << QStringLiteral("%1 (%2)").arg(port.Name, port.Result);
+        if (port.Answered)
+            ports << port.Name;
+    }
+    const QString list = tried.isEmpty() ? QStringLiteral("no serial port found") : tried.join(QStringLiteral(", "));
+    if (ports.isEmpty()) {
+        status = esCommunicationFailure;
+        message = QStringLiteral("--port auto: no monitor answered. Tried: %1").arg(list);
+        return false;
+    }
+    if (ports.size() > 1 && !options.AllPorts) {
+        status = esUsage;
+        message = QStringLiteral("--port auto: more than one monitor answered; name one with --port, or take all "
+                                 "with --all. Tried: %1")
+                      .arg(list);
+        return false;
+    }
+    if (!options.Quiet)
+        PrintError(QStringLiteral("--port auto: using %1. Tried: %2").arg(ports.join(QStringLiteral(", ")), list));
+    return true;
+}
+
+// Two names for one device would have the second board fail as "in use": the command line is wrong.
+QString SameDeviceTwice(const std::vector<TBoardJob>& jobs) {
+    QStringList seen;
+    for (const TBoardJob& job : jobs) {
+        const QString device = QFileInfo(ResolvePortName(job.Link.PortName)).canonicalFilePath();
+        if (device.isEmpty())
+            continue;
+        if (seen.contains(device))
+            return QStringLiteral("'%1' is a port given before (%2)").arg(job.Port, device);
+        seen << device;
+    }
+    return QString();
+}
+
+int RunOnBoards(const TCliOptions& options) {
+    TRunReport report(options.Json);
+    const bool transfer = options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
+    QString message;
+    QString detail;
+    if (transfer && !ImageIsUsable(options, message, detail))
+        return report.Fail(esImageError, message, detail);
+
+    QStringList ports;
+    int status = esSuccess;
+    if (!ChoosePorts(options, ports, status, message))
+        return report.Fail(status, status == esCommunicationFailure ? QStringLiteral("No target") : QString(), message);
+
+    // The saved settings are read once: their warnings are said once, not once a board.
+    std::vector<TBoardJob> jobs;
+    QStringList warnings;
+    for (const QString& port : ports) {
+        TBoardJob job;
+        job.Options = &options;
+        job.Port = port;
+        QStringList boardWarnings;
+        job.Link = ResolveLinkSettings(options, port, boardWarnings);
+        for (const QString& warning : boardWarnings)
+            if (!warnings.contains(warning))
+                warnings << warning;
+        if (!job.Link.Error.isEmpty()) {
+            for (const QString& warning : warnings)
+                PrintError(warning);
+            return report.Fail(esUsage, QString(), job.Link.Error);
+        }
+        jobs.push_back(job);
+    }
+    for (const QString& warning : warnings)
+        PrintError(warning);
+    if (const QString twice = SameDeviceTwice(jobs); !twice.isEmpty())
+        return report.Fail(esUsage, QString(), twice);
+
+    TTraceLog trace;
+    if (!options.TraceFile.isEmpty()) {
+        QString error;
+        if (!trace.Open(options.TraceFile, error))
+            return report.Fail(esUsage, QString(), error);
+    }
+    TDevicesList devices;
+    QString devicesFile = options.DevicesFile;
+    QString devicesError;
+    bool devicesLoaded = false;
+    if (options.Command != TCliCommand::ccPing) {
+        if (devicesFile.isEmpty()) {
+            const TDevicesFileLocation location = LocateDevicesFile(QCoreApplication::applicationDirPath());
+            devicesFile = location.Path.isEmpty() ? kDevicesFileName : location.Path;
+            if (location.Path.isEmpty())
+                devicesError = location.NotFoundText();
+        }
+        devicesLoaded = devicesError.isEmpty() && devices.LoadFromFile(devicesFile);
+        if (!devicesLoaded && devicesError.isEmpty())
+            devicesError = devices.LoadError();
+    }
+    for (TBoardJob& job : jobs) {
+        job.Devices = &devices;
+        job.DevicesLoaded = devicesLoaded;
+        job.DevicesError = devicesError;
+        job.DevicesFile = devicesFile;
+        job.Trace = options.TraceFile.isEmpty() ? nullptr : &trace;
+    }
+
+    std::vector<TBoardResult> results(jobs.size());
+    if (jobs.size() == 1 && !options.Json) {
+        TDirectOutput output(!options.Quiet);
+        results[0] = RunBoard(jobs[0], output);
+        status = results[0].ExitStatus;
+    } else {
+        QStringList names;
+        for (const TBoardJob& job : jobs)
+            names << (job.Port.isEmpty() ? job.Link.PortName : job.Port);
+        TBoardConsole console(names, !options.Quiet, isatty(STDERR_FILENO) == 1);
+        RunOnThreads(
+            int(jobs.size()),
+            [&](int i) {
+                TConsoleBoardOutput output(console, i);
+                results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
+                // The live line ends with the outcome's first line ("Compare error at address …").
+                const QStringList& lines = results[size_t(i)].Lines;
+                console.SetState(i, lines.isEmpty() ? QStringLiteral("done") : lines.last().section(u'\n', 0, 0));
+            },
+            [&console] { console.Refresh(); }, kConsoleRefreshMs);
+        console.Finish();
+        status = RunExitStatus(results);
+        if (options.Json)
+            PrintJsonReport(status, results, QString());
+        else
+            PrintSummary(results, stdout);
+    }
+    QString error;
+    if (!trace.Close(error))
+        PrintError(error);
+    return status;
 }
 
 } // namespace
@@ -217,6 +253,6 @@ int RunCliCommand(const TCliOptions& options) {
     case TCliCommand::ccPorts:
         return PrintPortList();
     default:
-        return RunOnBoard(options);
+        return RunOnBoards(options);
     }
 }

@@ -17,26 +17,26 @@ QString ComName(int port) { return QStringLiteral("\\\\.\\COM%1").arg(port); }
 
 } // namespace
 
-TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warnings) {
+TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& port, QStringList& warnings) {
     TLinkSettings link;
     const TStoredComSettings stored = ReadStoredComSettings();
     if (!stored.Error.isEmpty())
         warnings << stored.Error + QStringLiteral(" in the saved COM settings; using the defaults");
     // A value out of range is said only when it would have been used.
-    if (!stored.PortWarning.isEmpty() && options.Port.isEmpty())
+    if (!stored.PortWarning.isEmpty() && port.isEmpty())
         warnings << stored.PortWarning + QStringLiteral(" in the saved COM settings");
     if (!stored.BaudRateWarning.isEmpty() && !options.Baud)
         warnings << stored.BaudRateWarning + QStringLiteral(" in the saved COM settings");
 
     link.PortName = ComName(stored.Port.value_or(kDefaultPort));
-    if (!options.Port.isEmpty()) {
+    if (!port.isEmpty()) {
         static const QRegularExpression kComName(QStringLiteral("^COM([0-9]+)$"),
                                                  QRegularExpression::CaseInsensitiveOption);
-        const QRegularExpressionMatch match = kComName.match(options.Port);
-        link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : options.Port;
+        const QRegularExpressionMatch match = kComName.match(port);
+        link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : port;
         if (match.hasMatch() && (match.captured(1).toInt() < kLowestComNumber ||
                                  match.captured(1).toInt() > kHighestComNumber))
-            link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(options.Port);
+            link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(port);
     }
 
     link.Baud = options.Baud ? *options.Baud : BaudRateOf(TBaudRate(stored.BaudRate.value_or(int(br115200))));

@@ -17,7 +17,8 @@ struct TLinkSettings {
     QString Error;  // a port name that names no port: a usage error
 };
 
-TLinkSettings ResolveLinkSettings(const TCliOptions& options, QStringList& warnings);
+// `port` empty: the stored port, then COM2.
+TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& port, QStringList& warnings);
 
 // Applies the settings and connects; on failure `error` holds the system's reason.
 bool OpenLink(TCommProtocol& protocol, const TLinkSettings& settings, QString& error);

@@ -6,19 +6,27 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const char* const kCommandsHelp = R"(Commands:
   ping                      exit 0 when a monitor answers
   identify                  print the chip's manufacturer and device id and whether the pair is listed
-  program FILE              identify, then program the image
+  program FILE              identify, then program the image (with --verify: then verify it too)
   verify FILE               identify, then verify the image
   blocks FILE               no port: print each block command line that program would send
                             (with --verify: those of verify), exactly as sent but without the CR
   ports                     list the serial devices present and the COMn names that map to them
 
+Several boards: give --port once for each, or --ports A,B,C; all of them run at the same time,
+each with its own retries and outcome, and a summary table ends the output. --port auto takes the
+one port whose monitor answers (with --all: every such port).
+
 Exit status: 0 success, 1 compare mismatch, 2 image file error, 3 communication failure,
-4 chip not identified or not listed, 5 interrupted, 64 usage error.
+4 chip not identified or not listed, 5 interrupted, 64 usage error. With several boards: 0 only
+when every board succeeded, else the most serious of theirs, in the order 5, 2, 3, 4, 1.
 The last line on standard output is the outcome message; progress goes to standard error.)";
 
 struct TCommandName {
@@ -40,7 +48,69 @@ TCliParseResult UsageError(const QString& message) {
     return result;
 }
 
+// The values of --port and --ports as they stand on the command line, in that order (the parser
+// gives each option's values apart). `arguments` starts with the program's name.
+QStringList PortValuesInOrder(const QStringList& arguments) {
+    QStringList values;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+            break;
+        for (const QLatin1String name : {QLatin1String("--port"), QLatin1String("--ports")}) {
+            if (argument == name && i + 1 < arguments.size())
+                values << argument + QLatin1Char('=') + arguments.at(++i);
+            else if (argument.startsWith(name + QLatin1Char('=')))
+                values << argument;
+        }
+    }
+    return values;
+}
+
+// The boards' ports from every --port and --ports, in the order given.
+std::optional<QString> TakePorts(const QStringList& arguments, const QStringList& portValues,
+                                 const QStringList& portsValues, TCliOptions& options) {
+    QStringList given;
+    for (const QString& value : portValues)
+        given << QStringLiteral("--port=") + value;
+    for (const QString& value : portsValues)
+        given << QStringLiteral("--ports=") + value;
+    // The parser's values are the truth; the scan only orders them, and only when it found the same.
+    QStringList ordered = PortValuesInOrder(arguments);
+    if (ordered.size() != given.size() ||
+        !std::is_permutation(ordered.begin(), ordered.end(), given.begin(), given.end()))
+        ordered = given;
+    QStringList ports;
+    for (const QString& value : ordered) {
+        const qsizetype equals = value.indexOf(QLatin1Char('='));
+        const QString text = value.mid(equals + 1);
+        if (value.left(equals) == QLatin1String("--port")) {
+            ports << text;
+            continue;
+        }
+        const QStringList items = text.split(QLatin1Char(','));
+        if (items.contains(QString()))
+            return QStringLiteral("empty port in --ports '%1'").arg(text);
+        ports += items;
+    }
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        if (ports.indexOf(ports.at(i)) != i)
+            return QStringLiteral("port '%1' given twice").arg(ports.at(i));
+    }
+    if (ports.contains(QStringLiteral("auto"))) {
+        if (ports.size() > 1)
+            return QStringLiteral("--port auto finds the ports itself: no other port with it");
+        options.AutoPort = true;
+        return std::nullopt;
+    }
+    options.Ports = ports;
+    return std::nullopt;
+}
+
 } // namespace
+
+bool CommandUsesBoard(TCliCommand command) {
+    return command != TCliCommand::ccBlocks && command != TCliCommand::ccPorts;
+}
 
 int DefaultFileFormat(const QString& fileName) {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
@@ -56,8 +126,21 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
                                         QStringLiteral("Show this help."));
     const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version."));
     const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("COMn (mapped through the settings) or a device path."),
+                                        QStringLiteral("COMn (mapped through the settings), a device path, or "
+                                                       "auto. Give it once for each board."),
                                         QStringLiteral("PORT"));
+    const QCommandLineOption portsOption(QStringLiteral("ports"),
+                                         QStringLiteral("Several boards at once: ports separated by commas."),
+                                         QStringLiteral("A,B,C"));
+    const QCommandLineOption allOption(QStringLiteral("all"),
+                                       QStringLiteral("With --port auto: every port whose monitor answers."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                         QStringLiteral("Write every command sent and every byte received, "
+                                                        "with times and ports, to FILE."),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Print the result as one JSON object on standard "
+                                                       "output."));
     const QCommandLineOption baudOption(QStringLiteral("baud"), QStringLiteral("Line rate in bit/s."),
                                         QStringLiteral("RATE"));
     const QCommandLineOption devicesOption(QStringLiteral("devices"),
@@ -80,11 +163,12 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
                                            QStringLiteral("Times a failed command is repeated (default 3)."),
                                            QStringLiteral("N"));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
-                                          QStringLiteral("blocks: print the commands of verify."));
+                                          QStringLiteral("program: verify the image after programming it; "
+                                                         "blocks: print the commands of verify."));
     const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("No progress output."));
-    parser.addOptions({helpOption, versionOption, portOption, baudOption, devicesOption, formatOption,
-                       startOption, sizeHeaderOption, noSizeHeaderOption, retriesOption, verifyOption,
-                       quietOption});
+    parser.addOptions({helpOption, versionOption, portOption, portsOption, allOption, baudOption, devicesOption,
+                       formatOption, startOption, sizeHeaderOption, noSizeHeaderOption, retriesOption,
+                       verifyOption, traceOption, jsonOption, quietOption});
     parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("ping, identify, program, verify, "
                                                                            "blocks or ports."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Image file."), QStringLiteral("[FILE]"));
@@ -124,13 +208,33 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
         options.FileFormat = DefaultFileFormat(options.FileName);
     }
     // An empty value is mostly an unset variable in a script: it must not mean "the default".
-    for (const QCommandLineOption* named : {&portOption, &devicesOption})
-        if (parser.isSet(*named) && parser.value(*named).isEmpty())
-            return UsageError(QStringLiteral("empty value for --%1").arg(named->names().constFirst()));
-    options.Port = parser.value(portOption);
+    for (const QCommandLineOption* named : {&portOption, &portsOption, &devicesOption, &traceOption})
+        for (const QString& value : parser.values(*named))
+            if (value.isEmpty())
+                return UsageError(QStringLiteral("empty value for --%1").arg(named->names().constFirst()));
+    if (std::optional<QString> error = TakePorts(arguments, parser.values(portOption), parser.values(portsOption), options))
+        return UsageError(*error);
+    options.AllPorts = parser.isSet(allOption);
+    if (options.AllPorts && !options.AutoPort)
+        return UsageError(QStringLiteral("--all goes with --port auto"));
     options.DevicesFile = parser.value(devicesOption);
     options.Quiet = parser.isSet(quietOption);
     options.Verify = parser.isSet(verifyOption);
+    options.TraceFile = parser.value(traceOption);
+    options.Json = parser.isSet(jsonOption);
+    if (options.Verify && command->Command != TCliCommand::ccProgram && command->Command != TCliCommand::ccBlocks)
+        return UsageError(QStringLiteral("--verify applies to program and blocks only"));
+    // What only a board gives: a port list, a trace of the line, a result per board.
+    if (!CommandUsesBoard(command->Command)) {
+        const bool severalPorts = options.Ports.size() > 1 || options.AutoPort;
+        for (const auto& [used, name] : {std::pair{severalPorts, "several ports or --port auto"},
+                                         std::pair{options.AllPorts, "--all"},
+                                         std::pair{!options.TraceFile.isEmpty(), "--trace"},
+                                         std::pair{options.Json, "--json"}})
+            if (used)
+                return UsageError(QStringLiteral("%1 needs a board: not with '%2'")
+                                      .arg(QLatin1String(name), positional.first()));
+    }
 
     if (parser.isSet(baudOption)) {
         bool ok = false;

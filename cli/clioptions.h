@@ -22,7 +22,10 @@ enum class TCliCommand { ccPing, ccIdentify, ccProgram, ccVerify, ccBlocks, ccPo
 
 struct TCliOptions {
     TCliCommand Command = TCliCommand::ccPing;
-    QString Port;              // empty: the per-user settings, then COM2
+    // One entry a board; empty: the per-user settings, then COM2. Never "auto" (see AutoPort).
+    QStringList Ports;
+    bool AutoPort = false;     // --port auto: the port(s) whose monitor answers
+    bool AllPorts = false;     // --all: with --port auto, every port that answers
     std::optional<std::uint32_t> Baud;  // empty: the per-user settings, then 115200
     QString DevicesFile;       // empty: devices.tervolt beside the program
     QString FileName;
@@ -31,7 +34,9 @@ struct TCliOptions {
     bool WriteSizeHeader = true;
     int Retries = 3;
     bool Quiet = false;
-    bool Verify = false;       // blocks --verify
+    bool Verify = false;       // blocks: the commands of verify; program: verify after it
+    QString TraceFile;         // empty: no trace
+    bool Json = false;         // one JSON object on standard output
 };
 
 struct TCliParseResult {
@@ -42,6 +47,9 @@ struct TCliParseResult {
 };
 
 TCliParseResult ParseCliArguments(const QStringList& arguments);
+
+// True when the run talks to a board: ping, identify, program, verify.
+bool CommandUsesBoard(TCliCommand command);
 
 // Default image format for a file name: binary for .rbf and .bin, Intel HEX otherwise.
 int DefaultFileFormat(const QString& fileName);

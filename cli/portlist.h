@@ -1,4 +1,22 @@
 #pragma once
+// The serial ports of this machine, as `tervolt-cli ports` lists them and `--port auto` probes them.
 
-// Prints the serial devices present and the COMn names that map to them; returns the exit status.
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct TSerialPortEntry {
+    QString Name;        // what the user names it by: the device path, or COMn for a mapped name alone
+    QString Device;      // the device it opens
+    QString Detail;      // a stable name (/dev/serial/by-id), or where a mapped name leads
+    QStringList ComNames;
+    QString HeldBy;      // another program that has it open, when known ("pid 123 (minicom)")
+};
+
+// Serial devices present, then COMn names mapped in the settings to anything else that exists (a
+// pseudo-terminal, a link). Nothing is opened.
+std::vector<TSerialPortEntry> ListSerialPorts();
+
+// Prints the list; returns the exit status.
 int PrintPortList();

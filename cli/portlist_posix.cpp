@@ -1,18 +1,25 @@
 #include "cli/portlist.h"
 
+#include "files/usersettings.h"
 #include "serial/comm_posix.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QStringList>
+#include <QSet>
 
 #include <cstdio>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kHighestComNumber = 16;
+// Pseudo-terminal slaves (Unix 98): a simulator keeps its own side open, which is no other user.
+constexpr unsigned kFirstPtyMajor = 136;
+constexpr unsigned kLastPtyMajor = 143;
 
 // A ttyS node exists for every possible UART; only those with a UART behind them are listed. The
 // kernel says so in sysfs, so the port is never opened (opening toggles DTR/RTS and may reset a board).
@@ -25,9 +32,52 @@ bool HasUart(const QString& path) {
     return ok && value != 0;
 }
 
+bool DeviceNumber(const QString& path, dev_t& device) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    device = info.st_rdev;
+    return true;
+}
+
+// Other processes that hold one of `devices` open, by device number: a program we may not disturb.
+// Only the processes this user may look into are seen (all of them as root).
+QMap<dev_t, QString> Holders(const QSet<dev_t>& devices) {
+    QMap<dev_t, QString> held;
+    const QString self = QString::number(::getpid());
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (pid == self || pid.toInt() <= 0)
+            continue;
+        const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
+        for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            dev_t device = 0;
+            if (!DeviceNumber(fds.filePath(fd), device) || !devices.contains(device) || held.contains(device))
+                continue;
+            QFile comm(proc.filePath(pid + QStringLiteral("/comm")));
+            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                                                 : QString();
+            held.insert(device, QStringLiteral("pid %1 (%2)").arg(pid, name));
+        }
+    }
+    return held;
+}
+
+// COMn names given in the settings' Ports group, by number.
+QMap<int, QString> MappedComNames() {
+    QMap<int, QString> mapped;
+    const std::unique_ptr<QSettings> settings = OpenUserSettings();
+    if (!settings)
+        return mapped;
+    for (int n = 1; n <= kHighestComNumber; ++n)
+        if (!settings->value(QStringLiteral("Ports/COM%1").arg(n)).toString().trimmed().isEmpty())
+            mapped.insert(n, QStringLiteral("COM%1").arg(n));
+    return mapped;
+}
+
 } // namespace
 
-int PrintPortList() {
+std::vector<TSerialPortEntry> ListSerialPorts() {
     QStringList devices;
     const QDir dev(QStringLiteral("/dev"));
     for (const QString& name : dev.entryList({"ttyUSB*", "ttyACM*"}, QDir::System, QDir::Name))
@@ -48,15 +98,61 @@ int PrintPortList() {
             comNames[resolved] << QStringLiteral("COM%1").arg(n);
     }
 
-    if (devices.isEmpty())
-        std::printf("No serial devices found.\n");
+    std::vector<TSerialPortEntry> entries;
+    QSet<QString> listed;
     for (const QString& device : devices) {
         const QString canonical = QFileInfo(device).canonicalFilePath();
-        QString line = device;
-        if (byId.contains(canonical))
-            line += QStringLiteral("  (") + byId.value(canonical) + QLatin1Char(')');
-        const QStringList names = comNames.value(canonical);
-        line += names.isEmpty() ? QStringLiteral("  no COMn name") : QStringLiteral("  ") + names.join(", ");
+        TSerialPortEntry entry;
+        entry.Name = entry.Device = device;
+        entry.Detail = byId.value(canonical);
+        entry.ComNames = comNames.value(canonical);
+        entries.push_back(entry);
+        listed.insert(canonical);
+    }
+    // A mapped name whose target is no device of the list above (a pseudo-terminal, a link to one).
+    const QMap<int, QString> mapped = MappedComNames();
+    for (auto it = mapped.begin(); it != mapped.end(); ++it) {
+        const QString target = ResolvePortName(it.value());
+        const QString canonical = QFileInfo(target).canonicalFilePath();
+        if (canonical.isEmpty() || listed.contains(canonical))
+            continue;
+        TSerialPortEntry entry;
+        entry.Name = it.value();
+        entry.Device = target;
+        entry.Detail = canonical == target ? QString() : QStringLiteral("-> ") + canonical;
+        entry.ComNames = comNames.value(canonical);
+        entries.push_back(entry);
+        listed.insert(canonical);
+    }
+
+    QSet<dev_t> numbers;
+    for (const TSerialPortEntry& entry : entries) {
+        dev_t device = 0;
+        if (DeviceNumber(entry.Device, device) && (major(device) < kFirstPtyMajor || major(device) > kLastPtyMajor))
+            numbers.insert(device);
+    }
+    if (!numbers.isEmpty()) {
+        const QMap<dev_t, QString> held = Holders(numbers);
+        for (TSerialPortEntry& entry : entries) {
+            dev_t device = 0;
+            if (DeviceNumber(entry.Device, device))
+                entry.HeldBy = held.value(device);
+        }
+    }
+    return entries;
+}
+
+int PrintPortList() {
+    const std::vector<TSerialPortEntry> entries = ListSerialPorts();
+    if (entries.empty())
+        std::printf("No serial devices found.\n");
+    for (const TSerialPortEntry& entry : entries) {
+        QString line = entry.Device;
+        if (!entry.Detail.isEmpty())
+            line += QStringLiteral("  (") + entry.Detail + QLatin1Char(')');
+        line += entry.ComNames.isEmpty() ? QStringLiteral("  no COMn name") : QStringLiteral("  ") + entry.ComNames.join(", ");
+        if (!entry.HeldBy.isEmpty())
+            line += QStringLiteral("  in use by ") + entry.HeldBy;
         std::printf("%s\n", line.toLocal8Bit().constData());
     }
     return 0;

@@ -36,12 +36,11 @@ private:
     LONG FStatus;
 };
 
-} // namespace
-
-int PrintPortList() {
+// The COM names and devices the serial port drivers list, COM2 before COM10; false (and `error`) when
+// the list cannot be read.
+bool ReadSerialComm(QList<QPair<QString, QString>>& ports, long& error) {
     TRegistryKey key(HKEY_LOCAL_MACHINE, kSerialCommKey);
     // No key at all means no serial port driver ever started: no ports.
-    QList<QPair<QString, QString>> ports; // COM name, device
     if (key.Status() == ERROR_SUCCESS) {
         for (DWORD index = 0;; ++index) {
             wchar_t name[kMaxNameChars];
@@ -54,8 +53,8 @@ int PrintPortList() {
             if (status == ERROR_NO_MORE_ITEMS)
                 break;
             if (status != ERROR_SUCCESS) {
-                std::fprintf(stderr, "cannot read the list of serial ports (error %ld)\n", status);
-                return 1;
+                error = status;
+                return false;
             }
             if (type != REG_SZ)
                 continue;
@@ -63,15 +62,42 @@ int PrintPortList() {
             ports.append({QString::fromWCharArray(data), QString::fromWCharArray(name, int(nameChars))});
         }
     } else if (key.Status() != ERROR_FILE_NOT_FOUND) {
-        std::fprintf(stderr, "cannot read the list of serial ports (error %ld)\n", key.Status());
-        return 1;
+        error = key.Status();
+        return false;
     }
-
-    // COM2 before COM10.
     const auto number = [](const QString& com) { return com.mid(3).toInt(); };
     std::sort(ports.begin(), ports.end(), [&](const auto& a, const auto& b) {
         return number(a.first) != number(b.first) ? number(a.first) < number(b.first) : a.first < b.first;
     });
+    return true;
+}
+
+} // namespace
+
+std::vector<TSerialPortEntry> ListSerialPorts() {
+    QList<QPair<QString, QString>> ports; // COM name, device
+    long error = 0;
+    std::vector<TSerialPortEntry> entries;
+    if (!ReadSerialComm(ports, error))
+        return entries;
+    for (const auto& [com, device] : ports) {
+        TSerialPortEntry entry;
+        entry.Name = com;
+        entry.Device = QStringLiteral("\\\\.\\") + com;
+        entry.Detail = device;
+        entry.ComNames = QStringList{com};
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+int PrintPortList() {
+    QList<QPair<QString, QString>> ports; // COM name, device
+    long error = 0;
+    if (!ReadSerialComm(ports, error)) {
+        std::fprintf(stderr, "cannot read the list of serial ports (error %ld)\n", error);
+        return 1;
+    }
     if (ports.isEmpty())
         std::printf("No serial devices found.\n");
     for (const auto& [com, device] : ports)

@@ -4,15 +4,19 @@
 
 #include <QCoreApplication>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// Read by every board's thread; a lock-free atomic is also safe to set from a signal handler.
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int signal) {
-    gInterrupted = 1;
+    gInterrupted.store(true);
     std::signal(signal, SIG_DFL);
 }
 
@@ -21,9 +25,42 @@ constexpr int kPlainProgressStep = 10;  // percent between two lines when stderr
 
 } // namespace
 
-TTerminalHost::TTerminalHost(int retries, bool showProgress, const TFlashTarget* target)
-    : FRetries(retries), FShowProgress(showProgress), FTerminal(isatty(STDERR_FILENO) == 1), FTarget(target) {
+TStderrProgress::TStderrProgress(bool show) : FShow(show), FTerminal(isatty(STDERR_FILENO) == 1) {}
+
+void TStderrProgress::Show(int percent, std::uint32_t address, double bytesPerSecond) {
+    if (!FShow)
+        return;
+    if (FTerminal) {
+        char bar[kBarWidth + 1];
+        const int filled = percent * kBarWidth / 100;
+        for (int i = 0; i < kBarWidth; ++i)
+            bar[i] = i < filled ? '#' : '.';
+        bar[kBarWidth] = '\0';
+        std::fprintf(stderr, "\r[%s] %3d%%  %s  %.0f B/s ", bar, percent, qPrintable(FormatBlockAddress(address)),
+                     bytesPerSecond);
+        FLastPrinted = percent;
+    } else if (FLastPrinted < 0 || percent >= FLastPrinted + kPlainProgressStep || percent == 100) {
+        if (percent == FLastPrinted)
+            return;
+        std::fprintf(stderr, "%d%%  %s  %.0f B/s\n", percent, qPrintable(FormatBlockAddress(address)),
+                     bytesPerSecond);
+        FLastPrinted = percent;
+    }
+    std::fflush(stderr);
 }
+
+void TStderrProgress::Note(const QString& text) {
+    // A bar may hold the line: the note starts on a line of its own.
+    std::fprintf(stderr, "%s%s\n", FTerminal && FShow ? "\n" : "", text.toLocal8Bit().constData());
+}
+
+void TStderrProgress::Finish() {
+    if (FShow && FTerminal && FLastPrinted >= 0)
+        std::fputc('\n', stderr);
+}
+
+TTerminalHost::TTerminalHost(int retries, TProgressDisplay& display, const TFlashTarget* target)
+    : FRetries(retries), FDisplay(display), FTarget(target) {}
 
 void TTerminalHost::InstallInterruptHandler() {
     std::signal(SIGINT, OnInterrupt);
@@ -31,7 +68,7 @@ void TTerminalHost::InstallInterruptHandler() {
     InstallPlatformInterruptSignals(OnInterrupt);
 }
 
-bool TTerminalHost::Interrupted() { return gInterrupted != 0; }
+bool TTerminalHost::Interrupted() { return gInterrupted.load(); }
 
 // A failed command is repeated up to `retries` times; then the run gives up.
 bool TTerminalHost::AskRetry() {
@@ -40,13 +77,14 @@ bool TTerminalHost::AskRetry() {
             FGaveUp = true;
             // The board's own answer ("Address out of range") says more than any retry count.
             const QString why = FTarget ? FTarget->LastFailure() : QString();
-            std::fprintf(stderr, "%sCommunication error occurred! Gave up after %d retries.%s%s\n",
-                         FTerminal && FShowProgress ? "\n" : "", FRetries, why.isEmpty() ? "" : " ",
-                         why.toLocal8Bit().constData());
+            FDisplay.Note(QStringLiteral("Communication error occurred! Gave up after %1 retries.%2%3")
+                              .arg(FRetries)
+                              .arg(why.isEmpty() ? QString() : QStringLiteral(" "), why));
         }
         return false;
     }
     ++FFailures;
+    ++FRetriesUsed;
     return true;
 }
 
@@ -63,7 +101,9 @@ void TTerminalHost::ShowBlockAddress(std::uint32_t address) {
 
 void TTerminalHost::ShowProgress(int percent) {
     FPercent = percent;
-    DrawProgress(false);
+    const double seconds = FClock.isValid() ? double(FClock.elapsed()) / 1000.0 : 0.0;
+    const double done = double(FTotalSize) * FPercent / 100.0;
+    FDisplay.Show(FPercent, FAddress, seconds > 0 ? done / seconds : 0.0);
 }
 
 void TTerminalHost::ProcessMessages() { QCoreApplication::processEvents(); }
@@ -72,30 +112,5 @@ bool TTerminalHost::StopRequested() { return Interrupted(); }
 
 void TTerminalHost::ReportOutcome(const TFlashOutcome& outcome) {
     FOutcome = outcome;
-    if (FShowProgress && FTerminal && FLastPrinted >= 0)
-        std::fputc('\n', stderr);
-}
-
-void TTerminalHost::DrawProgress(bool final) {
-    if (!FShowProgress)
-        return;
-    const double seconds = FClock.isValid() ? double(FClock.elapsed()) / 1000.0 : 0.0;
-    const double done = double(FTotalSize) * FPercent / 100.0;
-    const double rate = seconds > 0 ? done / seconds : 0.0;
-    if (FTerminal) {
-        char bar[kBarWidth + 1];
-        const int filled = FPercent * kBarWidth / 100;
-        for (int i = 0; i < kBarWidth; ++i)
-            bar[i] = i < filled ? '#' : '.';
-        bar[kBarWidth] = '\0';
-        std::fprintf(stderr, "\r[%s] %3d%%  %s  %.0f B/s ", bar, FPercent, qPrintable(FormatBlockAddress(FAddress)),
-                     rate);
-        FLastPrinted = FPercent;
-    } else if (final || FLastPrinted < 0 || FPercent >= FLastPrinted + kPlainProgressStep || FPercent == 100) {
-        if (FPercent == FLastPrinted)
-            return;
-        std::fprintf(stderr, "%d%%  %s  %.0f B/s\n", FPercent, qPrintable(FormatBlockAddress(FAddress)), rate);
-        FLastPrinted = FPercent;
-    }
-    std::fflush(stderr);
+    FDisplay.Finish();
 }

@@ -1,16 +1,44 @@
 #pragma once
-// The engine's host for a terminal: retries without asking, progress on standard error, Ctrl-C as Stop.
+// The engine's host without a window: retries without asking, progress to a display, Ctrl-C as Stop.
 
 #include "app/flashengine.h"
 
 #include <QElapsedTimer>
+#include <QString>
 
-#include <cstdio>
+#include <cstdint>
+
+// Where one board's progress and notes go: standard error for a single board, the board's own line
+// when several run at once.
+class TProgressDisplay {
+public:
+    virtual ~TProgressDisplay() = default;
+    virtual void Show(int percent, std::uint32_t address, double bytesPerSecond) = 0;
+    // A line for standard error, such as the give-up message.
+    virtual void Note(const QString& text) = 0;
+    // The operation has ended.
+    virtual void Finish() = 0;
+};
+
+// Standard error as one board's run has always used it: a bar on a terminal, lines at 10 % steps
+// otherwise, nothing when not shown.
+class TStderrProgress : public TProgressDisplay {
+public:
+    explicit TStderrProgress(bool show);
+    void Show(int percent, std::uint32_t address, double bytesPerSecond) override;
+    void Note(const QString& text) override;
+    void Finish() override;
+
+private:
+    bool FShow;
+    bool FTerminal;
+    int FLastPrinted = -1;
+};
 
 class TTerminalHost : public TFlashHost {
 public:
     // `target`, when given, names the reason of a failure in the give-up message.
-    TTerminalHost(int retries, bool showProgress, const TFlashTarget* target = nullptr);
+    TTerminalHost(int retries, TProgressDisplay& display, const TFlashTarget* target = nullptr);
 
     bool AskRetry() override;
     void ShowBlockAddress(std::uint32_t address) override;
@@ -19,29 +47,33 @@ public:
     bool StopRequested() override;
     void ReportOutcome(const TFlashOutcome& outcome) override;
     void TransferStarting(std::uint32_t totalSize) override;
+    void BlockConfirmed(std::uint32_t length) override { FBytesConfirmed += length; }
     // A script that gave up wants no last attempt after it: the retries are the whole allowance.
 
     // True once a command failed more often than the retries allow.
     bool GaveUp() const { return FGaveUp; }
     const TFlashOutcome& Outcome() const { return FOutcome; }
+    // Commands sent again, over the whole run.
+    int RetriesUsed() const { return FRetriesUsed; }
+    // Image bytes of the blocks the board accepted.
+    std::uint64_t BytesConfirmed() const { return FBytesConfirmed; }
 
-    // Ctrl-C, SIGTERM and SIGHUP stop the run between blocks; a second one ends the program at once.
+    // Ctrl-C, SIGTERM and SIGHUP stop every board between blocks; a second one ends the program at
+    // once. The flag is the process's on purpose: one Ctrl-C stops the whole run.
     static void InstallInterruptHandler();
     static bool Interrupted();
 
 private:
-    void DrawProgress(bool final);
-
     int FRetries;
     int FFailures = 0;
+    int FRetriesUsed = 0;
     bool FGaveUp = false;
-    bool FShowProgress;
-    bool FTerminal;
+    TProgressDisplay& FDisplay;
     const TFlashTarget* FTarget;
     int FPercent = 0;
-    int FLastPrinted = -1;
     std::uint32_t FAddress = 0;
     std::uint32_t FTotalSize = 0;
+    std::uint64_t FBytesConfirmed = 0;
     QElapsedTimer FClock;
     TFlashOutcome FOutcome;
 };

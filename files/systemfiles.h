@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdio>
+
 // The name's bytes for the system.
 QByteArray SystemFileName(const QString& name);
 // The name for the program, from the system's bytes (argv, a directory entry).
@@ -23,6 +25,10 @@ QString RecoverChosenFileName(const QString& name);
 // pipe)"). Nothing waits in open(), and a device is never opened at all (opening a tty moves its modem
 // lines). The descriptor is blocking, close-on-exec and the caller's.
 int OpenRegularFileForReading(const QString& name, QString& reason);
+
+// Creates or empties a file and opens it for writing, buffered; nullptr with the system's reason in
+// `reason`. A named pipe that nobody reads fails at once instead of blocking the caller.
+std::FILE* CreateFileForWriting(const QString& name, QString& reason);
 
 // Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that the next file opened
 // (a serial port, an image) can never become standard output or error. First thing in main().

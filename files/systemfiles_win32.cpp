@@ -1,5 +1,7 @@
 #include "files/systemfiles.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 
@@ -71,3 +73,10 @@ int OpenRegularFileForReading(const QString& name, QString& reason) {
 
 // Windows keeps its standard handles apart from the files a program opens: nothing to reserve.
 void EnsureStandardDescriptors() {}
+
+std::FILE* CreateFileForWriting(const QString& name, QString& reason) {
+    std::FILE* file = _wfopen(reinterpret_cast<const wchar_t*>(name.utf16()), L"wbN");
+    if (!file)
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    return file;
+}

@@ -103,8 +103,9 @@ std::unique_ptr<TCommPort> CreateCommPort() {
 }
 
 QString ResolvePortName(const QString& name) {
-    static const QRegularExpression comName(QStringLiteral(R"(^(?:\\\\\.\\)?COM([1-9][0-9]{0,5})$)"),
-                                            QRegularExpression::CaseInsensitiveOption);
+    // Not shared between threads: boards open their ports on threads of their own.
+    const QRegularExpression comName(QStringLiteral(R"(^(?:\\\\\.\\)?COM([1-9][0-9]{0,5})$)"),
+                                     QRegularExpression::CaseInsensitiveOption);
     const auto match = comName.match(name);
     if (!match.hasMatch())
         return name;

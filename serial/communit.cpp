@@ -36,7 +36,10 @@ TCommunicationUnit::~TCommunicationUnit() {
 void TCommunicationUnit::SendCommand(const QByteArray& text) {
     FRxReady = false;
     const auto size = std::uint32_t(text.size());
-    if (FCommPortDriver->SendData(text.constData(), size) != size)
+    const std::uint32_t sent = FCommPortDriver->SendData(text.constData(), size);
+    if (OnTraffic && sent != 0)
+        OnTraffic(true, text.left(qsizetype(sent)));
+    if (sent != size)
         throw EComUnitError(EComUnitError::kTransmitError);
 }
 
@@ -75,6 +78,8 @@ void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t*
     if (!dataPtr)
         return;
     const char* data = reinterpret_cast<const char*>(dataPtr);
+    if (OnTraffic && dataSize != 0)
+        OnTraffic(false, QByteArray(data, qsizetype(dataSize)));
     std::uint32_t runStart = 0;
     // Appends received text that closes nothing, within the bound; beyond it the text is a flood.
     auto keep = [this](const char* from, std::uint32_t count) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 
 class EComUnitError : public std::runtime_error {
@@ -59,6 +60,10 @@ public:
     // that grew past kMaxReplyBytes without closing; it and the reply it ends in are discarded).
     std::uint64_t RepliesDropped() const { return FRepliesDropped; }
     std::uint64_t Overflows() const { return FOverflows; }
+
+    // Every byte that goes out (as written) and comes in (as received), for a trace of the line.
+    // Called on the unit's own thread; empty by default.
+    std::function<void(bool sent, const QByteArray& bytes)> OnTraffic;
 
     // The driver's OnReceiveData.
     void CommPortDriverReceiveData(QObject* sender, const std::uint8_t* dataPtr, std::uint32_t dataSize);

@@ -43,6 +43,9 @@ private:
 
 } // namespace
 
+// How much earlier than the line's own time a read hold ends (see ExpectAtLeast).
+constexpr std::uint32_t kHoldMarginMs = 2;
+
 std::uint32_t BaudRateOf(TBaudRate rate) {
     static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
@@ -64,10 +67,13 @@ std::uint32_t DelayForRX(TBaudRate rate, std::uint32_t dataSize) {
 }
 
 TCommPortDriver::TCommPortDriver(QObject* owner)
-    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this) {
+    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this), FHoldTimer(this) {
     FTempInBuffer.assign(FInBufSize, 0);
     FPollTimer.setTimerType(Qt::PreciseTimer);
     connect(&FPollTimer, &QTimer::timeout, this, &TCommPortDriver::PollTimerTimeout);
+    FHoldTimer.setTimerType(Qt::PreciseTimer);
+    FHoldTimer.setSingleShot(true);
+    connect(&FHoldTimer, &QTimer::timeout, this, &TCommPortDriver::HoldTimerTimeout);
 }
 
 TCommPortDriver::~TCommPortDriver() {
@@ -276,7 +282,54 @@ void TCommPortDriver::StartPolling() {
 
 void TCommPortDriver::StopPolling() {
     FPollTimer.stop();
+    FHoldTimer.stop();
+    FExpected = 0;
     DropReadNotifier();
+}
+
+void TCommPortDriver::ExpectAtLeast(std::uint32_t bytes) {
+    FExpected = bytes;
+    if (bytes == 0 && FHoldTimer.isActive()) {
+        FHoldTimer.stop();
+        HoldTimerTimeout();
+    }
+}
+
+bool TCommPortDriver::HoldRead() {
+    if (FHoldTimer.isActive())
+        return true;
+    if (FExpected == 0 || !Connected() || FPollingPauseCount > 0)
+        return false;
+    std::uint32_t queued = 0;
+    if (!FCommPort->QueuedIn(queued) || queued >= FExpected)
+        return false;
+    const std::uint32_t bitsPerSecond = FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
+    // The hold ends a little before the line can have carried the rest, so that the last bytes (and
+    // the answer's end right after them) are read as they come, not at a late timer.
+    const std::uint32_t lineMs = DelayForRXAtRate(bitsPerSecond, FExpected - queued);
+    if (lineMs <= kHoldMarginMs)
+        return false;
+    const std::uint32_t waitMs = lineMs - kHoldMarginMs;
+    FHeldQueued = queued;
+    if (FReadNotifier)
+        FReadNotifier->setEnabled(false);
+    // Nothing to poll for meanwhile: the hold's end reads, and notices a line that went away.
+    FPollTimer.stop();
+    FHoldTimer.start(int(std::min<std::uint32_t>(waitMs, 0x7FFFFFFF)));
+    return true;
+}
+
+void TCommPortDriver::HoldTimerTimeout() {
+    // Bytes that are still coming and not yet enough: hold on. Bytes that stopped coming: read them.
+    std::uint32_t queued = 0;
+    const bool growing = Connected() && FCommPort->QueuedIn(queued) && queued > FHeldQueued;
+    if (growing && queued < FExpected && HoldRead())
+        return;
+    if (Connected() && !FPollTimer.isActive())
+        FPollTimer.start(FPollingDelay);
+    PollTimerTick();
+    if (FReadNotifier && IsPolling())
+        FReadNotifier->setEnabled(true);
 }
 
 void TCommPortDriver::DropReadNotifier() {
@@ -289,6 +342,8 @@ void TCommPortDriver::DropReadNotifier() {
 }
 
 void TCommPortDriver::PollTimerTimeout() {
+    if (HoldRead())
+        return;
     PollTimerTick();
     if (FReadNotifier && IsPolling())
         FReadNotifier->setEnabled(true);
@@ -300,6 +355,8 @@ void TCommPortDriver::ReadNotifierActivated() {
     if (!FReadNotifier)
         return;
     FReadNotifier->setEnabled(false);
+    if (HoldRead())
+        return;
     PollTimerTick();
     std::uint32_t queued = 0;
     if (FReadNotifier && IsPolling() && FCommPort->QueuedIn(queued) && queued == 0)
@@ -308,7 +365,7 @@ void TCommPortDriver::ReadNotifierActivated() {
 
 void TCommPortDriver::ContinuePolling() {
     --FPollingPauseCount;
-    if (FReadNotifier && IsPolling())
+    if (FReadNotifier && IsPolling() && !FHoldTimer.isActive())
         FReadNotifier->setEnabled(true);
 }
 
@@ -519,6 +576,7 @@ void TCommPortDriver::PollStream(std::uint32_t queued) {
         CheckVanished();
         return; // what could not be read stays queued for the next tick
     }
+    FExpected = FExpected > std::uint64_t(n) ? FExpected - std::uint32_t(n) : 0;
     // A copy: the handler may replace itself.
     if (n > 0 && OnReceiveData) {
         const TReceiveDataEvent handler = OnReceiveData;

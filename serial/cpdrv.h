@@ -122,6 +122,12 @@ public:
     bool PollOnReadable() const { return FPollOnReadable; }
     void SetPollOnReadable(bool value);
 
+    // The owner knows that nothing it waits for can be complete before `bytes` more have come in (an
+    // answer that echoes a known line). Until then the driver reads them in one go about when the line
+    // can have carried them, instead of waking for every batch the port hands over; reading resumes
+    // as usual once they are read, or at once if the bytes stop coming. 0 ends the hint.
+    void ExpectAtLeast(std::uint32_t bytes);
+
     TReceiveDataEvent OnReceiveData;
     TReceivePacketEvent OnReceivePacket;
 
@@ -174,6 +180,9 @@ private:
     void DropReadNotifier();
     void ReadNotifierActivated();
     void PollTimerTimeout();
+    // True when the hint says the bytes queued now are not worth a read yet; arms the hold timer.
+    bool HoldRead();
+    void HoldTimerTimeout();
     bool CheckVanished();
     void HandleVanished();
     void PollStream(std::uint32_t queued);
@@ -182,6 +191,9 @@ private:
 
     std::unique_ptr<TCommPort> FCommPort;
     QTimer FPollTimer;
+    QTimer FHoldTimer;             // single shot: when the expected bytes can be in
+    std::uint32_t FExpected = 0;   // bytes still expected before anything can be complete
+    std::uint32_t FHeldQueued = 0; // queued bytes when the hold began
     QSocketNotifier* FReadNotifier = nullptr;
     std::vector<std::uint8_t> FTempInBuffer;
 

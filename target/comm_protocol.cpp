@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::size_t kEchoHistoryLength = 8;
 constexpr std::uint32_t kBitsPerChar = 10;
+// What follows the echo in the shortest answer: CR LF, an empty result line's CR LF, and '>'.
+constexpr std::uint32_t kShortestAnswerTail = 5;
 
 // While one command waits, any other is refused: they would share the one reply timer and answer.
 class TCommandGuard {
@@ -147,6 +149,9 @@ bool TCommProtocol::WaitForReply() {
             FTimedOut = false;
             FAnsweredLine = line.value_or(QByteArray());
             FReply = ResultOf(reply);
+            // Whether this monitor echoes: then the next answer's length is known in advance.
+            if (line && !line->isEmpty())
+                FMonitorEchoes = EchoOf(reply) == *line;
             return true;
         }
         // Text longer than any answer: whatever it is, it is not this command's answer.
@@ -176,6 +181,7 @@ void TCommProtocol::ForgetEarlierLine() {
     FOwed.clear();
     FEchoHistory.clear();
     FResyncForced = false;
+    FMonitorEchoes = false;
 }
 
 bool TCommProtocol::Send(const QByteArray& command) {
@@ -273,7 +279,12 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
         FReplyTimeout = TimeoutFor(command, baseTimeoutMs);
         FWaitingLine = line;
         FWaitingForLine = true;
+        // An echoing monitor's answer holds at least the echo, CR LF, an empty result, CR LF and '>':
+        // the driver need not wake for every batch of it.
+        TCommPortDriver& driver = *FCommUnit->CommPortDriver();
+        driver.ExpectAtLeast(FMonitorEchoes && !line.isEmpty() ? std::uint32_t(line.size()) + kShortestAnswerTail : 0);
         answered = WaitForReply();
+        driver.ExpectAtLeast(0);
         FWaitingForLine = false;
     }
     if (answered)

@@ -111,4 +111,6 @@ private:
     std::vector<QByteArray> FEchoHistory;
     // Something answered that nobody asked, a flood, or a line cut short: ping before any command.
     bool FResyncForced = false;
+    // The last answer to a command other than the ping began with its echo.
+    bool FMonitorEchoes = false;
 };

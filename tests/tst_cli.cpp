@@ -78,6 +78,21 @@ void TestCli::usage_data() {
                                          << 64 << "exclude each other";
     // An unset variable in a script must not quietly mean the stored port.
     QTest::newRow("empty port") << QStringList{"--port", "", "ping"} << 64 << "empty value for --port";
+    // Several boards: what cannot mean a run is refused before any port is touched.
+    QTest::newRow("empty item in --ports") << QStringList{"--ports", "/dev/a,,/dev/b", "ping"} << 64
+                                           << "empty port in --ports";
+    QTest::newRow("port twice") << QStringList{"--port", "/dev/a", "--ports", "/dev/b,/dev/a", "ping"} << 64
+                                << "port '/dev/a' given twice";
+    QTest::newRow("auto with a port") << QStringList{"--port", "auto", "--port", "/dev/a", "ping"} << 64
+                                      << "no other port with it";
+    QTest::newRow("--all without auto") << QStringList{"--port", "/dev/a", "--all", "ping"} << 64
+                                        << "--all goes with --port auto";
+    QTest::newRow("--json without a board") << QStringList{"blocks", "a.hex", "--json"} << 64 << "--json needs a board";
+    QTest::newRow("several ports without a board") << QStringList{"--ports", "/dev/a,/dev/b", "ports"} << 64
+                                                   << "needs a board";
+    QTest::newRow("--verify with verify") << QStringList{"verify", "a.hex", "--verify"} << 64
+                                          << "--verify applies to program and blocks only";
+    QTest::newRow("empty trace") << QStringList{"--trace", "", "ping"} << 64 << "empty value for --trace";
     QTest::newRow("start address with Intel HEX") << QStringList{"blocks", "a.hex", "--start-address", "10"}
                                                   << 64 << "--start-address applies to binary images only";
 }

@@ -121,6 +121,7 @@ private slots:
     void largeSendToSlowReader();
     void setHandle();
     void pollOnReadable();
+    void expectedBytesAreReadTogether();
 
     // Unplugged device
     void hangupDuringSend();
@@ -750,6 +751,32 @@ void TestCpdrv::pollOnReadable() {
     QVERIFY(pty.Write("timer only"));
     QTest::qWait(200);
     QCOMPARE(deliveries.Calls.size(), 2);
+}
+
+// A hint of the bytes to come makes one delivery of what trickles in; bytes that stop short of it
+// are still delivered, and the hint ends with what it covered.
+void TestCpdrv::expectedBytesAreReadTogether() {
+    TPtyPair pty;
+    TCommPortDriver driver;
+    TDeliveries deliveries;
+    deliveries.Attach(driver);
+    driver.SetPollOnReadable(true);
+    driver.SetBaudRate(br300); // the hold lasts as long as the rest takes on the line: long here
+    QVERIFY(ConnectTo(driver, pty));
+
+    driver.ExpectAtLeast(8);
+    QVERIFY(pty.Write("abc"));
+    QTest::qWait(3);
+    QVERIFY(pty.Write("defgh"));
+    QTRY_COMPARE_WITH_TIMEOUT(deliveries.Calls.size(), 1, 5000);
+    QCOMPARE(deliveries.Calls.first(), QByteArray("abcdefgh"));
+    QVERIFY(pty.Write("next"));
+    QTRY_COMPARE_WITH_TIMEOUT(deliveries.Calls.size(), 2, 5000);
+
+    driver.ExpectAtLeast(20);
+    QVERIFY(pty.Write("short"));
+    QTRY_COMPARE_WITH_TIMEOUT(deliveries.Calls.size(), 3, 5000);
+    QCOMPARE(deliveries.Calls.last(), QByteArray("short"));
 }
 
 void TestCpdrv::hangupDuringSend() {

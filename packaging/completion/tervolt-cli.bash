@@ -6,14 +6,14 @@ _tervolt_cli() {
     _init_completion -s || return
 
     local commands="ping identify program verify blocks ports"
-    local options="--port --baud --devices --format --start-address --size-header --no-size-header
-                   --retries --verify --quiet --help --version"
+    local options="--port --ports --all --baud --devices --format --start-address --size-header
+                   --no-size-header --retries --verify --trace --json --quiet --help --version"
 
     case $prev in
         --port)
             local devices
             devices=$(compgen -G '/dev/tty[SU]*' ; compgen -G '/dev/ttyACM*' ; compgen -G '/dev/serial/by-id/*')
-            COMPREPLY=($(compgen -W "$(printf 'COM%s ' {1..16}) $devices" -- "$cur"))
+            COMPREPLY=($(compgen -W "auto $(printf 'COM%s ' {1..16}) $devices" -- "$cur"))
             return
             ;;
         --baud)
@@ -25,11 +25,11 @@ _tervolt_cli() {
             COMPREPLY=($(compgen -W "hex bin" -- "$cur"))
             return
             ;;
-        --devices)
+        --devices | --trace)
             _filedir
             return
             ;;
-        --start-address | --retries)
+        --ports | --start-address | --retries)
             return
             ;;
     esac
@@ -43,7 +43,7 @@ _tervolt_cli() {
     local i command=""
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --baud | --devices | --format | --start-address | --retries) ((i++)) ;;
+            --port | --ports | --baud | --devices | --format | --start-address | --retries | --trace) ((i++)) ;;
             -*) ;;
             *) command=${words[i]}; break ;;
         esac

@@ -1,0 +1,226 @@
+#include "cli/boardrun.h"
+
+#include "app/flashengine.h"
+#include "cli/terminalhost.h"
+#include "cli/tracelog.h"
+#include "devices/devicesdb.h"
+#include "serial/commport.h"
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
+#include "target/comm_protocol.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+namespace {
+
+// The steps of one board, each returning the exit status so far.
+class TBoardSession {
+public:
+    TBoardSession(const TBoardJob& job, TBoardOutput& output, TBoardResult& result)
+        : FJob(job), FOptions(*job.Options), FOutput(output), FResult(result) {
+        if (FJob.Trace) {
+            TTraceLog* trace = FJob.Trace;
+            const QString port = TraceName();
+            FProtocol.CommUnit()->OnTraffic = [trace, port](bool sent, const QByteArray& bytes) {
+                sent ? trace->Sent(port, bytes) : trace->Received(port, bytes);
+            };
+        }
+    }
+
+    ~TBoardSession() {
+        if (FJob.Trace)
+            FProtocol.CommUnit()->OnTraffic = nullptr;
+    }
+
+    void Line(const QString& text) {
+        FResult.Lines << text;
+        FOutput.Line(text);
+        Note(text);
+    }
+
+    void Error(const QString& text) {
+        FOutput.Error(text);
+        Note(text);
+    }
+
+    // Opens the port and pings the monitor.
+    int Open() {
+        FOutput.State(QStringLiteral("connecting"));
+        Note(QStringLiteral("open %1 at %2 baud").arg(ResolvePortName(FJob.Link.PortName)).arg(FJob.Link.Baud));
+        QString error;
+        if (!OpenLink(FProtocol, FJob.Link, error)) {
+            Error(error);
+            Line(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
+            return esCommunicationFailure;
+        }
+        for (int attempt = 0; attempt <= FOptions.Retries && !TTerminalHost::Interrupted(); ++attempt) {
+            FResult.Retries += attempt > 0 ? 1 : 0;
+            if (FProtocol.PingTarget())
+                return esSuccess;
+        }
+        Line(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
+        return TTerminalHost::Interrupted() ? esInterrupted : esCommunicationFailure;
+    }
+
+    // "P ID" and the device-list lookup; prints the pair when asked to.
+    int Identify(bool printPair) {
+        FOutput.State(QStringLiteral("identifying"));
+        const QString listName = QFileInfo(FJob.DevicesFile).fileName();
+        if (!FJob.DevicesLoaded) {
+            Error(FJob.DevicesError);
+            Line(QStringLiteral("Can't load \"%1\"").arg(listName));
+            return esNotIdentified;
+        }
+        QByteArray deviceId;
+        QByteArray manufacturer;
+        bool read = false;
+        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt) {
+            FResult.Retries += attempt > 0 ? 1 : 0;
+            read = FProtocol.IdentifyFlash(deviceId, manufacturer);
+        }
+        if (!read) {
+            if (TTerminalHost::Interrupted()) {
+                Line(QStringLiteral("Interrupted"));
+                return esInterrupted;
+            }
+            if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
+                Line(QStringLiteral("Connection lost"));
+                return esCommunicationFailure;
+            }
+            Line(QStringLiteral("FLASH not identified."));
+            return esNotIdentified;
+        }
+        FResult.Manufacturer = QString::fromLatin1(manufacturer);
+        FResult.DeviceId = QString::fromLatin1(deviceId);
+        if (printPair) {
+            Line(QStringLiteral("Manufacturer: ") + FResult.Manufacturer);
+            Line(QStringLiteral("Device ID: ") + FResult.DeviceId);
+        }
+        if (!FJob.Devices->FindDevice(FResult.Manufacturer, FResult.DeviceId)) {
+            Line(printPair ? QStringLiteral("Not listed in %1").arg(listName) : QStringLiteral("FLASH not identified."));
+            return esNotIdentified;
+        }
+        if (printPair)
+            Line(QStringLiteral("Listed in %1").arg(listName));
+        return esSuccess;
+    }
+
+    int Transfer(TFlashOperation operation) {
+        const bool program = operation == TFlashOperation::foProgram;
+        // A stop asked for before this point must not let the opening command (an erase) go out.
+        if (TTerminalHost::Interrupted()) {
+            Line(program ? QStringLiteral("Program operation canceled") : QStringLiteral("Verify operation canceled"));
+            return esInterrupted;
+        }
+        const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
+        FOutput.State(name);
+        TTerminalHost host(FOptions.Retries, FOutput.BeginTransfer(name), &FProtocol);
+        TFlashEngine engine(FProtocol, host);
+        const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
+        FResult.Retries += host.RetriesUsed();
+        FResult.Bytes += host.BytesConfirmed();
+        if (outcome.Kind == TOutcomeKind::okCompareError)
+            FResult.Compare = outcome.Compare;
+        if (!outcome.Detail.isEmpty())
+            Error(outcome.Detail);
+        Line(outcome.Text);
+        return ExitStatusOf(outcome, host);
+    }
+
+private:
+    QString TraceName() const { return FJob.Port.isEmpty() ? FJob.Link.PortName : FJob.Port; }
+
+    void Note(const QString& text) {
+        if (FJob.Trace)
+            FJob.Trace->Note(TraceName(), text);
+    }
+
+    const TBoardJob& FJob;
+    const TCliOptions& FOptions;
+    TBoardOutput& FOutput;
+    TBoardResult& FResult;
+    TCommProtocol FProtocol;
+};
+
+int RunSteps(TBoardSession& session, const TCliOptions& options) {
+    int status = session.Open();
+    if (status != esSuccess)
+        return status;
+    switch (options.Command) {
+    case TCliCommand::ccPing:
+        session.Line(QStringLiteral("Target found"));
+        return esSuccess;
+    case TCliCommand::ccIdentify:
+        return session.Identify(true);
+    case TCliCommand::ccProgram:
+    case TCliCommand::ccVerify:
+        status = session.Identify(false);
+        if (status != esSuccess)
+            return status;
+        if (options.Command == TCliCommand::ccVerify)
+            return session.Transfer(TFlashOperation::foVerify);
+        status = session.Transfer(TFlashOperation::foProgram);
+        if (status != esSuccess || !options.Verify)
+            return status;
+        return session.Transfer(TFlashOperation::foVerify);
+    default:
+        return esUsage;
+    }
+}
+
+} // namespace
+
+TImageSource ImageSourceOf(const TCliOptions& options) {
+    TImageSource source;
+    source.FileName = options.FileName;
+    source.FileFormat = options.FileFormat;
+    source.StartAddress = options.StartAddress;
+    source.WriteSizeHeader = options.WriteSizeHeader;
+    return source;
+}
+
+int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
+    switch (outcome.Kind) {
+    case TOutcomeKind::okProgramDone:
+    case TOutcomeKind::okCompareDone:
+        return esSuccess;
+    case TOutcomeKind::okCompareError:
+        return esCompareMismatch;
+    case TOutcomeKind::okImageError:
+    case TOutcomeKind::okEmptyImage:
+        return esImageError;
+    case TOutcomeKind::okCancelled:
+        return host.GaveUp() ? esCommunicationFailure : esInterrupted;
+    }
+    return esCommunicationFailure;
+}
+
+QString OperationName(const TCliOptions& options) {
+    switch (options.Command) {
+    case TCliCommand::ccPing:
+        return QStringLiteral("ping");
+    case TCliCommand::ccIdentify:
+        return QStringLiteral("identify");
+    case TCliCommand::ccProgram:
+        return options.Verify ? QStringLiteral("program+verify") : QStringLiteral("program");
+    case TCliCommand::ccVerify:
+        return QStringLiteral("verify");
+    default:
+        return QString();
+    }
+}
+
+TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output) {
+    QElapsedTimer clock;
+    clock.start();
+    TBoardResult result;
+    result.Port = job.Port.isEmpty() ? job.Link.PortName : job.Port;
+    result.Operation = OperationName(*job.Options);
+    {
+        TBoardSession session(job, output, result);
+        result.ExitStatus = RunSteps(session, *job.Options);
+    } // the port is closed and given back before the board reports its end
+    result.Seconds = double(clock.elapsed()) / 1000.0;
+    return result;
+}

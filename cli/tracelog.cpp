@@ -1,0 +1,101 @@
+#include "cli/tracelog.h"
+
+#include "files/systemfiles.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr qint64 kFlushIntervalMs = 250;
+
+} // namespace
+
+TTraceLog::~TTraceLog() {
+    QString ignored;
+    Close(ignored);
+}
+
+bool TTraceLog::Open(const QString& fileName, QString& error) {
+    FFileName = fileName;
+    QString reason;
+    FFile = CreateFileForWriting(fileName, reason);
+    if (!FFile) {
+        error = QStringLiteral("cannot write the trace to %1: %2").arg(fileName, reason);
+        return false;
+    }
+    FClock.start();
+    return true;
+}
+
+QByteArray TTraceLog::Readable(const QByteArray& bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    QByteArray text;
+    text.reserve(bytes.size() + 8);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\r':
+            text += "\\r";
+            break;
+        case '\n':
+            text += "\\n";
+            break;
+        case '\t':
+            text += "\\t";
+            break;
+        case '\\':
+            text += "\\\\";
+            break;
+        default:
+            if (byte >= 0x20 && byte < 0x7F) {
+                text += c;
+            } else {
+                text += "\\x";
+                text += kHex[byte >> 4];
+                text += kHex[byte & 0x0F];
+            }
+        }
+    }
+    return text;
+}
+
+void TTraceLog::Sent(const QString& port, const QByteArray& bytes) { Write(port, '>', Readable(bytes)); }
+
+void TTraceLog::Received(const QString& port, const QByteArray& bytes) { Write(port, '<', Readable(bytes)); }
+
+void TTraceLog::Note(const QString& port, const QString& text) {
+    Write(port, '#', Readable(SystemFileName(text)));
+}
+
+void TTraceLog::Write(const QString& port, char direction, const QByteArray& text) {
+    const QByteArray name = SystemFileName(port);
+    const std::lock_guard lock(FMutex);
+    if (!FFile)
+        return;
+    const qint64 nanoseconds = FClock.nsecsElapsed();
+    if (std::fprintf(FFile, "%10.3f  %s  %c  %s\n", double(nanoseconds) / 1e6, name.constData(), direction,
+                     text.constData()) < 0 &&
+        FWriteError == 0)
+        FWriteError = errno;
+    const qint64 now = nanoseconds / 1000000;
+    if (now - FLastFlushMs >= kFlushIntervalMs) {
+        FLastFlushMs = now;
+        if (std::fflush(FFile) != 0 && FWriteError == 0)
+            FWriteError = errno;
+    }
+}
+
+bool TTraceLog::Close(QString& error) {
+    const std::lock_guard lock(FMutex);
+    if (!FFile)
+        return true;
+    if (std::fclose(FFile) != 0 && FWriteError == 0)
+        FWriteError = errno;
+    FFile = nullptr;
+    if (FWriteError == 0)
+        return true;
+    error = QStringLiteral("cannot write the trace to %1: %2")
+                .arg(FFileName, QString::fromLocal8Bit(std::strerror(FWriteError)));
+    return false;
+}
