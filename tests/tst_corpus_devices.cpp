@@ -4,8 +4,8 @@
 #include "app/comsettings.h"
 #include "devices/devicesdb.h"
 #include "devices/inireader.h"
-#include "tests/support/residentmemory.h"
 #include "tests/support/clirun.h"
+#include "tests/support/residentmemory.h"
 #include "tests/support/tsvtable.h"
 
 #include <QDir>
