@@ -2,7 +2,11 @@
 
 #include "devices/inireader.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -25,21 +29,28 @@ QString DeviceSection(int index) {
     return QStringLiteral("Device") + QString::number(index);
 }
 
-// True for the folded name of DeviceSection(i) with i below `count`.
-bool ListedDeviceSection(const QString& folded, int count) {
+// i for the folded name of DeviceSection(i) with i below `count`, else -1.
+int ListedDeviceIndex(const QString& folded, int count) {
     if (!folded.startsWith(kDevicePrefix))
-        return false;
+        return -1;
     const QStringView digits = QStringView(folded).mid(kDevicePrefix.size());
     if (digits.isEmpty() || digits.size() > 10 || (digits.size() > 1 && digits.front() == u'0'))
-        return false;
+        return -1;
     qint64 index = 0;
     for (const QChar c : digits) {
         if (c < u'0' || c > u'9')
-            return false;
+            return -1;
         index = index * 10 + (c.unicode() - u'0');
     }
-    return index < count;
+    return index < count ? int(index) : -1;
 }
+
+// One value of a listed device section, as the file gives it.
+struct TDeviceValue {
+    int Index;
+    bool IsId;
+    QString Text;
+};
 
 } // namespace
 
@@ -61,8 +72,7 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
     if (!TIniReader::ReadFile(fileName, text, &FLoadError))
         return false;
 
-    // Two passes over the text, each keeping only what it asks about: memory follows the devices
-    // listed, however many other lines, sections or keys the file holds.
+    // The header first, keeping only what it asks about, then the devices.
     TIniReader head;
     head.Parse(text, [](const QString& section, const QString& key) {
         return (section == kHeaderKey && (key.isEmpty() || key == kCompanyKey || key == kDestinationKey)) ||
@@ -78,27 +88,49 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
         FLoadError = QStringLiteral("%1: SupportedDevices is missing or less than 1").arg(fileName);
         return false;
     }
-    TIniReader ini;
-    ini.Parse(text, [count](const QString& section, const QString& key) {
-        return ListedDeviceSection(section, count) &&
-               (key.isEmpty() || key == kIdKey || key == kManufacturerKey);
+    // One pass keeps the IDs and manufacturers of the listed sections and nothing else: memory
+    // follows the devices, a few times the bytes that list them.
+    std::vector<TDeviceValue> values;
+    QHash<QByteArray, QString> makers; // one string a manufacturer, shared by its devices
+    int index = -1;
+    TIniReader::Scan(text, [&](const QString& section, const QString& key, const QByteArray& value) {
+        if (key.isEmpty()) {
+            index = ListedDeviceIndex(section, count);
+        } else if (index >= 0 && key == kIdKey) {
+            values.push_back({index, true, QString::fromLatin1(value)});
+        } else if (index >= 0 && key == kManufacturerKey) {
+            auto maker = makers.constFind(value);
+            if (maker == makers.cend())
+                maker = makers.insert(value, QString::fromLatin1(value));
+            values.push_back({index, false, *maker});
+        }
     });
     text.clear();
-    // Check every section before adding anything, so that a broken file leaves the list as it was.
+    // The first value of a key wins, also when a section is given twice.
+    std::stable_sort(values.begin(), values.end(), [](const TDeviceValue& a, const TDeviceValue& b) {
+        return a.Index != b.Index ? a.Index < b.Index : a.IsId < b.IsId;
+    });
+    // Each listed section's pair: its manufacturer, then its ID, the first of each.
+    std::vector<std::pair<const QString*, const QString*>> pairs;
+    pairs.reserve(size_t(std::min<qsizetype>(count, qsizetype(values.size()))));
+    size_t at = 0;
     for (int i = 0; i < count; ++i) {
-        const QString section = DeviceSection(i);
-        if (!ini.ValueExists(section, QStringLiteral("Manufacturer")) ||
-            !ini.ValueExists(section, QStringLiteral("ID"))) {
-            FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, section);
+        const QString* manufacturer = nullptr;
+        const QString* id = nullptr;
+        for (; at < values.size() && values[at].Index == i; ++at) {
+            const QString** slot = values[at].IsId ? &id : &manufacturer;
+            if (!*slot)
+                *slot = &values[at].Text;
+        }
+        // Checked before anything is added, so that a broken file leaves the list as it was.
+        if (!manufacturer || !id) {
+            FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
             return false;
         }
+        pairs.emplace_back(manufacturer, id);
     }
-    for (int i = 0; i < count; ++i) {
-        const QString section = DeviceSection(i);
-        const QString id = ini.ReadString(section, QStringLiteral("ID"), QString());
-        const QString manufacturer = ini.ReadString(section, QStringLiteral("Manufacturer"), QString());
-        AddDevice(manufacturer, id); // a repeated pair is skipped without notice
-    }
+    for (const auto& [manufacturer, id] : pairs)
+        AddDevice(*manufacturer, *id); // a repeated pair is skipped without notice
     return true;
 }
 

@@ -16,10 +16,16 @@
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -83,6 +89,7 @@ private slots:
     void StartupWithoutStoredSettingsAndNoPort();
     void PowerOnPictureComesAndGoesFirst();
     void StoredTextPortStopsReading();
+    void SettingsFileThatIsAPipe();
     void LoadComSettingsKeepsDefaultsOutOfRange_data();
     void LoadComSettingsKeepsDefaultsOutOfRange();
 
@@ -343,6 +350,34 @@ void TMainWindowTest::StoredTextPortStopsReading() {
     QVERIFY(boxes.Shown.last().Text.startsWith(kConnectionFailure));
     QCOMPARE(form.CommInterface()->CurrentBaudRate(), br115200);
     QCOMPARE(form.CommInterface()->CurrentPort(), pnCOM2);
+}
+
+// A named pipe as the settings file: start-up says so and goes on, and Browse, which reads and
+// writes the last image folder, neither blocks nor touches it.
+void TMainWindowTest::SettingsFileThatIsAPipe() {
+    QTemporaryDir base;
+    QVERIFY(QDir(base.path()).mkpath(QStringLiteral("VELUM")));
+    const QString pipe = QDir(base.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const QString image = QDir(base.path()).filePath(QStringLiteral("image.hex"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(":00000001FF\n") > 0);
+    file.close();
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.path()));
+    {
+        TMessageRecorder boxes;
+        TFormTervolt form(FProgramDirectory->Path());
+        QVERIFY(!boxes.Shown.isEmpty());
+        QVERIFY2(boxes.Shown.first().Text.contains(pipe + QStringLiteral(" is not a regular file")),
+                 qPrintable(boxes.Shown.first().Text));
+        ChooseFile(form, image);
+        form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->clear();
+        ChooseFile(form, image);
+        QCOMPARE(form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->toolTip(), image);
+    }
+    qputenv("XDG_CONFIG_HOME", saved);
+    QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
 }
 
 void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange_data() {
