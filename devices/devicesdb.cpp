@@ -5,17 +5,17 @@
 #include <QHash>
 
 #include <algorithm>
+#include <deque>
+#include <limits>
 #include <new>
-#include <vector>
+#include <optional>
 
 namespace {
 
-const QString kHeaderSection = QStringLiteral("Header");
-const QString kGeneralSection = QStringLiteral("GeneralInfo");
 const QString kCompany = QStringLiteral("VELUM Technologies Ltd.");
 const QString kDestination = QStringLiteral("Tervolt");
 
-// Folded names, as the reader's filter sees them.
+// Folded names, as the reader's scan gives them.
 const QString kHeaderKey = QStringLiteral("header");
 const QString kGeneralKey = QStringLiteral("generalinfo");
 const QString kCompanyKey = QStringLiteral("company");
@@ -29,8 +29,8 @@ QString DeviceSection(int index) {
     return QStringLiteral("Device") + QString::number(index);
 }
 
-// i for the folded name of DeviceSection(i) with i below `count`, else -1.
-int ListedDeviceIndex(const QString& folded, int count) {
+// i for the folded name of DeviceSection(i), else -1.
+int DeviceIndex(const QString& folded) {
     if (!folded.startsWith(kDevicePrefix))
         return -1;
     const QStringView digits = QStringView(folded).mid(kDevicePrefix.size());
@@ -42,7 +42,7 @@ int ListedDeviceIndex(const QString& folded, int count) {
             return -1;
         index = index * 10 + (c.unicode() - u'0');
     }
-    return index < count ? int(index) : -1;
+    return index <= std::numeric_limits<int>::max() ? int(index) : -1;
 }
 
 // One value of a listed device section, as the file gives it.
@@ -72,30 +72,32 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
     if (!TIniReader::ReadFile(fileName, text, &FLoadError))
         return false;
 
-    // The header first, keeping only what it asks about, then the devices.
-    TIniReader head;
-    head.Parse(text, [](const QString& section, const QString& key) {
-        return (section == kHeaderKey && (key.isEmpty() || key == kCompanyKey || key == kDestinationKey)) ||
-               (section == kGeneralKey && (key.isEmpty() || key == kCountKey));
-    });
-    if (head.ReadString(kHeaderSection, QStringLiteral("Company"), QString()) != kCompany ||
-        head.ReadString(kHeaderSection, QStringLiteral("Destination"), QString()) != kDestination) {
-        FLoadError = QStringLiteral("%1 is not a device list for this program").arg(fileName);
-        return false;
-    }
-    const int count = head.ReadInteger(kGeneralSection, QStringLiteral("SupportedDevices"), -1);
-    if (count <= 0) {
-        FLoadError = QStringLiteral("%1: SupportedDevices is missing or less than 1").arg(fileName);
-        return false;
-    }
-    // One pass keeps the IDs and manufacturers of the listed sections and nothing else: memory
-    // follows the devices, a few times the bytes that list them.
-    std::vector<TDeviceValue> values;
+    // One scan of the lines keeps the header's three values and the IDs and manufacturers of the
+    // device sections, nothing else: memory follows the devices, a few times the bytes that list them.
+    std::optional<QString> company;
+    std::optional<QString> destination;
+    std::optional<QString> countText;
+    std::deque<TDeviceValue> values;
     QHash<QByteArray, QString> makers; // one string a manufacturer, shared by its devices
+    const QString* section = nullptr;
     int index = -1;
-    TIniReader::Scan(text, [&](const QString& section, const QString& key, const QByteArray& value) {
+    TIniReader::Scan(text, [&](const QString& name, const QString& key, const QByteArray& value) {
         if (key.isEmpty()) {
-            index = ListedDeviceIndex(section, count);
+            section = name == kHeaderKey ? &kHeaderKey : name == kGeneralKey ? &kGeneralKey : nullptr;
+            index = DeviceIndex(name);
+            return;
+        }
+        // The first occurrence of a key wins, also when its section is given twice.
+        const auto first = [&value](std::optional<QString>& slot) {
+            if (!slot)
+                slot = QString::fromLatin1(value);
+        };
+        if (section == &kHeaderKey && key == kCompanyKey) {
+            first(company);
+        } else if (section == &kHeaderKey && key == kDestinationKey) {
+            first(destination);
+        } else if (section == &kGeneralKey && key == kCountKey) {
+            first(countText);
         } else if (index >= 0 && key == kIdKey) {
             values.push_back({index, true, QString::fromLatin1(value)});
         } else if (index >= 0 && key == kManufacturerKey) {
@@ -106,31 +108,43 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
         }
     });
     text.clear();
-    // The first value of a key wins, also when a section is given twice.
-    std::stable_sort(values.begin(), values.end(), [](const TDeviceValue& a, const TDeviceValue& b) {
-        return a.Index != b.Index ? a.Index < b.Index : a.IsId < b.IsId;
-    });
-    // Each listed section's pair: its manufacturer, then its ID, the first of each.
-    std::vector<std::pair<const QString*, const QString*>> pairs;
-    pairs.reserve(size_t(std::min<qsizetype>(count, qsizetype(values.size()))));
-    size_t at = 0;
-    for (int i = 0; i < count; ++i) {
-        const QString* manufacturer = nullptr;
-        const QString* id = nullptr;
-        for (; at < values.size() && values[at].Index == i; ++at) {
-            const QString** slot = values[at].IsId ? &id : &manufacturer;
-            if (!*slot)
-                *slot = &values[at].Text;
-        }
-        // Checked before anything is added, so that a broken file leaves the list as it was.
-        if (!manufacturer || !id) {
-            FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
-            return false;
-        }
-        pairs.emplace_back(manufacturer, id);
+    if (company.value_or(QString()) != kCompany || destination.value_or(QString()) != kDestination) {
+        FLoadError = QStringLiteral("%1 is not a device list for this program").arg(fileName);
+        return false;
     }
-    for (const auto& [manufacturer, id] : pairs)
-        AddDevice(*manufacturer, *id); // a repeated pair is skipped without notice
+    int count = -1;
+    if (!countText || !TIniReader::ParseInteger(*countText, count) || count <= 0) {
+        FLoadError = QStringLiteral("%1: SupportedDevices is missing or less than 1").arg(fileName);
+        return false;
+    }
+    // The first value of a key wins, also when a section is given twice. A list in file order, as
+    // lists are, needs no sorting (and no sorting buffer).
+    const auto byIndex = [](const TDeviceValue& a, const TDeviceValue& b) {
+        return a.Index != b.Index ? a.Index < b.Index : a.IsId < b.IsId;
+    };
+    if (!std::is_sorted(values.begin(), values.end(), byIndex))
+        std::stable_sort(values.begin(), values.end(), byIndex);
+    // Every listed section is checked before anything is added, so that a broken file leaves the
+    // list as it was; then the pairs are added, and the values freed, from the front.
+    for (int pass = 0; pass < 2; ++pass) {
+        auto at = values.begin();
+        for (int i = 0; i < count; ++i) {
+            const QString* manufacturer = nullptr;
+            const QString* id = nullptr;
+            for (; at != values.end() && at->Index == i; ++at) {
+                const QString** slot = at->IsId ? &id : &manufacturer;
+                if (!*slot)
+                    *slot = &at->Text;
+            }
+            if (pass == 1) {
+                AddDevice(*manufacturer, *id); // a repeated pair is skipped without notice
+                at = values.erase(values.begin(), at);
+            } else if (!manufacturer || !id) {
+                FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
+                return false;
+            }
+        }
+    }
     return true;
 }
 

@@ -91,6 +91,8 @@ bool TIniReader::ReadFile(const QString& fileName, QByteArray& text, QString* er
     if (file.size() > kMaxFileBytes)
         return tooLarge();
     // Read in pieces: a single read of the limit would allocate the whole limit for every small file.
+    // The size it has now is the likely size, so that the text does not grow by doubling.
+    text.reserve(qsizetype(file.size()) + 1);
     constexpr qint64 kChunkBytes = 64 * 1024;
     for (QByteArray chunk = file.read(kChunkBytes); !chunk.isEmpty() && text.size() <= kMaxFileBytes;
          chunk = file.read(kChunkBytes))
