@@ -200,7 +200,7 @@ std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
     }
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
-        reason = SystemReason(errno);
+        reason = errno == ENXIO ? QStringLiteral("a named pipe that nobody reads") : SystemReason(errno);
         return nullptr;
     }
     // Replaced by a device between the look and the open.

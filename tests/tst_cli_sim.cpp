@@ -477,8 +477,8 @@ void TestCliSim::interruptStopsBetweenBlocks() {
 }
 
 void TestCliSim::runInputs_data() {
-    // $IMAGE, $PORT, $OTHER (another board's line), $SETTINGS, $DEVICES, $TRACE and $PIPE stand for
-    // paths the test makes.
+    // $IMAGE, $PORT, $OTHER (another board's line), $SETTINGS, $DEVICES, $TRACE, $PIPE (read by the
+    // test) and $LONEPIPE (read by nobody) stand for paths the test makes.
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("runs");       // the same command, one run after the other
     QTest::addColumn<QString>("limit");  // `ulimit -f` blocks for the run, or empty
@@ -499,6 +499,8 @@ void TestCliSim::runInputs_data() {
                                                    << "" << "not a regular file (a device)";
     QTest::newRow("trace is /dev/null") << QStringList{"ping", "--trace", "/dev/null"} << 1 << "" << 64 << ""
                                         << "not a regular file (a device)";
+    QTest::newRow("trace to a named pipe nobody reads") << QStringList{"ping", "--trace", "$LONEPIPE"} << 1 << ""
+                                                        << 64 << "" << "a named pipe that nobody reads";
     // What it takes: a named pipe that is read, standard error, a file that runs append to.
     QTest::newRow("trace to a named pipe") << QStringList{"ping", "--trace", "$PIPE"} << 1 << "" << 0
                                            << "Target found" << "";
@@ -536,12 +538,14 @@ void TestCliSim::runInputs() {
     const QString trace = dir.filePath(QStringLiteral("run.trace"));
     const QString pipe = dir.filePath(QStringLiteral("trace.pipe"));
     QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const QString lonePipe = dir.filePath(QStringLiteral("unread.pipe"));
+    QVERIFY(mkfifo(QFile::encodeName(lonePipe).constData(), 0600) == 0);
     const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
     QVERIFY(reader >= 0);
     const QList<std::pair<QString, QString>> names{
         {"$IMAGE", image}, {"$PORT", QString::fromStdString(board.SlavePath())},
         {"$OTHER", QString::fromStdString(other.SlavePath())}, {"$SETTINGS", settings},
-        {"$DEVICES", devices}, {"$TRACE", trace}, {"$PIPE", pipe}};
+        {"$DEVICES", devices}, {"$TRACE", trace}, {"$PIPE", pipe}, {"$LONEPIPE", lonePipe}};
     for (QString& arg : args)
         for (const auto& [name, path] : names)
             arg.replace(name, path);
