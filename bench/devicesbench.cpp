@@ -45,12 +45,13 @@ int main(int argc, char** argv) {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return 1;
-        file.write("[Header]\nCompany=VELUM Technologies Ltd.\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=" +
+        file.write("[Header]\nCompany=VELUM Technologies "
+                   "Ltd.\nDestination=Tervolt\n[GeneralInfo]\nSupportedDevices=" +
                    QByteArray::number(qint64(count)) + "\n");
         static const char* const kMakers[] = {"VELUM", "ZELVORA", "AKRON", "MIRELTA"};
         for (long i = 0; i < count; ++i)
-            file.write("[Device" + QByteArray::number(qint64(i)) + "]\nManufacturer=" + kMakers[i % 4] + "\nID=VF" +
-                       QByteArray::number(qint64(i), 16).toUpper() + "\n");
+            file.write("[Device" + QByteArray::number(qint64(i)) + "]\nManufacturer=" + kMakers[i % 4] +
+                       "\nID=VF" + QByteArray::number(qint64(i), 16).toUpper() + "\n");
     }
     const qint64 bytes = QFileInfo(path).size();
     const long before = PeakKiB();
@@ -62,9 +63,10 @@ int main(int argc, char** argv) {
     const qint64 ms = clock.elapsed();
     const double cpuMs = (CpuSeconds() - cpuBefore) * 1000.0;
     const long grown = PeakKiB() - before;
-    std::printf("%ld devices, %.1f MB file: %s in %lld ms (%.0f ms of processor time), peak resident +%.1f MB "
-                "(%.1f x the file)\n",
-                count, double(bytes) / 1e6, loaded ? "loaded" : "refused", static_cast<long long>(ms), cpuMs,
-                double(grown) / 1024.0, double(grown) * 1024.0 / double(bytes));
+    std::printf(
+        "%ld devices, %.1f MB file: %s in %lld ms (%.0f ms of processor time), peak resident +%.1f MB "
+        "(%.1f x the file)\n",
+        count, double(bytes) / 1e6, loaded ? "loaded" : "refused", static_cast<long long>(ms), cpuMs,
+        double(grown) / 1024.0, double(grown) * 1024.0 / double(bytes));
     return loaded ? 0 : 1;
 }

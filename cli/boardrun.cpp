@@ -56,7 +56,9 @@ public:
     // Opens the port and pings the monitor.
     int Open() {
         FOutput.State(QStringLiteral("connecting"));
-        Note(QStringLiteral("open %1 at %2 baud").arg(ShownName(ResolvePortName(FJob.Link.PortName))).arg(FJob.Link.Baud));
+        Note(QStringLiteral("open %1 at %2 baud")
+                 .arg(ShownName(ResolvePortName(FJob.Link.PortName)))
+                 .arg(FJob.Link.Baud));
         QString error;
         if (!OpenLink(FProtocol, FJob.Link, error)) {
             Error(ShownName(error));
@@ -107,7 +109,8 @@ public:
             Line(QStringLiteral("Device ID: ") + FResult.DeviceId);
         }
         if (!FJob.Devices->FindDevice(FResult.Manufacturer, FResult.DeviceId)) {
-            Outcome(printPair ? QStringLiteral("Not listed in %1").arg(listName) : QStringLiteral("FLASH not identified."));
+            Outcome(printPair ? QStringLiteral("Not listed in %1").arg(listName)
+                              : QStringLiteral("FLASH not identified."));
             return esNotIdentified;
         }
         if (printPair)
@@ -119,7 +122,8 @@ public:
         const bool program = operation == TFlashOperation::foProgram;
         // A stop asked for before this point must not let the opening command (an erase) go out.
         if (TTerminalHost::Interrupted()) {
-            Outcome(program ? QStringLiteral("Program operation canceled") : QStringLiteral("Verify operation canceled"));
+            Outcome(program ? QStringLiteral("Program operation canceled")
+                            : QStringLiteral("Verify operation canceled"));
             return esInterrupted;
         }
         const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
@@ -150,7 +154,7 @@ private:
     TBoardOutput& FOutput;
     TBoardResult& FResult;
     TCommProtocol FProtocol;
-    TInterruptWakeUp FWakeUp;  // on this board's thread, like the protocol's waits
+    TInterruptWakeUp FWakeUp; // on this board's thread, like the protocol's waits
 };
 
 int RunSteps(TBoardSession& session, const TCliOptions& options) {

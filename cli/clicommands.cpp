@@ -1,6 +1,7 @@
 #include "cli/clicommands.h"
 
 #include "app/flashengine.h"
+#include "app/version.h"
 #include "cli/boardconsole.h"
 #include "cli/boardrun.h"
 #include "cli/boardthreads.h"
@@ -13,7 +14,6 @@
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
-#include "app/version.h"
 #include "files/systemfiles.h"
 #include "files/usersettings.h"
 #include "serial/commport.h"
@@ -131,7 +131,8 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
         return false;
     }
     if (!options.Quiet)
-        PrintError(QStringLiteral("--port auto: using %1. Tried: %2").arg(ShownName(ports.join(QStringLiteral(", "))), list));
+        PrintError(QStringLiteral("--port auto: using %1. Tried: %2")
+                       .arg(ShownName(ports.join(QStringLiteral(", "))), list));
     return true;
 }
 
@@ -143,7 +144,8 @@ QString SameDeviceTwice(const std::vector<TBoardJob>& jobs) {
         if (device.isEmpty())
             continue;
         if (seen.contains(device))
-            return QStringLiteral("'%1' is a port given before (%2)").arg(ShownName(job.Port), ShownName(device));
+            return QStringLiteral("'%1' is a port given before (%2)")
+                .arg(ShownName(job.Port), ShownName(device));
         seen << device;
     }
     return QString();
@@ -161,7 +163,8 @@ QString DevicesFileOf(const TCliOptions& options, QString& notFound) {
 
 // A trace must never overwrite what the run reads or talks to: the image, the device list, the
 // settings file, a board's port. A terminal or another device is refused when the file is opened.
-QString TraceRefusal(const TCliOptions& options, const QString& devicesFile, const std::vector<TBoardJob>& jobs) {
+QString TraceRefusal(const TCliOptions& options, const QString& devicesFile,
+                     const std::vector<TBoardJob>& jobs) {
     std::vector<std::pair<QString, QString>> taken{
         {options.FileName, QStringLiteral("the image file")},
         {devicesFile, QStringLiteral("the device list")},

@@ -96,33 +96,46 @@ std::optional<QString> ApplyRetries(const QString& value, TCliOptions& options) 
     return std::nullopt;
 }
 
+// Switches and plain values: the option sets one field.
+template <auto Field, bool Value>
+std::optional<QString> SetSwitch(const QString&, TCliOptions& options) {
+    options.*Field = Value;
+    return std::nullopt;
+}
+
+template <auto Field>
+std::optional<QString> SetText(const QString& value, TCliOptions& options) {
+    options.*Field = value;
+    return std::nullopt;
+}
+
 const TOptionRow kOptions[] = {
     {"port", "PORT", "COMn (mapped through the settings), a device path, or auto. Give it once for each board.",
      true, nullptr},
     {"ports", "A,B,C", "Several boards at once: ports separated by commas.", true, nullptr},
     {"all", nullptr, "With --port auto: every port whose monitor answers.", false,
-     [](const QString&, TCliOptions& o) -> std::optional<QString> { o.AllPorts = true; return std::nullopt; }},
+     SetSwitch<&TCliOptions::AllPorts, true>},
     {"baud", "RATE", "Line rate in bit/s.", false, ApplyBaud},
     {"devices", "FILE",
      "Device list (default: devices.tervolt beside the program, then in the installed data folder).", false,
-     [](const QString& v, TCliOptions& o) -> std::optional<QString> { o.DevicesFile = v; return std::nullopt; }},
+     SetText<&TCliOptions::DevicesFile>},
     {"format", "hex|bin", "Image format: hex or bin (default: bin for .rbf and .bin, hex otherwise).", false,
      ApplyFormat},
     {"start-address", "HEX", "Load address of a binary image, hexadecimal.", false, ApplyStartAddress},
     {"size-header", nullptr, "Write the file size in front of a binary image (default).", false,
-     [](const QString&, TCliOptions&) -> std::optional<QString> { return std::nullopt; }},
+     SetSwitch<&TCliOptions::WriteSizeHeader, true>},
     {"no-size-header", nullptr, "Do not write the file size.", false,
-     [](const QString&, TCliOptions& o) -> std::optional<QString> { o.WriteSizeHeader = false; return std::nullopt; }},
+     SetSwitch<&TCliOptions::WriteSizeHeader, false>},
     {"retries", "N", "Times a failed command is repeated (default 3).", false, ApplyRetries},
     {"verify", nullptr, "program: verify the image after programming it; blocks: print the commands of verify.",
-     false, [](const QString&, TCliOptions& o) -> std::optional<QString> { o.Verify = true; return std::nullopt; }},
+     false, SetSwitch<&TCliOptions::Verify, true>},
     {"trace", "FILE",
-     "Write every command sent and every byte received, with times and ports, to FILE (- for standard error).",
-     false, [](const QString& v, TCliOptions& o) -> std::optional<QString> { o.TraceFile = v; return std::nullopt; }},
+     "Write every command sent and every byte received, with times and ports, to FILE (- for standard "
+     "error).",
+     false, SetText<&TCliOptions::TraceFile>},
     {"json", nullptr, "Print the result as one JSON object on standard output.", false,
-     [](const QString&, TCliOptions& o) -> std::optional<QString> { o.Json = true; return std::nullopt; }},
-    {"quiet", nullptr, "No progress output.", false,
-     [](const QString&, TCliOptions& o) -> std::optional<QString> { o.Quiet = true; return std::nullopt; }},
+     SetSwitch<&TCliOptions::Json, true>},
+    {"quiet", nullptr, "No progress output.", false, SetSwitch<&TCliOptions::Quiet, true>},
 };
 
 // Options that only a board gives a meaning to, and those that only an image file does.
@@ -263,7 +276,8 @@ std::optional<QString> CheckCombinations(const TParser& parser, const TCommandNa
     const QString name = QLatin1String(command.Name);
     if (options.AllPorts && !options.AutoPort)
         return QStringLiteral("--all goes with --port auto");
-    if (options.Verify && command.Command != TCliCommand::ccProgram && command.Command != TCliCommand::ccBlocks)
+    if (options.Verify && command.Command != TCliCommand::ccProgram &&
+        command.Command != TCliCommand::ccBlocks)
         return QStringLiteral("--verify applies to program and blocks only");
     if (!CommandUsesBoard(command.Command)) {
         if (!options.Ports.isEmpty() || options.AutoPort)
@@ -275,14 +289,16 @@ std::optional<QString> CheckCombinations(const TParser& parser, const TCommandNa
     if (!command.NeedsFile) {
         for (const char* option : kImageOptions)
             if (parser.IsSet(option))
-                return QStringLiteral("--%1 applies to an image file: not with '%2'").arg(QLatin1String(option), name);
+                return QStringLiteral("--%1 applies to an image file: not with '%2'")
+                    .arg(QLatin1String(option), name);
     }
     // The load address and the size header belong to binary images; anywhere else they would be
     // ignored without a word.
     if (options.FileFormat != 2) {
         for (const char* option : kBinaryOptions)
             if (parser.IsSet(option))
-                return QStringLiteral("--%1 applies to binary images only (--format bin)").arg(QLatin1String(option));
+                return QStringLiteral("--%1 applies to binary images only (--format bin)")
+                    .arg(QLatin1String(option));
     }
     if (parser.IsSet("size-header") && parser.IsSet("no-size-header"))
         return QStringLiteral("--size-header and --no-size-header exclude each other");
@@ -366,6 +382,7 @@ int DefaultFileFormat(const QString& fileName) {
 
 TCliParseResult ParseCliArguments(const QStringList& arguments) {
     TCliParseResult result = Parse(arguments);
-    result.Json = result.Options ? result.Options->Json : result.ExitStatus == esUsage && JsonAskedFor(arguments);
+    result.Json =
+        result.Options ? result.Options->Json : result.ExitStatus == esUsage && JsonAskedFor(arguments);
     return result;
 }

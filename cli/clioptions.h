@@ -16,7 +16,7 @@ enum TExitStatus : int {
     esCommunicationFailure = 3,
     esNotIdentified = 4,
     esInterrupted = 5,
-    esDevicesError = 6,  // the device list is missing or cannot be read: a file error
+    esDevicesError = 6, // the device list is missing or cannot be read: a file error
     esUsage = 64,
 };
 

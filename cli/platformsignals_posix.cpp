@@ -27,7 +27,7 @@ void IgnoreFailedWriteSignals() {
 
 void PrepareInterruptWakeUp() {
     if (gWakePipe[0] < 0 && ::pipe2(gWakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        gWakePipe[0] = gWakePipe[1] = -1;  // the poll timer still wakes the waits, only later
+        gWakePipe[0] = gWakePipe[1] = -1; // the poll timer still wakes the waits, only later
 }
 
 void WakeForInterrupt() {
@@ -44,7 +44,8 @@ TInterruptWakeUp::TInterruptWakeUp() {
     FNotifier = std::make_unique<QSocketNotifier>(gWakePipe[0], QSocketNotifier::Read);
     QSocketNotifier* notifier = FNotifier.get();
     // Nobody drains the pipe: once woken, the thread has seen the flag and stops watching.
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] { notifier->setEnabled(false); });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier] { notifier->setEnabled(false); });
 }
 
 TInterruptWakeUp::~TInterruptWakeUp() = default;

@@ -12,8 +12,9 @@ namespace {
 
 // Most serious first. An interruption concerns the whole run; a bad image every board; then what
 // leaves a board's state unknown, before what says it is the wrong chip or holds the wrong bytes.
-constexpr int kSeverity[] = {esUsage,         esInterrupted,   esImageError,      esDevicesError,
-                             esCommunicationFailure, esNotIdentified, esCompareMismatch, esSuccess};
+constexpr int kSeverity[] = {
+    esUsage,         esInterrupted,     esImageError, esDevicesError, esCommunicationFailure,
+    esNotIdentified, esCompareMismatch, esSuccess};
 
 int Rank(int status) {
     const auto* found = std::find(std::begin(kSeverity), std::end(kSeverity), status);

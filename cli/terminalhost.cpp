@@ -17,7 +17,7 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int signal) {
     gInterrupted.store(true);
-    WakeForInterrupt();  // a wait for an answer ends now, not at its time-out
+    WakeForInterrupt(); // a wait for an answer ends now, not at its time-out
     std::signal(signal, SIG_DFL);
 }
 
@@ -72,7 +72,9 @@ void TTerminalHost::InstallInterruptHandler() {
 
 bool TTerminalHost::Interrupted() { return gInterrupted.load(); }
 
-const std::atomic<bool>& TTerminalHost::InterruptFlag() { return gInterrupted; }
+const std::atomic<bool>& TTerminalHost::InterruptFlag() {
+    return gInterrupted;
+}
 
 // A failed command is repeated up to `retries` times; then the run gives up.
 bool TTerminalHost::AskRetry() {

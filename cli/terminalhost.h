@@ -60,7 +60,8 @@ public:
     std::uint64_t BytesConfirmed() const { return FBytesConfirmed; }
 
     // Ctrl-C, SIGTERM and SIGHUP stop every board at once: a wait for an answer ends without its
-    // time-out, and nothing more is sent. A second one ends the program at once. The flag is the process's on purpose: one Ctrl-C stops the whole run.
+    // time-out, and nothing more is sent. A second one ends the program at once. The flag is the
+    // process's on purpose: one Ctrl-C stops the whole run.
     static void InstallInterruptHandler();
     static bool Interrupted();
     // The flag itself, for the protocol's waits (TCommProtocol::SetAbortFlag).

@@ -26,7 +26,8 @@ bool TTraceLog::Open(const QString& fileName, const QString& header, QString& er
         return false;
     }
     FClock.start();
-    if (std::fprintf(FFile, "# %s\n", Readable(SystemFileName(header)).constData()) < 0 || std::fflush(FFile) != 0)
+    if (std::fprintf(FFile, "# %s\n", Readable(SystemFileName(header)).constData()) < 0 ||
+        std::fflush(FFile) != 0)
         FWriteError = errno;
     return true;
 }

@@ -7,10 +7,10 @@
 //     1301.010  /dev/ttyUSB0  #  Program OK!
 //
 // '>' is sent, '<' received, '#' a note of ours. A run appends to the file, after a header line of its
-// own that starts with "# ", so that runs sharing one file stay apart; "-" is standard error. CR, LF, tab and backslash are written \r \n \t \\,
-// every other byte outside printable ASCII as \xHH. Boards write from their own threads; each line
-// goes out whole. The file is written through a buffer and flushed at most every quarter second, so
-// that the trace costs the line nothing.
+// own that starts with "# ", so that runs sharing one file stay apart; "-" is standard error. CR, LF, tab and
+// backslash are written \r \n \t \\, every other byte outside printable ASCII as \xHH. Boards write from
+// their own threads; each line goes out whole. The file is written through a buffer and flushed at most every
+// quarter second, so that the trace costs the line nothing.
 
 #include <QElapsedTimer>
 #include <QString>
@@ -43,7 +43,7 @@ private:
 
     std::mutex FMutex;
     std::FILE* FFile = nullptr;
-    bool FOwnsFile = false;  // not standard error
+    bool FOwnsFile = false; // not standard error
     QString FFileName;
     QElapsedTimer FClock;
     qint64 FLastFlushMs = 0;

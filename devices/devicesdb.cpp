@@ -140,7 +140,8 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
                 AddDevice(*manufacturer, *id); // a repeated pair is skipped without notice
                 at = values.erase(values.begin(), at);
             } else if (!manufacturer || !id) {
-                FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
+                FLoadError =
+                    QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
                 return false;
             }
         }

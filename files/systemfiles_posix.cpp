@@ -198,7 +198,8 @@ std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
         reason = NotRegularReason(info.st_mode);
         return nullptr;
     }
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
         reason = errno == ENXIO ? QStringLiteral("a named pipe that nobody reads") : SystemReason(errno);
         return nullptr;
@@ -221,6 +222,7 @@ std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
 bool SameExistingFile(const QString& first, const QString& second) {
     struct stat a {};
     struct stat b {};
-    return ::stat(SystemFileName(first).constData(), &a) == 0 && ::stat(SystemFileName(second).constData(), &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return ::stat(SystemFileName(first).constData(), &a) == 0 &&
+           ::stat(SystemFileName(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }

@@ -268,11 +268,12 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
     if (FResyncForced || OwesOtherThanPings()) {
         const TCatchUp caughtUp = CatchUp(line);
         if (caughtUp == TCatchUp::cuFailed) {
-            FLastFailure = Aborted() ? kInterruptedText
-                           : !FCommUnit->CommPortDriver()->Connected()
-                               ? QStringLiteral("The line was lost.")
-                               : QStringLiteral("The board did not catch up with earlier commands within %1 ms.")
-                                     .arg(kResyncBudgetMs);
+            FLastFailure =
+                Aborted() ? kInterruptedText
+                : !FCommUnit->CommPortDriver()->Connected()
+                    ? QStringLiteral("The line was lost.")
+                    : QStringLiteral("The board did not catch up with earlier commands within %1 ms.")
+                          .arg(kResyncBudgetMs);
             return false;
         }
         answered = caughtUp == TCatchUp::cuAnswered;

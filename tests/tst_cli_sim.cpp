@@ -429,7 +429,7 @@ void TestCliSim::refusedBlockIsNamed() {
 
 void TestCliSim::interruptStopsBetweenBlocks_data() {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("silent");  // the board stops answering: the signal comes during a wait
+    QTest::addColumn<bool>("silent"); // the board stops answering: the signal comes during a wait
     QTest::newRow("SIGTERM") << int(SIGTERM) << false;
     // A closed terminal: the port's settings and lock must be given back as after Ctrl-C.
     QTest::newRow("SIGHUP") << int(SIGHUP) << false;
@@ -443,7 +443,7 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     QRandomGenerator random(13);
     const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
     QVERIFY(WriteFile(path, RandomBytes(random, 64 * 1024)));
-    constexpr std::uint32_t kAnswered = 6;  // ping, P ID, P INIT, three blocks
+    constexpr std::uint32_t kAnswered = 6; // ping, P ID, P INIT, three blocks
     // Paced, so that the run lasts long enough to interrupt; or silent after a few blocks.
     TSimServer server(silent ? Config({{fkSilentAfter, kAnswered}}) : Config(), silent ? 0 : 115200);
     std::string error;
@@ -454,7 +454,8 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     process.setProcessEnvironment(env);
     QStringList args = OnBoard(server, {"program", path});
     if (silent)
-        args << "--baud" << "110";
+        args << "--baud"
+             << "110";
     process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
     QVERIFY(process.waitForStarted());
     // Interrupt once a few blocks have been programmed (and, for a silent board, one is unanswered).
@@ -480,41 +481,51 @@ void TestCliSim::runInputs_data() {
     // $IMAGE, $PORT, $OTHER (another board's line), $SETTINGS, $DEVICES, $TRACE, $PIPE (read by the
     // test) and $LONEPIPE (read by nobody) stand for paths the test makes.
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("runs");       // the same command, one run after the other
-    QTest::addColumn<QString>("limit");  // `ulimit -f` blocks for the run, or empty
+    QTest::addColumn<int>("runs");      // the same command, one run after the other
+    QTest::addColumn<QString>("limit"); // `ulimit -f` blocks for the run, or empty
     QTest::addColumn<int>("exit");
-    QTest::addColumn<QString>("last");   // the last line on standard output
+    QTest::addColumn<QString>("last"); // the last line on standard output
     QTest::addColumn<QString>("errHas");
     // --trace never overwrites what the run reads or talks to, nor any device.
-    QTest::newRow("trace is the image") << QStringList{"program", "$IMAGE", "--trace", "$IMAGE"} << 1 << "" << 64
-                                        << "" << "--trace $IMAGE is the image file";
+    QTest::newRow("trace is the image")
+        << QStringList{"program", "$IMAGE", "--trace", "$IMAGE"} << 1 << "" << 64 << ""
+        << "--trace $IMAGE is the image file";
     QTest::newRow("trace is the device list")
         << QStringList{"identify", "--devices", "$DEVICES", "--trace", "$DEVICES"} << 1 << "" << 64 << ""
         << "is the device list";
-    QTest::newRow("trace is the settings file") << QStringList{"ping", "--trace", "$SETTINGS"} << 1 << "" << 64 << ""
-                                                << "is the settings file";
-    QTest::newRow("trace is the board's port") << QStringList{"ping", "--trace", "$PORT"} << 1 << "" << 64 << ""
-                                               << "is a port of this run";
-    QTest::newRow("trace is another board's line") << QStringList{"ping", "--trace", "$OTHER"} << 1 << "" << 64
-                                                   << "" << "not a regular file (a device)";
+    QTest::newRow("trace is the settings file")
+        << QStringList{"ping", "--trace", "$SETTINGS"} << 1 << "" << 64 << ""
+        << "is the settings file";
+    QTest::newRow("trace is the board's port")
+        << QStringList{"ping", "--trace", "$PORT"} << 1 << "" << 64 << ""
+        << "is a port of this run";
+    QTest::newRow("trace is another board's line")
+        << QStringList{"ping", "--trace", "$OTHER"} << 1 << "" << 64 << ""
+        << "not a regular file (a device)";
     QTest::newRow("trace is /dev/null") << QStringList{"ping", "--trace", "/dev/null"} << 1 << "" << 64 << ""
                                         << "not a regular file (a device)";
-    QTest::newRow("trace to a named pipe nobody reads") << QStringList{"ping", "--trace", "$LONEPIPE"} << 1 << ""
-                                                        << 64 << "" << "a named pipe that nobody reads";
+    QTest::newRow("trace to a named pipe nobody reads")
+        << QStringList{"ping", "--trace", "$LONEPIPE"} << 1 << "" << 64 << ""
+        << "a named pipe that nobody reads";
     // What it takes: a named pipe that is read, standard error, a file that runs append to.
-    QTest::newRow("trace to a named pipe") << QStringList{"ping", "--trace", "$PIPE"} << 1 << "" << 0
-                                           << "Target found" << "";
-    QTest::newRow("trace to standard error") << QStringList{"ping", "--trace", "-"} << 1 << "" << 0
-                                             << "Target found" << "  >  \\r\n";
-    QTest::newRow("two runs append to one trace") << QStringList{"ping", "--trace", "$TRACE"} << 2 << "" << 0
-                                                  << "Target found" << "";
+    QTest::newRow("trace to a named pipe")
+        << QStringList{"ping", "--trace", "$PIPE"} << 1 << "" << 0 << "Target found"
+        << "";
+    QTest::newRow("trace to standard error")
+        << QStringList{"ping", "--trace", "-"} << 1 << "" << 0 << "Target found"
+        << "  >  \\r\n";
+    QTest::newRow("two runs append to one trace")
+        << QStringList{"ping", "--trace", "$TRACE"} << 2 << "" << 0 << "Target found"
+        << "";
     // A trace that cannot be written fails the run after the board's outcome; a file-size limit is
     // such a failure, not the end of the program.
-    QTest::newRow("trace past the file-size limit") << QStringList{"program", "$IMAGE", "--trace", "$TRACE"} << 1
-                                                    << "1" << 3 << "Program OK!" << "File too large";
+    QTest::newRow("trace past the file-size limit")
+        << QStringList{"program", "$IMAGE", "--trace", "$TRACE"} << 1 << "1" << 3 << "Program OK!"
+        << "File too large";
     // A device list that is not there is a file error of its own, not an unlisted chip.
-    QTest::newRow("device list missing") << QStringList{"identify", "--devices", "$DEVICES.gone"} << 1 << "" << 6
-                                         << "Can't load \"devices.tervolt.gone\"" << "No such file or directory";
+    QTest::newRow("device list missing") << QStringList{"identify", "--devices", "$DEVICES.gone"} << 1 << ""
+                                         << 6 << "Can't load \"devices.tervolt.gone\""
+                                         << "No such file or directory";
 }
 
 void TestCliSim::runInputs() {
@@ -542,10 +553,14 @@ void TestCliSim::runInputs() {
     QVERIFY(mkfifo(QFile::encodeName(lonePipe).constData(), 0600) == 0);
     const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
     QVERIFY(reader >= 0);
-    const QList<std::pair<QString, QString>> names{
-        {"$IMAGE", image}, {"$PORT", QString::fromStdString(board.SlavePath())},
-        {"$OTHER", QString::fromStdString(other.SlavePath())}, {"$SETTINGS", settings},
-        {"$DEVICES", devices}, {"$TRACE", trace}, {"$PIPE", pipe}, {"$LONEPIPE", lonePipe}};
+    const QList<std::pair<QString, QString>> names{{"$IMAGE", image},
+                                                   {"$PORT", QString::fromStdString(board.SlavePath())},
+                                                   {"$OTHER", QString::fromStdString(other.SlavePath())},
+                                                   {"$SETTINGS", settings},
+                                                   {"$DEVICES", devices},
+                                                   {"$TRACE", trace},
+                                                   {"$PIPE", pipe},
+                                                   {"$LONEPIPE", lonePipe}};
     for (QString& arg : args)
         for (const auto& [name, path] : names)
             arg.replace(name, path);
@@ -561,8 +576,9 @@ void TestCliSim::runInputs() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
         shell.setProcessEnvironment(env);
-        shell.start(QStringLiteral("/bin/sh"), QStringList{"-c", "ulimit -f " + limit + "; exec \"$0\" \"$@\"",
-                                                           CliProgram()} + OnBoard(board, args));
+        shell.start(QStringLiteral("/bin/sh"),
+                    QStringList{"-c", "ulimit -f " + limit + "; exec \"$0\" \"$@\"", CliProgram()} +
+                        OnBoard(board, args));
         QVERIFY(shell.waitForFinished(60000));
         run.Exit = shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
         run.Out = QString::fromLocal8Bit(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -575,14 +591,15 @@ void TestCliSim::runInputs() {
     QCOMPARE(run.Exit, exit);
     QCOMPARE(run.Out.value(run.Out.size() - 1), last);
     QVERIFY2(run.Err.contains(errHas), qPrintable(run.Err));
-    QCOMPARE(QFileInfo(image).size(), 8 * 1024);  // nothing the run reads was written to
+    QCOMPARE(QFileInfo(image).size(), 8 * 1024); // nothing the run reads was written to
     QCOMPARE(QFileInfo(devices).size(), QFileInfo(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt")).size());
     if (args.contains(pipe))
         QVERIFY2(pipedBytes > 0 && piped.startsWith("# tervolt-cli "), piped.left(200).constData());
     if (args.contains(trace) && exit == 0) {
         QFile file(trace);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().count("\n# tervolt-cli ") + 1, runs);  // one header a run, the first at the top
+        QCOMPARE(file.readAll().count("\n# tervolt-cli ") + 1,
+                 runs); // one header a run, the first at the top
     }
 }
 
