@@ -97,21 +97,20 @@ std::optional<QString> ApplyRetries(const QString& value, TCliOptions& options) 
 }
 
 // Switches and plain values: the option sets one field.
-template <auto Field, bool Value>
-std::optional<QString> SetSwitch(const QString&, TCliOptions& options) {
+template <auto Field, bool Value> std::optional<QString> SetSwitch(const QString&, TCliOptions& options) {
     options.*Field = Value;
     return std::nullopt;
 }
 
-template <auto Field>
-std::optional<QString> SetText(const QString& value, TCliOptions& options) {
+template <auto Field> std::optional<QString> SetText(const QString& value, TCliOptions& options) {
     options.*Field = value;
     return std::nullopt;
 }
 
 const TOptionRow kOptions[] = {
-    {"port", "PORT", "COMn (mapped through the settings), a device path, or auto. Give it once for each board.",
-     true, nullptr},
+    {"port", "PORT",
+     "COMn (mapped through the settings), a device path, or auto. Give it once for each board.", true,
+     nullptr},
     {"ports", "A,B,C", "Several boards at once: ports separated by commas.", true, nullptr},
     {"all", nullptr, "With --port auto: every port whose monitor answers.", false,
      SetSwitch<&TCliOptions::AllPorts, true>},
@@ -127,8 +126,9 @@ const TOptionRow kOptions[] = {
     {"no-size-header", nullptr, "Do not write the file size.", false,
      SetSwitch<&TCliOptions::WriteSizeHeader, false>},
     {"retries", "N", "Times a failed command is repeated (default 3).", false, ApplyRetries},
-    {"verify", nullptr, "program: verify the image after programming it; blocks: print the commands of verify.",
-     false, SetSwitch<&TCliOptions::Verify, true>},
+    {"verify", nullptr,
+     "program: verify the image after programming it; blocks: print the commands of verify.", false,
+     SetSwitch<&TCliOptions::Verify, true>},
     {"trace", "FILE",
      "Write every command sent and every byte received, with times and ports, to FILE (- for standard "
      "error).",
