@@ -6,6 +6,7 @@
 #include "app/windowfilefilter.h"
 #include "devices/devicesdb.h"
 #include "dialogs/poweron.h"
+#include "files/usersettings.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
@@ -353,31 +354,36 @@ void TMainWindowTest::StoredTextPortStopsReading() {
 }
 
 // A named pipe as the settings file: start-up says so and goes on, and Browse, which reads and
-// writes the last image folder, neither blocks nor touches it.
+// writes the last image folder, neither blocks nor touches it. The pipe takes the place of this
+// test's own settings file, the one every part of the process has been reading.
 void TMainWindowTest::SettingsFileThatIsAPipe() {
-    QTemporaryDir base;
-    QVERIFY(QDir(base.path()).mkpath(QStringLiteral("VELUM")));
-    const QString pipe = QDir(base.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
-    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
-    const QString image = QDir(base.path()).filePath(QStringLiteral("image.hex"));
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("image.hex"));
     QFile file(image);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(":00000001FF\n") > 0);
     file.close();
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.path()));
+    const QString settings = UserSettingsFile();
+    const QString saved = dir.filePath(QStringLiteral("saved.conf"));
+    QVERIFY(QFile::rename(settings, saved));
+    QVERIFY(mkfifo(QFile::encodeName(settings).constData(), 0600) == 0);
+    QStringList texts;
+    QString chosen;
     {
         TMessageRecorder boxes;
         TFormTervolt form(FProgramDirectory->Path());
-        QVERIFY(!boxes.Shown.isEmpty());
-        QVERIFY2(boxes.Shown.first().Text.contains(pipe + QStringLiteral(" is not a regular file")),
-                 qPrintable(boxes.Shown.first().Text));
+        for (const TShownMessage& box : boxes.Shown)
+            texts << box.Text;
         ChooseFile(form, image);
         form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->clear();
         ChooseFile(form, image);
-        QCOMPARE(form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->toolTip(), image);
+        chosen = form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->toolTip();
     }
-    qputenv("XDG_CONFIG_HOME", saved);
-    QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+    const bool stillAPipe = QFileInfo(settings).exists() && !QFileInfo(settings).isFile();
+    QVERIFY(QFile::remove(settings) && QFile::rename(saved, settings));
+    QVERIFY2(!texts.isEmpty() && texts.first().contains(settings + QStringLiteral(" is not a regular file")),
+             qPrintable(texts.join(u'|')));
+    QCOMPARE(chosen, image);
+    QVERIFY(stillAPipe);
 }
 
 void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange_data() {
