@@ -23,7 +23,7 @@ const char* const kCommandsHelp = R"(Commands:
 
 Several boards: give --port once for each, or --ports A,B,C; all of them run at the same time,
 each with its own retries and outcome, and a summary table ends the output. --port auto takes the
-one port whose monitor answers (with --all: every such port).
+one port whose monitor answers (with --all: every such port). Every other option is given once.
 
 --trace FILE takes a regular file (appended to, each run after a header line), a named pipe, or -
 for standard error; never the image, the device list, the settings file, a port or another device.
