@@ -1,5 +1,7 @@
 #include "app/windowimagefolder.h"
 
+#include "files/usersettings.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -7,10 +9,6 @@
 namespace {
 
 const QString kImageFolderKey = QStringLiteral("Window/ImageFolder");
-
-QSettings UserSettings() {
-    return QSettings(QStringLiteral("VELUM"), QStringLiteral("Tervolt"));
-}
 
 } // namespace
 
@@ -20,15 +18,17 @@ QString ImageDialogFolder(const QString& currentImage) {
         if (QFileInfo(folder).isDir())
             return folder;
     }
-    const QString remembered = UserSettings().value(kImageFolderKey).toString();
+    // Through the one opener: a settings file that is no regular file is not read (it could block).
+    const std::unique_ptr<QSettings> settings = OpenUserSettings();
+    const QString remembered = settings ? settings->value(kImageFolderKey).toString() : QString();
     return !remembered.isEmpty() && QFileInfo(remembered).isDir() ? remembered : QString();
 }
 
 void RememberImageFolder(const QString& chosenImage) {
     if (chosenImage.isEmpty())
         return;
-    QSettings settings = UserSettings();
-    settings.setValue(kImageFolderKey, QFileInfo(chosenImage).absolutePath());
+    if (const std::unique_ptr<QSettings> settings = OpenUserSettings())
+        settings->setValue(kImageFolderKey, QFileInfo(chosenImage).absolutePath());
 }
 
 std::uint8_t ImageFormatOfFileName(const QString& fileName) {

@@ -1,6 +1,7 @@
 #include "cli/boardrun.h"
 
 #include "app/flashengine.h"
+#include "cli/platformsignals.h"
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
@@ -19,6 +20,7 @@ class TBoardSession {
 public:
     TBoardSession(const TBoardJob& job, TBoardOutput& output, TBoardResult& result)
         : FJob(job), FOptions(*job.Options), FOutput(output), FResult(result) {
+        FProtocol.SetAbortFlag(&TTerminalHost::InterruptFlag());
         if (FJob.Trace) {
             TTraceLog* trace = FJob.Trace;
             const QString port = TraceName();
@@ -39,6 +41,13 @@ public:
         Note(text);
     }
 
+    // The line that ends a step: printed, and kept as the board's headline (its first line unless
+    // another is given) for the live line.
+    void Outcome(const QString& text, const QString& headline = {}) {
+        Line(text);
+        FResult.Headline = headline.isEmpty() ? text.section(u'\n', 0, 0) : headline;
+    }
+
     void Error(const QString& text) {
         FOutput.Error(text);
         Note(text);
@@ -47,11 +56,13 @@ public:
     // Opens the port and pings the monitor.
     int Open() {
         FOutput.State(QStringLiteral("connecting"));
-        Note(QStringLiteral("open %1 at %2 baud").arg(ResolvePortName(FJob.Link.PortName)).arg(FJob.Link.Baud));
+        Note(QStringLiteral("open %1 at %2 baud")
+                 .arg(ShownName(ResolvePortName(FJob.Link.PortName)))
+                 .arg(FJob.Link.Baud));
         QString error;
         if (!OpenLink(FProtocol, FJob.Link, error)) {
-            Error(error);
-            Line(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
+            Error(ShownName(error));
+            Outcome(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
             return esCommunicationFailure;
         }
         for (int attempt = 0; attempt <= FOptions.Retries && !TTerminalHost::Interrupted(); ++attempt) {
@@ -59,7 +70,7 @@ public:
             if (FProtocol.PingTarget())
                 return esSuccess;
         }
-        Line(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
+        Outcome(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
         return TTerminalHost::Interrupted() ? esInterrupted : esCommunicationFailure;
     }
 
@@ -69,8 +80,8 @@ public:
         const QString listName = QFileInfo(FJob.DevicesFile).fileName();
         if (!FJob.DevicesLoaded) {
             Error(FJob.DevicesError);
-            Line(QStringLiteral("Can't load \"%1\"").arg(listName));
-            return esNotIdentified;
+            Outcome(QStringLiteral("Can't load \"%1\"").arg(listName));
+            return esDevicesError;
         }
         QByteArray deviceId;
         QByteArray manufacturer;
@@ -81,14 +92,14 @@ public:
         }
         if (!read) {
             if (TTerminalHost::Interrupted()) {
-                Line(QStringLiteral("Interrupted"));
+                Outcome(QStringLiteral("Interrupted"));
                 return esInterrupted;
             }
             if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
-                Line(QStringLiteral("Connection lost"));
+                Outcome(QStringLiteral("Connection lost"));
                 return esCommunicationFailure;
             }
-            Line(QStringLiteral("FLASH not identified."));
+            Outcome(QStringLiteral("FLASH not identified."));
             return esNotIdentified;
         }
         FResult.Manufacturer = QString::fromLatin1(manufacturer);
@@ -98,11 +109,12 @@ public:
             Line(QStringLiteral("Device ID: ") + FResult.DeviceId);
         }
         if (!FJob.Devices->FindDevice(FResult.Manufacturer, FResult.DeviceId)) {
-            Line(printPair ? QStringLiteral("Not listed in %1").arg(listName) : QStringLiteral("FLASH not identified."));
+            Outcome(printPair ? QStringLiteral("Not listed in %1").arg(listName)
+                              : QStringLiteral("FLASH not identified."));
             return esNotIdentified;
         }
         if (printPair)
-            Line(QStringLiteral("Listed in %1").arg(listName));
+            Outcome(QStringLiteral("Listed in %1").arg(listName));
         return esSuccess;
     }
 
@@ -110,7 +122,8 @@ public:
         const bool program = operation == TFlashOperation::foProgram;
         // A stop asked for before this point must not let the opening command (an erase) go out.
         if (TTerminalHost::Interrupted()) {
-            Line(program ? QStringLiteral("Program operation canceled") : QStringLiteral("Verify operation canceled"));
+            Outcome(program ? QStringLiteral("Program operation canceled")
+                            : QStringLiteral("Verify operation canceled"));
             return esInterrupted;
         }
         const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
@@ -124,7 +137,7 @@ public:
             FResult.Compare = outcome.Compare;
         if (!outcome.Detail.isEmpty())
             Error(outcome.Detail);
-        Line(outcome.Text);
+        Outcome(outcome.Text);
         return ExitStatusOf(outcome, host);
     }
 
@@ -141,6 +154,7 @@ private:
     TBoardOutput& FOutput;
     TBoardResult& FResult;
     TCommProtocol FProtocol;
+    TInterruptWakeUp FWakeUp; // on this board's thread, like the protocol's waits
 };
 
 int RunSteps(TBoardSession& session, const TCliOptions& options) {
@@ -149,7 +163,7 @@ int RunSteps(TBoardSession& session, const TCliOptions& options) {
         return status;
     switch (options.Command) {
     case TCliCommand::ccPing:
-        session.Line(QStringLiteral("Target found"));
+        session.Outcome(QStringLiteral("Target found"));
         return esSuccess;
     case TCliCommand::ccIdentify:
         return session.Identify(true);

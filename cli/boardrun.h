@@ -28,6 +28,7 @@ struct TBoardResult {
     QString Operation;     // "ping", "identify", "program", "verify" or "program+verify"
     int ExitStatus = esSuccess;
     QStringList Lines;     // the outcome as the text mode prints it, line by line
+    QString Headline;      // the last step's outcome in one line, for the live line
     std::uint64_t Bytes = 0;  // image bytes in the blocks the board accepted, every pass
     double Seconds = 0;
     int Retries = 0;       // commands sent again

@@ -1,6 +1,7 @@
 #include "cli/clicommands.h"
 
 #include "app/flashengine.h"
+#include "app/version.h"
 #include "cli/boardconsole.h"
 #include "cli/boardrun.h"
 #include "cli/boardthreads.h"
@@ -14,14 +15,18 @@
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
 #include "files/systemfiles.h"
+#include "files/usersettings.h"
 #include "serial/commport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -108,7 +113,7 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
     }
     QStringList tried;
     for (const TProbedPort& port : ProbePorts(options)) {
-        tried << QStringLiteral("%1 (%2)").arg(port.Name, port.Result);
+        tried << QStringLiteral("%1 (%2)").arg(ShownName(port.Name), port.Result);
         if (port.Answered)
             ports << port.Name;
     }
@@ -126,7 +131,8 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
         return false;
     }
     if (!options.Quiet)
-        PrintError(QStringLiteral("--port auto: using %1. Tried: %2").arg(ports.join(QStringLiteral(", ")), list));
+        PrintError(QStringLiteral("--port auto: using %1. Tried: %2")
+                       .arg(ShownName(ports.join(QStringLiteral(", "))), list));
     return true;
 }
 
@@ -138,10 +144,47 @@ QString SameDeviceTwice(const std::vector<TBoardJob>& jobs) {
         if (device.isEmpty())
             continue;
         if (seen.contains(device))
-            return QStringLiteral("'%1' is a port given before (%2)").arg(job.Port, device);
+            return QStringLiteral("'%1' is a port given before (%2)")
+                .arg(ShownName(job.Port), ShownName(device));
         seen << device;
     }
     return QString();
+}
+
+// The device list the run reads: as named, or found beside the program or in the data folder.
+QString DevicesFileOf(const TCliOptions& options, QString& notFound) {
+    if (!options.DevicesFile.isEmpty())
+        return options.DevicesFile;
+    const TDevicesFileLocation location = LocateDevicesFile(QCoreApplication::applicationDirPath());
+    if (location.Path.isEmpty())
+        notFound = location.NotFoundText();
+    return location.Path.isEmpty() ? kDevicesFileName : location.Path;
+}
+
+// A trace must never overwrite what the run reads or talks to: the image, the device list, the
+// settings file, a board's port. A terminal or another device is refused when the file is opened.
+QString TraceRefusal(const TCliOptions& options, const QString& devicesFile,
+                     const std::vector<TBoardJob>& jobs) {
+    std::vector<std::pair<QString, QString>> taken{
+        {options.FileName, QStringLiteral("the image file")},
+        {devicesFile, QStringLiteral("the device list")},
+        {UserSettingsFile(), QStringLiteral("the settings file")},
+    };
+    for (const TBoardJob& job : jobs)
+        taken.emplace_back(ResolvePortName(job.Link.PortName), QStringLiteral("a port of this run"));
+    for (const auto& [file, what] : taken)
+        if (!file.isEmpty() && SameExistingFile(options.TraceFile, file))
+            return QStringLiteral("--trace %1 is %2").arg(ShownName(options.TraceFile), what);
+    return QString();
+}
+
+// A header line a run, so that runs sharing one trace file stay apart.
+QString TraceHeader(const TCliOptions& options) {
+    return QStringLiteral("tervolt-cli %1, %2 of %3, started %4 (process %5)")
+        .arg(QLatin1String(kTervoltVersion), OperationName(options),
+             options.FileName.isEmpty() ? QStringLiteral("no image") : ShownName(options.FileName),
+             QDateTime::currentDateTime().toString(Qt::ISODate))
+        .arg(QCoreApplication::applicationPid());
 }
 
 int RunOnBoards(const TCliOptions& options) {
@@ -181,23 +224,17 @@ int RunOnBoards(const TCliOptions& options) {
     if (const QString twice = SameDeviceTwice(jobs); !twice.isEmpty())
         return report.Fail(esUsage, QString(), twice);
 
+    QString devicesError;
+    const QString devicesFile = DevicesFileOf(options, devicesError);
     TTraceLog trace;
     if (!options.TraceFile.isEmpty()) {
-        QString error;
-        if (!trace.Open(options.TraceFile, error))
+        QString error = TraceRefusal(options, devicesFile, jobs);
+        if (!error.isEmpty() || !trace.Open(options.TraceFile, TraceHeader(options), error))
             return report.Fail(esUsage, QString(), error);
     }
     TDevicesList devices;
-    QString devicesFile = options.DevicesFile;
-    QString devicesError;
     bool devicesLoaded = false;
     if (options.Command != TCliCommand::ccPing) {
-        if (devicesFile.isEmpty()) {
-            const TDevicesFileLocation location = LocateDevicesFile(QCoreApplication::applicationDirPath());
-            devicesFile = location.Path.isEmpty() ? kDevicesFileName : location.Path;
-            if (location.Path.isEmpty())
-                devicesError = location.NotFoundText();
-        }
         devicesLoaded = devicesError.isEmpty() && devices.LoadFromFile(devicesFile);
         if (!devicesLoaded && devicesError.isEmpty())
             devicesError = devices.LoadError();
@@ -211,35 +248,37 @@ int RunOnBoards(const TCliOptions& options) {
     }
 
     std::vector<TBoardResult> results(jobs.size());
-    if (jobs.size() == 1 && !options.Json) {
+    const bool direct = jobs.size() == 1 && !options.Json;
+    if (direct) {
         TDirectOutput output(!options.Quiet);
         results[0] = RunBoard(jobs[0], output);
-        status = results[0].ExitStatus;
     } else {
         QStringList names;
         for (const TBoardJob& job : jobs)
-            names << (job.Port.isEmpty() ? job.Link.PortName : job.Port);
+            names << ShownName(job.Port.isEmpty() ? job.Link.PortName : job.Port);
         TBoardConsole console(names, !options.Quiet, isatty(STDERR_FILENO) == 1);
         RunOnThreads(
             int(jobs.size()),
             [&](int i) {
                 TConsoleBoardOutput output(console, i);
                 results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
-                // The live line ends with the outcome's first line ("Compare error at address …").
-                const QStringList& lines = results[size_t(i)].Lines;
-                console.SetState(i, lines.isEmpty() ? QStringLiteral("done") : lines.last().section(u'\n', 0, 0));
+                const QString& headline = results[size_t(i)].Headline;
+                console.SetState(i, headline.isEmpty() ? QStringLiteral("done") : headline);
             },
             [&console] { console.Refresh(); }, kConsoleRefreshMs);
         console.Finish();
-        status = RunExitStatus(results);
-        if (options.Json)
-            PrintJsonReport(status, results, QString());
-        else
+        if (!options.Json)
             PrintSummary(results, stdout);
     }
-    QString error;
-    if (!trace.Close(error))
-        PrintError(error);
+    status = RunExitStatus(results);
+    // A trace that could not be written fails the run after the boards' outcomes, as standard output does.
+    QString traceError;
+    if (!trace.Close(traceError)) {
+        PrintError(traceError);
+        status = esCommunicationFailure;
+    }
+    if (options.Json)
+        PrintJsonReport(status, results, traceError);
     return status;
 }
 

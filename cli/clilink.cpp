@@ -36,7 +36,7 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& por
         link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : port;
         if (match.hasMatch() && (match.captured(1).toInt() < kLowestComNumber ||
                                  match.captured(1).toInt() > kHighestComNumber))
-            link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(port);
+            link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(ShownName(port));
     }
 
     link.Baud = options.Baud ? *options.Baud : BaudRateOf(TBaudRate(stored.BaudRate.value_or(int(br115200))));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -22,11 +23,15 @@ const char* const kCommandsHelp = R"(Commands:
 
 Several boards: give --port once for each, or --ports A,B,C; all of them run at the same time,
 each with its own retries and outcome, and a summary table ends the output. --port auto takes the
-one port whose monitor answers (with --all: every such port).
+one port whose monitor answers (with --all: every such port). Every other option is given once.
+
+--trace FILE takes a regular file (appended to, each run after a header line), a named pipe, or -
+for standard error; never the image, the device list, the settings file, a port or another device.
 
 Exit status: 0 success, 1 compare mismatch, 2 image file error, 3 communication failure,
-4 chip not identified or not listed, 5 interrupted, 64 usage error. With several boards: 0 only
-when every board succeeded, else the most serious of theirs, in the order 5, 2, 3, 4, 1.
+4 chip not identified or not listed, 5 interrupted, 6 device list missing or unreadable,
+64 usage error. With several boards: 0 only when every board succeeded, else the most serious of
+theirs, in the order 5, 2, 6, 3, 4, 1.
 The last line on standard output is the outcome message; progress goes to standard error.)";
 
 struct TCommandName {
@@ -41,9 +46,107 @@ constexpr TCommandName kCommands[] = {
     {"blocks", TCliCommand::ccBlocks, true},    {"ports", TCliCommand::ccPorts, false},
 };
 
+using TApply = std::optional<QString> (*)(const QString& value, TCliOptions& options);
+
+// One row an option. A switch (no ValueName) is applied with an empty value. Options without Apply
+// are read elsewhere (help, version, the ports, whose order across two options matters).
+struct TOptionRow {
+    const char* Name;
+    const char* ValueName;
+    const char* Help;
+    bool Repeatable;
+    TApply Apply;
+};
+
+std::optional<QString> ApplyBaud(const QString& value, TCliOptions& options) {
+    bool ok = false;
+    const uint baud = value.toUInt(&ok);
+    if (!ok || baud == 0)
+        return QStringLiteral("invalid baud rate '%1'").arg(value);
+    options.Baud = baud;
+    return std::nullopt;
+}
+
+std::optional<QString> ApplyFormat(const QString& value, TCliOptions& options) {
+    if (value == QLatin1String("hex"))
+        options.FileFormat = 1;
+    else if (value == QLatin1String("bin"))
+        options.FileFormat = 2;
+    else
+        return QStringLiteral("invalid format '%1' (hex or bin)").arg(value);
+    return std::nullopt;
+}
+
+std::optional<QString> ApplyStartAddress(const QString& value, TCliOptions& options) {
+    // "0X100" is as common in scripts as "0x100".
+    const QString typed = value.startsWith(QLatin1String("0X")) ? QStringLiteral("0x") + value.mid(2) : value;
+    const std::optional<std::int32_t> address = ParseStartAddress(typed);
+    if (!address)
+        return StartAddressErrorText(value);
+    options.StartAddress = static_cast<std::uint32_t>(*address);
+    return std::nullopt;
+}
+
+std::optional<QString> ApplyRetries(const QString& value, TCliOptions& options) {
+    bool ok = false;
+    const int retries = value.toInt(&ok);
+    if (!ok || retries < 0)
+        return QStringLiteral("invalid retry count '%1'").arg(value);
+    options.Retries = retries;
+    return std::nullopt;
+}
+
+// Switches and plain values: the option sets one field.
+template <auto Field, bool Value> std::optional<QString> SetSwitch(const QString&, TCliOptions& options) {
+    options.*Field = Value;
+    return std::nullopt;
+}
+
+template <auto Field> std::optional<QString> SetText(const QString& value, TCliOptions& options) {
+    options.*Field = value;
+    return std::nullopt;
+}
+
+const TOptionRow kOptions[] = {
+    {"port", "PORT",
+     "COMn (mapped through the settings), a device path, or auto. Give it once for each board.", true,
+     nullptr},
+    {"ports", "A,B,C", "Several boards at once: ports separated by commas.", true, nullptr},
+    {"all", nullptr, "With --port auto: every port whose monitor answers.", false,
+     SetSwitch<&TCliOptions::AllPorts, true>},
+    {"baud", "RATE", "Line rate in bit/s.", false, ApplyBaud},
+    {"devices", "FILE",
+     "Device list (default: devices.tervolt beside the program, then in the installed data folder).", false,
+     SetText<&TCliOptions::DevicesFile>},
+    {"format", "hex|bin", "Image format: hex or bin (default: bin for .rbf and .bin, hex otherwise).", false,
+     ApplyFormat},
+    {"start-address", "HEX", "Load address of a binary image, hexadecimal.", false, ApplyStartAddress},
+    {"size-header", nullptr, "Write the file size in front of a binary image (default).", false,
+     SetSwitch<&TCliOptions::WriteSizeHeader, true>},
+    {"no-size-header", nullptr, "Do not write the file size.", false,
+     SetSwitch<&TCliOptions::WriteSizeHeader, false>},
+    {"retries", "N", "Times a failed command is repeated (default 3).", false, ApplyRetries},
+    {"verify", nullptr,
+     "program: verify the image after programming it; blocks: print the commands of verify.", false,
+     SetSwitch<&TCliOptions::Verify, true>},
+    {"trace", "FILE",
+     "Write every command sent and every byte received, with times and ports, to FILE (- for standard "
+     "error).",
+     false, SetText<&TCliOptions::TraceFile>},
+    {"json", nullptr, "Print the result as one JSON object on standard output.", false,
+     SetSwitch<&TCliOptions::Json, true>},
+    {"quiet", nullptr, "No progress output.", false, SetSwitch<&TCliOptions::Quiet, true>},
+};
+
+// Options that only a board gives a meaning to, and those that only an image file does.
+constexpr const char* kBoardOptions[] = {"all", "baud", "trace", "json"};
+constexpr const char* kImageOptions[] = {"format", "start-address", "size-header", "no-size-header"};
+constexpr const char* kBinaryOptions[] = {"start-address", "size-header", "no-size-header"};
+
 TCliParseResult UsageError(const QString& message) {
     TCliParseResult result;
     result.ExitStatus = esUsage;
+    result.Reason = message;
     result.Error = QStringLiteral("tervolt-cli: ") + message + QStringLiteral("\nTry 'tervolt-cli --help'.");
     return result;
 }
@@ -89,12 +192,12 @@ std::optional<QString> TakePorts(const QStringList& arguments, const QStringList
         }
         const QStringList items = text.split(QLatin1Char(','));
         if (items.contains(QString()))
-            return QStringLiteral("empty port in --ports '%1'").arg(text);
+            return QStringLiteral("empty port in --ports '%1'").arg(ShownName(text));
         ports += items;
     }
     for (qsizetype i = 0; i < ports.size(); ++i) {
         if (ports.indexOf(ports.at(i)) != i)
-            return QStringLiteral("port '%1' given twice").arg(ports.at(i));
+            return QStringLiteral("port '%1' given twice").arg(ShownName(ports.at(i)));
     }
     if (ports.contains(QStringLiteral("auto"))) {
         if (ports.size() > 1)
@@ -106,7 +209,167 @@ std::optional<QString> TakePorts(const QStringList& arguments, const QStringList
     return std::nullopt;
 }
 
+struct TParser {
+    QCommandLineParser Parser;
+    QCommandLineOption Help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help.")};
+    QCommandLineOption Version{QStringLiteral("version"), QStringLiteral("Show the version.")};
+    std::vector<QCommandLineOption> Rows;
+
+    TParser() {
+        Parser.setApplicationDescription(
+            QStringLiteral("Programs and verifies the FLASH of a target board over a serial line.\n\n") +
+            QString::fromLatin1(kCommandsHelp));
+        Parser.addOption(Help);
+        Parser.addOption(Version);
+        for (const TOptionRow& row : kOptions) {
+            Rows.emplace_back(QString::fromLatin1(row.Name), QString::fromLatin1(row.Help),
+                              row.ValueName ? QString::fromLatin1(row.ValueName) : QString());
+            Parser.addOption(Rows.back());
+        }
+        Parser.addPositionalArgument(QStringLiteral("COMMAND"),
+                                     QStringLiteral("ping, identify, program, verify, blocks or ports."));
+        Parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Image file."),
+                                     QStringLiteral("[FILE]"));
+    }
+
+    bool IsSet(const char* name) const { return Parser.isSet(QString::fromLatin1(name)); }
+};
+
+// The command and its image file from the positional arguments.
+std::optional<QString> TakeCommand(const QStringList& positional, const TCommandName*& command) {
+    if (positional.isEmpty())
+        return QStringLiteral("no command given");
+    for (const TCommandName& candidate : kCommands)
+        if (positional.first() == QLatin1String(candidate.Name))
+            command = &candidate;
+    if (!command)
+        return QStringLiteral("unknown command '%1'").arg(positional.first());
+    const qsizetype wanted = command->NeedsFile ? 2 : 1;
+    if (positional.size() < wanted)
+        return QStringLiteral("'%1' needs an image file").arg(positional.first());
+    if (positional.size() > wanted)
+        return QStringLiteral("unexpected argument '%1'").arg(positional.at(wanted));
+    return std::nullopt;
+}
+
+// Every option of the table: given at most once unless repeatable, never empty, then applied.
+std::optional<QString> ApplyOptions(const TParser& parser, TCliOptions& options) {
+    for (size_t i = 0; i < std::size(kOptions); ++i) {
+        const TOptionRow& row = kOptions[i];
+        const QStringList values = parser.Parser.values(parser.Rows[i]);
+        if (!row.Repeatable && values.size() > 1)
+            return QStringLiteral("--%1 given more than once").arg(QLatin1String(row.Name));
+        // An empty value is mostly an unset variable in a script: it must not mean "the default".
+        for (const QString& value : values)
+            if (row.ValueName && value.isEmpty())
+                return QStringLiteral("empty value for --%1").arg(QLatin1String(row.Name));
+        if (row.Apply && parser.Parser.isSet(parser.Rows[i]))
+            if (std::optional<QString> error = row.Apply(values.value(0), options))
+                return error;
+    }
+    return std::nullopt;
+}
+
+// Options that mean nothing with the command, or with each other, are refused rather than ignored.
+std::optional<QString> CheckCombinations(const TParser& parser, const TCommandName& command,
+                                         const TCliOptions& options) {
+    const QString name = QLatin1String(command.Name);
+    if (options.AllPorts && !options.AutoPort)
+        return QStringLiteral("--all goes with --port auto");
+    if (options.Verify && command.Command != TCliCommand::ccProgram &&
+        command.Command != TCliCommand::ccBlocks)
+        return QStringLiteral("--verify applies to program and blocks only");
+    if (!CommandUsesBoard(command.Command)) {
+        if (!options.Ports.isEmpty() || options.AutoPort)
+            return QStringLiteral("--port needs a board: not with '%1'").arg(name);
+        for (const char* option : kBoardOptions)
+            if (parser.IsSet(option))
+                return QStringLiteral("--%1 needs a board: not with '%2'").arg(QLatin1String(option), name);
+    }
+    if (!command.NeedsFile) {
+        for (const char* option : kImageOptions)
+            if (parser.IsSet(option))
+                return QStringLiteral("--%1 applies to an image file: not with '%2'")
+                    .arg(QLatin1String(option), name);
+    }
+    // The load address and the size header belong to binary images; anywhere else they would be
+    // ignored without a word.
+    if (options.FileFormat != 2) {
+        for (const char* option : kBinaryOptions)
+            if (parser.IsSet(option))
+                return QStringLiteral("--%1 applies to binary images only (--format bin)")
+                    .arg(QLatin1String(option));
+    }
+    if (parser.IsSet("size-header") && parser.IsSet("no-size-header"))
+        return QStringLiteral("--size-header and --no-size-header exclude each other");
+    return std::nullopt;
+}
+
+// Before the parser has decided anything: did the user ask for JSON?
+bool JsonAskedFor(const QStringList& arguments) {
+    for (qsizetype i = 1; i < arguments.size() && arguments.at(i) != QLatin1String("--"); ++i)
+        if (arguments.at(i) == QLatin1String("--json"))
+            return true;
+    return false;
+}
+
+TCliParseResult Parse(const QStringList& arguments) {
+    TParser parser;
+    if (!parser.Parser.parse(arguments))
+        return UsageError(parser.Parser.errorText());
+    TCliParseResult result;
+    if (parser.Parser.isSet(parser.Help)) {
+        result.Output = parser.Parser.helpText();
+        return result;
+    }
+    if (parser.Parser.isSet(parser.Version)) {
+        result.Output = QStringLiteral("tervolt-cli %1\n").arg(QLatin1String(kTervoltVersion));
+        return result;
+    }
+    const QStringList positional = parser.Parser.positionalArguments();
+    const TCommandName* command = nullptr;
+    if (std::optional<QString> error = TakeCommand(positional, command))
+        return UsageError(*error);
+
+    TCliOptions options;
+    options.Command = command->Command;
+    if (command->NeedsFile) {
+        options.FileName = positional.at(1);
+        options.FileFormat = DefaultFileFormat(options.FileName);
+    }
+    std::optional<QString> error = ApplyOptions(parser, options);
+    if (!error)
+        error = TakePorts(arguments, parser.Parser.values(QStringLiteral("port")),
+                          parser.Parser.values(QStringLiteral("ports")), options);
+    if (!error)
+        error = CheckCombinations(parser, *command, options);
+    if (error)
+        return UsageError(*error);
+    result.Options = options;
+    return result;
+}
+
 } // namespace
+
+QString ShownName(const QString& name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    QString shown;
+    shown.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t code = c.unicode();
+        if (code == u'\n')
+            shown += QLatin1String("\\n");
+        else if (code == u'\r')
+            shown += QLatin1String("\\r");
+        else if (code == u'\t')
+            shown += QLatin1String("\\t");
+        else if (code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0))
+            shown += QLatin1String("\\x") + QLatin1Char(kHex[code >> 4]) + QLatin1Char(kHex[code & 0x0F]);
+        else
+            shown += c;
+    }
+    return shown;
+}
 
 bool CommandUsesBoard(TCliCommand command) {
     return command != TCliCommand::ccBlocks && command != TCliCommand::ccPorts;
@@ -118,164 +381,8 @@ int DefaultFileFormat(const QString& fileName) {
 }
 
 TCliParseResult ParseCliArguments(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Programs and verifies the FLASH of a target board over a serial line.\n\n") +
-        QString::fromLatin1(kCommandsHelp));
-    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
-                                        QStringLiteral("Show this help."));
-    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version."));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("COMn (mapped through the settings), a device path, or "
-                                                       "auto. Give it once for each board."),
-                                        QStringLiteral("PORT"));
-    const QCommandLineOption portsOption(QStringLiteral("ports"),
-                                         QStringLiteral("Several boards at once: ports separated by commas."),
-                                         QStringLiteral("A,B,C"));
-    const QCommandLineOption allOption(QStringLiteral("all"),
-                                       QStringLiteral("With --port auto: every port whose monitor answers."));
-    const QCommandLineOption traceOption(QStringLiteral("trace"),
-                                         QStringLiteral("Write every command sent and every byte received, "
-                                                        "with times and ports, to FILE."),
-                                         QStringLiteral("FILE"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print the result as one JSON object on standard "
-                                                       "output."));
-    const QCommandLineOption baudOption(QStringLiteral("baud"), QStringLiteral("Line rate in bit/s."),
-                                        QStringLiteral("RATE"));
-    const QCommandLineOption devicesOption(QStringLiteral("devices"),
-                                           QStringLiteral("Device list (default: devices.tervolt beside "
-                                                          "the program, then in the installed data folder)."),
-                                           QStringLiteral("FILE"));
-    const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Image format: hex or bin (default: bin for .rbf "
-                                                         "and .bin, hex otherwise)."),
-                                          QStringLiteral("hex|bin"));
-    const QCommandLineOption startOption(QStringLiteral("start-address"),
-                                         QStringLiteral("Load address of a binary image, hexadecimal."),
-                                         QStringLiteral("HEX"));
-    const QCommandLineOption sizeHeaderOption(QStringLiteral("size-header"),
-                                              QStringLiteral("Write the file size in front of a binary image "
-                                                             "(default)."));
-    const QCommandLineOption noSizeHeaderOption(QStringLiteral("no-size-header"),
-                                                QStringLiteral("Do not write the file size."));
-    const QCommandLineOption retriesOption(QStringLiteral("retries"),
-                                           QStringLiteral("Times a failed command is repeated (default 3)."),
-                                           QStringLiteral("N"));
-    const QCommandLineOption verifyOption(QStringLiteral("verify"),
-                                          QStringLiteral("program: verify the image after programming it; "
-                                                         "blocks: print the commands of verify."));
-    const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("No progress output."));
-    parser.addOptions({helpOption, versionOption, portOption, portsOption, allOption, baudOption, devicesOption,
-                       formatOption, startOption, sizeHeaderOption, noSizeHeaderOption, retriesOption,
-                       verifyOption, traceOption, jsonOption, quietOption});
-    parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("ping, identify, program, verify, "
-                                                                           "blocks or ports."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Image file."), QStringLiteral("[FILE]"));
-
-    if (!parser.parse(arguments))
-        return UsageError(parser.errorText());
-
-    TCliParseResult result;
-    if (parser.isSet(helpOption)) {
-        result.Output = parser.helpText();
-        return result;
-    }
-    if (parser.isSet(versionOption)) {
-        result.Output = QStringLiteral("tervolt-cli %1\n").arg(QLatin1String(kTervoltVersion));
-        return result;
-    }
-
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return UsageError(QStringLiteral("no command given"));
-    const TCommandName* command = nullptr;
-    for (const TCommandName& candidate : kCommands)
-        if (positional.first() == QLatin1String(candidate.Name))
-            command = &candidate;
-    if (!command)
-        return UsageError(QStringLiteral("unknown command '%1'").arg(positional.first()));
-    const qsizetype wanted = command->NeedsFile ? 2 : 1;
-    if (positional.size() < wanted)
-        return UsageError(QStringLiteral("'%1' needs an image file").arg(positional.first()));
-    if (positional.size() > wanted)
-        return UsageError(QStringLiteral("unexpected argument '%1'").arg(positional.at(wanted)));
-
-    TCliOptions options;
-    options.Command = command->Command;
-    if (command->NeedsFile) {
-        options.FileName = positional.at(1);
-        options.FileFormat = DefaultFileFormat(options.FileName);
-    }
-    // An empty value is mostly an unset variable in a script: it must not mean "the default".
-    for (const QCommandLineOption* named : {&portOption, &portsOption, &devicesOption, &traceOption})
-        for (const QString& value : parser.values(*named))
-            if (value.isEmpty())
-                return UsageError(QStringLiteral("empty value for --%1").arg(named->names().constFirst()));
-    if (std::optional<QString> error = TakePorts(arguments, parser.values(portOption), parser.values(portsOption), options))
-        return UsageError(*error);
-    options.AllPorts = parser.isSet(allOption);
-    if (options.AllPorts && !options.AutoPort)
-        return UsageError(QStringLiteral("--all goes with --port auto"));
-    options.DevicesFile = parser.value(devicesOption);
-    options.Quiet = parser.isSet(quietOption);
-    options.Verify = parser.isSet(verifyOption);
-    options.TraceFile = parser.value(traceOption);
-    options.Json = parser.isSet(jsonOption);
-    if (options.Verify && command->Command != TCliCommand::ccProgram && command->Command != TCliCommand::ccBlocks)
-        return UsageError(QStringLiteral("--verify applies to program and blocks only"));
-    // What only a board gives: a port list, a trace of the line, a result per board.
-    if (!CommandUsesBoard(command->Command)) {
-        const bool severalPorts = options.Ports.size() > 1 || options.AutoPort;
-        for (const auto& [used, name] : {std::pair{severalPorts, "several ports or --port auto"},
-                                         std::pair{options.AllPorts, "--all"},
-                                         std::pair{!options.TraceFile.isEmpty(), "--trace"},
-                                         std::pair{options.Json, "--json"}})
-            if (used)
-                return UsageError(QStringLiteral("%1 needs a board: not with '%2'")
-                                      .arg(QLatin1String(name), positional.first()));
-    }
-
-    if (parser.isSet(baudOption)) {
-        bool ok = false;
-        const uint baud = parser.value(baudOption).toUInt(&ok);
-        if (!ok || baud == 0)
-            return UsageError(QStringLiteral("invalid baud rate '%1'").arg(parser.value(baudOption)));
-        options.Baud = baud;
-    }
-    if (parser.isSet(formatOption)) {
-        const QString format = parser.value(formatOption);
-        if (format == QLatin1String("hex"))
-            options.FileFormat = 1;
-        else if (format == QLatin1String("bin"))
-            options.FileFormat = 2;
-        else
-            return UsageError(QStringLiteral("invalid format '%1' (hex or bin)").arg(format));
-    }
-    // The load address and the size header belong to binary images; anywhere else they would be
-    // ignored without a word.
-    const bool binary = command->NeedsFile && options.FileFormat == 2;
-    for (const QCommandLineOption* binaryOnly : {&startOption, &sizeHeaderOption, &noSizeHeaderOption})
-        if (parser.isSet(*binaryOnly) && !binary)
-            return UsageError(QStringLiteral("--%1 applies to binary images only (--format bin)")
-                                  .arg(binaryOnly->names().constFirst()));
-    if (parser.isSet(startOption)) {
-        const QString typed = parser.value(startOption);
-        const std::optional<std::int32_t> address = ParseStartAddress(typed);
-        if (!address)
-            return UsageError(StartAddressErrorText(typed));
-        options.StartAddress = static_cast<std::uint32_t>(*address);
-    }
-    if (parser.isSet(sizeHeaderOption) && parser.isSet(noSizeHeaderOption))
-        return UsageError(QStringLiteral("--size-header and --no-size-header exclude each other"));
-    options.WriteSizeHeader = !parser.isSet(noSizeHeaderOption);
-    if (parser.isSet(retriesOption)) {
-        bool ok = false;
-        const int retries = parser.value(retriesOption).toInt(&ok);
-        if (!ok || retries < 0)
-            return UsageError(QStringLiteral("invalid retry count '%1'").arg(parser.value(retriesOption)));
-        options.Retries = retries;
-    }
-    result.Options = options;
+    TCliParseResult result = Parse(arguments);
+    result.Json =
+        result.Options ? result.Options->Json : result.ExitStatus == esUsage && JsonAskedFor(arguments);
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Command line of tervolt-cli. Options may stand before or after the command.
+// Command line of tervolt-cli, read through one table of options. Options may stand before or after
+// the command; each may be given once, except --port and --ports.
 
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,7 @@ enum TExitStatus : int {
     esCommunicationFailure = 3,
     esNotIdentified = 4,
     esInterrupted = 5,
+    esDevicesError = 6, // the device list is missing or cannot be read: a file error
     esUsage = 64,
 };
 
@@ -44,12 +46,17 @@ struct TCliParseResult {
     int ExitStatus = esSuccess;  // when Options is empty: what to exit with
     QString Output;              // help or version text (stdout)
     QString Error;               // usage error (stderr)
+    QString Reason;              // the usage error alone, for the JSON object
+    bool Json = false;           // --json was asked for: a usage error is said as a JSON object too
 };
 
 TCliParseResult ParseCliArguments(const QStringList& arguments);
 
 // True when the run talks to a board: ping, identify, program, verify.
 bool CommandUsesBoard(TCliCommand command);
+
+// A name as messages show it: control bytes (a newline in a port name) escaped as \n, \r, \t, \xHH.
+QString ShownName(const QString& name);
 
 // Default image format for a file name: binary for .rbf and .bin, Intel HEX otherwise.
 int DefaultFileFormat(const QString& fileName);

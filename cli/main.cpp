@@ -1,6 +1,7 @@
 #include "cli/clicommands.h"
 #include "cli/clioptions.h"
 #include "cli/platformsignals.h"
+#include "cli/resultreport.h"
 #include "files/systemfiles.h"
 
 #include <QCoreApplication>
@@ -25,8 +26,9 @@ QStringList SystemArguments(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     EnsureStandardDescriptors();
-    // A reader that went away (`| head`) is a failed write, reported below, not a silent death.
-    IgnoreBrokenPipeSignal();
+    // A reader that went away (`| head`) or a full file-size limit is a failed write, reported below,
+    // not a silent death.
+    IgnoreFailedWriteSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
@@ -37,6 +39,8 @@ int main(int argc, char* argv[]) {
             std::fputs(SystemFileName(parsed.Output).constData(), stdout);
         if (!parsed.Error.isEmpty())
             std::fprintf(stderr, "%s\n", SystemFileName(parsed.Error).constData());
+        if (parsed.Json)
+            PrintJsonReport(parsed.ExitStatus, {}, parsed.Reason);
         return parsed.ExitStatus;
     }
     const int status = RunCliCommand(*parsed.Options);

@@ -12,8 +12,9 @@ namespace {
 
 // Most serious first. An interruption concerns the whole run; a bad image every board; then what
 // leaves a board's state unknown, before what says it is the wrong chip or holds the wrong bytes.
-constexpr int kSeverity[] = {esUsage,         esInterrupted,     esImageError, esCommunicationFailure,
-                             esNotIdentified, esCompareMismatch, esSuccess};
+constexpr int kSeverity[] = {
+    esUsage,         esInterrupted,     esImageError, esDevicesError, esCommunicationFailure,
+    esNotIdentified, esCompareMismatch, esSuccess};
 
 int Rank(int status) {
     const auto* found = std::find(std::begin(kSeverity), std::end(kSeverity), status);
@@ -46,6 +47,8 @@ QString OutcomeKind(int exitStatus) {
         return QStringLiteral("compare_error");
     case esImageError:
         return QStringLiteral("image_error");
+    case esDevicesError:
+        return QStringLiteral("device_list_error");
     case esNotIdentified:
         return QStringLiteral("not_identified");
     case esInterrupted:
@@ -62,7 +65,7 @@ void PrintSummary(const std::vector<TBoardResult>& boards, std::FILE* out) {
                              QStringLiteral("TIME")};
     std::vector<QStringList> rows{header};
     for (const TBoardResult& board : boards)
-        rows.push_back({board.Port, Chip(board), OneLine(board.Lines),
+        rows.push_back({ShownName(board.Port), Chip(board), OneLine(board.Lines),
                         QStringLiteral("%1 s").arg(board.Seconds, 0, 'f', 1)});
     int widths[3] = {};
     for (const QStringList& row : rows)

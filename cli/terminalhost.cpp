@@ -17,6 +17,7 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int signal) {
     gInterrupted.store(true);
+    WakeForInterrupt(); // a wait for an answer ends now, not at its time-out
     std::signal(signal, SIG_DFL);
 }
 
@@ -63,6 +64,7 @@ TTerminalHost::TTerminalHost(int retries, TProgressDisplay& display, const TFlas
     : FRetries(retries), FDisplay(display), FTarget(target) {}
 
 void TTerminalHost::InstallInterruptHandler() {
+    PrepareInterruptWakeUp();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     InstallPlatformInterruptSignals(OnInterrupt);
@@ -70,17 +72,25 @@ void TTerminalHost::InstallInterruptHandler() {
 
 bool TTerminalHost::Interrupted() { return gInterrupted.load(); }
 
+const std::atomic<bool>& TTerminalHost::InterruptFlag() {
+    return gInterrupted;
+}
+
 // A failed command is repeated up to `retries` times; then the run gives up.
 bool TTerminalHost::AskRetry() {
-    if (Interrupted() || FFailures >= FRetries) {
-        if (!Interrupted()) {
-            FGaveUp = true;
-            // The board's own answer ("Address out of range") says more than any retry count.
-            const QString why = FTarget ? FTarget->LastFailure() : QString();
-            FDisplay.Note(QStringLiteral("Communication error occurred! Gave up after %1 retries.%2%3")
-                              .arg(FRetries)
-                              .arg(why.isEmpty() ? QString() : QStringLiteral(" "), why));
-        }
+    // The board's own answer ("Address out of range") says more than any retry count.
+    const QString why = FTarget ? FTarget->LastFailure() : QString();
+    if (Interrupted()) {
+        // The command in flight is named as interrupted, not as a communication error.
+        FDisplay.Note(why.isEmpty() ? QStringLiteral("Interrupted.") : why);
+        return false;
+    }
+    if (FFailures >= FRetries) {
+        FGaveUp = true;
+        FDisplay.Note(QStringLiteral("Communication error occurred! Gave up after %1 %2.%3%4")
+                          .arg(FRetries)
+                          .arg(FRetries == 1 ? QStringLiteral("retry") : QStringLiteral("retries"))
+                          .arg(why.isEmpty() ? QString() : QStringLiteral(" "), why));
         return false;
     }
     ++FFailures;

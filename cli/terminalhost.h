@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 // Where one board's progress and notes go: standard error for a single board, the board's own line
@@ -58,10 +59,13 @@ public:
     // Image bytes of the blocks the board accepted.
     std::uint64_t BytesConfirmed() const { return FBytesConfirmed; }
 
-    // Ctrl-C, SIGTERM and SIGHUP stop every board between blocks; a second one ends the program at
-    // once. The flag is the process's on purpose: one Ctrl-C stops the whole run.
+    // Ctrl-C, SIGTERM and SIGHUP stop every board at once: a wait for an answer ends without its
+    // time-out, and nothing more is sent. A second one ends the program at once. The flag is the
+    // process's on purpose: one Ctrl-C stops the whole run.
     static void InstallInterruptHandler();
     static bool Interrupted();
+    // The flag itself, for the protocol's waits (TCommProtocol::SetAbortFlag).
+    static const std::atomic<bool>& InterruptFlag();
 
 private:
     int FRetries;

@@ -16,15 +16,19 @@ TTraceLog::~TTraceLog() {
     Close(ignored);
 }
 
-bool TTraceLog::Open(const QString& fileName, QString& error) {
+bool TTraceLog::Open(const QString& fileName, const QString& header, QString& error) {
     FFileName = fileName;
+    FOwnsFile = fileName != QLatin1String("-");
     QString reason;
-    FFile = CreateFileForWriting(fileName, reason);
+    FFile = FOwnsFile ? OpenFileForAppending(fileName, reason) : stderr;
     if (!FFile) {
         error = QStringLiteral("cannot write the trace to %1: %2").arg(fileName, reason);
         return false;
     }
     FClock.start();
+    if (std::fprintf(FFile, "# %s\n", Readable(SystemFileName(header)).constData()) < 0 ||
+        std::fflush(FFile) != 0)
+        FWriteError = errno;
     return true;
 }
 
@@ -90,12 +94,13 @@ bool TTraceLog::Close(QString& error) {
     const std::lock_guard lock(FMutex);
     if (!FFile)
         return true;
-    if (std::fclose(FFile) != 0 && FWriteError == 0)
+    if ((FOwnsFile ? std::fclose(FFile) : std::fflush(FFile)) != 0 && FWriteError == 0)
         FWriteError = errno;
     FFile = nullptr;
     if (FWriteError == 0)
         return true;
     error = QStringLiteral("cannot write the trace to %1: %2")
-                .arg(FFileName, QString::fromLocal8Bit(std::strerror(FWriteError)));
+                .arg(FOwnsFile ? FFileName : QStringLiteral("standard error"),
+                     QString::fromLocal8Bit(std::strerror(FWriteError)));
     return false;
 }

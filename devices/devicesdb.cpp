@@ -2,16 +2,20 @@
 
 #include "devices/inireader.h"
 
+#include <QHash>
+
+#include <algorithm>
+#include <deque>
+#include <limits>
 #include <new>
+#include <optional>
 
 namespace {
 
-const QString kHeaderSection = QStringLiteral("Header");
-const QString kGeneralSection = QStringLiteral("GeneralInfo");
 const QString kCompany = QStringLiteral("VELUM Technologies Ltd.");
 const QString kDestination = QStringLiteral("Tervolt");
 
-// Folded names, as the reader's filter sees them.
+// Folded names, as the reader's scan gives them.
 const QString kHeaderKey = QStringLiteral("header");
 const QString kGeneralKey = QStringLiteral("generalinfo");
 const QString kCompanyKey = QStringLiteral("company");
@@ -25,21 +29,28 @@ QString DeviceSection(int index) {
     return QStringLiteral("Device") + QString::number(index);
 }
 
-// True for the folded name of DeviceSection(i) with i below `count`.
-bool ListedDeviceSection(const QString& folded, int count) {
+// i for the folded name of DeviceSection(i), else -1.
+int DeviceIndex(const QString& folded) {
     if (!folded.startsWith(kDevicePrefix))
-        return false;
+        return -1;
     const QStringView digits = QStringView(folded).mid(kDevicePrefix.size());
     if (digits.isEmpty() || digits.size() > 10 || (digits.size() > 1 && digits.front() == u'0'))
-        return false;
+        return -1;
     qint64 index = 0;
     for (const QChar c : digits) {
         if (c < u'0' || c > u'9')
-            return false;
+            return -1;
         index = index * 10 + (c.unicode() - u'0');
     }
-    return index < count;
+    return index <= std::numeric_limits<int>::max() ? int(index) : -1;
 }
+
+// One value of a listed device section, as the file gives it.
+struct TDeviceValue {
+    int Index;
+    bool IsId;
+    QString Text;
+};
 
 } // namespace
 
@@ -61,43 +72,79 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
     if (!TIniReader::ReadFile(fileName, text, &FLoadError))
         return false;
 
-    // Two passes over the text, each keeping only what it asks about: memory follows the devices
-    // listed, however many other lines, sections or keys the file holds.
-    TIniReader head;
-    head.Parse(text, [](const QString& section, const QString& key) {
-        return (section == kHeaderKey && (key.isEmpty() || key == kCompanyKey || key == kDestinationKey)) ||
-               (section == kGeneralKey && (key.isEmpty() || key == kCountKey));
+    // One scan of the lines keeps the header's three values and the IDs and manufacturers of the
+    // device sections, nothing else: memory follows the devices, a few times the bytes that list them.
+    std::optional<QString> company;
+    std::optional<QString> destination;
+    std::optional<QString> countText;
+    std::deque<TDeviceValue> values;
+    QHash<QByteArray, QString> makers; // one string a manufacturer, shared by its devices
+    const QString* section = nullptr;
+    int index = -1;
+    TIniReader::Scan(text, [&](const QString& name, const QString& key, const QByteArray& value) {
+        if (key.isEmpty()) {
+            section = name == kHeaderKey ? &kHeaderKey : name == kGeneralKey ? &kGeneralKey : nullptr;
+            index = DeviceIndex(name);
+            return;
+        }
+        // The first occurrence of a key wins, also when its section is given twice.
+        const auto first = [&value](std::optional<QString>& slot) {
+            if (!slot)
+                slot = QString::fromLatin1(value);
+        };
+        if (section == &kHeaderKey && key == kCompanyKey) {
+            first(company);
+        } else if (section == &kHeaderKey && key == kDestinationKey) {
+            first(destination);
+        } else if (section == &kGeneralKey && key == kCountKey) {
+            first(countText);
+        } else if (index >= 0 && key == kIdKey) {
+            values.push_back({index, true, QString::fromLatin1(value)});
+        } else if (index >= 0 && key == kManufacturerKey) {
+            auto maker = makers.constFind(value);
+            if (maker == makers.cend())
+                maker = makers.insert(value, QString::fromLatin1(value));
+            values.push_back({index, false, *maker});
+        }
     });
-    if (head.ReadString(kHeaderSection, QStringLiteral("Company"), QString()) != kCompany ||
-        head.ReadString(kHeaderSection, QStringLiteral("Destination"), QString()) != kDestination) {
+    text.clear();
+    if (company.value_or(QString()) != kCompany || destination.value_or(QString()) != kDestination) {
         FLoadError = QStringLiteral("%1 is not a device list for this program").arg(fileName);
         return false;
     }
-    const int count = head.ReadInteger(kGeneralSection, QStringLiteral("SupportedDevices"), -1);
-    if (count <= 0) {
+    int count = -1;
+    if (!countText || !TIniReader::ParseInteger(*countText, count) || count <= 0) {
         FLoadError = QStringLiteral("%1: SupportedDevices is missing or less than 1").arg(fileName);
         return false;
     }
-    TIniReader ini;
-    ini.Parse(text, [count](const QString& section, const QString& key) {
-        return ListedDeviceSection(section, count) &&
-               (key.isEmpty() || key == kIdKey || key == kManufacturerKey);
-    });
-    text.clear();
-    // Check every section before adding anything, so that a broken file leaves the list as it was.
-    for (int i = 0; i < count; ++i) {
-        const QString section = DeviceSection(i);
-        if (!ini.ValueExists(section, QStringLiteral("Manufacturer")) ||
-            !ini.ValueExists(section, QStringLiteral("ID"))) {
-            FLoadError = QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, section);
-            return false;
+    // The first value of a key wins, also when a section is given twice. A list in file order, as
+    // lists are, needs no sorting (and no sorting buffer).
+    const auto byIndex = [](const TDeviceValue& a, const TDeviceValue& b) {
+        return a.Index != b.Index ? a.Index < b.Index : a.IsId < b.IsId;
+    };
+    if (!std::is_sorted(values.begin(), values.end(), byIndex))
+        std::stable_sort(values.begin(), values.end(), byIndex);
+    // Every listed section is checked before anything is added, so that a broken file leaves the
+    // list as it was; then the pairs are added, and the values freed, from the front.
+    for (int pass = 0; pass < 2; ++pass) {
+        auto at = values.begin();
+        for (int i = 0; i < count; ++i) {
+            const QString* manufacturer = nullptr;
+            const QString* id = nullptr;
+            for (; at != values.end() && at->Index == i; ++at) {
+                const QString** slot = at->IsId ? &id : &manufacturer;
+                if (!*slot)
+                    *slot = &at->Text;
+            }
+            if (pass == 1) {
+                AddDevice(*manufacturer, *id); // a repeated pair is skipped without notice
+                at = values.erase(values.begin(), at);
+            } else if (!manufacturer || !id) {
+                FLoadError =
+                    QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
+                return false;
+            }
         }
-    }
-    for (int i = 0; i < count; ++i) {
-        const QString section = DeviceSection(i);
-        const QString id = ini.ReadString(section, QStringLiteral("ID"), QString());
-        const QString manufacturer = ini.ReadString(section, QStringLiteral("Manufacturer"), QString());
-        AddDevice(manufacturer, id); // a repeated pair is skipped without notice
     }
     return true;
 }

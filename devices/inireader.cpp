@@ -91,6 +91,8 @@ bool TIniReader::ReadFile(const QString& fileName, QByteArray& text, QString* er
     if (file.size() > kMaxFileBytes)
         return tooLarge();
     // Read in pieces: a single read of the limit would allocate the whole limit for every small file.
+    // The size it has now is the likely size, so that the text does not grow by doubling.
+    text.reserve(qsizetype(file.size()) + 1);
     constexpr qint64 kChunkBytes = 64 * 1024;
     for (QByteArray chunk = file.read(kChunkBytes); !chunk.isEmpty() && text.size() <= kMaxFileBytes;
          chunk = file.read(kChunkBytes))
@@ -106,13 +108,12 @@ bool TIniReader::ReadFile(const QString& fileName, QByteArray& text, QString* er
     return true;
 }
 
-void TIniReader::Parse(const QByteArray& text, const TFilter& keep) {
-    FSections.clear();
+void TIniReader::Scan(const QByteArray& text, const TVisitor& visit) {
     qsizetype begin = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
 
     // Lines are looked at where they lie: splitting a file of millions of short lines into pieces
     // first would cost far more than the file.
-    TSection* current = nullptr;
+    bool inSection = false;
     QString currentName;
     while (begin <= text.size()) {
         qsizetype end = text.indexOf('\n', begin);
@@ -127,25 +128,34 @@ void TIniReader::Parse(const QByteArray& text, const TFilter& keep) {
             continue;
         if (line.front() == '[') {
             const qsizetype close = line.indexOf(']');
-            current = nullptr; // a broken header must not let its keys land in the previous section
-            if (close < 0)
+            inSection = close >= 0; // a broken header must not let its keys land in the previous section
+            if (!inSection)
                 continue;
             currentName = Fold(QString::fromLatin1(TrimBlanks(line.mid(1, close - 1))));
-            if (!keep || keep(currentName, QString()))
-                current = &FSections[currentName];
+            visit(currentName, QString(), QByteArray());
             continue;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals <= 0 || current == nullptr)
+        if (equals <= 0 || !inSection)
             continue;
         const QByteArray key = TrimBlanks(line.left(equals));
-        if (key.isEmpty())
-            continue;
-        const QString foldedKey = Fold(QString::fromLatin1(key));
-        if (current->contains(foldedKey) || (keep && !keep(currentName, foldedKey)))
-            continue;
-        current->insert(foldedKey, QString::fromLatin1(Unquote(TrimBlanks(line.mid(equals + 1)))));
+        if (!key.isEmpty())
+            visit(currentName, Fold(QString::fromLatin1(key)), Unquote(TrimBlanks(line.mid(equals + 1))));
     }
+}
+
+void TIniReader::Parse(const QByteArray& text, const TFilter& keep) {
+    FSections.clear();
+    TSection* current = nullptr;
+    Scan(text, [&](const QString& section, const QString& key, const QByteArray& value) {
+        if (key.isEmpty()) {
+            current = !keep || keep(section, QString()) ? &FSections[section] : nullptr;
+            return;
+        }
+        if (current == nullptr || current->contains(key) || (keep && !keep(section, key)))
+            return;
+        current->insert(key, QString::fromLatin1(value));
+    });
 }
 
 const QString* TIniReader::Find(const QString& section, const QString& key) const {

@@ -37,6 +37,12 @@ public:
     // (everything without one).
     void Parse(const QByteArray& text, const TFilter& keep = {});
 
+    // Every section header (with an empty key and value) and every key line of a well-formed
+    // section, in file order, with folded names and the value as ReadString gives it. Nothing is
+    // kept: a caller that needs little of a large file keeps only that.
+    using TVisitor = std::function<void(const QString& section, const QString& key, const QByteArray& value)>;
+    static void Scan(const QByteArray& text, const TVisitor& visit);
+
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& key) const;
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;

@@ -30,6 +30,15 @@ int OpenRegularFileForReading(const QString& name, QString& reason);
 // `reason`. A named pipe that nobody reads fails at once instead of blocking the caller.
 std::FILE* CreateFileForWriting(const QString& name, QString& reason);
 
+// Opens a file for appending, creating it: a regular file or a named pipe only. A terminal or any
+// other device is refused without being opened (opening a tty moves its modem lines), and so is a
+// named pipe that nobody reads; nullptr with the reason.
+std::FILE* OpenFileForAppending(const QString& name, QString& reason);
+
+// True when both names lead to one existing file (links followed; hard links too where the system
+// can tell).
+bool SameExistingFile(const QString& first, const QString& second);
+
 // Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that the next file opened
 // (a serial port, an image) can never become standard output or error. First thing in main().
 void EnsureStandardDescriptors();

@@ -189,3 +189,40 @@ std::FILE* CreateFileForWriting(const QString& name, QString& reason) {
     }
     return file;
 }
+
+std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
+    const QByteArray path = SystemFileName(name);
+    const auto appendable = [](mode_t mode) { return S_ISREG(mode) || S_ISFIFO(mode); };
+    struct stat info {};
+    if (::stat(path.constData(), &info) == 0 && !appendable(info.st_mode)) {
+        reason = NotRegularReason(info.st_mode);
+        return nullptr;
+    }
+    const int fd =
+        ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        reason = errno == ENXIO ? QStringLiteral("a named pipe that nobody reads") : SystemReason(errno);
+        return nullptr;
+    }
+    // Replaced by a device between the look and the open.
+    if (::fstat(fd, &info) != 0 || !appendable(info.st_mode)) {
+        reason = NotRegularReason(info.st_mode);
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "a");
+    if (!file) {
+        reason = SystemReason(errno);
+        ::close(fd);
+    }
+    return file;
+}
+
+bool SameExistingFile(const QString& first, const QString& second) {
+    struct stat a {};
+    struct stat b {};
+    return ::stat(SystemFileName(first).constData(), &a) == 0 &&
+           ::stat(SystemFileName(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}

@@ -1,5 +1,7 @@
 #include "files/systemfiles.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -79,4 +81,25 @@ std::FILE* CreateFileForWriting(const QString& name, QString& reason) {
     if (!file)
         reason = QString::fromLocal8Bit(std::strerror(errno));
     return file;
+}
+
+std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
+    std::FILE* file = _wfopen(WideName(name), L"abN");
+    if (!file) {
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+        return nullptr;
+    }
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+    if (type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE) {
+        std::fclose(file);
+        reason = QStringLiteral("not a regular file (a device)");
+        return nullptr;
+    }
+    return file;
+}
+
+// Windows names one file in many spellings (case, short names); the canonical path settles most.
+bool SameExistingFile(const QString& first, const QString& second) {
+    const QString a = QFileInfo(first).canonicalFilePath();
+    return !a.isEmpty() && a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
 }

@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::size_t kEchoHistoryLength = 8;
 constexpr std::uint32_t kBitsPerChar = 10;
+const QString kInterruptedText = QStringLiteral("Interrupted while waiting for the board's answer.");
 // What follows the echo in the shortest answer: CR LF, an empty result line's CR LF, and '>'.
 constexpr std::uint32_t kShortestAnswerTail = 5;
 
@@ -162,6 +163,10 @@ bool TCommProtocol::WaitForReply() {
         }
         if (FTimedOut)
             return false;
+        if (Aborted()) {
+            FReplyTimer->stop();
+            return false;
+        }
         // A line that went away (an unplugged adapter) will not answer: fail now, not at the time-out.
         if (!FCommUnit->CommPortDriver()->Connected()) {
             FReplyTimer->stop();
@@ -263,10 +268,12 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
     if (FResyncForced || OwesOtherThanPings()) {
         const TCatchUp caughtUp = CatchUp(line);
         if (caughtUp == TCatchUp::cuFailed) {
-            FLastFailure = !FCommUnit->CommPortDriver()->Connected()
-                               ? QStringLiteral("The line was lost.")
-                               : QStringLiteral("The board did not catch up with earlier commands within %1 ms.")
-                                     .arg(kResyncBudgetMs);
+            FLastFailure =
+                Aborted() ? kInterruptedText
+                : !FCommUnit->CommPortDriver()->Connected()
+                    ? QStringLiteral("The line was lost.")
+                    : QStringLiteral("The board did not catch up with earlier commands within %1 ms.")
+                          .arg(kResyncBudgetMs);
             return false;
         }
         answered = caughtUp == TCatchUp::cuAnswered;
@@ -294,6 +301,8 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
                            .arg(TCommunicationUnit::kMaxReplyBytes);
     else if (FTimedOut)
         FLastFailure = QStringLiteral("No answer within %1 ms.").arg(FReplyTimeout);
+    else if (Aborted())
+        FLastFailure = kInterruptedText;
     else
         FLastFailure = QStringLiteral("The line was lost.");
     return false;

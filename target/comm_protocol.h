@@ -17,6 +17,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -56,6 +57,9 @@ public:
     // that passed while events were being handled elsewhere.
     bool WaitForReply();
     void ReplyTimerTimer();
+    // A flag that, once set (Ctrl-C in the CLI), ends every wait at once as a failure. Whoever sets
+    // it must also wake the waiting thread's event loop.
+    void SetAbortFlag(const std::atomic<bool>* flag) { FAbort = flag; }
 
     bool PingTarget();
     bool IdentifyFlash(QByteArray& deviceId, QByteArray& manufacturer);
@@ -85,6 +89,7 @@ private:
     // or nothing for a reply that answers no command of ours.
     std::optional<QByteArray> Account(const QByteArray& reply);
     bool OwesOtherThanPings() const;
+    bool Aborted() const { return FAbort && FAbort->load(); }
     void ForgetEarlierLine();
     // Pings until no command but pings is owed; an answer to `line` that arrives meanwhile is taken.
     TCatchUp CatchUp(const QByteArray& line);
@@ -93,6 +98,7 @@ private:
     std::unique_ptr<QTimer> FReplyTimer;
     bool FTimedOut = false;
     bool FCommandActive = false;
+    const std::atomic<bool>* FAbort = nullptr;
     QByteArray FReply;
     QString FLastFailure;
     std::uint32_t FReplyTimeout = kCommandTimeoutMs;

@@ -7,6 +7,9 @@
 #include "tests/support/hexwriter.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,6 +98,32 @@ void TestCli::usage_data() {
     QTest::newRow("empty trace") << QStringList{"--trace", "", "ping"} << 64 << "empty value for --trace";
     QTest::newRow("start address with Intel HEX") << QStringList{"blocks", "a.hex", "--start-address", "10"}
                                                   << 64 << "--start-address applies to binary images only";
+    // A single-value option given twice would silently take one of them.
+    QTest::newRow("start address twice")
+        << QStringList{"blocks", "a.bin", "--start-address", "100", "--start-address=200"} << 64
+        << "--start-address given more than once";
+    QTest::newRow("trace twice") << QStringList{"--trace", "t1", "--trace", "t2", "ping"} << 64
+                                 << "--trace given more than once";
+    // Meaningless combinations are refused, not ignored.
+    QTest::newRow("blocks with a port") << QStringList{"blocks", "a.hex", "--port", "/dev/a"} << 64
+                                        << "--port needs a board: not with 'blocks'";
+    QTest::newRow("format without an image") << QStringList{"--format", "hex", "ping"} << 64
+                                             << "--format applies to an image file: not with 'ping'";
+    // "0X100" is taken like "0x100": the run gets as far as the missing file.
+    QTest::newRow("start address 0X100")
+        << QStringList{"blocks", "/nonexistent/a.bin", "--start-address", "0X100"} << 2
+        << "No such file or directory";
+    // A control byte in a name is shown escaped, never written raw into a message.
+    QTest::newRow("port name with a newline")
+        << QStringList{"--port", "/dev/a\nb\x1b", "--port", "/dev/a\nb\x1b", "ping"} << 64
+        << "port '/dev/a\\nb\\x1B' given twice";
+    // With --json every exit says so in one JSON object, usage errors too.
+    QTest::newRow("--json, bad baud")
+        << QStringList{"--baud", "0", "ping", "--json"} << 64 << "invalid baud rate '0'";
+    QTest::newRow("--json, port twice")
+        << QStringList{"--json", "--port", "/dev/a", "--port", "/dev/a", "ping"} << 64
+        << "port '/dev/a' given twice";
+    QTest::newRow("--json, unknown option") << QStringList{"--json", "--bogus", "ping"} << 64 << "bogus";
 }
 
 void TestCli::usage() {
@@ -104,6 +133,15 @@ void TestCli::usage() {
     const TCliRun run = RunCli(args);
     QCOMPARE(run.Exit, exit);
     QVERIFY2(run.Err.contains(stderrHas), qPrintable(run.Err));
+    QVERIFY2(!run.Err.contains(QChar(0x1B)), qPrintable(run.Err));
+    if (!args.contains(QStringLiteral("--json")))
+        return;
+    QJsonParseError error;
+    const QJsonDocument json = QJsonDocument::fromJson(run.Out.join(u'\n').toUtf8(), &error);
+    QVERIFY2(json.isObject(), qPrintable(error.errorString()));
+    QCOMPARE(json[QStringLiteral("exit_status")].toInt(), exit);
+    QCOMPARE(json[QStringLiteral("boards")].toArray().size(), 0);
+    QVERIFY(json[QStringLiteral("message")].toString().contains(stderrHas));
 }
 
 // --help and --version of all three programs; the window answers them without a display.

@@ -16,8 +16,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <map>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +98,8 @@ private slots:
     void refusedBlockIsNamed();
     void interruptStopsBetweenBlocks_data();
     void interruptStopsBetweenBlocks();
+    void runInputs_data();
+    void runInputs();
     void simulatorDumpEqualsTheImage();
 };
 
@@ -418,41 +423,183 @@ void TestCliSim::refusedBlockIsNamed() {
         Cli(OnBoard(server, {"program", path, "--start-address", "10000", "--retries", "1"}));
     QCOMPARE(program.Exit, 3);
     QVERIFY2(program.Err.contains(
-                 QStringLiteral("Gave up after 1 retries. The board answered: Address out of range")),
+                 QStringLiteral("Gave up after 1 retry. The board answered: Address out of range")),
              qPrintable(program.Err));
 }
 
 void TestCliSim::interruptStopsBetweenBlocks_data() {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::addColumn<bool>("silent");  // the board stops answering: the signal comes during a wait
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
     // A closed terminal: the port's settings and lock must be given back as after Ctrl-C.
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    // At 20 baud "P INIT" waits about 48 s for its answer; Ctrl-C must not wait with it.
+    QTest::newRow("SIGINT while a silent board is waited for") << int(SIGINT) << true;
 }
 
 void TestCliSim::interruptStopsBetweenBlocks() {
     QFETCH(int, signal);
+    QFETCH(bool, silent);
     QRandomGenerator random(13);
     const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
     QVERIFY(WriteFile(path, RandomBytes(random, 64 * 1024)));
-    TSimServer server(Config(), 115200);  // paced, so that the run lasts long enough to interrupt
+    // Paced, so that the run lasts long enough to interrupt; or silent from "P INIT" on.
+    const std::uint32_t answered = silent ? 2 : 6;  // ping, P ID (and P INIT, three blocks)
+    TSimServer server(silent ? Config({{fkSilentAfter, answered}}) : Config(), silent ? 0 : 115200);
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), OnBoard(server, {"program", path}));
+    QStringList args = OnBoard(server, {"program", path});
+    if (silent)
+        args << "--baud" << "20";
+    process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
     QVERIFY(process.waitForStarted());
-    // Interrupt once a few blocks have been programmed.
-    QTRY_VERIFY_WITH_TIMEOUT(server.Stats().Commands >= 5, 20000);
+    // Interrupt once a few blocks have been programmed, or once the unanswered command is out.
+    QTRY_VERIFY_WITH_TIMEOUT(server.Stats().Commands >= answered - 1 + (silent ? 2 : 0), 20000);
     ::kill(pid_t(process.processId()), signal); // handled like Ctrl-C
+    // Far below the silent command's time-out: only a wait that ignores the signal runs into it.
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitCode(), 5);
     const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.last(), QStringLiteral("Program operation canceled"));
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(!silent || said.contains(QStringLiteral("Interrupted while waiting for the board's answer.")),
+             qPrintable(said));
     const TFlashSnapshot snapshot = server.Snapshot();
     const auto programmed = std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true);
-    QVERIFY(programmed > 0 && programmed < 64 * 1024);
+    QVERIFY(silent ? programmed == 0 : programmed > 0 && programmed < 64 * 1024);
+    // The port was given back: another run opens it (and, the board being silent or not, pings it).
+    const TCliRun again = Cli(OnBoard(server, {"ping"}));
+    QVERIFY2(!again.Err.contains(QStringLiteral("in use")), qPrintable(again.Err));
+}
+
+void TestCliSim::runInputs_data() {
+    // $IMAGE, $PORT, $OTHER (another board's line), $SETTINGS, $DEVICES, $TRACE, $PIPE (read by the
+    // test) and $LONEPIPE (read by nobody) stand for paths the test makes.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("runs");      // the same command, one run after the other
+    QTest::addColumn<QString>("limit"); // `ulimit -f` blocks for the run, or empty
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("last"); // the last line on standard output
+    QTest::addColumn<QString>("errHas");
+    // --trace never overwrites what the run reads or talks to, nor any device.
+    QTest::newRow("trace is the image")
+        << QStringList{"program", "$IMAGE", "--trace", "$IMAGE"} << 1 << "" << 64 << ""
+        << "--trace $IMAGE is the image file";
+    QTest::newRow("trace is the device list")
+        << QStringList{"identify", "--devices", "$DEVICES", "--trace", "$DEVICES"} << 1 << "" << 64 << ""
+        << "is the device list";
+    QTest::newRow("trace is the settings file")
+        << QStringList{"ping", "--trace", "$SETTINGS"} << 1 << "" << 64 << ""
+        << "is the settings file";
+    QTest::newRow("trace is the board's port")
+        << QStringList{"ping", "--trace", "$PORT"} << 1 << "" << 64 << ""
+        << "is a port of this run";
+    QTest::newRow("trace is another board's line")
+        << QStringList{"ping", "--trace", "$OTHER"} << 1 << "" << 64 << ""
+        << "not a regular file (a device)";
+    QTest::newRow("trace is /dev/null") << QStringList{"ping", "--trace", "/dev/null"} << 1 << "" << 64 << ""
+                                        << "not a regular file (a device)";
+    QTest::newRow("trace to a named pipe nobody reads")
+        << QStringList{"ping", "--trace", "$LONEPIPE"} << 1 << "" << 64 << ""
+        << "a named pipe that nobody reads";
+    // What it takes: a named pipe that is read, standard error, a file that runs append to.
+    QTest::newRow("trace to a named pipe")
+        << QStringList{"ping", "--trace", "$PIPE"} << 1 << "" << 0 << "Target found"
+        << "";
+    QTest::newRow("trace to standard error")
+        << QStringList{"ping", "--trace", "-"} << 1 << "" << 0 << "Target found"
+        << "  >  \\r\n";
+    QTest::newRow("two runs append to one trace")
+        << QStringList{"ping", "--trace", "$TRACE"} << 2 << "" << 0 << "Target found"
+        << "";
+    // A trace that cannot be written fails the run after the board's outcome; a file-size limit is
+    // such a failure, not the end of the program.
+    QTest::newRow("trace past the file-size limit")
+        << QStringList{"program", "$IMAGE", "--trace", "$TRACE"} << 1 << "1" << 3 << "Program OK!"
+        << "File too large";
+    // A device list that is not there is a file error of its own, not an unlisted chip.
+    QTest::newRow("device list missing") << QStringList{"identify", "--devices", "$DEVICES.gone"} << 1 << ""
+                                         << 6 << "Can't load \"devices.tervolt.gone\""
+                                         << "No such file or directory";
+}
+
+void TestCliSim::runInputs() {
+    QFETCH(QStringList, args);
+    QFETCH(int, runs);
+    QFETCH(QString, limit);
+    QFETCH(int, exit);
+    QFETCH(QString, last);
+    QFETCH(QString, errHas);
+    TSimServer board(Config());
+    TSimServer other(Config());
+    std::string error;
+    QVERIFY2(board.Start(error) && other.Start(error), error.c_str());
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("image.bin"));
+    QVERIFY(WriteFile(image, QByteArray(8 * 1024, '\x5A')));
+    const QString devices = dir.filePath(QStringLiteral("devices.tervolt"));
+    QVERIFY(QFile::copy(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt"), devices));
+    const QString settings = QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
+    QVERIFY(QDir(FHome.path()).mkpath(QStringLiteral("VELUM")) && WriteFile(settings, "[ComSettings]\n"));
+    const QString trace = dir.filePath(QStringLiteral("run.trace"));
+    const QString pipe = dir.filePath(QStringLiteral("trace.pipe"));
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const QString lonePipe = dir.filePath(QStringLiteral("unread.pipe"));
+    QVERIFY(mkfifo(QFile::encodeName(lonePipe).constData(), 0600) == 0);
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    const QList<std::pair<QString, QString>> names{{"$IMAGE", image},
+                                                   {"$PORT", QString::fromStdString(board.SlavePath())},
+                                                   {"$OTHER", QString::fromStdString(other.SlavePath())},
+                                                   {"$SETTINGS", settings},
+                                                   {"$DEVICES", devices},
+                                                   {"$TRACE", trace},
+                                                   {"$PIPE", pipe},
+                                                   {"$LONEPIPE", lonePipe}};
+    for (QString& arg : args)
+        for (const auto& [name, path] : names)
+            arg.replace(name, path);
+    for (const auto& [name, path] : names)
+        errHas.replace(name, path);
+    TCliRun run;
+    for (int i = 0; i < runs; ++i) {
+        if (limit.isEmpty()) {
+            run = Cli(OnBoard(board, args));
+            continue;
+        }
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
+        shell.setProcessEnvironment(env);
+        shell.start(QStringLiteral("/bin/sh"),
+                    QStringList{"-c", "ulimit -f " + limit + "; exec \"$0\" \"$@\"", CliProgram()} +
+                        OnBoard(board, args));
+        QVERIFY(shell.waitForFinished(60000));
+        run.Exit = shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
+        run.Out = QString::fromLocal8Bit(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        run.Err = QString::fromLocal8Bit(shell.readAllStandardError());
+    }
+    QByteArray piped(64 * 1024, '\0');
+    const ssize_t pipedBytes = ::read(reader, piped.data(), size_t(piped.size()));
+    ::close(reader);
+    QFile::remove(settings);
+    QCOMPARE(run.Exit, exit);
+    QCOMPARE(run.Out.value(run.Out.size() - 1), last);
+    QVERIFY2(run.Err.contains(errHas), qPrintable(run.Err));
+    QCOMPARE(QFileInfo(image).size(), 8 * 1024); // nothing the run reads was written to
+    QCOMPARE(QFileInfo(devices).size(), QFileInfo(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt")).size());
+    if (args.contains(pipe))
+        QVERIFY2(pipedBytes > 0 && piped.startsWith("# tervolt-cli "), piped.left(200).constData());
+    if (args.contains(trace) && exit == 0) {
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count("\n# tervolt-cli ") + 1,
+                 runs); // one header a run, the first at the top
+    }
 }
 
 // The program as the demo runs it: tervolt-sim on its own, its --dump read back by the image reader.

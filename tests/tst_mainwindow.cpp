@@ -6,6 +6,7 @@
 #include "app/windowfilefilter.h"
 #include "devices/devicesdb.h"
 #include "dialogs/poweron.h"
+#include "files/usersettings.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
@@ -16,10 +17,16 @@
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -83,6 +90,7 @@ private slots:
     void StartupWithoutStoredSettingsAndNoPort();
     void PowerOnPictureComesAndGoesFirst();
     void StoredTextPortStopsReading();
+    void SettingsFileThatIsAPipe();
     void LoadComSettingsKeepsDefaultsOutOfRange_data();
     void LoadComSettingsKeepsDefaultsOutOfRange();
 
@@ -343,6 +351,39 @@ void TMainWindowTest::StoredTextPortStopsReading() {
     QVERIFY(boxes.Shown.last().Text.startsWith(kConnectionFailure));
     QCOMPARE(form.CommInterface()->CurrentBaudRate(), br115200);
     QCOMPARE(form.CommInterface()->CurrentPort(), pnCOM2);
+}
+
+// A named pipe as the settings file: start-up says so and goes on, and Browse, which reads and
+// writes the last image folder, neither blocks nor touches it. The pipe takes the place of this
+// test's own settings file, the one every part of the process has been reading.
+void TMainWindowTest::SettingsFileThatIsAPipe() {
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("image.hex"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(":00000001FF\n") > 0);
+    file.close();
+    const QString settings = UserSettingsFile();
+    const QString saved = dir.filePath(QStringLiteral("saved.conf"));
+    QVERIFY(QFile::rename(settings, saved));
+    QVERIFY(mkfifo(QFile::encodeName(settings).constData(), 0600) == 0);
+    QStringList texts;
+    QString chosen;
+    {
+        TMessageRecorder boxes;
+        TFormTervolt form(FProgramDirectory->Path());
+        for (const TShownMessage& box : boxes.Shown)
+            texts << box.Text;
+        ChooseFile(form, image);
+        form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->clear();
+        ChooseFile(form, image);
+        chosen = form.findChild<TsuiEdit*>(QStringLiteral("EditFileName"))->toolTip();
+    }
+    const bool stillAPipe = QFileInfo(settings).exists() && !QFileInfo(settings).isFile();
+    QVERIFY(QFile::remove(settings) && QFile::rename(saved, settings));
+    QVERIFY2(!texts.isEmpty() && texts.first().contains(settings + QStringLiteral(" is not a regular file")),
+             qPrintable(texts.join(u'|')));
+    QCOMPARE(chosen, image);
+    QVERIFY(stillAPipe);
 }
 
 void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange_data() {

@@ -25,7 +25,13 @@ _tervolt_cli() {
             COMPREPLY=($(compgen -W "hex bin" -- "$cur"))
             return
             ;;
-        --devices | --trace)
+        --devices)
+            _filedir
+            return
+            ;;
+        --trace)
+            # "-" is standard error
+            COMPREPLY=($(compgen -W "-" -- "$cur"))
             _filedir
             return
             ;;
