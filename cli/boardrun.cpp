@@ -4,7 +4,6 @@
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
-#include "serial/commport.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
@@ -47,7 +46,7 @@ public:
     // Opens the port and pings the monitor.
     int Open() {
         FOutput.State(QStringLiteral("connecting"));
-        Note(QStringLiteral("open %1 at %2 baud").arg(ResolvePortName(FJob.Link.PortName)).arg(FJob.Link.Baud));
+        Note(QStringLiteral("open %1 at %2 baud").arg(FJob.Link.Device).arg(FJob.Link.Baud));
         QString error;
         if (!OpenLink(FProtocol, FJob.Link, error)) {
             Error(error);
@@ -75,7 +74,8 @@ public:
         QByteArray deviceId;
         QByteArray manufacturer;
         bool read = false;
-        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt) {
+        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted();
+             ++attempt) {
             FResult.Retries += attempt > 0 ? 1 : 0;
             read = FProtocol.IdentifyFlash(deviceId, manufacturer);
         }
@@ -98,7 +98,8 @@ public:
             Line(QStringLiteral("Device ID: ") + FResult.DeviceId);
         }
         if (!FJob.Devices->FindDevice(FResult.Manufacturer, FResult.DeviceId)) {
-            Line(printPair ? QStringLiteral("Not listed in %1").arg(listName) : QStringLiteral("FLASH not identified."));
+            Line(printPair ? QStringLiteral("Not listed in %1").arg(listName)
+                           : QStringLiteral("FLASH not identified."));
             return esNotIdentified;
         }
         if (printPair)
@@ -110,7 +111,8 @@ public:
         const bool program = operation == TFlashOperation::foProgram;
         // A stop asked for before this point must not let the opening command (an erase) go out.
         if (TTerminalHost::Interrupted()) {
-            Line(program ? QStringLiteral("Program operation canceled") : QStringLiteral("Verify operation canceled"));
+            Line(program ? QStringLiteral("Program operation canceled")
+                         : QStringLiteral("Verify operation canceled"));
             return esInterrupted;
         }
         const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");

@@ -5,6 +5,7 @@
 #include "cli/boardrun.h"
 #include "cli/boardthreads.h"
 #include "cli/clilink.h"
+#include "cli/platformterminal.h"
 #include "cli/portlist.h"
 #include "cli/portprobe.h"
 #include "cli/printingtarget.h"
@@ -14,14 +15,12 @@
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
 #include "files/systemfiles.h"
-#include "serial/commport.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -76,8 +75,9 @@ public:
         if (!detail.isEmpty())
             PrintError(detail);
         if (FJson)
-            PrintJsonReport(status, {}, outcome.isEmpty() || detail.isEmpty() ? outcome + detail
-                                                                              : outcome + QLatin1Char('\n') + detail);
+            PrintJsonReport(status, {},
+                            outcome.isEmpty() || detail.isEmpty() ? outcome + detail
+                                                                  : outcome + QLatin1Char('\n') + detail);
         else if (!outcome.isEmpty())
             PrintLine(outcome);
         return status;
@@ -112,7 +112,8 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
         if (port.Answered)
             ports << port.Name;
     }
-    const QString list = tried.isEmpty() ? QStringLiteral("no serial port found") : tried.join(QStringLiteral(", "));
+    const QString list =
+        tried.isEmpty() ? QStringLiteral("no serial port found") : tried.join(QStringLiteral(", "));
     if (ports.isEmpty()) {
         status = esCommunicationFailure;
         message = QStringLiteral("--port auto: no monitor answered. Tried: %1").arg(list);
@@ -120,13 +121,15 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
     }
     if (ports.size() > 1 && !options.AllPorts) {
         status = esUsage;
-        message = QStringLiteral("--port auto: more than one monitor answered; name one with --port, or take all "
-                                 "with --all. Tried: %1")
-                      .arg(list);
+        message =
+            QStringLiteral("--port auto: more than one monitor answered; name one with --port, or take all "
+                           "with --all. Tried: %1")
+                .arg(list);
         return false;
     }
     if (!options.Quiet)
-        PrintError(QStringLiteral("--port auto: using %1. Tried: %2").arg(ports.join(QStringLiteral(", ")), list));
+        PrintError(
+            QStringLiteral("--port auto: using %1. Tried: %2").arg(ports.join(QStringLiteral(", ")), list));
     return true;
 }
 
@@ -134,7 +137,7 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
 QString SameDeviceTwice(const std::vector<TBoardJob>& jobs) {
     QStringList seen;
     for (const TBoardJob& job : jobs) {
-        const QString device = QFileInfo(ResolvePortName(job.Link.PortName)).canonicalFilePath();
+        const QString device = QFileInfo(job.Link.Device).canonicalFilePath();
         if (device.isEmpty())
             continue;
         if (seen.contains(device))
@@ -146,7 +149,8 @@ QString SameDeviceTwice(const std::vector<TBoardJob>& jobs) {
 
 int RunOnBoards(const TCliOptions& options) {
     TRunReport report(options.Json);
-    const bool transfer = options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
+    const bool transfer =
+        options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
     QString message;
     QString detail;
     if (transfer && !ImageIsUsable(options, message, detail))
@@ -155,7 +159,8 @@ int RunOnBoards(const TCliOptions& options) {
     QStringList ports;
     int status = esSuccess;
     if (!ChoosePorts(options, ports, status, message))
-        return report.Fail(status, status == esCommunicationFailure ? QStringLiteral("No target") : QString(), message);
+        return report.Fail(status, status == esCommunicationFailure ? QStringLiteral("No target") : QString(),
+                           message);
 
     // The saved settings are read once: their warnings are said once, not once a board.
     std::vector<TBoardJob> jobs;
@@ -193,14 +198,19 @@ int RunOnBoards(const TCliOptions& options) {
     bool devicesLoaded = false;
     if (options.Command != TCliCommand::ccPing) {
         if (devicesFile.isEmpty()) {
+            // The list found beside the program or installed, with the per-user list's additions.
             const TDevicesFileLocation location = LocateDevicesFile(QCoreApplication::applicationDirPath());
             devicesFile = location.Path.isEmpty() ? kDevicesFileName : location.Path;
             if (location.Path.isEmpty())
                 devicesError = location.NotFoundText();
+            else
+                devicesLoaded = LoadDeviceLists(devices, devicesFile, devicesError);
+        } else {
+            // A list named on the command line is the whole list.
+            devicesLoaded = devices.LoadFromFile(devicesFile);
+            if (!devicesLoaded)
+                devicesError = devices.LoadError();
         }
-        devicesLoaded = devicesError.isEmpty() && devices.LoadFromFile(devicesFile);
-        if (!devicesLoaded && devicesError.isEmpty())
-            devicesError = devices.LoadError();
     }
     for (TBoardJob& job : jobs) {
         job.Devices = &devices;
@@ -219,7 +229,7 @@ int RunOnBoards(const TCliOptions& options) {
         QStringList names;
         for (const TBoardJob& job : jobs)
             names << (job.Port.isEmpty() ? job.Link.PortName : job.Port);
-        TBoardConsole console(names, !options.Quiet, isatty(STDERR_FILENO) == 1);
+        TBoardConsole console(names, !options.Quiet, StandardErrorIsTerminal());
         RunOnThreads(
             int(jobs.size()),
             [&](int i) {
@@ -227,7 +237,8 @@ int RunOnBoards(const TCliOptions& options) {
                 results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
                 // The live line ends with the outcome's first line ("Compare error at address …").
                 const QStringList& lines = results[size_t(i)].Lines;
-                console.SetState(i, lines.isEmpty() ? QStringLiteral("done") : lines.last().section(u'\n', 0, 0));
+                console.SetState(i, lines.isEmpty() ? QStringLiteral("done")
+                                                    : lines.last().section(u'\n', 0, 0));
             },
             [&console] { console.Refresh(); }, kConsoleRefreshMs);
         console.Finish();
