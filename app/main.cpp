@@ -1,5 +1,6 @@
 // The window program: builds the main window, which builds everything else, and runs the message
-// loop. A failed start-up is shown in the standard error box and ends the program.
+// loop. A failed start-up is shown in the standard error box and ends the program; without a display
+// there is no box, so that is said on standard error.
 
 #include "app/tervolt_mainform.h"
 #include "app/version.h"
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -46,6 +48,20 @@ bool AnswerInformationOption(int argc, char* argv[]) {
     return false;
 }
 
+// Qt ends the process with abort() (and a core dump) when no platform plugin can open a display. The
+// handler is in place only while the application object is built: a fatal message then means that.
+QtMessageHandler gQtHandler = nullptr;
+
+void DisplayFailureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        gQtHandler(type, context, message);
+        return;
+    }
+    std::fprintf(stderr, "tervolt: cannot open a display\n%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 void ShowStartupError(const QString& message, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message, QMessageBox::Ok);
     if (!detail.isEmpty())
@@ -59,7 +75,9 @@ int main(int argc, char* argv[]) {
     EnsureStandardDescriptors(); // the serial port must never become descriptor 1 or 2
     if (AnswerInformationOption(argc, argv))
         return 0;
+    gQtHandler = qInstallMessageHandler(DisplayFailureHandler);
     QApplication application(argc, argv);
+    qInstallMessageHandler(gQtHandler);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
     QGuiApplication::setDesktopFileName(QStringLiteral(TERVOLT_APP_ID));

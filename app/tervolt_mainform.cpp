@@ -9,6 +9,7 @@
 #include "app/windowimagefolder.h"
 #include "app/windowstartaddress.h"
 #include "devices/devicesdb.h"
+#include "devices/deviceslocation.h"
 #include "dialogs/poweron.h"
 #include "dialogs/velummessagebox.h"
 #include "files/systemfiles.h"
@@ -38,7 +39,6 @@
 namespace {
 
 const QString kCaptionError = QStringLiteral("Tervolt Error");
-const QString kDevicesFileName = QStringLiteral("devices.tervolt");
 
 // Marks an identification exchange as running for as long as it waits for the board.
 class TTalkScope {
@@ -127,8 +127,8 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
 
     FDevicesList = std::make_unique<TDevicesList>();
     FDevicesList->Clear();
-    if (!FDevicesList->LoadFromFile(QDir(programDirectory).filePath(kDevicesFileName))) {
-        const QString why = FDevicesList->LoadError();
+    QString why;
+    if (!LoadDeviceLists(*FDevicesList, QDir(programDirectory).filePath(kDevicesFileName), why)) {
         FDevicesList.reset();
         throw ETervoltError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName), why);
     }
@@ -278,8 +278,13 @@ void TFormTervolt::EnableChoices(bool enabled) {
 
 QList<QWidget*> TFormTervolt::Choices() const {
     const Ui::FormTervolt& ui = *FUi;
-    return {ui.BitBtnInit,           ui.BitBtnComSettings, ui.BitBtnBrowse, ui.RadioGroupOperation,
-            ui.RadioGroupHexFileFormat, ui.EditStartAddress, ui.CheckBoxWriteFileSizeOnStart};
+    return {ui.BitBtnInit,
+            ui.BitBtnComSettings,
+            ui.BitBtnBrowse,
+            ui.RadioGroupOperation,
+            ui.RadioGroupHexFileFormat,
+            ui.EditStartAddress,
+            ui.CheckBoxWriteFileSizeOnStart};
 }
 
 void TFormTervolt::EnableSelection(bool enabled) {
@@ -589,14 +594,14 @@ void TFormTervolt::BitBtnStartClick() {
         identified = IdentifyFlashChip();
     }
     if (!PortOpen())
-        ShowDisconnected();  // lost during the query
+        ShowDisconnected(); // lost during the query
     if (!identified) {
         FUi->BitBtnStart->setEnabled(false);
         FocusAfterRun();
         return;
     }
     if (FCloseRequested)
-        return;  // the window is closing: no operation may start on it
+        return; // the window is closing: no operation may start on it
     const QString fileName = FUi->EditFileName->text();
     if (fileName.isEmpty()) {
         QApplication::beep();
@@ -607,7 +612,7 @@ void TFormTervolt::BitBtnStartClick() {
     SetBusy(true);
     FUi->BitBtnStart->hide();
     FUi->BitBtnStop->show();
-    FUi->BitBtnStop->setFocus(Qt::OtherFocusReason);  // Space stops, as a click would
+    FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would
 
     const int operation = FUi->RadioGroupOperation->ItemIndex();
     if (operation == 0 || operation == 1) {
@@ -628,14 +633,14 @@ void TFormTervolt::BitBtnStartClick() {
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
     if (!PortOpen())
-        ShowDisconnected();  // the adapter went away during the run
+        ShowDisconnected(); // the adapter went away during the run
     FocusAfterRun();
 }
 
 // Back where the next step is: Start again, or Browse while no file is chosen.
 void TFormTervolt::FocusAfterRun() {
     QWidget* next = FUi->EditFileName->text().isEmpty() ? static_cast<QWidget*>(FUi->BitBtnBrowse)
-                                                         : static_cast<QWidget*>(FUi->BitBtnStart);
+                                                        : static_cast<QWidget*>(FUi->BitBtnStart);
     if (!next->isEnabled())
         next = FUi->BitBtnInit->isEnabled() ? FUi->BitBtnInit : FUi->BitBtnComSettings;
     next->setFocus(Qt::OtherFocusReason);

@@ -5,7 +5,6 @@
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
-#include "serial/commport.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
@@ -56,9 +55,7 @@ public:
     // Opens the port and pings the monitor.
     int Open() {
         FOutput.State(QStringLiteral("connecting"));
-        Note(QStringLiteral("open %1 at %2 baud")
-                 .arg(ShownName(ResolvePortName(FJob.Link.PortName)))
-                 .arg(FJob.Link.Baud));
+        Note(QStringLiteral("open %1 at %2 baud").arg(ShownName(FJob.Link.Device)).arg(FJob.Link.Baud));
         QString error;
         if (!OpenLink(FProtocol, FJob.Link, error)) {
             Error(ShownName(error));
@@ -86,7 +83,8 @@ public:
         QByteArray deviceId;
         QByteArray manufacturer;
         bool read = false;
-        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt) {
+        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted();
+             ++attempt) {
             FResult.Retries += attempt > 0 ? 1 : 0;
             read = FProtocol.IdentifyFlash(deviceId, manufacturer);
         }

@@ -6,6 +6,7 @@
 #include "cli/boardrun.h"
 #include "cli/boardthreads.h"
 #include "cli/clilink.h"
+#include "cli/platformterminal.h"
 #include "cli/portlist.h"
 #include "cli/portprobe.h"
 #include "cli/printingtarget.h"
@@ -24,7 +25,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -81,8 +81,9 @@ public:
         if (!detail.isEmpty())
             PrintError(detail);
         if (FJson)
-            PrintJsonReport(status, {}, outcome.isEmpty() || detail.isEmpty() ? outcome + detail
-                                                                              : outcome + QLatin1Char('\n') + detail);
+            PrintJsonReport(status, {},
+                            outcome.isEmpty() || detail.isEmpty() ? outcome + detail
+                                                                  : outcome + QLatin1Char('\n') + detail);
         else if (!outcome.isEmpty())
             PrintLine(outcome);
         return status;
@@ -117,7 +118,8 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
         if (port.Answered)
             ports << port.Name;
     }
-    const QString list = tried.isEmpty() ? QStringLiteral("no serial port found") : tried.join(QStringLiteral(", "));
+    const QString list =
+        tried.isEmpty() ? QStringLiteral("no serial port found") : tried.join(QStringLiteral(", "));
     if (ports.isEmpty()) {
         status = esCommunicationFailure;
         message = QStringLiteral("--port auto: no monitor answered. Tried: %1").arg(list);
@@ -125,9 +127,10 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
     }
     if (ports.size() > 1 && !options.AllPorts) {
         status = esUsage;
-        message = QStringLiteral("--port auto: more than one monitor answered; name one with --port, or take all "
-                                 "with --all. Tried: %1")
-                      .arg(list);
+        message =
+            QStringLiteral("--port auto: more than one monitor answered; name one with --port, or take all "
+                           "with --all. Tried: %1")
+                .arg(list);
         return false;
     }
     if (!options.Quiet)
@@ -140,7 +143,7 @@ bool ChoosePorts(const TCliOptions& options, QStringList& ports, int& status, QS
 QString SameDeviceTwice(const std::vector<TBoardJob>& jobs) {
     QStringList seen;
     for (const TBoardJob& job : jobs) {
-        const QString device = QFileInfo(ResolvePortName(job.Link.PortName)).canonicalFilePath();
+        const QString device = QFileInfo(job.Link.Device).canonicalFilePath();
         if (device.isEmpty())
             continue;
         if (seen.contains(device))
@@ -171,7 +174,7 @@ QString TraceRefusal(const TCliOptions& options, const QString& devicesFile,
         {UserSettingsFile(), QStringLiteral("the settings file")},
     };
     for (const TBoardJob& job : jobs)
-        taken.emplace_back(ResolvePortName(job.Link.PortName), QStringLiteral("a port of this run"));
+        taken.emplace_back(job.Link.Device, QStringLiteral("a port of this run"));
     for (const auto& [file, what] : taken)
         if (!file.isEmpty() && SameExistingFile(options.TraceFile, file))
             return QStringLiteral("--trace %1 is %2").arg(ShownName(options.TraceFile), what);
@@ -189,7 +192,8 @@ QString TraceHeader(const TCliOptions& options) {
 
 int RunOnBoards(const TCliOptions& options) {
     TRunReport report(options.Json);
-    const bool transfer = options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
+    const bool transfer =
+        options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;
     QString message;
     QString detail;
     if (transfer && !ImageIsUsable(options, message, detail))
@@ -198,7 +202,8 @@ int RunOnBoards(const TCliOptions& options) {
     QStringList ports;
     int status = esSuccess;
     if (!ChoosePorts(options, ports, status, message))
-        return report.Fail(status, status == esCommunicationFailure ? QStringLiteral("No target") : QString(), message);
+        return report.Fail(status, status == esCommunicationFailure ? QStringLiteral("No target") : QString(),
+                           message);
 
     // The saved settings are read once: their warnings are said once, not once a board.
     std::vector<TBoardJob> jobs;
@@ -234,10 +239,16 @@ int RunOnBoards(const TCliOptions& options) {
     }
     TDevicesList devices;
     bool devicesLoaded = false;
-    if (options.Command != TCliCommand::ccPing) {
-        devicesLoaded = devicesError.isEmpty() && devices.LoadFromFile(devicesFile);
-        if (!devicesLoaded && devicesError.isEmpty())
-            devicesError = devices.LoadError();
+    if (options.Command != TCliCommand::ccPing && devicesError.isEmpty()) {
+        if (options.DevicesFile.isEmpty()) {
+            // The list found beside the program or installed, with the per-user list's additions.
+            devicesLoaded = LoadDeviceLists(devices, devicesFile, devicesError);
+        } else {
+            // A list named on the command line is the whole list.
+            devicesLoaded = devices.LoadFromFile(devicesFile);
+            if (!devicesLoaded)
+                devicesError = devices.LoadError();
+        }
     }
     for (TBoardJob& job : jobs) {
         job.Devices = &devices;
@@ -256,7 +267,7 @@ int RunOnBoards(const TCliOptions& options) {
         QStringList names;
         for (const TBoardJob& job : jobs)
             names << ShownName(job.Port.isEmpty() ? job.Link.PortName : job.Port);
-        TBoardConsole console(names, !options.Quiet, isatty(STDERR_FILENO) == 1);
+        TBoardConsole console(names, !options.Quiet, StandardErrorIsTerminal());
         RunOnThreads(
             int(jobs.size()),
             [&](int i) {

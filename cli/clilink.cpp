@@ -1,8 +1,9 @@
 #include "cli/clilink.h"
 
 #include "app/comsettings.h"
-#include "serial/cpdrv.h"
+#include "serial/commport.h"
 #include "serial/communit.h"
+#include "serial/cpdrv.h"
 #include "target/comm_protocol.h"
 
 #include <QRegularExpression>
@@ -13,7 +14,9 @@ constexpr int kDefaultPort = 2;
 constexpr int kLowestComNumber = 1;
 constexpr int kHighestComNumber = 16;
 
-QString ComName(int port) { return QStringLiteral("\\\\.\\COM%1").arg(port); }
+QString ComName(int port) {
+    return QStringLiteral("\\\\.\\COM%1").arg(port);
+}
 
 } // namespace
 
@@ -34,18 +37,19 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& por
                                                  QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch match = kComName.match(port);
         link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : port;
-        if (match.hasMatch() && (match.captured(1).toInt() < kLowestComNumber ||
-                                 match.captured(1).toInt() > kHighestComNumber))
+        if (match.hasMatch() &&
+            (match.captured(1).toInt() < kLowestComNumber || match.captured(1).toInt() > kHighestComNumber))
             link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(ShownName(port));
     }
 
     link.Baud = options.Baud ? *options.Baud : BaudRateOf(TBaudRate(stored.BaudRate.value_or(int(br115200))));
+    link.Device = ResolvePortName(link.PortName);
     return link;
 }
 
 bool OpenLink(TCommProtocol& protocol, const TLinkSettings& settings, QString& error) {
     TCommPortDriver& driver = *protocol.CommUnit()->CommPortDriver();
-    driver.SetPortName(settings.PortName);
+    driver.SetPortName(settings.Device); // already resolved: opening reads no settings again
     TBaudRate listed = brCustom;
     for (int rate = int(br110); rate <= int(br256000); ++rate)
         if (BaudRateOf(TBaudRate(rate)) == settings.Baud)

@@ -12,9 +12,10 @@
 class TCommProtocol;
 
 struct TLinkSettings {
-    QString PortName;  // "\\.\COMn" or a device path
+    QString PortName; // "\\.\COMn" or a device path
+    QString Device;   // PortName resolved once (ResolvePortName): what is opened, traced and compared
     std::uint32_t Baud = 115200;
-    QString Error;  // a port name that names no port: a usage error
+    QString Error; // a port name that names no port: a usage error
 };
 
 // `port` empty: the stored port, then COM2.

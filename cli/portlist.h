@@ -7,11 +7,12 @@
 #include <vector>
 
 struct TSerialPortEntry {
-    QString Name;        // what the user names it by: the device path, or COMn for a mapped name alone
-    QString Device;      // the device it opens
-    QString Detail;      // a stable name (/dev/serial/by-id), or where a mapped name leads
+    QString Name;   // what the user names it by: the device path, or COMn for a mapped name alone
+    QString Device; // the device it opens
+    QString Detail; // a stable name (/dev/serial/by-id), or where a mapped name leads
     QStringList ComNames;
-    QString HeldBy;      // another program that has it open, when known ("pid 123 (minicom)")
+    QString HeldBy;   // another program that has it open, when known ("pid 123 (minicom)")
+    QString LockFile; // a lock file another program left for it, where the system has them
 };
 
 // Serial devices present, then COMn names mapped in the settings to anything else that exists (a

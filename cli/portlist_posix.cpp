@@ -32,6 +32,17 @@ bool HasUart(const QString& path) {
     return ok && value != 0;
 }
 
+// A UUCP lock file, as terminal programs leave them: the port is another program's.
+QString LockFileOf(const QString& device) {
+    const QString base = QFileInfo(device).fileName();
+    for (const char* folder : {"/run/lock", "/var/lock"}) {
+        const QString lock = QStringLiteral("%1/LCK..%2").arg(QLatin1String(folder), base);
+        if (QFile::exists(lock))
+            return lock;
+    }
+    return QString();
+}
+
 bool DeviceNumber(const QString& path, dev_t& device) {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISCHR(info.st_mode))
@@ -55,8 +66,8 @@ QMap<dev_t, QString> Holders(const QSet<dev_t>& devices) {
             if (!DeviceNumber(fds.filePath(fd), device) || !devices.contains(device) || held.contains(device))
                 continue;
             QFile comm(proc.filePath(pid + QStringLiteral("/comm")));
-            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed())
-                                                                 : QString();
+            const QString name =
+                comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
             held.insert(device, QStringLiteral("pid %1 (%2)").arg(pid, name));
         }
     }
@@ -93,7 +104,8 @@ std::vector<TSerialPortEntry> ListSerialPorts() {
 
     QMap<QString, QStringList> comNames;
     for (int n = 1; n <= kHighestComNumber; ++n) {
-        const QString resolved = QFileInfo(ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(n))).canonicalFilePath();
+        const QString resolved =
+            QFileInfo(ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(n))).canonicalFilePath();
         if (!resolved.isEmpty())
             comNames[resolved] << QStringLiteral("COM%1").arg(n);
     }
@@ -126,9 +138,11 @@ std::vector<TSerialPortEntry> ListSerialPorts() {
     }
 
     QSet<dev_t> numbers;
-    for (const TSerialPortEntry& entry : entries) {
+    for (TSerialPortEntry& entry : entries) {
+        entry.LockFile = LockFileOf(entry.Device);
         dev_t device = 0;
-        if (DeviceNumber(entry.Device, device) && (major(device) < kFirstPtyMajor || major(device) > kLastPtyMajor))
+        if (DeviceNumber(entry.Device, device) &&
+            (major(device) < kFirstPtyMajor || major(device) > kLastPtyMajor))
             numbers.insert(device);
     }
     if (!numbers.isEmpty()) {
@@ -150,7 +164,8 @@ int PrintPortList() {
         QString line = entry.Device;
         if (!entry.Detail.isEmpty())
             line += QStringLiteral("  (") + entry.Detail + QLatin1Char(')');
-        line += entry.ComNames.isEmpty() ? QStringLiteral("  no COMn name") : QStringLiteral("  ") + entry.ComNames.join(", ");
+        line += entry.ComNames.isEmpty() ? QStringLiteral("  no COMn name")
+                                         : QStringLiteral("  ") + entry.ComNames.join(", ");
         if (!entry.HeldBy.isEmpty())
             line += QStringLiteral("  in use by ") + entry.HeldBy;
         std::printf("%s\n", line.toLocal8Bit().constData());

@@ -5,23 +5,9 @@
 #include "cli/portlist.h"
 #include "target/comm_protocol.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 namespace {
 
 constexpr int kProbeTickMs = 50;
-
-// A UUCP lock file, as terminal programs leave them: the port is another program's.
-QString LockFileOf(const QString& device) {
-    const QString base = QFileInfo(device).fileName();
-    for (const char* folder : {"/run/lock", "/var/lock"}) {
-        const QString lock = QStringLiteral("%1/LCK..%2").arg(QLatin1String(folder), base);
-        if (QFile::exists(lock))
-            return lock;
-    }
-    return QString();
-}
 
 } // namespace
 
@@ -31,12 +17,12 @@ std::vector<TProbedPort> ProbePorts(const TCliOptions& options) {
     std::vector<TLinkSettings> links;
     for (size_t i = 0; i < entries.size(); ++i) {
         probed[i].Name = entries[i].Name;
-        QStringList ignored;  // the stored settings' warnings were said already
+        QStringList ignored; // the stored settings' warnings were said already
         links.push_back(ResolveLinkSettings(options, entries[i].Name, ignored));
         if (!entries[i].HeldBy.isEmpty())
             probed[i].Result = QStringLiteral("in use by ") + entries[i].HeldBy;
-        else if (const QString lock = LockFileOf(entries[i].Device); !lock.isEmpty())
-            probed[i].Result = QStringLiteral("in use (%1)").arg(lock);
+        else if (!entries[i].LockFile.isEmpty())
+            probed[i].Result = QStringLiteral("in use (%1)").arg(entries[i].LockFile);
     }
     // One ping a port, all ports at once: nothing answering takes one ping time-out, not one a port.
     RunOnThreads(

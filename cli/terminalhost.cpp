@@ -1,13 +1,13 @@
 #include "cli/terminalhost.h"
 
 #include "cli/platformsignals.h"
+#include "cli/platformterminal.h"
 
 #include <QCoreApplication>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -22,11 +22,11 @@ extern "C" void OnInterrupt(int signal) {
 }
 
 constexpr int kBarWidth = 30;
-constexpr int kPlainProgressStep = 10;  // percent between two lines when stderr is not a terminal
+constexpr int kPlainProgressStep = 10; // percent between two lines when stderr is not a terminal
 
 } // namespace
 
-TStderrProgress::TStderrProgress(bool show) : FShow(show), FTerminal(isatty(STDERR_FILENO) == 1) {}
+TStderrProgress::TStderrProgress(bool show) : FShow(show), FTerminal(StandardErrorIsTerminal()) {}
 
 void TStderrProgress::Show(int percent, std::uint32_t address, double bytesPerSecond) {
     if (!FShow)
@@ -37,8 +37,8 @@ void TStderrProgress::Show(int percent, std::uint32_t address, double bytesPerSe
         for (int i = 0; i < kBarWidth; ++i)
             bar[i] = i < filled ? '#' : '.';
         bar[kBarWidth] = '\0';
-        std::fprintf(stderr, "\r[%s] %3d%%  %s  %.0f B/s ", bar, percent, qPrintable(FormatBlockAddress(address)),
-                     bytesPerSecond);
+        std::fprintf(stderr, "\r[%s] %3d%%  %s  %.0f B/s ", bar, percent,
+                     qPrintable(FormatBlockAddress(address)), bytesPerSecond);
         FLastPrinted = percent;
     } else if (FLastPrinted < 0 || percent >= FLastPrinted + kPlainProgressStep || percent == 100) {
         if (percent == FLastPrinted)
@@ -70,7 +70,9 @@ void TTerminalHost::InstallInterruptHandler() {
     InstallPlatformInterruptSignals(OnInterrupt);
 }
 
-bool TTerminalHost::Interrupted() { return gInterrupted.load(); }
+bool TTerminalHost::Interrupted() {
+    return gInterrupted.load();
+}
 
 const std::atomic<bool>& TTerminalHost::InterruptFlag() {
     return gInterrupted;
@@ -106,7 +108,7 @@ void TTerminalHost::TransferStarting(std::uint32_t totalSize) {
 
 void TTerminalHost::ShowBlockAddress(std::uint32_t address) {
     FAddress = address;
-    FFailures = 0;  // each block command has its own retries
+    FFailures = 0; // each block command has its own retries
 }
 
 void TTerminalHost::ShowProgress(int percent) {
@@ -116,9 +118,13 @@ void TTerminalHost::ShowProgress(int percent) {
     FDisplay.Show(FPercent, FAddress, seconds > 0 ? done / seconds : 0.0);
 }
 
-void TTerminalHost::ProcessMessages() { QCoreApplication::processEvents(); }
+void TTerminalHost::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
 
-bool TTerminalHost::StopRequested() { return Interrupted(); }
+bool TTerminalHost::StopRequested() {
+    return Interrupted();
+}
 
 void TTerminalHost::ReportOutcome(const TFlashOutcome& outcome) {
     FOutcome = outcome;

@@ -34,5 +34,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # where dpkg-shlibdeps cannot see them; without them the window cannot open.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The bash completion is only loaded by the bash-completion framework.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 
 include(CPack)

@@ -1,7 +1,10 @@
 #include "devices/deviceslocation.h"
 
+#include "devices/devicesdb.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 QString TDevicesFileLocation::NotFoundText() const {
     return QStringLiteral("%1 not found; looked for %2")
@@ -24,4 +27,24 @@ TDevicesFileLocation LocateDevicesFile(const QString& programDirectory) {
         }
     }
     return location;
+}
+
+QString UserDevicesFile() {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return data.isEmpty() ? QString() : QDir(data).filePath(QStringLiteral("tervolt/") + kDevicesFileName);
+}
+
+bool LoadDeviceLists(TDevicesList& list, const QString& path, QString& error) {
+    if (!list.LoadFromFile(path)) {
+        error = list.LoadError();
+        return false;
+    }
+    const QString user = UserDevicesFile();
+    if (user.isEmpty() || !QFileInfo::exists(user) || QFileInfo(user) == QFileInfo(path))
+        return true;
+    if (!list.LoadFromFile(user)) {
+        error = QStringLiteral("the per-user list: %1").arg(list.LoadError());
+        return false;
+    }
+    return true;
 }

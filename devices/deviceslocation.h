@@ -2,6 +2,7 @@
 // Where the programs find devices.tervolt when no file is named: beside the executable first, so that
 // a portable copy keeps its own list, then in the installed data folder. That folder is found relative
 // to the executable's folder (bin/../share/tervolt), so an installed tree that is moved still works.
+// A per-user list ($XDG_DATA_HOME/tervolt/devices.tervolt) adds chips to the one found there.
 
 #include <QString>
 #include <QStringList>
@@ -16,3 +17,13 @@ struct TDevicesFileLocation {
 };
 
 TDevicesFileLocation LocateDevicesFile(const QString& programDirectory);
+
+class TDevicesList;
+
+// The per-user list: devices.tervolt in the user's data folder ($XDG_DATA_HOME/tervolt, by default
+// ~/.local/share/tervolt; %LOCALAPPDATA%\tervolt on Windows), whether it exists or not.
+QString UserDevicesFile();
+
+// Loads `path` into `list`, then the per-user list when there is one. False with `error` set when
+// either cannot be loaded: a broken per-user list is reported, not skipped.
+bool LoadDeviceLists(TDevicesList& list, const QString& path, QString& error);

