@@ -78,6 +78,8 @@ public:
         for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted(); ++attempt) {
             FResult.Retries += attempt > 0 ? 1 : 0;
             read = FProtocol.IdentifyFlash(deviceId, manufacturer);
+            if (FProtocol.LineFailed())
+                break; // a retry cannot mend the line
         }
         if (!read) {
             if (TTerminalHost::Interrupted()) {
@@ -86,6 +88,10 @@ public:
             }
             if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
                 Line(QStringLiteral("Connection lost"));
+                return esCommunicationFailure;
+            }
+            if (FProtocol.LineFailed()) {
+                Line(QStringLiteral("Communication failure! ") + FProtocol.LastFailure());
                 return esCommunicationFailure;
             }
             Line(QStringLiteral("FLASH not identified."));
@@ -192,6 +198,8 @@ int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
         return esImageError;
     case TOutcomeKind::okCancelled:
         return host.GaveUp() ? esCommunicationFailure : esInterrupted;
+    case TOutcomeKind::okLineFailure:
+        return esCommunicationFailure;
     }
     return esCommunicationFailure;
 }
