@@ -260,9 +260,11 @@ TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
                 return TTake::tkFailed; // line lost, flooded, or a reply that fails the command
             }
         }
-        if (taken != TTake::tkAnswer || FAnsweredLine == line)
+        if (taken != TTake::tkAnswer)
             return taken;
         FResyncForced = false;
+        if (FAnsweredLine == line)
+            return taken;
         if (!FBook.OwesOtherThanPings())
             return TTake::tkNothing;
     }
