@@ -332,7 +332,7 @@ void TestCliSim::misbehavingBoards_data() {
     }
     // Messages that say what happened.
     QTest::newRow("empty replies during identification")
-        << QStringList{"extra:1:" + QStringLiteral("\\r\\n>").repeated(40)} << QStringList{} << QStringList{}
+        << QStringList{"extra:2:" + QStringLiteral("\\r\\n>").repeated(40)} << QStringList{} << QStringList{}
         << true << false << QList<int>{3} << "Communication failure! The board sent";
     QTest::newRow("hang-up after a block")
         << QStringList{"hangup-after:5"} << QStringList{} << QStringList{} << true << false << QList<int>{3}
