@@ -106,7 +106,8 @@ void TestCliBoards::productionLine() {
     const auto hex2 = [](std::uint8_t v) { return QString::number(v, 16).toUpper().rightJustified(2, u'0'); };
     const QString compareText = QStringLiteral("Compare error at address 0x000345. Expected: 0x%1. Actual: 0x%2.")
                                     .arg(hex2(wanted), hex2(std::uint8_t(~wanted)));
-    const QStringList outcomes{"Program OK! Compare OK!", "Program OK! " + compareText, "Program operation canceled",
+    const QStringList outcomes{"Program OK! Compare OK!", "Program OK! " + compareText,
+                               "Communication failure! The device hung up. The line was lost. Program operation canceled",
                                "Program OK! Compare OK!"};
     if (json) {
         QJsonParseError error{};

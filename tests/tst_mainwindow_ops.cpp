@@ -182,6 +182,7 @@ private slots:
     void RefusedImageSendsNothing_data();
     void RefusedImageSendsNothing();
     void HangupDuringRun();
+    void EmptyRepliesWhileIdentifying();
     void PortVanishesBeforeStart();
     void CloseDuringTheChipQueryStartsNothing();
 
@@ -729,6 +730,22 @@ void TMainWindowOpsTest::RefusedImageSendsNothing() {
     QCOMPARE(board->Stats().Commands, before + 1); // the chip query only
     QCOMPARE(ProcessPriority(), priority);
     CheckIdleAgain();
+}
+
+void TMainWindowOpsTest::EmptyRepliesWhileIdentifying() {
+    // "P ID" answered with an empty line, then 40 empty replies: a failure of the line, said in the
+    // status area, not a chip that was not identified.
+    TSimConfig config;
+    std::string error;
+    config.Faults.push_back(*ParseSimFault("extra:2:" + QByteArray("\\r\\n>").repeated(40).toStdString(), error));
+    auto board = StartSimBoard(config);
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
+    QTRY_COMPARE(Control<QLabel>(*FForm, "LabelMode")->text(), QStringLiteral("Line failure"));
+    QVERIFY2(Control<QLabel>(*FForm, "LabelHint")->text().startsWith(QStringLiteral("The board sent")),
+             qPrintable(Control<QLabel>(*FForm, "LabelHint")->text()));
+    QVERIFY(!boxes.Texts().contains(QStringLiteral("FLASH not identified.")));
+    QVERIFY(!FForm->FlashIdentified());
 }
 
 void TMainWindowOpsTest::HangupDuringRun() {
