@@ -159,8 +159,8 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             UpdateProgress(reader, true);
         }
         // Success is reported only for a board that owes nothing and sent nothing unasked.
-        if (!FCancelled && !FHost.StopRequested() && result == hrEndOfFile && (!verify || FCompare.CompareOK) &&
-            !FTarget.CloseRun())
+        if (!FCancelled && !FHost.StopRequested() && result == hrEndOfFile &&
+            (!verify || FCompare.CompareOK) && !FTarget.CloseRun())
             NoteLineFailure();
     }
     reader.Close();

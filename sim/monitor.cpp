@@ -140,12 +140,15 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
     const std::size_t colon0 = text.find(':');
     const std::string_view name0 = text.substr(0, colon0);
     if (name0 == "extra") {
-        const std::string_view rest = colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
+        const std::string_view rest =
+            colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
         const std::size_t colon1 = rest.find(':');
         const auto n = colon1 == std::string_view::npos ? std::nullopt : ParseNumber(rest.substr(0, colon1));
-        const auto result = colon1 == std::string_view::npos ? std::nullopt : Unescaped(rest.substr(colon1 + 1));
+        const auto result =
+            colon1 == std::string_view::npos ? std::nullopt : Unescaped(rest.substr(colon1 + 1));
         if (!n || *n < 1 || !result) {
-            error = "fault \"" + std::string(text) + "\" needs extra:N:TEXT with N >= 1 (TEXT takes \\r, \\n, \\0, "
+            error = "fault \"" + std::string(text) +
+                    "\" needs extra:N:TEXT with N >= 1 (TEXT takes \\r, \\n, \\0, "
                     "\\\\ and \\xHH)";
             return std::nullopt;
         }

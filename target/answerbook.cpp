@@ -58,8 +58,9 @@ TReplyAccount TAnswerBook::Account(const QByteArray& reply) {
     }
     // No echo to go by: a ping's result is an empty line, every other command's is not.
     const bool pingResult = result == kPingResult;
-    const auto owed = std::find_if(FOwed.begin(), FOwed.end(),
-                                   [pingResult](const QByteArray& line) { return line.isEmpty() == pingResult; });
+    const auto owed = std::find_if(FOwed.begin(), FOwed.end(), [pingResult](const QByteArray& line) {
+        return line.isEmpty() == pingResult;
+    });
     if (owed == FOwed.end())
         return Unsettled(TReplyKind::rkSurplus);
     return Settle(owed);

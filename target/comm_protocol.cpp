@@ -71,7 +71,8 @@ QString SurplusText(const QByteArray& reply) {
     }
     if (parts.isEmpty())
         return QStringLiteral("The board sent an empty reply that no command was waiting for.");
-    return QStringLiteral("The board sent an answer that no command was waiting for: %1.").arg(parts.join(u' '));
+    return QStringLiteral("The board sent an answer that no command was waiting for: %1.")
+        .arg(parts.join(u' '));
 }
 
 // The command line as the monitor echoes it: without the closing CR.
@@ -124,9 +125,10 @@ TCommProtocol::TTake TCommProtocol::TakeQueued() {
         FDroppedSeen = dropped;
         FResyncForced = true;
         if (FBook.IsOpen())
-            return Fail(QStringLiteral("The board sent more replies than it was asked for; %1 were dropped unread.")
-                            .arg(count),
-                        true);
+            return Fail(
+                QStringLiteral("The board sent more replies than it was asked for; %1 were dropped unread.")
+                    .arg(count),
+                true);
     }
     QByteArray reply;
     while (FCommUnit->TakeReply(reply)) {
@@ -293,7 +295,8 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
         // An echoing monitor's answer holds at least the echo, CR LF, an empty result, CR LF and '>':
         // the driver need not wake for every batch of it.
         TCommPortDriver& driver = *FCommUnit->CommPortDriver();
-        driver.ExpectAtLeast(FBook.Echoes() && !line.isEmpty() ? std::uint32_t(line.size()) + kShortestAnswerTail : 0);
+        driver.ExpectAtLeast(
+            FBook.Echoes() && !line.isEmpty() ? std::uint32_t(line.size()) + kShortestAnswerTail : 0);
         taken = WaitForReply() ? TTake::tkAnswer : TTake::tkFailed;
         driver.ExpectAtLeast(0);
     }
@@ -351,7 +354,8 @@ bool TCommProtocol::CloseRun() {
     }
     // Whatever took its place, a mismatch the board reported means the board is not known to be good.
     if (!FStrayCompareError.isEmpty()) {
-        Fail(QStringLiteral("The board reported \"%1\" in an answer that no command took.").arg(FStrayCompareError),
+        Fail(QStringLiteral("The board reported \"%1\" in an answer that no command took.")
+                 .arg(FStrayCompareError),
              true);
         return false;
     }

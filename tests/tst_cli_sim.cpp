@@ -268,8 +268,8 @@ void TestCliSim::misbehavingBoards_data() {
         const char* const board = echo ? "echo" : "no echo";
         // An answer that comes after its command's time-out settles that command only.
         QTest::addRow("%s: late answer to the last VERIFY, mismatch there", board)
-            << QStringList{"mismatch:0x3E0"} << QStringList{"late:8:5500"} << QStringList{} << echo << true << QList<int>{1}
-            << "Compare error at address 0x0003E0.";
+            << QStringList{"mismatch:0x3E0"} << QStringList{"late:8:5500"} << QStringList{} << echo << true
+            << QList<int>{1} << "Compare error at address 0x0003E0.";
         QTest::addRow("%s: late P INIT (slow chip erase)", board)
             << QStringList{} << QStringList{"late:3:6500"} << QStringList{} << echo << false << QList<int>{0}
             << "Program OK!";
@@ -279,14 +279,14 @@ void TestCliSim::misbehavingBoards_data() {
     }
     // Slower than every time-out: an honest failure, never a success for unconfirmed blocks.
     QTest::newRow("answers every command 5.1 s late")
-        << QStringList{"slow:5100", "mismatch:0x3E0"} << QStringList{} << QStringList{} << true << true << QList<int>{3}
-        << "No target";
+        << QStringList{"slow:5100", "mismatch:0x3E0"} << QStringList{} << QStringList{} << true << true
+        << QList<int>{3} << "No target";
     // A '>' that closes nothing stays in the answer; control bytes fail the identification.
-    QTest::newRow("PROG answered Do>ne") << QStringList{} << QStringList{} << QStringList{"PROG=Do>ne"} << true
-                                         << false << QList<int>{3} << "Program operation canceled";
-    QTest::newRow("VERIFY answered Compare O>K") << QStringList{} << QStringList{}
-                                                 << QStringList{"VERIFY=Compare O>K"} << true << true << QList<int>{3}
-                                                 << "Verify operation canceled";
+    QTest::newRow("PROG answered Do>ne") << QStringList{} << QStringList{} << QStringList{"PROG=Do>ne"}
+                                         << true << false << QList<int>{3} << "Program operation canceled";
+    QTest::newRow("VERIFY answered Compare O>K")
+        << QStringList{} << QStringList{} << QStringList{"VERIFY=Compare O>K"} << true << true
+        << QList<int>{3} << "Verify operation canceled";
     QTest::newRow("> inside the device id")
         << QStringList{} << QStringList{} << QStringList{"ID=DeviceID: VF0>40B Manufacturer: VELUM"} << true
         << false << QList<int>{4} << "";
@@ -294,19 +294,20 @@ void TestCliSim::misbehavingBoards_data() {
         << QStringList{} << QStringList{} << QStringList{"ID=DeviceID: VF040B Manufacturer: VELUM\\0EVIL"}
         << true << false << QList<int>{4} << "";
     // Endless text without a prompt after "P INIT": the command fails and memory stays flat.
-    QTest::newRow("flood after P INIT") << QStringList{"flood:3"} << QStringList{} << QStringList{} << true << false
-                                        << QList<int>{3}
-                                        << "The board sent more than 4096 bytes without ending its answer.";
+    QTest::newRow("flood after P INIT")
+        << QStringList{"flood:3"} << QStringList{} << QStringList{} << true << false << QList<int>{3}
+        << "The board sent more than 4096 bytes without ending its answer.";
 
     // Every reply is accounted for: a wrong byte in a Verify run never ends "Compare OK!", whatever
     // the board sends around its answers. Block 4 is the run's command 7; 0x2A0 lies in it.
-    const QString flood = "Compare OK\\r\\n>" + QStringLiteral("\\r\\nCompare OK\\r\\n>").repeated(30) + "\\r\\nCompare OK";
+    const QString flood =
+        "Compare OK\\r\\n>" + QStringLiteral("\\r\\nCompare OK\\r\\n>").repeated(30) + "\\r\\nCompare OK";
     QTest::newRow("echo: a bare Compare OK in front of the echoed error")
-        << QStringList{"mismatch:0x2A0"} << QStringList{"bare:7"} << QStringList{} << true << true << QList<int>{1}
-        << "Compare error at address 0x0002A0.";
+        << QStringList{"mismatch:0x2A0"} << QStringList{"bare:7"} << QStringList{} << true << true
+        << QList<int>{1} << "Compare error at address 0x0002A0.";
     QTest::newRow("no echo: a bare Compare OK in front of the error")
-        << QStringList{"mismatch:0x2A0"} << QStringList{"bare:7"} << QStringList{} << false << true << QList<int>{3, 1}
-        << "";
+        << QStringList{"mismatch:0x2A0"} << QStringList{"bare:7"} << QStringList{} << false << true
+        << QList<int>{3, 1} << "";
     QTest::newRow("echo: block answered with the echo of a block not sent")
         << QStringList{"mismatch:0x2A0"} << QStringList{"echo-ahead:7"} << QStringList{} << true << true
         << QList<int>{1} << "Compare error at address 0x0002A0.";
@@ -323,12 +324,12 @@ void TestCliSim::misbehavingBoards_data() {
         << QStringList{"mismatch:0x2A0"} << QStringList{"extra:7:Compare OK"} << QStringList{} << true << true
         << QList<int>{3} << "Compare error at address 0002A0";
     QTest::newRow("no echo: Compare OK, then the error for the same block")
-        << QStringList{"mismatch:0x2A0"} << QStringList{"extra:7:Compare OK"} << QStringList{} << false << true
-        << QList<int>{3, 1} << "";
+        << QStringList{"mismatch:0x2A0"} << QStringList{"extra:7:Compare OK"} << QStringList{} << false
+        << true << QList<int>{3, 1} << "";
     for (const bool echo : {true, false}) {
         QTest::addRow("%s: a flood of bare Compare OK after block 2", echo ? "echo" : "no echo")
-            << QStringList{"mismatch:0x2A0"} << QStringList{"extra:5:" + flood} << QStringList{} << echo << true
-            << QList<int>{3} << "Communication failure!";
+            << QStringList{"mismatch:0x2A0"} << QStringList{"extra:5:" + flood} << QStringList{} << echo
+            << true << QList<int>{3} << "Communication failure!";
     }
     // Messages that say what happened.
     QTest::newRow("empty replies during identification")
@@ -389,7 +390,8 @@ void TestCliSim::misbehavingBoards() {
     const TCliRun run = Cli(OnBoard(server, QStringList{verify ? "verify" : "program", path} + options));
     QVERIFY2(exits.contains(run.Exit), qPrintable(run.Err + run.Out.join('\n')));
     if (!last.isEmpty() && run.Exit == exit)
-        QVERIFY2((run.Out.join('\n') + '\n' + run.Err).contains(last), qPrintable(run.Err + run.Out.join('\n')));
+        QVERIFY2((run.Out.join('\n') + '\n' + run.Err).contains(last),
+                 qPrintable(run.Err + run.Out.join('\n')));
     // A retry is claimed only where one was made: never after a hang-up.
     if (last.contains(QStringLiteral("hung up")))
         QVERIFY2(!run.Err.contains(QStringLiteral("retr")), qPrintable(run.Err));

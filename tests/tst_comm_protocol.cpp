@@ -68,7 +68,9 @@ struct TBookStep {
 };
 using TBookScript = QList<TBookStep>;
 
-TBookStep Out(const QByteArray& line) { return {true, line, {}, {}}; }
+TBookStep Out(const QByteArray& line) {
+    return {true, line, {}, {}};
+}
 TBookStep In(const QByteArray& reply, TReplyKind expected, const QByteArray& line = {}) {
     return {false, reply, expected, line};
 }
@@ -131,17 +133,18 @@ void TestCommProtocol::commandText() {
 void TestCommProtocol::answerBook_data() {
     using enum TReplyKind;
     QTest::addColumn<TBookScript>("script");
-    QTest::addColumn<bool>("echoes");      // afterwards
-    QTest::addColumn<bool>("owesOthers");  // a command other than a ping is still owed afterwards
+    QTest::addColumn<bool>("echoes");     // afterwards
+    QTest::addColumn<bool>("owesOthers"); // a command other than a ping is still owed afterwards
     const QByteArray ok = "Compare OK\r\n";
     const QByteArray bad = "Compare error at address 1: Expected: 34 Actual: 35\r\n";
-    const TBookStep echoedInit[] = {Out("P INIT"), In("P INIT\r\nFLASH is ready to programming.\r\n", rkAnswer, "P INIT")};
+    const TBookStep echoedInit[] = {Out("P INIT"),
+                                    In("P INIT\r\nFLASH is ready to programming.\r\n", rkAnswer, "P INIT")};
     const TBookScript echoing(std::begin(echoedInit), std::end(echoedInit));
 
     QTest::newRow("echoed answer settles its command") << echoing << true << false;
     QTest::newRow("late answer settles its own command, then the ping's")
-        << TBookScript{Out(kV1), Out(""), In(kV1 + "\r\n" + ok, rkAnswer, kV1), In("\r\n\r\n", rkAnswer, "")} << true
-        << false;
+        << TBookScript{Out(kV1), Out(""), In(kV1 + "\r\n" + ok, rkAnswer, kV1), In("\r\n\r\n", rkAnswer, "")}
+        << true << false;
     QTest::newRow("catch-up: a ping's answer passes by a lost command")
         << TBookScript{Out("P INIT"), Out(""), In("\r\n\r\n", rkAnswer, "")} << false << false;
     QTest::newRow("no echo: a result settles the oldest command, not a ping")
@@ -149,7 +152,8 @@ void TestCommProtocol::answerBook_data() {
     QTest::newRow("no echo yet: noise in front of the echo goes by kind")
         << TBookScript{Out(kV1), In("\x01junk" + kV1 + "\r\n" + ok, rkAnswer, kV1)} << false << false;
     QTest::newRow("second echoed answer is a surplus")
-        << echoing + TBookScript{Out(kV1), In(kV1 + "\r\n" + bad, rkAnswer, kV1), In(kV1 + "\r\n" + ok, rkSurplus)}
+        << echoing +
+               TBookScript{Out(kV1), In(kV1 + "\r\n" + bad, rkAnswer, kV1), In(kV1 + "\r\n" + ok, rkSurplus)}
         << true << false;
     QTest::newRow("echoing board: a bare answer is taken by none")
         << echoing + TBookScript{Out(kV1), In("\r\n" + ok, rkUnechoed), In(kV1 + "\r\n" + bad, rkAnswer, kV1)}
@@ -159,15 +163,16 @@ void TestCommProtocol::answerBook_data() {
     QTest::newRow("echoing board: a ping's answer starts with its empty echo")
         << echoing + TBookScript{Out(""), In("\r\n\r\n", rkAnswer, "")} << true << false;
     QTest::newRow("no echo: a duplicate shifts the answers, the closing ping sees it")
-        << TBookScript{Out(""), In("\r\n\r\n", rkAnswer, ""), Out(kV1), In("\r\n" + ok, rkAnswer, kV1), Out(kV2),
-                       In("\r\n" + ok, rkAnswer, kV2), Out(""), In("\r\n" + bad, rkSurplus)}
+        << TBookScript{Out(""),  In("\r\n\r\n", rkAnswer, ""),   Out(kV1), In("\r\n" + ok, rkAnswer, kV1),
+                       Out(kV2), In("\r\n" + ok, rkAnswer, kV2), Out(""),  In("\r\n" + bad, rkSurplus)}
         << false << false;
     QTest::newRow("before the first answer a banner is the board's own, after it a surplus")
         << TBookScript{In("\r\nVELUM boot monitor\r\n", rkUnasked), Out(""), In("\r\n\r\n", rkAnswer, ""),
                        In("\r\nVELUM boot monitor\r\n", rkSurplus)}
         << false << false;
     QTest::newRow("an empty reply answers nothing")
-        << TBookScript{Out(""), In("\r\n\r\n", rkAnswer, ""), Out(""), In("\r\n", rkSurplus)} << false << false;
+        << TBookScript{Out(""), In("\r\n\r\n", rkAnswer, ""), Out(""), In("\r\n", rkSurplus)} << false
+        << false;
 }
 
 void TestCommProtocol::answerBook() {
@@ -183,7 +188,8 @@ void TestCommProtocol::answerBook() {
             continue;
         }
         const TReplyAccount account = book.Account(s.Text);
-        QVERIFY2(account.Kind == s.Expected, qPrintable(QStringLiteral("step %1: kind %2").arg(step).arg(int(account.Kind))));
+        QVERIFY2(account.Kind == s.Expected,
+                 qPrintable(QStringLiteral("step %1: kind %2").arg(step).arg(int(account.Kind))));
         QCOMPARE(account.Line, s.Line);
     }
     QCOMPARE(book.Echoes(), echoes);

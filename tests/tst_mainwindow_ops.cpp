@@ -493,16 +493,21 @@ void TMainWindowOpsTest::MisbehavingBoard_data() {
     // Every reply is accounted for (block 4 is the run's command 6; 0x2A0 lies in it): a wrong byte
     // never ends "Compare OK!", whatever the board sends around its answers.
     QTest::newRow("echo: a bare Compare OK in front of the echoed error")
-        << "mismatch:0x2A0" << "bare:6" << true << true << "Compare error at address 0x0002A0.";
+        << "mismatch:0x2A0"
+        << "bare:6" << true << true << "Compare error at address 0x0002A0.";
     QTest::newRow("echo: block answered with the echo of a block not sent")
-        << "mismatch:0x2A0" << "echo-ahead:6" << true << true << "Compare error at address 0x0002A0.";
+        << "mismatch:0x2A0"
+        << "echo-ahead:6" << true << true << "Compare error at address 0x0002A0.";
     QTest::newRow("no echo: answer duplicated 300 ms later, wrong byte in the last block")
-        << "mismatch:0x3E0" << "dup:6:300" << false << true << "Communication failure! The board sent an answer";
+        << "mismatch:0x3E0"
+        << "dup:6:300" << false << true << "Communication failure! The board sent an answer";
     QTest::newRow("echo: Compare OK, then the echoed error for the same block")
-        << "mismatch:0x2A0" << "extra:6:Compare OK" << true << true << "Communication failure! The board sent an answer";
+        << "mismatch:0x2A0"
+        << "extra:6:Compare OK" << true << true << "Communication failure! The board sent an answer";
     QTest::newRow("no echo: a flood of bare Compare OK after block 2")
         << "mismatch:0x2A0"
-        << "extra:4:Compare OK\\r\\n>" + QStringLiteral("\\r\\nCompare OK\\r\\n>").repeated(30) + "\\r\\nCompare OK"
+        << "extra:4:Compare OK\\r\\n>" + QStringLiteral("\\r\\nCompare OK\\r\\n>").repeated(30) +
+               "\\r\\nCompare OK"
         << false << true << "Communication failure!";
 }
 
@@ -566,7 +571,8 @@ void TMainWindowOpsTest::MisbehavingBoard() {
     if (outcome.startsWith(QStringLiteral("Program operation canceled")))
         return;
     // A board found bad (or not known good) is not expected to hold the image.
-    if (outcome.startsWith(QStringLiteral("Compare error")) || outcome.startsWith(QStringLiteral("Communication"))) {
+    if (outcome.startsWith(QStringLiteral("Compare error")) ||
+        outcome.startsWith(QStringLiteral("Communication"))) {
         CheckIdleAgain();
         return;
     }
@@ -737,7 +743,8 @@ void TMainWindowOpsTest::EmptyRepliesWhileIdentifying() {
     // status area, not a chip that was not identified.
     TSimConfig config;
     std::string error;
-    config.Faults.push_back(*ParseSimFault("extra:2:" + QByteArray("\\r\\n>").repeated(40).toStdString(), error));
+    config.Faults.push_back(
+        *ParseSimFault("extra:2:" + QByteArray("\\r\\n>").repeated(40).toStdString(), error));
     auto board = StartSimBoard(config);
     TMessageRecorder boxes;
     AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
@@ -768,8 +775,9 @@ void TMainWindowOpsTest::HangupDuringRun() {
     clock.start();
     ClickStart();
     QCOMPARE(prompts, 0); // no retry can bring a line back: none is offered
-    QCOMPARE(boxes.Texts().last(), QStringLiteral("Communication failure! The device hung up. The line was lost.\n"
-                                                  "Program operation canceled"));
+    QCOMPARE(boxes.Texts().last(),
+             QStringLiteral("Communication failure! The device hung up. The line was lost.\n"
+                            "Program operation canceled"));
     QVERIFY(!boxes.Texts().contains(QStringLiteral("Program OK!")));
     QVERIFY2(clock.elapsed() < 10000, "a lost line fails every command at once, not after its time-out");
     // Back in a usable state, and honest about the line.
