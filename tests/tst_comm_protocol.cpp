@@ -98,6 +98,7 @@ private slots:
     void closedPortFailsAtOnce();
     void answerRacingTheTimeout();
     void nestedCommandIsRefused();
+    void strayCompareErrorFailsTheClose();
     void roundTripAgainstMonitor();
 };
 
@@ -380,6 +381,33 @@ void TestCommProtocol::nestedCommandIsRefused() {
     QVERIFY(!nestedResult);
     QCOMPARE(board.Received(), QByteArray("P INIT\r"));
     QVERIFY(pty.Read(1, 300ms).isEmpty());  // nothing of the refused ping on the line
+}
+
+void TestCommProtocol::strayCompareErrorFailsTheClose() {
+    // An echoing board sends a bare "Compare error", then the echoed "Compare OK": the bare one is
+    // taken by none, the retry takes the echoed one, and the run still cannot close well.
+    TPtyPair pty;
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    TScriptedBoard board(pty);
+    board.AnswerNext(Framed("P INIT", "FLASH is ready to programming.\r\n"));
+    QVERIFY(protocol.InitFlash());
+    protocol.BeginRun();
+    board.AnswerNext(Framed("", "Compare error at address 1F00: Expected: 12 Actual: 13\r\n") +
+                     Framed("P VERIFY 001F00 12", "Compare OK\r\n"));
+    const std::uint8_t data[] = {0x12};
+    TCompareResult compare;
+    QVERIFY(!protocol.VerifyBlock(0x1F00, data, 1, compare));
+    QVERIFY(!protocol.LineFailed());
+    QVERIFY2(protocol.LastFailure().contains(QStringLiteral("the board answered without echoing the command")),
+             qPrintable(protocol.LastFailure()));
+    QVERIFY(protocol.VerifyBlock(0x1F00, data, 1, compare));
+    QVERIFY(compare.CompareOK);
+    board.AnswerNext("\r\n\r\n>");
+    QVERIFY(!protocol.CloseRun());
+    QVERIFY(protocol.LineFailed());
+    QVERIFY2(protocol.LastFailure().contains(QStringLiteral("Compare error at address 1F00")),
+             qPrintable(protocol.LastFailure()));
 }
 
 void TestCommProtocol::roundTripAgainstMonitor() {
