@@ -399,8 +399,9 @@ void TestCommProtocol::strayCompareErrorFailsTheClose() {
     TCompareResult compare;
     QVERIFY(!protocol.VerifyBlock(0x1F00, data, 1, compare));
     QVERIFY(!protocol.LineFailed());
-    QVERIFY2(protocol.LastFailure().contains(QStringLiteral("the board answered without echoing the command")),
-             qPrintable(protocol.LastFailure()));
+    QVERIFY2(
+        protocol.LastFailure().contains(QStringLiteral("the board answered without echoing the command")),
+        qPrintable(protocol.LastFailure()));
     QVERIFY(protocol.VerifyBlock(0x1F00, data, 1, compare));
     QVERIFY(compare.CompareOK);
     board.AnswerNext("\r\n\r\n>");
