@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
