@@ -62,6 +62,7 @@ TFlashEngine::TFlashEngine(TFlashTarget& target, TFlashHost& host) : FTarget(tar
 
 TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& source) {
     FCancelled = false;
+    FLineFailure.clear();
     FBlockLength = 0;
     FBlockAddress = 0;
     FCompare = TCompareResult{};
@@ -116,6 +117,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
     {
         TProcessPriorityBoost boost;
 
+        FTarget.BeginRun();
         if (verify) {
             FCompare.CompareOK = true;
             Issue([this] { return FTarget.ResetFlash(); });
@@ -156,6 +158,10 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             SendBlock(operation);
             UpdateProgress(reader, true);
         }
+        // Success is reported only for a board that owes nothing and sent nothing unasked.
+        if (!FCancelled && !FHost.StopRequested() && result == hrEndOfFile &&
+            (!verify || FCompare.CompareOK) && !FTarget.CloseRun())
+            NoteLineFailure();
     }
     reader.Close();
     return Outcome(operation, result);
@@ -166,6 +172,12 @@ bool TFlashEngine::Issue(const std::function<bool()>& command) {
         const bool ok = command();
         if (ok || FCancelled)
             return ok;
+        // A line that failed cannot be mended by a retry: nothing more is sent.
+        if (FTarget.LineFailed()) {
+            NoteLineFailure();
+            FCancelled = true;
+            return false;
+        }
         // Cancel ends the run here: no last erase or write that the user has just declined.
         if (!FHost.AskRetry()) {
             FCancelled = true;
@@ -187,6 +199,12 @@ bool TFlashEngine::SendBlock(TFlashOperation operation) {
     return accepted;
 }
 
+void TFlashEngine::NoteLineFailure() {
+    FLineFailure = FTarget.LastFailure();
+    if (FLineFailure.isEmpty())
+        FLineFailure = QStringLiteral("The board's answers could not be accounted for.");
+}
+
 void TFlashEngine::UpdateProgress(const TAbsoluteHexFile& reader, bool rounded) {
     const std::uint64_t total = reader.TotalSize();
     if (total == 0)
@@ -201,6 +219,15 @@ TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastRe
     outcome.ImageResult = lastResult;
     outcome.Compare = FCompare;
     const bool stopped = FCancelled || FHost.StopRequested();
+    if (!FLineFailure.isEmpty()) {
+        outcome.Kind = TOutcomeKind::okLineFailure;
+        outcome.Text = QStringLiteral("Communication failure! %1\n%2")
+                           .arg(FLineFailure, operation == TFlashOperation::foProgram
+                                                  ? QStringLiteral("Program operation canceled")
+                                                  : QStringLiteral("Verify operation canceled"));
+        outcome.Caption = kCaptionError;
+        return outcome;
+    }
     if (operation == TFlashOperation::foProgram) {
         if (stopped) {
             outcome.Kind = TOutcomeKind::okCancelled;

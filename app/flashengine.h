@@ -21,6 +21,7 @@ enum class TOutcomeKind {
     okCompareError,   // the board reported a mismatch
     okImageError,     // the reader's code, shown through the image error box
     okEmptyImage,     // nothing to send: the image holds no data
+    okLineFailure,    // the line failed or the board sent what nobody asked: its state is unknown
 };
 
 struct TFlashOutcome {
@@ -79,6 +80,7 @@ public:
 private:
     bool Issue(const std::function<bool()>& command);
     bool SendBlock(TFlashOperation operation);
+    void NoteLineFailure();
     void UpdateProgress(const TAbsoluteHexFile& reader, bool rounded);
     TFlashOutcome Transfer(TFlashOperation operation, TAbsoluteHexFile& reader);
     TFlashOutcome Outcome(TFlashOperation operation, THexResult lastResult) const;
@@ -86,6 +88,7 @@ private:
     TFlashTarget& FTarget;
     TFlashHost& FHost;
     bool FCancelled = false;
+    QString FLineFailure; // why the run ended as a communication failure
     TCompareResult FCompare;
     std::uint8_t FBlock[kMaxBlockLength] = {};
     std::uint32_t FBlockAddress = 0;

@@ -414,6 +414,8 @@ bool TFormTervolt::DetectTarget() {
             HideNoAnswerHint();
             FTargetFound = true;
             EnableSelection(true);
+        } else if (FCommInterface->LineFailed()) {
+            ShowLineFailure();
         } else {
             FUi->LabelMode->setText(QStringLiteral("No target"));
             NoAnswerYet();
@@ -442,6 +444,13 @@ void TFormTervolt::NoAnswerYet() {
     FUi->LabelHint->show();
 }
 
+// The device hung up, or the board sent replies that no command asked for: the status area says so.
+void TFormTervolt::ShowLineFailure() {
+    FUi->LabelMode->setText(QStringLiteral("Line failure"));
+    FUi->LabelHint->setText(FCommInterface->LastFailure());
+    FUi->LabelHint->show();
+}
+
 void TFormTervolt::HideNoAnswerHint() {
     FSilentSince.invalidate();
     FUi->LabelHint->hide();
@@ -467,8 +476,12 @@ bool TFormTervolt::IdentifyFlashChip() {
             FUi->EditFLASHManefacturer->setText(QString::fromLatin1(manufacturer));
             FUi->EditFLASHProduct->setText(QString::fromLatin1(deviceId));
         } else if (PortOpen() && !FCloseRequested) {
-            // A port lost during the query is shown as "Disconnected", not blamed on the chip.
-            ShowError(QStringLiteral("FLASH not identified."));
+            // A port lost during the query is shown as "Disconnected", a failed line as such: neither
+            // is blamed on the chip.
+            if (FCommInterface->LineFailed())
+                ShowLineFailure();
+            else
+                ShowError(QStringLiteral("FLASH not identified."));
         }
     }
     return FFlashIdentified;
@@ -591,6 +604,7 @@ void TFormTervolt::BitBtnStartClick() {
     bool identified = false;
     {
         TDisabledScope choices(Choices());
+        FCommInterface->BeginRun(); // what the board sent while the window was idle is not the run's
         identified = IdentifyFlashChip();
     }
     if (!PortOpen())

@@ -130,6 +130,7 @@ private:
     QString DroppedImage(const QMimeData* data) const;
     void NoAnswerYet();
     void HideNoAnswerHint();
+    void ShowLineFailure();
     void ShowConnected();
     void ShowDisconnected();
     void PortVanished();

@@ -77,6 +77,7 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
         return;
     case TOutcomeKind::okEmptyImage:
     case TOutcomeKind::okCompareError:
+    case TOutcomeKind::okLineFailure:
         icon = suiStop;
         break;
     case TOutcomeKind::okProgramDone:

@@ -87,6 +87,8 @@ public:
              ++attempt) {
             FResult.Retries += attempt > 0 ? 1 : 0;
             read = FProtocol.IdentifyFlash(deviceId, manufacturer);
+            if (FProtocol.LineFailed())
+                break; // a retry cannot mend the line
         }
         if (!read) {
             if (TTerminalHost::Interrupted()) {
@@ -95,6 +97,10 @@ public:
             }
             if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
                 Outcome(QStringLiteral("Connection lost"));
+                return esCommunicationFailure;
+            }
+            if (FProtocol.LineFailed()) {
+                Outcome(QStringLiteral("Communication failure! ") + FProtocol.LastFailure());
                 return esCommunicationFailure;
             }
             Outcome(QStringLiteral("FLASH not identified."));
@@ -204,6 +210,8 @@ int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {
         return esImageError;
     case TOutcomeKind::okCancelled:
         return host.GaveUp() ? esCommunicationFailure : esInterrupted;
+    case TOutcomeKind::okLineFailure:
+        return esCommunicationFailure;
     }
     return esCommunicationFailure;
 }

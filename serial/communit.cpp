@@ -33,14 +33,13 @@ TCommunicationUnit::~TCommunicationUnit() {
     FCommPortDriver->Disconnect();
 }
 
-void TCommunicationUnit::SendCommand(const QByteArray& text) {
+bool TCommunicationUnit::SendCommand(const QByteArray& text) {
     FRxReady = false;
     const auto size = std::uint32_t(text.size());
     const std::uint32_t sent = FCommPortDriver->SendData(text.constData(), size);
     if (OnTraffic && sent != 0)
         OnTraffic(true, text.left(qsizetype(sent)));
-    if (sent != size)
-        throw EComUnitError(EComUnitError::kTransmitError);
+    return sent == size;
 }
 
 bool TCommunicationUnit::TakeReply(QByteArray& reply) {

@@ -48,8 +48,8 @@ public:
     QByteArray RxReply() const { return FRxReply; }
     QByteArray RxBuffer() const { return FRxBuffer; }
 
-    // Writes the text; throws EComUnitError(1) when fewer bytes went out. Waits for nothing.
-    void SendCommand(const QByteArray& text);
+    // Writes the text; false when fewer bytes went out. Waits for nothing.
+    bool SendCommand(const QByteArray& text);
     // The last complete reply; throws EComUnitError(2) while none is ready. Does not consume it.
     QByteArray ReadReply();
 
@@ -60,6 +60,8 @@ public:
     // that grew past kMaxReplyBytes without closing; it and the reply it ends in are discarded).
     std::uint64_t RepliesDropped() const { return FRepliesDropped; }
     std::uint64_t Overflows() const { return FOverflows; }
+    // Inside a flood: text past kMaxReplyBytes is being dropped until the next closing '>'.
+    bool InFlood() const { return FDiscarding; }
 
     // Every byte that goes out (as written) and comes in (as received), for a trace of the line.
     // Called on the unit's own thread; empty by default.
@@ -77,6 +79,6 @@ private:
     std::uint64_t FRepliesDropped = 0;
     std::uint64_t FOverflows = 0;
     char FStreamTail[2] = {}; // the last two bytes received, for a '>' at the start of a delivery
-    bool FDiscarding = false;
-    std::uint64_t FConnection = 0; // the driver's connection the received text belongs to // inside a flood: drop everything up to the next closing '>'
+    bool FDiscarding = false; // inside a flood: drop everything up to the next closing '>'
+    std::uint64_t FConnection = 0; // the driver's connection the received text belongs to
 };

@@ -93,6 +93,30 @@ std::string Format(const char* format, std::uint32_t address, unsigned first, un
     return text;
 }
 
+// \r, \n, \0, \\ and \xHH; nothing for any other escape.
+std::optional<std::string> Unescaped(std::string_view escaped) {
+    std::string value;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '\\') {
+            value.push_back(escaped[i]);
+            continue;
+        }
+        const char next = i + 1 < escaped.size() ? escaped[i + 1] : '\0';
+        const int hi = i + 2 < escaped.size() ? HexValue(escaped[i + 2]) : -1;
+        const int lo = i + 3 < escaped.size() ? HexValue(escaped[i + 3]) : -1;
+        if (next == 'r' || next == 'n' || next == '0' || next == '\\') {
+            value.push_back(next == 'r' ? '\r' : next == 'n' ? '\n' : next == '0' ? '\0' : '\\');
+            ++i;
+        } else if (next == 'x' && hi >= 0 && lo >= 0) {
+            value.push_back(char(hi * 16 + lo));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
+
 } // namespace
 
 std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error) {
@@ -108,13 +132,30 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
         {"hangup-after", fkHangupAfter, 1},
         {"mismatch", fkMismatch, 0},
         {"flood", fkFlood, 0},
+        {"bare", fkBare, 1},
+        {"echo-ahead", fkEchoAhead, 1},
     };
     if (text == "noise")
         return TSimFault{fkNoise, 0};
     const std::size_t colon0 = text.find(':');
     const std::string_view name0 = text.substr(0, colon0);
-    if (name0 == "late" || name0 == "slow") {
-        const bool late = name0 == "late";
+    if (name0 == "extra") {
+        const std::string_view rest =
+            colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
+        const std::size_t colon1 = rest.find(':');
+        const auto n = colon1 == std::string_view::npos ? std::nullopt : ParseNumber(rest.substr(0, colon1));
+        const auto result =
+            colon1 == std::string_view::npos ? std::nullopt : Unescaped(rest.substr(colon1 + 1));
+        if (!n || *n < 1 || !result) {
+            error = "fault \"" + std::string(text) +
+                    "\" needs extra:N:TEXT with N >= 1 (TEXT takes \\r, \\n, \\0, "
+                    "\\\\ and \\xHH)";
+            return std::nullopt;
+        }
+        return TSimFault{fkExtra, *n, 0, *result};
+    }
+    if (name0 == "late" || name0 == "slow" || name0 == "dup") {
+        const bool late = name0 != "slow";
         std::string_view rest = colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
         std::optional<std::uint32_t> n = 0;
         if (late) {
@@ -124,10 +165,11 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
         }
         const auto ms = ParseNumber(rest);
         if (!n || !ms || (late && *n < 1)) {
-            error = "fault \"" + std::string(text) + "\" needs " + (late ? "late:N:MS with N >= 1" : "slow:MS");
+            error = "fault \"" + std::string(text) + "\" needs " +
+                    (late ? std::string(name0) + ":N:MS with N >= 1" : std::string("slow:MS"));
             return std::nullopt;
         }
-        return TSimFault{late ? fkLate : fkSlow, *n, *ms};
+        return TSimFault{name0 == "dup" ? fkDup : late ? fkLate : fkSlow, *n, *ms};
     }
     const std::size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
@@ -147,7 +189,7 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
     }
     error = "unknown fault \"" + std::string(text) +
             "\" (drop:N, garble:N, silent-after:N, hangup-after:N, noise, mismatch:ADDRESS, late:N:MS, "
-            "slow:MS, flood:N)";
+            "slow:MS, flood:N, dup:N:MS, bare:N, echo-ahead:N, extra:N:TEXT)";
     return std::nullopt;
 }
 
@@ -160,28 +202,12 @@ bool ParseSimResult(std::string_view text, std::pair<std::string, std::string>& 
                 "VERIFY";
         return false;
     }
-    std::string value;
-    const std::string_view escaped = text.substr(equals + 1);
-    for (std::size_t i = 0; i < escaped.size(); ++i) {
-        if (escaped[i] != '\\') {
-            value.push_back(escaped[i]);
-            continue;
-        }
-        const char next = i + 1 < escaped.size() ? escaped[i + 1] : '\0';
-        const int hi = i + 2 < escaped.size() ? HexValue(escaped[i + 2]) : -1;
-        const int lo = i + 3 < escaped.size() ? HexValue(escaped[i + 3]) : -1;
-        if (next == 'r' || next == 'n' || next == '0' || next == '\\') {
-            value.push_back(next == 'r' ? '\r' : next == 'n' ? '\n' : next == '0' ? '\0' : '\\');
-            ++i;
-        } else if (next == 'x' && hi >= 0 && lo >= 0) {
-            value.push_back(char(hi * 16 + lo));
-            i += 3;
-        } else {
-            error = "result \"" + std::string(text) + "\": unknown escape (use \\r, \\n, \\0, \\\\ or \\xHH)";
-            return false;
-        }
+    const auto value = Unescaped(text.substr(equals + 1));
+    if (!value) {
+        error = "result \"" + std::string(text) + "\": unknown escape (use \\r, \\n, \\0, \\\\ or \\xHH)";
+        return false;
     }
-    result = {std::string(kind), value};
+    result = {std::string(kind), *value};
     return true;
 }
 
@@ -194,7 +220,8 @@ TSimMonitor::TSimMonitor(TSimConfig config) : FConfig(std::move(config)) {
 }
 
 void TSimMonitor::AddFault(TSimFault fault) {
-    if (fault.Kind == fkLate)
+    if (fault.Kind == fkLate || fault.Kind == fkDup || fault.Kind == fkBare || fault.Kind == fkEchoAhead ||
+        fault.Kind == fkExtra)
         fault.Value += std::uint32_t(FCommandCount);
     FConfig.Faults.push_back(fault);
 }
@@ -230,15 +257,14 @@ std::vector<TSimAnswer> TSimMonitor::FeedTimed(std::string_view received) {
                 FLineOverflow = true;
             continue;
         }
-        if (auto answer = TakeLine(FLine, FLineOverflow))
-            answers.push_back(std::move(*answer));
+        TakeLine(FLine, FLineOverflow, answers);
         FLine.clear();
         FLineOverflow = false;
     }
     return answers;
 }
 
-std::optional<TSimAnswer> TSimMonitor::TakeLine(const std::string& line, bool overflow) {
+void TSimMonitor::TakeLine(const std::string& line, bool overflow, std::vector<TSimAnswer>& answers) {
     ++FCommandCount;
     for (const TSimFault& fault : FConfig.Faults) {
         if (fault.Kind == fkHangupAfter && FCommandCount >= fault.Value)
@@ -246,31 +272,76 @@ std::optional<TSimAnswer> TSimMonitor::TakeLine(const std::string& line, bool ov
     }
     for (const TSimFault& fault : FConfig.Faults) {
         if (fault.Kind == fkSilentAfter && FCommandCount > fault.Value)
-            return std::nullopt;
+            return;
     }
     if (IsNthCommand(fkDrop))
-        return std::nullopt;
+        return;
 
     std::string result = ResultFor(line, overflow);
     if (IsNthCommand(fkGarble))
         result = Garble(std::move(result));
 
-    TSimAnswer answer;
+    const std::size_t first = answers.size();
+    const std::string echo = FConfig.Echo ? line : std::string();
+    // Answers that a faulty board sends in front of the real one, or instead of it.
+    if (NthCommandFault(fkBare))
+        answers.push_back({Framed({}, SuccessFor(line))});
+    if (const TSimFault* extra = NthCommandFault(fkExtra))
+        answers.push_back({Framed(echo, extra->Text)});
+    if (NthCommandFault(fkEchoAhead))
+        answers.push_back({Framed(LineAhead(line), SuccessFor(line))});
+    else
+        answers.push_back({Framed(echo, result)});
+    if (const TSimFault* dup = NthCommandFault(fkDup))
+        answers.push_back({answers.back().Text, dup->Milliseconds});
+
     if (!FAnsweredOnce && HasFault(fkNoise))
-        answer.Text.append(kStrayBytes);
+        answers[first].Text.insert(0, kStrayBytes);
     FAnsweredOnce = true;
-    answer.Text.append(FConfig.Echo ? line : std::string())
-        .append(kLineEnd)
-        .append(result)
-        .append(kLineEnd)
-        .push_back(kPrompt);
     for (const TSimFault& fault : FConfig.Faults) {
         if (fault.Kind == fkSlow || (fault.Kind == fkLate && fault.Value == FCommandCount))
-            answer.DelayMs += fault.Milliseconds;
+            answers[first].DelayMs += fault.Milliseconds;
         if (fault.Kind == fkFlood && FCommandCount >= fault.Value)
             FFlooding = true;
     }
-    return answer;
+}
+
+std::string TSimMonitor::Framed(std::string_view echo, std::string_view result) const {
+    std::string text(echo);
+    text.append(kLineEnd).append(result).append(kLineEnd).push_back(kPrompt);
+    return text;
+}
+
+// What the command's answer says when all is well.
+std::string TSimMonitor::SuccessFor(const std::string& line) const {
+    const std::vector<std::string_view> words = SplitWords(line);
+    const std::string_view kind = words.size() >= 2 && words[0] == "P" ? words[1] : std::string_view();
+    if (kind == "ID")
+        return "DeviceID: " + FConfig.DeviceId + " Manufacturer: " + FConfig.Manufacturer;
+    if (kind == "INIT")
+        return "FLASH is ready to programming.";
+    if (kind == "RESET")
+        return "FLASH reset done";
+    if (kind == "PROG")
+        return "Done";
+    if (kind == "VERIFY")
+        return "Compare OK";
+    return {};
+}
+
+// The line of a command not sent: a block command moved past its own data, anything else with a mark.
+std::string TSimMonitor::LineAhead(const std::string& line) {
+    const std::vector<std::string_view> words = SplitWords(line);
+    const auto address = words.size() >= 3 ? ParseHexAddress(words[2]) : std::nullopt;
+    if (words.size() < 3 || words[0] != "P" || !address)
+        return line + " +";
+    const std::size_t bytes = words.size() >= 4 ? words[3].size() / 2 : 0;
+    char moved[16];
+    std::snprintf(moved, sizeof moved, "%06X", unsigned(*address + bytes));
+    std::string ahead = "P " + std::string(words[1]) + " " + moved;
+    if (words.size() >= 4)
+        ahead.append(" ").append(words[3]);
+    return ahead;
 }
 
 std::string TSimMonitor::ResultFor(const std::string& line, bool overflow) {
@@ -362,6 +433,14 @@ bool TSimMonitor::IsNthCommand(TSimFaultKind kind) const {
             return true;
     }
     return false;
+}
+
+const TSimFault* TSimMonitor::NthCommandFault(TSimFaultKind kind) const {
+    for (const TSimFault& fault : FConfig.Faults) {
+        if (fault.Kind == kind && fault.Value == FCommandCount)
+            return &fault;
+    }
+    return nullptr;
 }
 
 bool TSimMonitor::HasFault(TSimFaultKind kind) const {

@@ -37,17 +37,23 @@ enum TSimFaultKind {
     fkLate,        // the Nth command is answered Milliseconds late; the board is busy until then
     fkSlow,        // every command is answered Milliseconds late, one after the other
     fkFlood,       // once the Nth command is answered, endless text without a line end or prompt
+    fkDup,         // the Nth command's answer is sent twice, the second time Milliseconds later
+    fkBare,        // the Nth command is first answered without echo, claiming success, then properly
+    fkEchoAhead,   // the Nth command is answered with the echo of a command not sent, claiming success
+    fkExtra,       // the Nth command is first answered with Text as its result line, then properly
 };
 
 struct TSimFault {
     TSimFaultKind Kind = fkNoise;
     std::uint32_t Value = 0;        // N, or the address for fkMismatch
-    std::uint32_t Milliseconds = 0; // fkLate, fkSlow
+    std::uint32_t Milliseconds = 0; // fkLate, fkSlow, fkDup
+    std::string Text{};             // fkExtra
 };
 
 // "drop:N", "garble:N" (N >= 1), "silent-after:N" (N >= 0), "hangup-after:N" (N >= 1), "noise",
-// "mismatch:ADDR", "late:N:MS" (N >= 1), "slow:MS", "flood:N" (N >= 0). Numbers are decimal, or
-// hexadecimal with a 0x prefix. On failure `error` says why.
+// "mismatch:ADDR", "late:N:MS" (N >= 1), "slow:MS", "flood:N" (N >= 0), "dup:N:MS", "bare:N",
+// "echo-ahead:N", "extra:N:TEXT" (N >= 1; TEXT takes the escapes of ParseSimResult). Numbers are
+// decimal, or hexadecimal with a 0x prefix. On failure `error` says why.
 std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error);
 
 struct TSimConfig {
@@ -104,12 +110,16 @@ public:
     std::uint8_t ReadBack(std::uint32_t address) const;
 
 private:
-    std::optional<TSimAnswer> TakeLine(const std::string& line, bool overflow);
+    void TakeLine(const std::string& line, bool overflow, std::vector<TSimAnswer>& answers);
+    std::string Framed(std::string_view echo, std::string_view result) const;
+    std::string SuccessFor(const std::string& line) const;
+    static std::string LineAhead(const std::string& line);
     std::string ResultFor(const std::string& line, bool overflow);
     std::string Execute(const std::string& line);
     std::string ExecuteBlock(bool program, std::string_view address, std::string_view data);
     void Erase();
     bool IsNthCommand(TSimFaultKind kind) const;
+    const TSimFault* NthCommandFault(TSimFaultKind kind) const;
     bool HasFault(TSimFaultKind kind) const;
     static std::string Garble(std::string result);
 

@@ -7,17 +7,21 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace {
 
-constexpr std::size_t kEchoHistoryLength = 8;
 constexpr std::uint32_t kBitsPerChar = 10;
 const QString kInterruptedText = QStringLiteral("Interrupted while waiting for the board's answer.");
 // What follows the echo in the shortest answer: CR LF, an empty result line's CR LF, and '>'.
 constexpr std::uint32_t kShortestAnswerTail = 5;
+// Closing pings tried when an answer is taken by none (a garbled one).
+constexpr int kCloseAttempts = 3;
+// An echo as a failure shows it: enough to tell the command and its address.
+constexpr qsizetype kMaxShownEchoChars = 32;
 
 // While one command waits, any other is refused: they would share the one reply timer and answer.
 class TCommandGuard {
@@ -34,38 +38,48 @@ private:
     bool FOwner;
 };
 
-// The board's answer on one line, short enough for a message box or a terminal line.
-QString OneLine(const QByteArray& reply) {
-    constexpr qsizetype kMaxShownChars = 80;
-    QString text;
-    for (const char c : reply.trimmed()) {
+// Sets a flag for the length of a scope and gives it back after.
+class TFlagScope {
+public:
+    TFlagScope(bool& flag, bool value) : FFlag(flag), FBefore(flag) { FFlag = value; }
+    ~TFlagScope() { FFlag = FBefore; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& FFlag;
+    bool FBefore;
+};
+
+// The board's text on one line, short enough for a message box or a terminal line.
+QString OneLine(const QByteArray& text, qsizetype maxChars = 80) {
+    QString line;
+    for (const char c : text.trimmed()) {
         const auto byte = static_cast<unsigned char>(c);
-        text += byte >= 0x20 && byte < 0x7F ? QChar(c) : QChar(u' ');
+        line += byte >= 0x20 && byte < 0x7F ? QChar(c) : QChar(u' ');
     }
-    text = text.simplified();
-    if (text.size() > kMaxShownChars)
-        text = text.left(kMaxShownChars - 3) + QStringLiteral("...");
-    return text;
+    line = line.simplified();
+    if (line.size() > maxChars)
+        line = line.left(maxChars - 3) + QStringLiteral("...");
+    return line;
+}
+
+// A reply that no command asked for, as the failure names it: its first line and what it says.
+QString SurplusText(const QByteArray& reply) {
+    QStringList parts;
+    for (const QString& part : {OneLine(EchoOf(reply), kMaxShownEchoChars), OneLine(ResultOf(reply))}) {
+        if (!part.isEmpty())
+            parts << QLatin1Char('"') + part + QLatin1Char('"');
+    }
+    if (parts.isEmpty())
+        return QStringLiteral("The board sent an empty reply that no command was waiting for.");
+    return QStringLiteral("The board sent an answer that no command was waiting for: %1.")
+        .arg(parts.join(u' '));
 }
 
 // The command line as the monitor echoes it: without the closing CR.
 QByteArray LineOf(const QByteArray& command) {
     return command.endsWith(kCommandEnd) ? command.chopped(1) : command;
-}
-
-// An answer without its first line; an answer without a line end is kept whole.
-QByteArray ResultOf(const QByteArray& reply) {
-    const qsizetype lf = reply.indexOf('\n');
-    return lf >= 0 ? reply.mid(lf + 1) : reply;
-}
-
-// The first line of an answer, without its line end.
-QByteArray EchoOf(const QByteArray& reply) {
-    const qsizetype lf = reply.indexOf('\n');
-    QByteArray first = lf < 0 ? reply : reply.left(lf);
-    if (first.endsWith('\r'))
-        first.chop(1);
-    return first;
 }
 
 } // namespace
@@ -100,34 +114,62 @@ std::uint32_t TCommProtocol::TimeoutFor(const QByteArray& command, std::uint32_t
     return std::uint32_t(std::min<std::uint64_t>(baseMs + lineMs, 0x7FFFFFFF));
 }
 
-bool TCommProtocol::OwesOtherThanPings() const {
-    return std::any_of(FOwed.begin(), FOwed.end(), [](const QByteArray& line) { return !line.isEmpty(); });
+TCommProtocol::TTake TCommProtocol::Fail(const QString& reason, bool lineFailure) {
+    FLastFailure = reason;
+    FLineFailed = lineFailure;
+    return TTake::tkFailed;
 }
 
-std::optional<QByteArray> TCommProtocol::Account(const QByteArray& reply) {
-    const QByteArray echo = EchoOf(reply);
-    auto answered = FOwed.end();
-    if (!echo.isEmpty()) {
-        answered = std::find(FOwed.begin(), FOwed.end(), echo);
-        // The echo of a command of ours that owes nothing: a second answer to it.
-        if (answered == FOwed.end() &&
-            std::find(FEchoHistory.begin(), FEchoHistory.end(), echo) != FEchoHistory.end())
-            return std::nullopt;
-    }
-    if (answered == FOwed.end()) {
-        // No echo to go by: a ping's result is an empty line, every other command's is not.
-        const bool pingResult = ResultOf(reply) == "\r\n";
-        answered = std::find_if(FOwed.begin(), FOwed.end(),
-                                [pingResult](const QByteArray& line) { return line.isEmpty() == pingResult; });
-    }
-    if (answered == FOwed.end()) {
+TCommProtocol::TTake TCommProtocol::TakeQueued() {
+    // Replies dropped unread cannot be accounted for.
+    if (const std::uint64_t dropped = FCommUnit->RepliesDropped(); dropped != FDroppedSeen) {
+        const std::uint64_t count = dropped - FDroppedSeen;
+        FDroppedSeen = dropped;
         FResyncForced = true;
-        return std::nullopt;
+        if (FBook.IsOpen())
+            return Fail(
+                QStringLiteral("The board sent more replies than it was asked for; %1 were dropped unread.")
+                    .arg(count),
+                true);
     }
-    QByteArray line = *answered;
-    // Answers come in order: the older owed commands were lost on the way.
-    FOwed.erase(FOwed.begin(), answered + 1);
-    return line;
+    QByteArray reply;
+    while (FCommUnit->TakeReply(reply)) {
+        const TReplyAccount account = FBook.Account(reply);
+        switch (account.Kind) {
+        case TReplyKind::rkAnswer:
+            // Closing a run, the next reply must be a ping's answer.
+            if (FClosing && !account.Line.isEmpty())
+                return Fail(SurplusText(reply), true);
+            if (FAwaiting && account.Line != FAwaitedLine && !(FAlsoPing && account.Line.isEmpty()))
+                continue; // the late answer of another command
+            FAnsweredLine = account.Line;
+            FReply = ResultOf(reply);
+            return TTake::tkAnswer;
+        case TReplyKind::rkUnasked:
+            FResyncForced = true;
+            continue;
+        case TReplyKind::rkSurplus:
+            FResyncForced = true;
+            return Fail(SurplusText(reply), true);
+        case TReplyKind::rkUnechoed:
+            NoteCompareError(reply);
+            return Fail(QStringLiteral("Not taken: the board answered without echoing the command (\"%1\").")
+                            .arg(OneLine(ResultOf(reply))),
+                        false);
+        case TReplyKind::rkNotSent:
+            NoteCompareError(reply);
+            return Fail(QStringLiteral("Not taken: the board answered a command that was not sent (\"%1\").")
+                            .arg(OneLine(EchoOf(reply), kMaxShownEchoChars)),
+                        false);
+        }
+    }
+    return TTake::tkNothing;
+}
+
+void TCommProtocol::NoteCompareError(const QByteArray& reply) {
+    const QByteArray result = ResultOf(reply);
+    if (result.startsWith("Compare error") && FStrayCompareError.isEmpty())
+        FStrayCompareError = OneLine(result);
 }
 
 bool TCommProtocol::WaitForReply() {
@@ -136,24 +178,23 @@ bool TCommProtocol::WaitForReply() {
     FAnsweredLine.clear();
     FReplyTimer->setInterval(int(std::min<std::uint32_t>(FReplyTimeout, 0x7FFFFFFF)));
     FReplyTimer->start();
-    const std::uint64_t overflowsAtStart = FWaitingForLine ? FOverflowsAtSend : FCommUnit->Overflows();
+    const std::uint64_t overflowsAtStart = FAwaiting ? FOverflowsAtSend : FCommUnit->Overflows();
     for (;;) {
         // Replies first: one that is complete wins over a time-out that passed meanwhile (a modal box
         // opened during the wait can hold the loop well past it).
         QByteArray reply;
-        while (FCommUnit->TakeReply(reply)) {
-            const std::optional<QByteArray> line = Account(reply);
-            if (FWaitingForLine &&
-                (!line || (*line != FWaitingLine && !(FAlsoPing && line->isEmpty()))))
-                continue; // the late answer of another command
+        if (!FAwaiting && FCommUnit->TakeReply(reply)) {
             FReplyTimer->stop();
             FTimedOut = false;
-            FAnsweredLine = line.value_or(QByteArray());
+            FBook.Account(reply);
             FReply = ResultOf(reply);
-            // Whether this monitor echoes: then the next answer's length is known in advance.
-            if (line && !line->isEmpty())
-                FMonitorEchoes = EchoOf(reply) == *line;
             return true;
+        }
+        const TTake taken = FAwaiting ? TakeQueued() : TTake::tkNothing;
+        if (taken != TTake::tkNothing) {
+            FReplyTimer->stop();
+            FTimedOut = false;
+            return taken == TTake::tkAnswer;
         }
         // Text longer than any answer: whatever it is, it is not this command's answer.
         if (FCommUnit->Overflows() != overflowsAtStart) {
@@ -183,129 +224,151 @@ void TCommProtocol::ForgetEarlierLine() {
     if (connection == FConnection)
         return;
     FConnection = connection;
-    FOwed.clear();
-    FEchoHistory.clear();
+    FBook.Clear();
     FResyncForced = false;
-    FMonitorEchoes = false;
 }
 
-bool TCommProtocol::Send(const QByteArray& command) {
-    // Replies that closed before this command went out are accounted for, never taken as its answer.
-    QByteArray reply;
-    while (FCommUnit->TakeReply(reply))
-        Account(reply);
-    ForgetEarlierLine();
-    if (FCommUnit->RepliesDropped() != FDroppedSeen) {
-        FDroppedSeen = FCommUnit->RepliesDropped();
-        FResyncForced = true;
-    }
+TCommProtocol::TTake TCommProtocol::Send(const QByteArray& command) {
+    // Replies that closed before this command goes out are accounted for, never taken as its answer.
+    if (const TTake taken = TakeQueued(); taken != TTake::tkNothing)
+        return taken;
     FOverflowsAtSend = FCommUnit->Overflows();
-    try {
-        FCommUnit->SendCommand(command);
-    } catch (const EComUnitError&) {
+    if (!FCommUnit->SendCommand(command)) {
         // Part of the line may be on its way; the board would take it as the front of the next one.
         FResyncForced = true;
-        return false;
+        return Fail(QStringLiteral("The command could not be sent."), false);
     }
-    const QByteArray line = LineOf(command);
-    FOwed.push_back(line);
-    if (FOwed.size() > kMaxOwedAnswers) {
-        if (!FOwed.front().isEmpty())
-            FResyncForced = true;
-        FOwed.pop_front();
-    }
-    if (!line.isEmpty()) {
-        std::erase(FEchoHistory, line);
-        FEchoHistory.push_back(line);
-        if (FEchoHistory.size() > kEchoHistoryLength)
-            FEchoHistory.erase(FEchoHistory.begin());
-    }
-    return true;
+    if (!FBook.Sent(LineOf(command)))
+        FResyncForced = true;
+    return TTake::tkNothing;
 }
 
-TCommProtocol::TCatchUp TCommProtocol::CatchUp(const QByteArray& line) {
+TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
     // A monitor answers one line after the other: once it answers a ping, everything sent before that
     // ping has been answered or was lost. The answer to `line` itself is taken when it comes.
     const QByteArray ping = PingCommand();
+    const TFlagScope alsoPing(FAlsoPing, true);
     QElapsedTimer clock;
     clock.start();
-    bool sendPing = true;
-    TCatchUp result = TCatchUp::cuFailed;
-    FWaitingLine = line;
-    FWaitingForLine = true;
-    FAlsoPing = true;
+    bool pingOut = false;
     while (clock.elapsed() < kResyncBudgetMs) {
-        if (sendPing && !Send(ping))
-            break;
-        sendPing = false;
-        FReplyTimeout = TimeoutFor(ping, kPingTimeoutMs);
-        if (!WaitForReply()) {
-            if (!FTimedOut)
-                break; // line lost or flooded
-            sendPing = true; // silent for a whole ping time-out: ask again
-            continue;
+        TTake taken = TTake::tkNothing;
+        if (!pingOut) {
+            taken = Send(ping);
+            pingOut = taken == TTake::tkNothing;
         }
-        if (FAnsweredLine == line) {
-            result = TCatchUp::cuAnswered;
-            break;
+        if (taken == TTake::tkNothing) {
+            FReplyTimeout = TimeoutFor(ping, kPingTimeoutMs);
+            if (WaitForReply()) {
+                taken = TTake::tkAnswer;
+            } else if (FTimedOut && !Aborted()) {
+                pingOut = false; // silent for a whole ping time-out: ask again
+                continue;
+            } else {
+                return TTake::tkFailed; // line lost, flooded, or a reply that fails the command
+            }
         }
+        if (taken != TTake::tkAnswer)
+            return taken;
         FResyncForced = false;
-        if (!OwesOtherThanPings()) {
-            result = TCatchUp::cuInStep;
-            break;
-        }
+        if (FAnsweredLine == line)
+            return taken;
+        if (!FBook.OwesOtherThanPings())
+            return TTake::tkNothing;
     }
-    FWaitingForLine = false;
-    FAlsoPing = false;
-    return result;
+    FLastFailure =
+        QStringLiteral("The board did not catch up with earlier commands within %1 ms.").arg(kResyncBudgetMs);
+    return TTake::tkFailed;
 }
 
 bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeoutMs) {
     FLastFailure.clear();
+    FLineFailed = false;
     const QByteArray line = LineOf(command);
-    bool answered = false;
     ForgetEarlierLine();
-    if (FResyncForced || OwesOtherThanPings()) {
-        const TCatchUp caughtUp = CatchUp(line);
-        if (caughtUp == TCatchUp::cuFailed) {
-            FLastFailure =
-                Aborted() ? kInterruptedText
-                : !FCommUnit->CommPortDriver()->Connected()
-                    ? QStringLiteral("The line was lost.")
-                    : QStringLiteral("The board did not catch up with earlier commands within %1 ms.")
-                          .arg(kResyncBudgetMs);
-            return false;
-        }
-        answered = caughtUp == TCatchUp::cuAnswered;
-    }
-    if (!answered) {
-        if (!Send(command)) {
-            FLastFailure = QStringLiteral("The command could not be sent.");
-            return false;
-        }
+    const std::uint64_t overflowsAtStart = FCommUnit->Overflows();
+    FAwaitedLine = line;
+    const TFlagScope awaiting(FAwaiting, true);
+    // A retry's earlier attempt may have been answered meanwhile; anything else that came in is
+    // accounted for before the command goes out.
+    TTake taken = TakeQueued();
+    if (taken == TTake::tkNothing && (FResyncForced || FBook.OwesOtherThanPings()))
+        taken = CatchUp(line);
+    if (taken == TTake::tkNothing)
+        taken = Send(command);
+    if (taken == TTake::tkNothing) {
         FReplyTimeout = TimeoutFor(command, baseTimeoutMs);
-        FWaitingLine = line;
-        FWaitingForLine = true;
         // An echoing monitor's answer holds at least the echo, CR LF, an empty result, CR LF and '>':
         // the driver need not wake for every batch of it.
         TCommPortDriver& driver = *FCommUnit->CommPortDriver();
-        driver.ExpectAtLeast(FMonitorEchoes && !line.isEmpty() ? std::uint32_t(line.size()) + kShortestAnswerTail : 0);
-        answered = WaitForReply();
+        driver.ExpectAtLeast(
+            FBook.Echoes() && !line.isEmpty() ? std::uint32_t(line.size()) + kShortestAnswerTail : 0);
+        taken = WaitForReply() ? TTake::tkAnswer : TTake::tkFailed;
         driver.ExpectAtLeast(0);
-        FWaitingForLine = false;
     }
-    if (answered)
+    if (taken == TTake::tkAnswer)
         return true;
-    if (FCommUnit->Overflows() != FOverflowsAtSend)
+    if (Aborted()) {
+        FLastFailure = kInterruptedText;
+    } else if (!FCommUnit->CommPortDriver()->Connected()) {
+        // Nothing more can be sent or received: the device hung up, and no retry brings it back.
+        Fail(QStringLiteral("The device hung up. The line was lost."), true);
+    } else if (!FLineFailed && (FCommUnit->Overflows() != overflowsAtStart || FCommUnit->InFlood())) {
         FLastFailure = QStringLiteral("The board sent more than %1 bytes without ending its answer.")
                            .arg(TCommunicationUnit::kMaxReplyBytes);
-    else if (FTimedOut)
+    } else if (FLastFailure.isEmpty()) {
         FLastFailure = QStringLiteral("No answer within %1 ms.").arg(FReplyTimeout);
-    else if (Aborted())
-        FLastFailure = kInterruptedText;
-    else
-        FLastFailure = QStringLiteral("The line was lost.");
+    }
     return false;
+}
+
+void TCommProtocol::BeginRun() {
+    ForgetEarlierLine();
+    // What the board sent before the run's first command was its own: settle what it answered and
+    // let the rest go, then account for every reply.
+    FBook.Close();
+    FAwaitedLine.clear();
+    const TFlagScope awaiting(FAwaiting, true);
+    while (TakeQueued() != TTake::tkNothing) {
+    }
+    FLastFailure.clear();
+    FLineFailed = false;
+    FStrayCompareError.clear();
+    FBook.Open();
+}
+
+bool TCommProtocol::CloseRun() {
+    TCommandGuard guard(FCommandActive);
+    if (!guard.Acquired())
+        return false;
+    const TFlagScope closing(FClosing, true);
+    bool answered = false;
+    // A ping lost on the line is asked again within the catch-up budget; an answer taken by none (a
+    // garbled one) is a failure of the ping, and tried again; a line failure is final.
+    for (int attempt = 0; attempt < kCloseAttempts && !answered; ++attempt) {
+        FResyncForced = true;
+        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == "\r\n" || Refused());
+        if (FLineFailed)
+            return false;
+    }
+    if (!answered)
+        return false;
+    // Whatever came in with the ping's answer is looked at too; nothing waits for more.
+    FAwaitedLine.clear();
+    const TFlagScope awaiting(FAwaiting, true);
+    for (TTake taken = TakeQueued(); taken != TTake::tkNothing; taken = TakeQueued()) {
+        if (taken == TTake::tkFailed)
+            return false;
+    }
+    // Whatever took its place, a mismatch the board reported means the board is not known to be good.
+    if (!FStrayCompareError.isEmpty()) {
+        Fail(QStringLiteral("The board reported \"%1\" in an answer that no command took.")
+                 .arg(FStrayCompareError),
+             true);
+        return false;
+    }
+    FBook.Close();
+    return true;
 }
 
 bool TCommProtocol::Refused() {

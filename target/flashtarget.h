@@ -18,4 +18,11 @@ public:
     // Why the last command failed, on one line: what the board answered instead (shortened), or that
     // no answer came within the time-out. Empty after a success.
     virtual QString LastFailure() const { return {}; }
+    // The last failure was the line's, not the command's (the device hung up, the board sent replies
+    // that answer no command): no retry can mend it, and the run ends as a communication failure.
+    virtual bool LineFailed() const { return false; }
+    // Before a run's first command: what the board sent before it is not part of the run.
+    virtual void BeginRun() {}
+    // Before a run reports success: true when the board owes nothing and sent nothing unasked.
+    virtual bool CloseRun() { return true; }
 };

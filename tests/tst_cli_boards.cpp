@@ -106,8 +106,10 @@ void TestCliBoards::productionLine() {
     const auto hex2 = [](std::uint8_t v) { return QString::number(v, 16).toUpper().rightJustified(2, u'0'); };
     const QString compareText = QStringLiteral("Compare error at address 0x000345. Expected: 0x%1. Actual: 0x%2.")
                                     .arg(hex2(wanted), hex2(std::uint8_t(~wanted)));
-    const QStringList outcomes{"Program OK! Compare OK!", "Program OK! " + compareText, "Program operation canceled",
-                               "Program OK! Compare OK!"};
+    const QStringList outcomes{
+        "Program OK! Compare OK!", "Program OK! " + compareText,
+        "Communication failure! The device hung up. The line was lost. Program operation canceled",
+        "Program OK! Compare OK!"};
     if (json) {
         QJsonParseError error{};
         const QJsonObject object = QJsonDocument::fromJson(run.Out.join('\n').toUtf8(), &error).object();

@@ -4,6 +4,7 @@
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "sim/simserver.h"
+#include "target/answerbook.h"
 #include "target/comm_protocol.h"
 #include "target/commandtext.h"
 #include "target/replyscan.h"
@@ -58,13 +59,37 @@ QByteArray Framed(const QByteArray& echo, const QByteArray& result) {
     return echo + "\r\n" + result + ">";
 }
 
+// One step of a scripted line: a command line goes out, or a reply comes in and is accounted as
+// Expected (settling Line). Replies are given as the unit queues them: without the closing '>'.
+struct TBookStep {
+    bool Sent = false;
+    QByteArray Text;
+    TReplyKind Expected = TReplyKind::rkAnswer;
+    QByteArray Line;
+};
+using TBookScript = QList<TBookStep>;
+
+TBookStep Out(const QByteArray& line) {
+    return {true, line, {}, {}};
+}
+TBookStep In(const QByteArray& reply, TReplyKind expected, const QByteArray& line = {}) {
+    return {false, reply, expected, line};
+}
+
+const QByteArray kV1 = "P VERIFY 000000 12";
+const QByteArray kV2 = "P VERIFY 000001 34";
+
 } // namespace
+
+Q_DECLARE_METATYPE(TBookScript)
 
 class TestCommProtocol : public QObject {
     Q_OBJECT
 private slots:
     void commandText_data();
     void commandText();
+    void answerBook_data();
+    void answerBook();
     void answers_data();
     void answers();
     void identify_data();
@@ -74,6 +99,7 @@ private slots:
     void closedPortFailsAtOnce();
     void answerRacingTheTimeout();
     void nestedCommandIsRefused();
+    void strayCompareErrorFailsTheClose();
     void roundTripAgainstMonitor();
 };
 
@@ -107,6 +133,75 @@ void TestCommProtocol::commandText() {
     QCOMPARE(ProgramBlockCommand(0, reinterpret_cast<const std::uint8_t*>(full.constData()), 200).size(),
              415);
     QCOMPARE(VerifyBlockCommand(0, reinterpret_cast<const std::uint8_t*>(full.constData()), 200).size(), 417);
+}
+
+void TestCommProtocol::answerBook_data() {
+    using enum TReplyKind;
+    QTest::addColumn<TBookScript>("script");
+    QTest::addColumn<bool>("echoes");     // afterwards
+    QTest::addColumn<bool>("owesOthers"); // a command other than a ping is still owed afterwards
+    const QByteArray ok = "Compare OK\r\n";
+    const QByteArray bad = "Compare error at address 1: Expected: 34 Actual: 35\r\n";
+    const TBookStep echoedInit[] = {Out("P INIT"),
+                                    In("P INIT\r\nFLASH is ready to programming.\r\n", rkAnswer, "P INIT")};
+    const TBookScript echoing(std::begin(echoedInit), std::end(echoedInit));
+
+    QTest::newRow("echoed answer settles its command") << echoing << true << false;
+    QTest::newRow("late answer settles its own command, then the ping's")
+        << TBookScript{Out(kV1), Out(""), In(kV1 + "\r\n" + ok, rkAnswer, kV1), In("\r\n\r\n", rkAnswer, "")}
+        << true << false;
+    QTest::newRow("catch-up: a ping's answer passes by a lost command")
+        << TBookScript{Out("P INIT"), Out(""), In("\r\n\r\n", rkAnswer, "")} << false << false;
+    QTest::newRow("no echo: a result settles the oldest command, not a ping")
+        << TBookScript{Out(""), Out(kV1), In("\r\n" + ok, rkAnswer, kV1)} << false << false;
+    QTest::newRow("no echo yet: noise in front of the echo goes by kind")
+        << TBookScript{Out(kV1), In("\x01junk" + kV1 + "\r\n" + ok, rkAnswer, kV1)} << false << false;
+    QTest::newRow("second echoed answer is a surplus")
+        << echoing +
+               TBookScript{Out(kV1), In(kV1 + "\r\n" + bad, rkAnswer, kV1), In(kV1 + "\r\n" + ok, rkSurplus)}
+        << true << false;
+    QTest::newRow("echoing board: a bare answer is taken by none")
+        << echoing + TBookScript{Out(kV1), In("\r\n" + ok, rkUnechoed), In(kV1 + "\r\n" + bad, rkAnswer, kV1)}
+        << true << false;
+    QTest::newRow("echoing board: the echo of a command not sent")
+        << echoing + TBookScript{Out(kV1), In(kV2 + "\r\n" + ok, rkNotSent)} << true << true;
+    QTest::newRow("echoing board: a ping's answer starts with its empty echo")
+        << echoing + TBookScript{Out(""), In("\r\n\r\n", rkAnswer, "")} << true << false;
+    QTest::newRow("no echo: a duplicate shifts the answers, the closing ping sees it")
+        << TBookScript{Out(""),  In("\r\n\r\n", rkAnswer, ""),   Out(kV1), In("\r\n" + ok, rkAnswer, kV1),
+                       Out(kV2), In("\r\n" + ok, rkAnswer, kV2), Out(""),  In("\r\n" + bad, rkSurplus)}
+        << false << false;
+    QTest::newRow("before the first answer a banner is the board's own, after it a surplus")
+        << TBookScript{In("\r\nVELUM boot monitor\r\n", rkUnasked), Out(""), In("\r\n\r\n", rkAnswer, ""),
+                       In("\r\nVELUM boot monitor\r\n", rkSurplus)}
+        << false << false;
+    QTest::newRow("an empty reply answers nothing")
+        << TBookScript{Out(""), In("\r\n\r\n", rkAnswer, ""), Out(""), In("\r\n", rkSurplus)} << false
+        << false;
+}
+
+void TestCommProtocol::answerBook() {
+    QFETCH(TBookScript, script);
+    QFETCH(bool, echoes);
+    QFETCH(bool, owesOthers);
+    TAnswerBook book;
+    int step = 0;
+    for (const TBookStep& s : script) {
+        ++step;
+        if (s.Sent) {
+            QVERIFY(book.Sent(s.Text));
+            continue;
+        }
+        const TReplyAccount account = book.Account(s.Text);
+        QVERIFY2(account.Kind == s.Expected,
+                 qPrintable(QStringLiteral("step %1: kind %2").arg(step).arg(int(account.Kind))));
+        QCOMPARE(account.Line, s.Line);
+    }
+    QCOMPARE(book.Echoes(), echoes);
+    QCOMPARE(book.OwesOtherThanPings(), owesOthers);
+    // A run that ended in step closes the books: what comes after is the board's own again.
+    book.Close();
+    QVERIFY(book.Account("\r\n" + QByteArray("stray\r\n")).Kind == TReplyKind::rkUnasked);
 }
 
 void TestCommProtocol::answers_data() {
@@ -293,6 +388,34 @@ void TestCommProtocol::nestedCommandIsRefused() {
     QVERIFY(!nestedResult);
     QCOMPARE(board.Received(), QByteArray("P INIT\r"));
     QVERIFY(pty.Read(1, 300ms).isEmpty()); // nothing of the refused ping on the line
+}
+
+void TestCommProtocol::strayCompareErrorFailsTheClose() {
+    // An echoing board sends a bare "Compare error", then the echoed "Compare OK": the bare one is
+    // taken by none, the retry takes the echoed one, and the run still cannot close well.
+    TPtyPair pty;
+    TCommProtocol protocol;
+    QVERIFY(Connect(protocol, pty.SlavePath()));
+    TScriptedBoard board(pty);
+    board.AnswerNext(Framed("P INIT", "FLASH is ready to programming.\r\n"));
+    QVERIFY(protocol.InitFlash());
+    protocol.BeginRun();
+    board.AnswerNext(Framed("", "Compare error at address 1F00: Expected: 12 Actual: 13\r\n") +
+                     Framed("P VERIFY 001F00 12", "Compare OK\r\n"));
+    const std::uint8_t data[] = {0x12};
+    TCompareResult compare;
+    QVERIFY(!protocol.VerifyBlock(0x1F00, data, 1, compare));
+    QVERIFY(!protocol.LineFailed());
+    QVERIFY2(
+        protocol.LastFailure().contains(QStringLiteral("the board answered without echoing the command")),
+        qPrintable(protocol.LastFailure()));
+    QVERIFY(protocol.VerifyBlock(0x1F00, data, 1, compare));
+    QVERIFY(compare.CompareOK);
+    board.AnswerNext("\r\n\r\n>");
+    QVERIFY(!protocol.CloseRun());
+    QVERIFY(protocol.LineFailed());
+    QVERIFY2(protocol.LastFailure().contains(QStringLiteral("Compare error at address 1F00")),
+             qPrintable(protocol.LastFailure()));
 }
 
 void TestCommProtocol::roundTripAgainstMonitor() {

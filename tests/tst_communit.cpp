@@ -152,15 +152,9 @@ void TestCommunit::sendCommandClearsReady() {
 void TestCommunit::sendCommandOnClosedPort() {
     TCommunicationUnit unit;
     Deliver(unit, "ready\r\n>");
-    try {
-        unit.SendCommand("P INIT\r");
-        QFAIL("a short write must throw");
-    } catch (const EComUnitError& error) {
-        QCOMPARE(error.ErrorCode(), 1);
-        QCOMPARE(error.Message(), QStringLiteral("Transmitting error occurred!\nSome data may be lost."));
-    }
+    QVERIFY(!unit.SendCommand("P INIT\r")); // a short write
     QVERIFY(!unit.RxReady());
-    unit.SendCommand(QByteArray()); // nothing to write, nothing short
+    QVERIFY(unit.SendCommand(QByteArray())); // nothing to write, nothing short
 }
 
 void TestCommunit::errorMessages_data() {

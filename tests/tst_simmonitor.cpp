@@ -322,6 +322,17 @@ void TSimMonitorTest::Faults_data() {
         << 0x3C;
     QTest::newRow("mismatch elsewhere") << QStringList{"mismatch:17"} << QByteArray("P VERIFY 000010 FF\r")
                                         << Answer("P VERIFY 000010 FF", "Compare OK") << 0xFF;
+    // Answers around the real one, as a faulty board sends them; the command is carried out once.
+    QTest::newRow("dup:2 sends the answer twice")
+        << QStringList{"dup:2:5"} << session << ping + prog + prog + ping + id << 0x3C;
+    QTest::newRow("bare:2 claims success without echo first")
+        << QStringList{"bare:2"} << session << ping + Answer("", "Done") + prog + ping + id << 0x3C;
+    QTest::newRow("echo-ahead:2 echoes a command not sent")
+        << QStringList{"echo-ahead:2"} << session << ping + Answer("P PROG 000011 3C", "Done") + ping + id
+        << 0x3C;
+    QTest::newRow("extra:2 answers first with its text")
+        << QStringList{"extra:2:Compare OK\\r\\n>"} << session
+        << ping + Answer("P PROG 000010 3C", "Compare OK\r\n>") + prog + ping + id << 0x3C;
 }
 
 void TSimMonitorTest::Faults() {
@@ -393,6 +404,14 @@ void TSimMonitorTest::FaultText_data() {
     QTest::newRow("flood from power-up") << "flood:0" << true << int(fkFlood) << 0u;
     QTest::newRow("late 0") << "late:0:5" << false << 0 << 0u;
     QTest::newRow("late without time") << "late:3" << false << 0 << 0u;
+    QTest::newRow("dup") << "dup:4:300" << true << int(fkDup) << 4u;
+    QTest::newRow("bare") << "bare:2" << true << int(fkBare) << 2u;
+    QTest::newRow("echo-ahead") << "echo-ahead:7" << true << int(fkEchoAhead) << 7u;
+    QTest::newRow("extra with escapes and colons")
+        << "extra:5:Compare error at 1: x\\r\\n>" << true << int(fkExtra) << 5u;
+    QTest::newRow("dup without time") << "dup:4" << false << 0 << 0u;
+    QTest::newRow("extra 0") << "extra:0:x" << false << 0 << 0u;
+    QTest::newRow("extra bad escape") << "extra:1:\\q" << false << 0 << 0u;
     QTest::newRow("unknown") << "flip:2" << false << 0 << 0u;
 }
 
