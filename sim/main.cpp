@@ -93,6 +93,14 @@ std::optional<unsigned long long> ParseCount(const char* text) {
     return value;
 }
 
+// A whole number from 1 to `most`.
+std::optional<unsigned> ParseFromOne(const char* text, unsigned most) {
+    const auto value = ParseCount(text);
+    if (!value || *value == 0 || *value > most)
+        return std::nullopt;
+    return unsigned(*value);
+}
+
 bool IsWord(const std::string& text) {
     if (text.empty())
         return false;
@@ -168,10 +176,10 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
             break;
         }
         case opBaud: {
-            const auto baud = ParseCount(optarg);
-            if (!baud || *baud == 0 || *baud > kMaxBaud)
+            const auto baud = ParseFromOne(optarg, kMaxBaud);
+            if (!baud)
                 return UsageError(std::string("bad --baud \"") + optarg + "\" (1 .. 4000000)");
-            options.Timing.Baud = unsigned(*baud);
+            options.Timing.Baud = *baud;
             break;
         }
         case opEcho:
@@ -180,10 +188,10 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
             options.Timing.LiveEcho = std::strcmp(optarg, "live") == 0;
             break;
         case opBurst: {
-            const auto burst = ParseCount(optarg);
-            if (!burst || *burst == 0 || *burst > kMaxBurstMs)
+            const auto burst = ParseFromOne(optarg, kMaxBurstMs);
+            if (!burst)
                 return UsageError(std::string("bad --burst \"") + optarg + "\" (1 .. 1000 milliseconds)");
-            options.Timing.BurstMs = unsigned(*burst);
+            options.Timing.BurstMs = *burst;
             break;
         }
         case opFault: {
