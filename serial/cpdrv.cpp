@@ -320,15 +320,16 @@ void TCommPortDriver::PollTimerTimeout() {
 }
 
 void TCommPortDriver::ReadNotifierActivated() {
-    // Level-triggered: it stays off while bytes wait that this tick could not take (paused, a partial
-    // packet, more than InBufSize); the timer or ContinuePolling turns it on again.
+    // Level-triggered: a pass that could take nothing (paused, a partial packet, a failed read) would
+    // fire again at once, so it stays off until the timer or ContinuePolling turns it on again. One
+    // that took bytes stays on, and more bytes are read as they come; toggling it each time would
+    // cost the event loop a wake-up of its own per batch.
     if (!FReadNotifier)
         return;
-    FReadNotifier->setEnabled(false);
+    const std::uint64_t before = FBytesRead;
     PollTimerTick();
-    std::uint32_t queued = 0;
-    if (FReadNotifier && IsPolling() && FCommPort->QueuedIn(queued) && queued == 0)
-        FReadNotifier->setEnabled(true);
+    if (FReadNotifier && FBytesRead == before)
+        FReadNotifier->setEnabled(false);
 }
 
 void TCommPortDriver::ContinuePolling() {
@@ -544,6 +545,8 @@ void TCommPortDriver::PollStream(std::uint32_t queued) {
         CheckVanished();
         return; // what could not be read stays queued for the next tick
     }
+    if (n > 0)
+        FBytesRead += std::uint64_t(n);
     if (n > 0 && FExpected > 0) {
         FExpected = FExpected > std::uint64_t(n) ? FExpected - std::uint32_t(n) : 0;
         ArmDuePoll(); // only on progress: a due poll that finds nothing is not repeated
@@ -567,6 +570,8 @@ void TCommPortDriver::PollPackets(std::uint32_t queued) {
                 CheckVanished();
                 return;
             }
+            if (n > 0)
+                FBytesRead += std::uint64_t(n);
             if (n > 0 && OnReceivePacket) {
                 const TReceivePacketEvent handler = OnReceivePacket;
                 handler(this, FTempInBuffer.data(), std::uint32_t(n));
@@ -586,6 +591,8 @@ void TCommPortDriver::PollPackets(std::uint32_t queued) {
         std::uint32_t(TickCount() - FPacketStartTime) > std::uint32_t(FPacketTimeout)) {
         const std::int64_t n = queued > 0 ? FCommPort->Read(FTempInBuffer.data(), queued) : 0;
         FPacketStartTime = kNoPacket;
+        if (n > 0)
+            FBytesRead += std::uint64_t(n);
         if (n < 0) {
             CheckVanished();
             return;
