@@ -148,15 +148,13 @@ def section(runs, traced, probe, loads, started):
               f"{probe['tried']} ports reported as not answering), against a target of well under "
               f"{TARGET_PROBE_S:.0f} s: all ports are pinged at once, so the time is one ping time-out, not one a port.",
               "",
-              "**What made eight boards fit.** The first version took 13.5 % (115200) and 12.6 % (256000) of a",
-              "core for eight boards (2026-12-08 01:46, load average about 8): each board's thread woke for every",
-              "batch of about a millisecond that the port handed over, some 35 times per answer. Now the protocol",
-              "tells the driver how long an echoing monitor's answer is at least (`TCommPortDriver::ExpectAtLeast`:",
-              "the echo, CR LF, an empty result, CR LF, '>'); the driver reads nothing, and polls nothing, until",
-              "2 ms before the line can have carried that much, then reads it in one go and takes the rest as it",
-              "comes; bytes that stop coming are read at once. The line efficiency stays where it was (the hold",
-              "ends before the answer can), and the window, on the same protocol, gains the same. Sections 1 and 2",
-              "above were measured before this change.",
+              "**What eight boards cost.** Each board's thread wakes for every batch of about a millisecond that",
+              "the port hands over, some 35 times per answer: the driver reads whatever has arrived at once, so",
+              "that the end of an answer is seen within a fraction of a millisecond whatever the board's echo",
+              "timing. For a while the driver held its reads until the line could have carried an answer of known",
+              "length, which brought eight boards from 13.5 % to 2.5 % of a core (2026-12-08); a board that echoes",
+              "each character as it arrives then lost 6–8 % of its line, so the hold is gone and the CPU share is",
+              "back where this table shows it (see *Boards' timing* above).",
               "", END]
     return "\n".join(lines)
 

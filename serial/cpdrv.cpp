@@ -43,9 +43,6 @@ private:
 
 } // namespace
 
-// How much earlier than the line's own time a read hold ends (see ExpectAtLeast).
-constexpr std::uint32_t kHoldMarginMs = 2;
-
 std::uint32_t BaudRateOf(TBaudRate rate) {
     static constexpr std::uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
@@ -67,13 +64,13 @@ std::uint32_t DelayForRX(TBaudRate rate, std::uint32_t dataSize) {
 }
 
 TCommPortDriver::TCommPortDriver(QObject* owner)
-    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this), FHoldTimer(this) {
+    : QObject(owner), FCommPort(CreateCommPort()), FPollTimer(this), FDueTimer(this) {
     FTempInBuffer.assign(FInBufSize, 0);
     FPollTimer.setTimerType(Qt::PreciseTimer);
     connect(&FPollTimer, &QTimer::timeout, this, &TCommPortDriver::PollTimerTimeout);
-    FHoldTimer.setTimerType(Qt::PreciseTimer);
-    FHoldTimer.setSingleShot(true);
-    connect(&FHoldTimer, &QTimer::timeout, this, &TCommPortDriver::HoldTimerTimeout);
+    FDueTimer.setTimerType(Qt::PreciseTimer);
+    FDueTimer.setSingleShot(true);
+    connect(&FDueTimer, &QTimer::timeout, this, &TCommPortDriver::PollTimerTimeout);
 }
 
 TCommPortDriver::~TCommPortDriver() {
@@ -282,54 +279,29 @@ void TCommPortDriver::StartPolling() {
 
 void TCommPortDriver::StopPolling() {
     FPollTimer.stop();
-    FHoldTimer.stop();
+    FDueTimer.stop();
     FExpected = 0;
     DropReadNotifier();
 }
 
 void TCommPortDriver::ExpectAtLeast(std::uint32_t bytes) {
     FExpected = bytes;
-    if (bytes == 0 && FHoldTimer.isActive()) {
-        FHoldTimer.stop();
-        HoldTimerTimeout();
-    }
+    ArmDuePoll();
 }
 
-bool TCommPortDriver::HoldRead() {
-    if (FHoldTimer.isActive())
-        return true;
-    if (FExpected == 0 || !Connected() || FPollingPauseCount > 0)
-        return false;
-    std::uint32_t queued = 0;
-    if (!FCommPort->QueuedIn(queued) || queued >= FExpected)
-        return false;
-    const std::uint32_t bitsPerSecond = FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
-    // The hold ends a little before the line can have carried the rest, so that the last bytes (and
-    // the answer's end right after them) are read as they come, not at a late timer.
-    const std::uint32_t lineMs = DelayForRXAtRate(bitsPerSecond, FExpected - queued);
-    if (lineMs <= kHoldMarginMs)
-        return false;
-    const std::uint32_t waitMs = lineMs - kHoldMarginMs;
-    FHeldQueued = queued;
-    if (FReadNotifier)
-        FReadNotifier->setEnabled(false);
-    // Nothing to poll for meanwhile: the hold's end reads, and notices a line that went away.
-    FPollTimer.stop();
-    FHoldTimer.start(int(std::min<std::uint32_t>(waitMs, 0x7FFFFFFF)));
-    return true;
-}
-
-void TCommPortDriver::HoldTimerTimeout() {
-    // Bytes that are still coming and not yet enough: hold on. Bytes that stopped coming: read them.
-    std::uint32_t queued = 0;
-    const bool growing = Connected() && FCommPort->QueuedIn(queued) && queued > FHeldQueued;
-    if (growing && queued < FExpected && HoldRead())
+void TCommPortDriver::ArmDuePoll() {
+    // Only the timer's wait can be shortened: readable data is read at once anyway.
+    FDueTimer.stop();
+    if (FExpected == 0 || FReadNotifier || !Connected() || FPollingPauseCount > 0)
         return;
-    if (Connected() && !FPollTimer.isActive())
-        FPollTimer.start(FPollingDelay);
-    PollTimerTick();
-    if (FReadNotifier && IsPolling())
-        FReadNotifier->setEnabled(true);
+    std::uint32_t queued = 0;
+    if (!FCommPort->QueuedIn(queued))
+        return;
+    const std::uint32_t bitsPerSecond = FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
+    const std::uint32_t dueMs = queued >= FExpected ? 0 : DelayForRXAtRate(bitsPerSecond, FExpected - queued);
+    if (FPollTimer.isActive() && dueMs >= std::uint32_t(std::max(0, FPollTimer.remainingTime())))
+        return;
+    FDueTimer.start(int(std::min<std::uint32_t>(dueMs, 0x7FFFFFFF)));
 }
 
 void TCommPortDriver::DropReadNotifier() {
@@ -342,30 +314,27 @@ void TCommPortDriver::DropReadNotifier() {
 }
 
 void TCommPortDriver::PollTimerTimeout() {
-    if (HoldRead())
-        return;
     PollTimerTick();
     if (FReadNotifier && IsPolling())
         FReadNotifier->setEnabled(true);
 }
 
 void TCommPortDriver::ReadNotifierActivated() {
-    // Level-triggered: it stays off while bytes wait that this tick could not take (paused, a partial
-    // packet, more than InBufSize); the timer or ContinuePolling turns it on again.
+    // Level-triggered: a pass that could take nothing (paused, a partial packet, a failed read) would
+    // fire again at once, so it stays off until the timer or ContinuePolling turns it on again. One
+    // that took bytes stays on, and more bytes are read as they come; toggling it each time would
+    // cost the event loop a wake-up of its own per batch.
     if (!FReadNotifier)
         return;
-    FReadNotifier->setEnabled(false);
-    if (HoldRead())
-        return;
+    const std::uint64_t before = FBytesRead;
     PollTimerTick();
-    std::uint32_t queued = 0;
-    if (FReadNotifier && IsPolling() && FCommPort->QueuedIn(queued) && queued == 0)
-        FReadNotifier->setEnabled(true);
+    if (FReadNotifier && FBytesRead == before)
+        FReadNotifier->setEnabled(false);
 }
 
 void TCommPortDriver::ContinuePolling() {
     --FPollingPauseCount;
-    if (FReadNotifier && IsPolling() && !FHoldTimer.isActive())
+    if (FReadNotifier && IsPolling())
         FReadNotifier->setEnabled(true);
 }
 
@@ -424,7 +393,7 @@ std::uint32_t TCommPortDriver::SendDataEx(const void* dataPtr, std::uint32_t dat
 }
 
 std::uint32_t TCommPortDriver::SendData(const void* dataPtr, std::uint32_t dataSize) {
-    return SendDataEx(dataPtr, dataSize, FOutputTimeout);
+    return SendDataEx(dataPtr, dataSize, kOutputTimeoutMs);
 }
 
 bool TCommPortDriver::SendByte(std::uint8_t value) {
@@ -576,7 +545,12 @@ void TCommPortDriver::PollStream(std::uint32_t queued) {
         CheckVanished();
         return; // what could not be read stays queued for the next tick
     }
-    FExpected = FExpected > std::uint64_t(n) ? FExpected - std::uint32_t(n) : 0;
+    if (n > 0)
+        FBytesRead += std::uint64_t(n);
+    if (n > 0 && FExpected > 0) {
+        FExpected = FExpected > std::uint64_t(n) ? FExpected - std::uint32_t(n) : 0;
+        ArmDuePoll(); // only on progress: a due poll that finds nothing is not repeated
+    }
     // A copy: the handler may replace itself.
     if (n > 0 && OnReceiveData) {
         const TReceiveDataEvent handler = OnReceiveData;
@@ -596,6 +570,8 @@ void TCommPortDriver::PollPackets(std::uint32_t queued) {
                 CheckVanished();
                 return;
             }
+            if (n > 0)
+                FBytesRead += std::uint64_t(n);
             if (n > 0 && OnReceivePacket) {
                 const TReceivePacketEvent handler = OnReceivePacket;
                 handler(this, FTempInBuffer.data(), std::uint32_t(n));
@@ -615,6 +591,8 @@ void TCommPortDriver::PollPackets(std::uint32_t queued) {
         std::uint32_t(TickCount() - FPacketStartTime) > std::uint32_t(FPacketTimeout)) {
         const std::int64_t n = queued > 0 ? FCommPort->Read(FTempInBuffer.data(), queued) : 0;
         FPacketStartTime = kNoPacket;
+        if (n > 0)
+            FBytesRead += std::uint64_t(n);
         if (n < 0) {
             CheckVanished();
             return;

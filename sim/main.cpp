@@ -24,6 +24,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 64;
 constexpr unsigned kMaxBaud = 4000000;
+constexpr unsigned kMaxBurstMs = 1000;
 
 const char* const kUsage =
     "Usage: tervolt-sim [OPTIONS]\n"
@@ -37,9 +38,15 @@ const char* const kUsage =
     "  --size BYTES         FLASH size, decimal or 0x hex (default 524288, at most 268435456)\n"
     "  --baud RATE          pace both directions as a line at RATE baud, 10 bits per character\n"
     "                       (default: answer as fast as possible)\n"
+    "  --echo MODE          when the board echoes a command: line (default) after its CR, or live:\n"
+    "                       each character as it arrives, so that the echo overlaps the command\n"
+    "  --burst MS           deliver what the board sends in bursts every MS milliseconds (1 .. 1000),\n"
+    "                       as a USB serial adapter's latency timer does (default: as it is due)\n"
     "  --dump FILE          at exit, write every programmed byte as Intel HEX (addresses below 1 MiB);\n"
     "                       FILE must be writable at start\n"
-    "  --stats FILE         at exit, write line statistics as JSON\n"
+    "  --stats FILE         at exit, write line statistics as JSON: the line counts as busy while\n"
+    "                       either direction carries a character (needs --baud), so 1.0 of the wall\n"
+    "                       time is the ceiling; turnaround is from the prompt to the next command\n"
     "  --fault KIND         inject a fault; repeatable. KIND is one of\n"
     "                         drop:N          every Nth command is lost (no answer)\n"
     "                         garble:N        every Nth command gets a corrupted result line\n"
@@ -71,7 +78,7 @@ const char* const kUsage =
 
 struct TOptions {
     TSimConfig Config;
-    unsigned Baud = 0;
+    TSimTiming Timing;
     std::string LinkPath;
     std::string DumpPath;
     std::string StatsPath;
@@ -93,6 +100,14 @@ std::optional<unsigned long long> ParseCount(const char* text) {
     if (errno != 0 || end == (hex ? text + 2 : text) || *end != '\0')
         return std::nullopt;
     return value;
+}
+
+// A whole number from 1 to `most`.
+std::optional<unsigned> ParseFromOne(const char* text, unsigned most) {
+    const auto value = ParseCount(text);
+    if (!value || *value == 0 || *value > most)
+        return std::nullopt;
+    return unsigned(*value);
 }
 
 bool IsWord(const std::string& text) {
@@ -118,6 +133,8 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
         opFault,
         opNoEcho,
         opResult,
+        opEcho,
+        opBurst,
         opHelp,
         opVersion
     };
@@ -132,6 +149,8 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
         {"fault", required_argument, nullptr, opFault},
         {"no-echo", no_argument, nullptr, opNoEcho},
         {"result", required_argument, nullptr, opResult},
+        {"echo", required_argument, nullptr, opEcho},
+        {"burst", required_argument, nullptr, opBurst},
         {"help", no_argument, nullptr, opHelp},
         {"version", no_argument, nullptr, opVersion},
         {nullptr, 0, nullptr, 0},
@@ -166,10 +185,22 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
             break;
         }
         case opBaud: {
-            const auto baud = ParseCount(optarg);
-            if (!baud || *baud == 0 || *baud > kMaxBaud)
+            const auto baud = ParseFromOne(optarg, kMaxBaud);
+            if (!baud)
                 return UsageError(std::string("bad --baud \"") + optarg + "\" (1 .. 4000000)");
-            options.Baud = unsigned(*baud);
+            options.Timing.Baud = *baud;
+            break;
+        }
+        case opEcho:
+            if (std::strcmp(optarg, "line") != 0 && std::strcmp(optarg, "live") != 0)
+                return UsageError(std::string("bad --echo \"") + optarg + "\" (line or live)");
+            options.Timing.LiveEcho = std::strcmp(optarg, "live") == 0;
+            break;
+        case opBurst: {
+            const auto burst = ParseFromOne(optarg, kMaxBurstMs);
+            if (!burst)
+                return UsageError(std::string("bad --burst \"") + optarg + "\" (1 .. 1000 milliseconds)");
+            options.Timing.BurstMs = *burst;
             break;
         }
         case opFault: {
@@ -206,6 +237,8 @@ int ParseOptions(int argc, char** argv, TOptions& options, std::string& answer) 
     }
     if (optind < argc)
         return UsageError(std::string("unexpected argument \"") + argv[optind] + "\"");
+    if (options.Timing.LiveEcho && !options.Config.Echo)
+        return UsageError("--echo live and --no-echo contradict each other");
     return kExitOk;
 }
 
@@ -321,7 +354,7 @@ int main(int argc, char** argv) {
             return kExitFailure;
         }
     }
-    TSimServer server(options.Config, options.Baud);
+    TSimServer server(options.Config, options.Timing);
     if (!server.Start(error)) {
         std::fprintf(stderr, "tervolt-sim: %s\n", error.c_str());
         return kExitFailure;

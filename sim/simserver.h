@@ -8,6 +8,11 @@
 // PC up to a millisecond after its due time; the arithmetic itself does not drift. Without a baud
 // rate the board answers as fast as it can.
 //
+// The echo comes after the command's CR (line echo) or character by character as the command arrives
+// (live echo, as a monitor on a microcontroller's UART usually does; the line then carries both
+// directions at once). A burst period makes what the board sends reach the PC only every so many
+// milliseconds, as a USB adapter's latency timer does; the line's own timing is unchanged by it.
+//
 // A hang-up (the hangup-after fault) closes the terminal once the PC has read the last answer, or
 // after two seconds if it does not read: closing earlier would discard that answer unread.
 
@@ -15,7 +20,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,14 +52,47 @@ struct TFlashSnapshot {
     std::vector<bool> Programmed;
 };
 
+// How the board's line behaves in time.
+struct TSimTiming {
+    unsigned Baud = 0;     // 0: no pacing
+    bool LiveEcho = false; // echo each character as it arrives instead of after the CR
+    unsigned BurstMs = 0;  // 0: sent bytes reach the PC when due; else only every BurstMs
+};
+
+// The time the line carries a character in either direction, so that 1.0 of the wall time is the
+// ceiling also when both directions are busy at once. Each direction's spans come in time order.
+class TLineBusyClock {
+public:
+    using TClock = std::chrono::steady_clock;
+    enum TDirection { ldIn, ldOut };
+
+    void Add(TDirection direction, TClock::time_point start, TClock::time_point end);
+    // Counts what lies before `horizon` into the total and forgets it, keeping memory flat; no later
+    // span may start before `horizon`.
+    void Fold(TClock::time_point horizon);
+    std::size_t SpanCount() const { return FSpans[ldIn].size() + FSpans[ldOut].size(); }
+    TClock::duration Busy() const;
+
+private:
+    struct TSpan {
+        TClock::time_point Start;
+        TClock::time_point End;
+    };
+    std::deque<TSpan> FSpans[2];
+    TClock::duration FFolded{};
+};
+
 struct TSimStats {
     std::uint64_t Commands = 0; // received command lines, pings included
     std::uint64_t BytesIn = 0;
     std::uint64_t BytesOut = 0;
     unsigned Baud = 0;
-    double LineBusySeconds = 0;              // characters on the line in both directions x character time
-    double WallSeconds = 0;                  // from the first byte on the line to the last, either direction
-    std::vector<std::int64_t> TurnaroundsUs; // from sending '>' to the first byte of the next command
+    bool LiveEcho = false;
+    unsigned BurstMs = 0;
+    double LineBusySeconds = 0; // time with a character on the line in either direction
+    double WallSeconds = 0;     // from the first byte on the line to the last, either direction
+    // From sending '>' to the first byte of the next command; with bursts from when '>' was due.
+    std::vector<std::int64_t> TurnaroundsUs;
 
     std::int64_t TurnaroundMedianUs() const { return TurnaroundPercentileUs(50); }
     std::int64_t TurnaroundP99Us() const { return TurnaroundPercentileUs(99); }
@@ -65,6 +105,7 @@ class TSimServer {
 public:
     // baud 0: no pacing.
     explicit TSimServer(TSimConfig config, unsigned baud = 0);
+    TSimServer(TSimConfig config, TSimTiming timing);
     ~TSimServer(); // stops and joins the serving thread
     TSimServer(const TSimServer&) = delete;
     TSimServer& operator=(const TSimServer&) = delete;
@@ -100,11 +141,29 @@ private:
         bool EndsAnswer;
     };
 
+    struct TServeState;
+    enum TWaitResult { wrGoOn, wrStop, wrFailed };
+
     void Serve();
+    void Enqueue(TServeState& state, std::string_view bytes, bool answer, TClock::time_point from);
+    void EchoLive(TServeState& state, char byte, TClock::time_point arrival);
+    void Deliver(TServeState& state, std::string_view bytes, TClock::time_point at);
+    void TakeArrived(TServeState& state, TClock::time_point now);
+    void KeepFlooding(TServeState& state, TClock::time_point now);
+    bool WriteDue(TServeState& state, TClock::time_point now);
+    TClock::time_point ReleaseTime(const TServeState& state, TClock::time_point due) const;
+    bool HangUpWhenDrained(TServeState& state, TClock::time_point now,
+                           std::optional<TClock::time_point>& wake);
+    std::optional<TClock::time_point> NextWake(const TServeState& state,
+                                               std::optional<TClock::time_point> wake) const;
+    TWaitResult WaitForLine(TServeState& state, std::optional<TClock::time_point> wake);
+    bool ReadFromPc(TServeState& state, short events);
+    void NoteBytes(std::size_t count, bool in, TClock::time_point at);
     void Fail(const std::string& what, int errorNumber);
 
     TSimMonitor FMonitor;
     const unsigned FBaud;
+    const TSimTiming FTiming;
     TUniqueFd FMaster;
     TUniqueFd FSlaveKeeper; // keeps the line up while no PC has it open
     TUniqueFd FStop;        // eventfd: wakes the thread to end
@@ -114,6 +173,7 @@ private:
 
     mutable std::mutex FMutex; // guards everything below and FMonitor
     TSimStats FStats;
+    TLineBusyClock FBusy;
     TClock::time_point FFirstByte{};
     TClock::time_point FLastByte{};
     bool FAnyByte = false;

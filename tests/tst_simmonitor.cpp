@@ -75,9 +75,17 @@ public:
 
     // Everything up to and including the prompt; shorter when the deadline passed first.
     QByteArray ReadAnswer() {
+        return ReadUntil([](const QByteArray& out) { return out.endsWith('>'); });
+    }
+    // Exactly `count` bytes; shorter when the deadline passed first.
+    QByteArray Read(qsizetype count) {
+        return ReadUntil([count](const QByteArray& out) { return out.size() >= count; });
+    }
+
+    template <typename TDone> QByteArray ReadUntil(TDone done) {
         QByteArray out;
         const QDeadlineTimer deadline(kDeadline);
-        while (!out.endsWith('>') && !deadline.hasExpired()) {
+        while (!done(out) && !deadline.hasExpired()) {
             char c;
             if (::read(FFd, &c, 1) == 1) {
                 out.append(c);
@@ -169,6 +177,8 @@ private slots:
     void ServerHangsUp();
     void ServerPacesTheLine();
     void ServerStatsAsJson();
+    void ServerTiming_data();
+    void ServerTiming();
 
     void ProgramUsage_data();
     void ProgramUsage();
@@ -551,6 +561,52 @@ void TSimMonitorTest::ServerStatsAsJson() {
     QVERIFY(json.value("turnaround_p99_us").toInteger(-1) >= json.value("turnaround_median_us").toInteger());
     QVERIFY(json.value("wall_seconds").toDouble(-1) > 0);
     QCOMPARE(json.value("line_busy_seconds").toDouble(-1), 0.0);
+    QCOMPARE(json.value("echo").toString(), QStringLiteral("line"));
+    QCOMPARE(json.value("burst_ms").toInt(-1), 0);
+}
+
+// Every timing gives the host the same bytes; live echo sends the line before its CR, and the line
+// busy time counts a moment once even when both directions carry a character.
+void TSimMonitorTest::ServerTiming_data() {
+    QTest::addColumn<bool>("liveEcho");
+    QTest::addColumn<uint>("burstMs");
+    QTest::newRow("line echo") << false << 0u;
+    QTest::newRow("live echo") << true << 0u;
+    QTest::newRow("bursts") << false << 16u;
+    QTest::newRow("live echo in bursts") << true << 5u;
+}
+
+void TSimMonitorTest::ServerTiming() {
+    QFETCH(bool, liveEcho);
+    QFETCH(uint, burstMs);
+    const unsigned baud = 9600;
+    TSimServer server(TSimConfig(), TSimTiming{baud, liveEcho, burstMs});
+    std::string error;
+    QVERIFY2(server.Start(error), error.c_str());
+    TBoardLine line(QString::fromStdString(server.SlavePath()));
+
+    QVERIFY(line.Write("P ID"));
+    if (liveEcho)
+        QCOMPARE(line.Read(4), QByteArray("P ID"));
+    QVERIFY(line.Write("\r"));
+    const QByteArray expected = Answer("P ID", "DeviceID: VF040B Manufacturer: VELUM");
+    QCOMPARE((liveEcho ? "P ID" : QByteArray()) + line.ReadAnswer(), expected);
+    QVERIFY(line.Write("\r"));
+    QCOMPARE(line.ReadAnswer(), QByteArray("\r\n\r\n>"));
+
+    server.Stop();
+    const TSimStats stats = server.Stats();
+    QCOMPARE(stats.LiveEcho, liveEcho);
+    QCOMPARE(stats.BurstMs, burstMs);
+    QCOMPARE(stats.TurnaroundsUs.size(), std::size_t(1));
+    const double charSeconds = 10.0 / baud;
+    const double bothWays = double(stats.BytesIn + stats.BytesOut) * charSeconds;
+    if (liveEcho) // "P I" and "D" echoed while later characters came in
+        QVERIFY2(stats.LineBusySeconds < bothWays - 2.5 * charSeconds,
+                 qPrintable(QString::number(stats.LineBusySeconds)));
+    else
+        QVERIFY(qFuzzyCompare(stats.LineBusySeconds, bothWays));
+    QVERIFY(stats.LineBusySeconds <= stats.WallSeconds);
 }
 
 void TSimMonitorTest::ProgramUsage_data() {
@@ -570,6 +626,10 @@ void TSimMonitorTest::ProgramUsage_data() {
     QTest::newRow("baud not a number") << QStringList{"--baud", "fast"} << 64;
     QTest::newRow("id with a blank") << QStringList{"--device-id", "VF 040"} << 64;
     QTest::newRow("stray argument") << QStringList{"extra"} << 64;
+    QTest::newRow("unknown echo") << QStringList{"--echo", "late"} << 64;
+    QTest::newRow("live echo without echo") << QStringList{"--echo", "live", "--no-echo"} << 64;
+    QTest::newRow("burst 0") << QStringList{"--burst", "0"} << 64;
+    QTest::newRow("burst too long") << QStringList{"--burst", "1001"} << 64;
 }
 
 void TSimMonitorTest::ProgramUsage() {
