@@ -125,6 +125,10 @@ public:
         if (!outcome.Detail.isEmpty())
             Error(outcome.Detail);
         Line(outcome.Text);
+        if (!outcome.FlashState.isEmpty()) {
+            FResult.FlashState = outcome.FlashState;
+            Line(outcome.FlashState);
+        }
         return ExitStatusOf(outcome, host);
     }
 

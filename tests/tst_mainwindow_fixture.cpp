@@ -201,6 +201,7 @@ void ResetChoices(TFormTervolt& form) {
     QTest::mouseClick(Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(0), Qt::LeftButton);
     Control<TsuiRadioGroup>(form, "RadioGroupOperation")->SetItemIndex(1);
     Control<QCheckBox>(form, "CheckBoxWriteFileSizeOnStart")->setChecked(true);
+    Control<QCheckBox>(form, "CheckBoxVerifyAfterProgram")->setChecked(false);
     Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("00000000"));
     form.EditStartAddressExit();
 }
