@@ -193,8 +193,8 @@ void TFormTervolt::ConnectHandlers() {
     connect(ui.BitBtnStop, &TsuiImageButton::MouseMoved, this, &TFormTervolt::BitBtnStopMouseMove);
     connect(ui.BitBtnLog, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnLogClick);
     // Verify after programming applies to Program only.
-    connect(ui.RadioGroupOperation, &QGroupBox::clicked, this, [this] {
-        FUi->CheckBoxVerifyAfterProgram->setEnabled(FUi->RadioGroupOperation->ItemIndex() == 1);
+    connect(ui.RadioGroupOperation, &TsuiRadioGroup::ItemIndexChanged, this, [this](int index) {
+        FUi->CheckBoxVerifyAfterProgram->setEnabled(index == 1 && !FBusy);
     });
     for (QCheckBox* option : {static_cast<QCheckBox*>(ui.CheckBoxWriteFileSizeOnStart),
                               static_cast<QCheckBox*>(ui.CheckBoxVerifyAfterProgram)})
@@ -323,6 +323,8 @@ void TFormTervolt::SetBusy(bool busy) {
 void TFormTervolt::EnableChoices(bool enabled) {
     for (QWidget* choice : Choices())
         choice->setEnabled(enabled);
+    // It counts for Program only.
+    FUi->CheckBoxVerifyAfterProgram->setEnabled(enabled && FUi->RadioGroupOperation->ItemIndex() == 1);
 }
 
 QList<QWidget*> TFormTervolt::Choices() const {
@@ -878,7 +880,7 @@ void TFormTervolt::ConnectShortcuts() {
         auto* shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, button, [button] {
             if (button->isVisible() && button->isEnabled())
-                button->animateClick();
+                button->click();
         });
     };
     add(QKeySequence::Open, FUi->BitBtnBrowse);

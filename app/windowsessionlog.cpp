@@ -23,6 +23,7 @@ QString TSessionLog::Text() const {
 void TSessionLog::BeginTrace(TCommunicationUnit& unit, const QString& port) {
     EndTrace();
     FTrace.clear();
+    FTraceBytes = 0;
     FPort = port.toUtf8();
     FClock.start();
     FUnit = &unit;
@@ -36,9 +37,11 @@ void TSessionLog::EndTrace() {
 }
 
 void TSessionLog::Record(char direction, const QByteArray& bytes) {
-    if (FTrace.size() >= kMaxTraceLines)
+    if (FTraceBytes > kMaxTraceBytes)
         return;
-    FTrace.append(TraceLine(double(FClock.nsecsElapsed()) / 1e6, FPort, direction, TraceReadable(bytes)));
-    if (FTrace.size() == kMaxTraceLines)
-        FTrace.append(TraceLine(double(FClock.nsecsElapsed()) / 1e6, FPort, '#', "trace cut here"));
+    const double milliseconds = double(FClock.nsecsElapsed()) / 1e6;
+    FTrace.append(TraceLine(milliseconds, FPort, direction, TraceReadable(bytes)));
+    FTraceBytes += FTrace.last().size();
+    if (FTraceBytes > kMaxTraceBytes)
+        FTrace.append(TraceLine(milliseconds, FPort, '#', "trace cut here"));
 }

@@ -12,8 +12,9 @@ class TCommunicationUnit;
 
 class TSessionLog {
 public:
-    // The trace of one run is cut after this many lines (a run of a few MiB stays well below it).
-    static constexpr int kMaxTraceLines = 50000;
+    // The trace of one run is cut after this many bytes of text (a board that floods the line must
+    // not fill the memory; a run of a few hundred KiB stays below it).
+    static constexpr qsizetype kMaxTraceBytes = 8 * 1024 * 1024;
 
     void AddRun(const QString& line);
     QStringList Runs() const { return FRuns; }
@@ -30,6 +31,7 @@ private:
 
     QStringList FRuns;
     QByteArrayList FTrace;
+    qsizetype FTraceBytes = 0;
     QByteArray FPort;
     QElapsedTimer FClock;
     TCommunicationUnit* FUnit = nullptr;

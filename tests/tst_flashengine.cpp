@@ -310,7 +310,7 @@ void TestFlashEngine::progressFollowsConfirmedBytes_data() {
     QTest::addColumn<QString>("flashState");
     // 700 bytes in blocks of 200: the share of bytes, truncated, then exactly 100.
     QTest::newRow("binary") << false << -1 << std::vector<int>{28, 57, 85, 100} << QString();
-    // Two records 64 KiB apart: the address span would show 0 % after half of the data.
+    // Two runs of records 64 KiB apart: the address span would show 0 % after half of the data.
     QTest::newRow("hex with a gap") << true << -1 << std::vector<int>{50, 100} << QString();
     // A block that was not confirmed moves nothing, and the FLASH is said to be half-written.
     QTest::newRow("cancel at the third block")
@@ -324,8 +324,10 @@ void TestFlashEngine::progressFollowsConfirmedBytes() {
     QFETCH(int, failingBlock);
     QFETCH(std::vector<int>, progress);
     QFETCH(QString, flashState);
-    const QString path = gappedHex ? WriteHex(QStringLiteral("span.hex"), {{0x0000, Pattern(100, 1)},
-                                                                         {0x10000, Pattern(100, 2)}})
+    const QString path = gappedHex ? WriteHex(QStringLiteral("span.hex"), {{0x0000, Pattern(50, 1)},
+                                                                         {0x0032, Pattern(50, 2)},
+                                                                         {0x10000, Pattern(50, 3)},
+                                                                         {0x10032, Pattern(50, 4)}})
                                    : WriteBinary(QStringLiteral("progress.bin"), Pattern(700, 1));
     TRecordingTarget target;
     int blocks = 0;
