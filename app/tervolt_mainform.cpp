@@ -99,6 +99,7 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FUi->setupUi(this);
     setFixedSize(size());
     FUi->Tervolt->SetCaption(QStringLiteral("Tervolt - %1").arg(QLatin1String(kTervoltVersion)));
+    FTitle = FUi->Tervolt->Caption();
     // The window is dense: its radio groups sit closer to their frames than the skin's default (none
     // at the right, where "Program" needs every pixel).
     for (TsuiRadioGroup* group : {FUi->RadioGroupHexFileFormat, FUi->RadioGroupOperation}) {
@@ -115,7 +116,6 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FReconnectTimer->setObjectName(QStringLiteral("ReconnectTimer"));
     FReconnectTimer->setInterval(kReconnectIntervalMs);
     FSessionLog = std::make_unique<TSessionLog>();
-    FTitle = windowTitle();
     // Enter on a focused button presses it, as Space does.
     for (QPushButton* button : findChildren<QPushButton*>())
         button->setAutoDefault(true);
@@ -403,11 +403,11 @@ QString TFormTervolt::ShownPort() const {
     return ShownPortName(FCommInterface->CommUnit()->CommPortDriver()->PortName());
 }
 
-QString TFormTervolt::RunPlace() const {
+QString TFormTervolt::RunPlace(const QString& beforeChip) const {
     const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
-    QString place = QStringLiteral("on %1 at %2 baud").arg(ShownPort()).arg(driver.BaudRateValue());
+    QString place = QStringLiteral("%1 at %2 baud").arg(ShownPort()).arg(driver.BaudRateValue());
     if (FFlashIdentified)
-        place += QStringLiteral(", %1 %2").arg(FUi->EditFLASHManefacturer->text(), FUi->EditFLASHProduct->text());
+        place += beforeChip + FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') + FUi->EditFLASHProduct->text();
     return place;
 }
 
@@ -759,7 +759,7 @@ void TFormTervolt::BitBtnStartClick() {
 
     SetBusy(false);
     ClearStatusLabels();
-    setWindowTitle(FTitle);
+    FUi->Tervolt->SetCaption(FTitle);  // and the window system's title with it
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
     if (!PortOpen()) {
@@ -801,8 +801,10 @@ void TFormTervolt::RunChosenOperations(const QString& fileName) {
         said += QLatin1Char(' ') + outcome.FlashState;
     const QString name = verify ? QStringLiteral("Verify") : thenVerify ? QStringLiteral("Program+Verify")
                                                                         : QStringLiteral("Program");
-    FSessionLog->AddRun(QStringLiteral("%1  %2  %3  %4  (%5)")
-                            .arg(started, name, fileName, said, RunSummary(outcome.BytesSent, milliseconds, RunPlace())));
+    // The outcome before the image: a long path must not hide it.
+    const QString summary = RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") +
+                            RunPlace(QStringLiteral(", "));
+    FSessionLog->AddRun(QStringLiteral("%1  %2  %3  (%4)  %5").arg(started, name, said, summary, fileName));
 }
 
 // A format that does not fit the file is asked about first; No (the default) starts nothing.

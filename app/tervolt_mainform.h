@@ -159,8 +159,8 @@ private:
     void ReconnectTick();
     void UpdateStatusLine();
     QString ShownPort() const;
-    // "on COM2 at 115200 baud, VELUM VF040B": where a run went.
-    QString RunPlace() const;
+    // "COM2 at 115200 baud, VELUM VF040B": where a run went; `beforeChip` goes between port and chip.
+    QString RunPlace(const QString& beforeChip) const;
     void RestoreImageChoices();
     void StoreImageChoices() const;
     void RunWhenIdle(const std::function<void()>& action);

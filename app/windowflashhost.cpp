@@ -29,12 +29,12 @@ QString Seconds(qint64 milliseconds) {
 
 } // namespace
 
-QString RunSummary(std::uint64_t bytes, qint64 milliseconds, const QString& place) {
+QString RunSummary(std::uint64_t bytes, qint64 milliseconds) {
     const QLocale numbers(QLocale::English);
     QString text = QStringLiteral("%1 bytes in %2").arg(numbers.toString(qulonglong(bytes)), Seconds(milliseconds));
     if (milliseconds > 0)
-        text += QStringLiteral(" (%1 bytes/s)").arg(numbers.toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
-    return place.isEmpty() ? text : text + QLatin1Char(' ') + place;
+        text += QStringLiteral(" (%1 B/s)").arg(numbers.toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
+    return text;
 }
 
 TWindowFlashHost::TWindowFlashHost(TFormTervolt& form, bool holdSuccess, const TFlashOutcome* programmed)
@@ -88,8 +88,8 @@ void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytes
         return;
     FLastPercent = percent;
     FForm.FUi->CGaugeProgressBar->SetValueDeferred(percent);
-    // Seen in the task bar while the window is hidden behind others.
-    FForm.setWindowTitle(QStringLiteral("%1 % \u2013 Tervolt").arg(percent));
+    // In the title bar, and in the task bar while the window is hidden behind others.
+    FForm.FUi->Tervolt->SetCaption(QStringLiteral("%1 % \u2013 Tervolt").arg(percent));
 }
 
 void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
@@ -130,9 +130,9 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     case TOutcomeKind::okCompareDone:
         if (FHoldSuccess)
             return;
-        text += QLatin1Char('\n') + RunSummary(outcome.BytesSent,
-                                              outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0),
-                                              FForm.RunPlace());
+        text += QLatin1Char('\n') +
+                RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0)) +
+                QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n"));  // the box is narrow
         break;
     case TOutcomeKind::okCancelled:
         break;

@@ -11,15 +11,15 @@
 
 class TFormTervolt;
 
-// What the outcome box adds to a successful run: "20,480 bytes in 2.1 s (9,752 bytes/s) on COM2 at
-// 115200 baud, VELUM VF040B".
-QString RunSummary(std::uint64_t bytes, qint64 milliseconds, const QString& place);
+// What was done, as the outcome box says it below "Program OK!": "20,480 bytes in 2.1 s (9,752 B/s)";
+// port and rate ("COM2 at 115200 baud") and the chip follow on lines of their own.
+QString RunSummary(std::uint64_t bytes, qint64 milliseconds);
 
 class TWindowFlashHost : public TFlashHost {
 public:
     static constexpr qint64 kAddressRefreshMs = 100;
     // The time left is shown once the rate has settled.
-    static constexpr qint64 kTimeLeftAfterMs = 3000;
+    static constexpr qint64 kTimeLeftAfterMs = 2000;
 
     // `holdSuccess`: a successful outcome is not shown (a Verify follows). `programmed`: the Program
     // pass this Verify follows; its text and time go into the one box at the end.

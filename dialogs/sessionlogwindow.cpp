@@ -71,7 +71,7 @@ TFormSessionLog::TFormSessionLog(QWidget* parent) : QDialog(parent) {
 
 void TFormSessionLog::SetText(const QString& text) {
     FText->setPlainText(text);
-    FText->moveCursor(QTextCursor::End);
+    FText->moveCursor(QTextCursor::Start);  // the runs first; the trace follows
 }
 
 QString TFormSessionLog::Text() const {

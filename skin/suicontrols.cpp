@@ -61,23 +61,25 @@ void PaintIndicator(QPainter& p, const QRectF& area, TIndicatorShape shape, bool
 }
 
 // Between the focus ring and the first letter of the label.
-constexpr int kRingGapPx = 4;
+constexpr int kRingGapPx = 2;
 
-// The label by the style, the indicator by us; the focus ring goes round the text with room to spare.
+// The label by the style, the indicator by us. The focus ring goes round the text, its left side in the
+// gap after the indicator, so that it never covers the first letter.
 void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyle::SubElement contents,
                     QStyle::ControlElement label, TIndicatorShape shape, QStyleOptionButton& option) {
     QPainter p(&button);
     QStyleOptionButton text = option;
-    const QRect area = button.style()->subElementRect(contents, &option, &button);
-    text.rect = area.adjusted(kRingGapPx, 0, 0, 0);
+    text.rect = button.style()->subElementRect(contents, &option, &button);
     button.style()->drawControl(label, &text, &p, &button);
     const QRect box = button.style()->subElementRect(indicator, &option, &button);
     PaintIndicator(p, box, shape, button.isChecked(), button.isEnabled(), button.underMouse());
     if (button.hasFocus() && button.focusPolicy() != Qt::NoFocus) {
         const qreal half = TsuiPalette::kFocusRingWidthPx / 2.0;
         const int textWidth = button.fontMetrics().horizontalAdvance(QString(button.text()).remove(QLatin1Char('&')));
-        QRectF ring(area);
-        ring.setWidth(qMin<qreal>(area.width(), textWidth + 2 * kRingGapPx));
+        const int left = qMax(box.right() + 1, text.rect.left() - kRingGapPx - TsuiPalette::kFocusRingWidthPx);
+        QRectF ring(QPointF(left, text.rect.top()), QPointF(text.rect.right() + 1, text.rect.bottom() + 1));
+        ring.setWidth(qMin<qreal>(ring.width(), text.rect.left() - left + textWidth + kRingGapPx +
+                                                    TsuiPalette::kFocusRingWidthPx));
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(TsuiPalette::kFocusRing), TsuiPalette::kFocusRingWidthPx));
         p.setBrush(Qt::NoBrush);

@@ -412,7 +412,7 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
     QTest::keyClick(FForm.get(), Qt::Key_F5);  // Start; returns when the run has ended
     QCOMPARE(boxes.Shown.size(), 1);
     const QRegularExpression told(QStringLiteral("^Program OK!\nCompare OK!\n2,048 bytes in \\d+\\.\\d s "
-                                                 "\\([\\d,]+ bytes/s\\) on COM2 at 115200 baud, VELUM VF040B$"));
+                                                 "\\([\\d,]+ B/s\\)\nCOM2 at 115200 baud\nVELUM VF040B$"));
     QVERIFY2(told.match(boxes.Shown.first().Text).hasMatch(), qPrintable(boxes.Shown.first().Text));
     QCOMPARE(boxes.Shown.first().IconType, suiInformation);
     QCOMPARE(Programmed(*board), std::size_t(2048));
