@@ -31,8 +31,8 @@ struct TFlashOutcome {
     THexResult ImageResult = hrOK;  // last reader result; the message source for okImageError
     QString Detail;                 // okImageError: the file name with the system's reason or the line
     TCompareResult Compare;
-    std::uint64_t BytesSent = 0;  // image bytes in the blocks the board confirmed
-    qint64 ElapsedMs = 0;         // from the opening command to the end of the transfer
+    std::uint64_t BytesSent = 0; // image bytes in the blocks the board confirmed
+    qint64 ElapsedMs = 0;        // from the opening command to the end of the transfer
     // A Program that did not finish: what the FLASH holds now (empty otherwise).
     QString FlashState;
 };
@@ -96,9 +96,9 @@ private:
     std::uint8_t FBlock[kMaxBlockLength] = {};
     std::uint32_t FBlockAddress = 0;
     std::uint32_t FBlockLength = 0;
-    bool FOpened = false;            // the opening command was answered
-    std::uint64_t FBytesSent = 0;    // image bytes the board confirmed
+    bool FOpened = false;         // the opening command was answered
+    std::uint64_t FBytesSent = 0; // image bytes the board confirmed
     std::uint64_t FBytesTotal = 0;
-    std::uint32_t FLastByte = 0;     // address of the last byte confirmed
+    std::uint32_t FLastByte = 0; // address of the last byte confirmed
     QElapsedTimer FClock;
 };

@@ -193,15 +193,14 @@ void TFormTervolt::ConnectHandlers() {
     connect(ui.BitBtnStop, &TsuiImageButton::MouseMoved, this, &TFormTervolt::BitBtnStopMouseMove);
     connect(ui.BitBtnLog, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnLogClick);
     // Verify after programming applies to Program only.
-    connect(ui.RadioGroupOperation, &TsuiRadioGroup::ItemIndexChanged, this, [this](int index) {
-        FUi->CheckBoxVerifyAfterProgram->setEnabled(index == 1 && !FBusy);
-    });
+    connect(ui.RadioGroupOperation, &TsuiRadioGroup::ItemIndexChanged, this,
+            [this](int index) { FUi->CheckBoxVerifyAfterProgram->setEnabled(index == 1 && !FBusy); });
     for (QCheckBox* option : {static_cast<QCheckBox*>(ui.CheckBoxWriteFileSizeOnStart),
                               static_cast<QCheckBox*>(ui.CheckBoxVerifyAfterProgram)})
         connect(option, &QCheckBox::toggled, this, [this] { StoreImageChoices(); });
-    auto* recent = new QAction(QIcon::fromTheme(QStringLiteral("document-open-recent"),
-                                                style()->standardIcon(QStyle::SP_ArrowDown)),
-                               QStringLiteral("Recent files"), ui.EditFileName);
+    auto* recent = new QAction(
+        QIcon::fromTheme(QStringLiteral("document-open-recent"), style()->standardIcon(QStyle::SP_ArrowDown)),
+        QStringLiteral("Recent files"), ui.EditFileName);
     recent->setObjectName(QStringLiteral("ActionRecentFiles"));
     recent->setToolTip(QStringLiteral("Recent files (Ctrl+R)"));
     ui.EditFileName->addAction(recent, QLineEdit::TrailingPosition);
@@ -329,9 +328,15 @@ void TFormTervolt::EnableChoices(bool enabled) {
 
 QList<QWidget*> TFormTervolt::Choices() const {
     const Ui::FormTervolt& ui = *FUi;
-    return {ui.BitBtnInit,           ui.BitBtnComSettings, ui.BitBtnBrowse, ui.RadioGroupOperation,
-            ui.RadioGroupHexFileFormat, ui.EditStartAddress, ui.CheckBoxWriteFileSizeOnStart,
-            ui.CheckBoxVerifyAfterProgram, ui.BitBtnLog};
+    return {ui.BitBtnInit,
+            ui.BitBtnComSettings,
+            ui.BitBtnBrowse,
+            ui.RadioGroupOperation,
+            ui.RadioGroupHexFileFormat,
+            ui.EditStartAddress,
+            ui.CheckBoxWriteFileSizeOnStart,
+            ui.CheckBoxVerifyAfterProgram,
+            ui.BitBtnLog};
 }
 
 void TFormTervolt::EnableSelection(bool enabled) {
@@ -407,7 +412,8 @@ QString TFormTervolt::RunPlace(const QString& beforeChip) const {
     const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
     QString place = QStringLiteral("%1 at %2 baud").arg(ShownPort()).arg(driver.BaudRateValue());
     if (FFlashIdentified)
-        place += beforeChip + FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') + FUi->EditFLASHProduct->text();
+        place += beforeChip + FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') +
+                 FUi->EditFLASHProduct->text();
     return place;
 }
 
@@ -433,7 +439,8 @@ void TFormTervolt::UpdateStatusLine() {
     }
     FUi->LabelStatus->setText(text);
     const QString device = ResolvePortName(driver.PortName());
-    FUi->LabelStatus->setToolTip(device == port ? QString() : QStringLiteral("%1 opens %2").arg(port, device));
+    FUi->LabelStatus->setToolTip(device == port ? QString()
+                                                : QStringLiteral("%1 opens %2").arg(port, device));
 }
 
 void TFormTervolt::BitBtnComSettingsClick() {
@@ -590,11 +597,11 @@ bool TFormTervolt::IdentifyFlashChip() {
             // A port lost during the query is shown as "Disconnected", not blamed on the chip. The
             // reason goes below, as in the Retry box: what the board said, or that it did not answer.
             const QString failure = FCommInterface->LastFailure();
-            const QString why =
-                answered ? QStringLiteral("The board reports %1 %2, which is not in %3.")
-                               .arg(QString::fromLatin1(manufacturer), QString::fromLatin1(deviceId), kDevicesFileName)
-                         : QStringLiteral("The board did not answer the chip query.") +
-                               (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
+            const QString why = answered ? QStringLiteral("The board reports %1 %2, which is not in %3.")
+                                               .arg(QString::fromLatin1(manufacturer),
+                                                    QString::fromLatin1(deviceId), kDevicesFileName)
+                                         : QStringLiteral("The board did not answer the chip query.") +
+                                               (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
             ShowError(QStringLiteral("FLASH not identified.\n") + why);
         }
     }
@@ -647,7 +654,8 @@ void TFormTervolt::SelectImageFile(const QString& fileName) {
 
 // One local file, dropped where Browse could be clicked.
 QString TFormTervolt::DroppedImage(const QMimeData* data) const {
-    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || FBusy || !FUi->BitBtnBrowse->isEnabled())
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || FBusy ||
+        !FUi->BitBtnBrowse->isEnabled())
         return QString();
     const QUrl url = data->urls().constFirst();
     if (!url.isLocalFile())
@@ -759,7 +767,7 @@ void TFormTervolt::BitBtnStartClick() {
 
     SetBusy(false);
     ClearStatusLabels();
-    FUi->Tervolt->SetCaption(FTitle);  // and the window system's title with it
+    FUi->Tervolt->SetCaption(FTitle); // and the window system's title with it
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
     if (!PortOpen()) {
@@ -778,7 +786,8 @@ void TFormTervolt::RunChosenOperations(const QString& fileName) {
     const bool verify = operation == 0;
     const bool thenVerify = !verify && FUi->CheckBoxVerifyAfterProgram->isChecked();
     const auto startPass = [this](bool verifying) {
-        FUi->LabelMode->setText(verifying ? QStringLiteral("Verifying...") : QStringLiteral("Programming..."));
+        FUi->LabelMode->setText(verifying ? QStringLiteral("Verifying...")
+                                          : QStringLiteral("Programming..."));
         FUi->LabelAddress->setText(QStringLiteral("Address:"));
         FUi->CGaugeProgressBar->setValue(0);
         FUi->CGaugeProgressBar->show();
@@ -799,11 +808,12 @@ void TFormTervolt::RunChosenOperations(const QString& fileName) {
     said.replace(QLatin1Char('\n'), QLatin1Char(' '));
     if (!outcome.FlashState.isEmpty())
         said += QLatin1Char(' ') + outcome.FlashState;
-    const QString name = verify ? QStringLiteral("Verify") : thenVerify ? QStringLiteral("Program+Verify")
-                                                                        : QStringLiteral("Program");
+    const QString name = verify       ? QStringLiteral("Verify")
+                         : thenVerify ? QStringLiteral("Program+Verify")
+                                      : QStringLiteral("Program");
     // The outcome before the image: a long path must not hide it.
-    const QString summary = RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") +
-                            RunPlace(QStringLiteral(", "));
+    const QString summary =
+        RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") + RunPlace(QStringLiteral(", "));
     FSessionLog->AddRun(QStringLiteral("%1  %2  %3  (%4)  %5").arg(started, name, said, summary, fileName));
 }
 
@@ -847,7 +857,7 @@ void TFormTervolt::BitBtnStopClick() {
         question += QStringLiteral(" programming");
     question += QLatin1Char('?');
     TVelumMessageBox box(DeepBlue);
-    box.Dialog()->SetDefaultButton(2);  // a reflex Enter must not end the run
+    box.Dialog()->SetDefaultButton(2); // a reflex Enter must not end the run
     if (box.ShowTwoButtons(question, QStringLiteral("Tervolt - Confirm Abort Operation"), suiStop,
                            QStringLiteral("Yes"), mrYes, QStringLiteral("No"), mrNo) == mrYes)
         FStopRequested = true;

@@ -182,7 +182,7 @@ private:
     std::unique_ptr<TSessionLog> FSessionLog;
     std::unique_ptr<QMenu> FRecentMenu;
     QStringList FRecentFiles;
-    QString FTitle;                         // the window title between runs
+    QString FTitle; // the window title between runs
     QString FOpenDialogFilter;
     QString FOpenDialogFolder;
     QElapsedTimer FSilentSince; // the first unanswered ping of the present search

@@ -31,15 +31,18 @@ QString Seconds(qint64 milliseconds) {
 
 QString RunSummary(std::uint64_t bytes, qint64 milliseconds) {
     const QLocale numbers(QLocale::English);
-    QString text = QStringLiteral("%1 bytes in %2").arg(numbers.toString(qulonglong(bytes)), Seconds(milliseconds));
+    QString text =
+        QStringLiteral("%1 bytes in %2").arg(numbers.toString(qulonglong(bytes)), Seconds(milliseconds));
     if (milliseconds > 0)
-        text += QStringLiteral(" (%1 B/s)").arg(numbers.toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
+        text += QStringLiteral(" (%1 B/s)")
+                    .arg(numbers.toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
     return text;
 }
 
 TWindowFlashHost::TWindowFlashHost(TFormTervolt& form, bool holdSuccess, const TFlashOutcome* programmed)
     : FForm(form), FHoldSuccess(holdSuccess), FProgrammed(programmed),
-      FLastPercent(form.FUi->CGaugeProgressBar->value()), FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
+      FLastPercent(form.FUi->CGaugeProgressBar->value()),
+      FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
 
 bool TWindowFlashHost::AskRetry() {
     ShowPendingAddress(); // the block in trouble
@@ -49,13 +52,14 @@ bool TWindowFlashHost::AskRetry() {
     if (!FForm.PortOpen()) {
         // The device has gone: a retry could only fail at once. Say so, and no Retry.
         FForm.ShowDisconnected();
-        box.ShowOneButton(text + QStringLiteral("\n%1 has gone away; the run ends here.").arg(FForm.ShownPort()),
+        box.ShowOneButton(text +
+                              QStringLiteral("\n%1 has gone away; the run ends here.").arg(FForm.ShownPort()),
                           QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
         return false;
     }
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel).
-    return box.ShowTwoButtons(text, QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"), mrRetry,
-                              QStringLiteral("Cancel"), mrCancel) != mrCancel;
+    return box.ShowTwoButtons(text, QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"),
+                              mrRetry, QStringLiteral("Cancel"), mrCancel) != mrCancel;
 }
 
 // The label and the bar are touched only when what they show changes, and the label at most every
@@ -96,7 +100,8 @@ void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytes
     if (!FClock.isValid() || bytesSent == 0)
         return;
     const qint64 elapsed = FClock.elapsed();
-    if (elapsed < kTimeLeftAfterMs || (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs))
+    if (elapsed < kTimeLeftAfterMs ||
+        (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs))
         return;
     FTimeLeftShownMs = elapsed;
     const auto left = qint64(double(elapsed) * double(bytesTotal - bytesSent) / double(bytesSent));
@@ -119,8 +124,9 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     case TOutcomeKind::okImageError:
         // An image that changed during a Program has left the FLASH half-written: that goes below too.
         ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"),
-                         outcome.FlashState.isEmpty() ? outcome.Detail
-                                                      : outcome.Detail + QLatin1Char('\n') + outcome.FlashState);
+                         outcome.FlashState.isEmpty()
+                             ? outcome.Detail
+                             : outcome.Detail + QLatin1Char('\n') + outcome.FlashState);
         return;
     case TOutcomeKind::okEmptyImage:
     case TOutcomeKind::okCompareError:
@@ -130,9 +136,10 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     case TOutcomeKind::okCompareDone:
         if (FHoldSuccess)
             return;
-        text += QLatin1Char('\n') +
-                RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0)) +
-                QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n"));  // the box is narrow
+        text +=
+            QLatin1Char('\n') +
+            RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0)) +
+            QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n")); // the box is narrow
         break;
     case TOutcomeKind::okCancelled:
         break;

@@ -28,7 +28,8 @@ TImageChoices LoadImageChoices(int formatCount) {
     if (const QString file = settings->value(kImageFile).toString(); Exists(file))
         choices.FileName = file;
     bool ok = false;
-    if (const int format = settings->value(kImageFormat).toInt(&ok); ok && format >= 1 && format <= formatCount)
+    if (const int format = settings->value(kImageFormat).toInt(&ok);
+        ok && format >= 1 && format <= formatCount)
         choices.FileFormat = std::uint8_t(format);
     // Kept as the eight digits the field shows, so that the file reads as the window does.
     if (const auto address = ParseStartAddress(settings->value(kStartAddress).toString()))

@@ -29,7 +29,9 @@ bool TTraceLog::Open(const QString& fileName, QString& error) {
     return true;
 }
 
-QByteArray TTraceLog::Readable(const QByteArray& bytes) { return TraceReadable(bytes); }
+QByteArray TTraceLog::Readable(const QByteArray& bytes) {
+    return TraceReadable(bytes);
+}
 
 void TTraceLog::Sent(const QString& port, const QByteArray& bytes) { Write(port, '>', Readable(bytes)); }
 

@@ -30,8 +30,8 @@ QString WriteText(const QString& fileName, const QByteArray& text) {
     std::unique_ptr<std::FILE, TFileCloser> file(CreateFileForWriting(fileName, reason));
     if (!file)
         return reason;
-    const bool written = std::fwrite(text.constData(), 1, std::size_t(text.size()), file.get()) ==
-                         std::size_t(text.size());
+    const bool written =
+        std::fwrite(text.constData(), 1, std::size_t(text.size()), file.get()) == std::size_t(text.size());
     const int error = errno;
     if (std::fclose(file.release()) != 0 || !written)
         return QString::fromLocal8Bit(std::strerror(written ? errno : error));
@@ -71,7 +71,7 @@ TFormSessionLog::TFormSessionLog(QWidget* parent) : QDialog(parent) {
 
 void TFormSessionLog::SetText(const QString& text) {
     FText->setPlainText(text);
-    FText->moveCursor(QTextCursor::Start);  // the runs first; the trace follows
+    FText->moveCursor(QTextCursor::Start); // the runs first; the trace follows
 }
 
 QString TFormSessionLog::Text() const {
@@ -79,10 +79,11 @@ QString TFormSessionLog::Text() const {
 }
 
 bool TFormSessionLog::Save() {
-    const QString fileName = FSaveFileDialog ? FSaveFileDialog(this)
-                                             : QFileDialog::getSaveFileName(this, QStringLiteral("Save the log"),
-                                                                            QStringLiteral("tervolt-log.txt"),
-                                                                            QStringLiteral("Text files (*.txt)"));
+    const QString fileName = FSaveFileDialog
+                                 ? FSaveFileDialog(this)
+                                 : QFileDialog::getSaveFileName(this, QStringLiteral("Save the log"),
+                                                                QStringLiteral("tervolt-log.txt"),
+                                                                QStringLiteral("Text files (*.txt)"));
     if (fileName.isEmpty())
         return false;
     const QString problem = WriteText(fileName, Text().toUtf8());

@@ -23,8 +23,8 @@ void WidenForTitle(QMessageBox& box, const QString& caption) {
     QFont titleFont = box.font();
     titleFont.setBold(true);
     const int wanted = QFontMetrics(titleFont).horizontalAdvance(caption) * 5 / 4 + kTitleChromePx;
-    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
-                  grid->columnCount());
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0,
+                  1, grid->columnCount());
 }
 
 THexFileErrorHook& ErrorHook() {

@@ -34,7 +34,8 @@ QByteArray TraceReadable(const QByteArray& bytes) {
     return text;
 }
 
-QByteArray TraceLine(double milliseconds, const QByteArray& port, char direction, const QByteArray& readable) {
+QByteArray TraceLine(double milliseconds, const QByteArray& port, char direction,
+                     const QByteArray& readable) {
     char time[32];
     std::snprintf(time, sizeof time, "%10.3f", milliseconds);
     return QByteArray(time) + "  " + port + "  " + direction + "  " + readable;

@@ -75,8 +75,10 @@ void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyl
     PaintIndicator(p, box, shape, button.isChecked(), button.isEnabled(), button.underMouse());
     if (button.hasFocus() && button.focusPolicy() != Qt::NoFocus) {
         const qreal half = TsuiPalette::kFocusRingWidthPx / 2.0;
-        const int textWidth = button.fontMetrics().horizontalAdvance(QString(button.text()).remove(QLatin1Char('&')));
-        const int left = qMax(box.right() + 1, text.rect.left() - kRingGapPx - TsuiPalette::kFocusRingWidthPx);
+        const int textWidth =
+            button.fontMetrics().horizontalAdvance(QString(button.text()).remove(QLatin1Char('&')));
+        const int left =
+            qMax(box.right() + 1, text.rect.left() - kRingGapPx - TsuiPalette::kFocusRingWidthPx);
         QRectF ring(QPointF(left, text.rect.top()), QPointF(text.rect.right() + 1, text.rect.bottom() + 1));
         ring.setWidth(qMin<qreal>(ring.width(), text.rect.left() - left + textWidth + kRingGapPx +
                                                     TsuiPalette::kFocusRingWidthPx));

@@ -293,7 +293,8 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
         FLastFailure = QStringLiteral("The board sent more than %1 bytes without ending its answer.")
                            .arg(TCommunicationUnit::kMaxReplyBytes);
     else if (FTimedOut)
-        FLastFailure = QStringLiteral("No answer within %1 s.").arg(double(FReplyTimeout) / 1000.0, 0, 'f', 1);
+        FLastFailure =
+            QStringLiteral("No answer within %1 s.").arg(double(FReplyTimeout) / 1000.0, 0, 'f', 1);
     else
         FLastFailure = QStringLiteral("The line was lost.");
     return false;

@@ -8,23 +8,23 @@
 
 #include "app/tervolt_mainform.h"
 #include "dialogs/sessionlogwindow.h"
-#include "target/comm_interface.h"
-#include "tests/support/screenshot.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
+#include "target/comm_interface.h"
+#include "tests/support/screenshot.h"
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QPainter>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QRadioButton>
 #include <QScreen>
@@ -133,7 +133,8 @@ bool ShootOutcome(TFormTervolt& form, const QDir& folder, const QString& name, i
             if (stopAt > 0 && !stopped && gauge->isVisible() && gauge->value() >= stopAt) {
                 stopped = true;
                 // Not from inside this handler: the timer does not fire again while it runs.
-                QTimer::singleShot(0, &form, [&form] { Control<TsuiImageButton>(form, "BitBtnStop")->click(); });
+                QTimer::singleShot(0, &form,
+                                   [&form] { Control<TsuiImageButton>(form, "BitBtnStop")->click(); });
             }
             return;
         }

@@ -126,7 +126,8 @@ void TestCliBoards::productionLine() {
             const QString flashState = board.value("flash_state").toString();
             QCOMPARE(flashState.isEmpty(), i != 2);
             QVERIFY(message.endsWith(flashState));
-            QCOMPARE(QString(flashState.isEmpty() ? message : message.chopped(flashState.size() + 1)).replace('\n', ' '),
+            QCOMPARE(QString(flashState.isEmpty() ? message : message.chopped(flashState.size() + 1))
+                         .replace('\n', ' '),
                      outcomes.at(i));
             QCOMPARE(board.value("manufacturer").toString(), QStringLiteral("VELUM"));
         }

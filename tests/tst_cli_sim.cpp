@@ -63,7 +63,8 @@ bool BoardHolds(const TSimServer& server, const TImage& image, QString& why) {
 // The outcome line of a run's output. A Program cut short adds what the FLASH holds below it, which
 // must be what the board (programmed from address 0 on) really holds.
 QString OutcomeLine(const QStringList& out, const TSimServer& server) {
-    static const QRegularExpression holds(QStringLiteral("^The FLASH holds the image only up to 0x([0-9A-F]{6})\\.$"));
+    static const QRegularExpression holds(
+        QStringLiteral("^The FLASH holds the image only up to 0x([0-9A-F]{6})\\.$"));
     const TFlashSnapshot snapshot = server.Snapshot();
     const auto programmed = std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true);
     if (const QRegularExpressionMatch match = holds.match(out.last()); match.hasMatch()) {

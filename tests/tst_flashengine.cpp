@@ -263,8 +263,9 @@ void TestFlashEngine::cancelInOpeningPrompt() {
                                       : QStringLiteral("Program operation canceled"));
         QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Message"));
         // The erase may have happened before its answer was lost.
-        QCOMPARE(outcome.FlashState, verify ? QString()
-                                            : QStringLiteral("The FLASH may have been erased; nothing was programmed."));
+        QCOMPARE(outcome.FlashState,
+                 verify ? QString()
+                        : QStringLiteral("The FLASH may have been erased; nothing was programmed."));
     }
 }
 
@@ -305,7 +306,7 @@ void TestFlashEngine::stopBeforeTheEndStillSendsTheLastBlock() {
 
 void TestFlashEngine::progressFollowsConfirmedBytes_data() {
     QTest::addColumn<bool>("gappedHex");
-    QTest::addColumn<int>("failingBlock");  // the block whose prompt is answered Cancel; -1 none
+    QTest::addColumn<int>("failingBlock"); // the block whose prompt is answered Cancel; -1 none
     QTest::addColumn<std::vector<int>>("progress");
     QTest::addColumn<QString>("flashState");
     // 700 bytes in blocks of 200: the share of bytes, truncated, then exactly 100.
@@ -314,9 +315,11 @@ void TestFlashEngine::progressFollowsConfirmedBytes_data() {
     QTest::newRow("hex with a gap") << true << -1 << std::vector<int>{50, 100} << QString();
     // A block that was not confirmed moves nothing, and the FLASH is said to be half-written.
     QTest::newRow("cancel at the third block")
-        << false << 2 << std::vector<int>{28, 57} << QStringLiteral("The FLASH holds the image only up to 0x00018F.");
+        << false << 2 << std::vector<int>{28, 57}
+        << QStringLiteral("The FLASH holds the image only up to 0x00018F.");
     QTest::newRow("cancel at the first block")
-        << false << 0 << std::vector<int>{} << QStringLiteral("The FLASH was erased; nothing was programmed.");
+        << false << 0 << std::vector<int>{}
+        << QStringLiteral("The FLASH was erased; nothing was programmed.");
 }
 
 void TestFlashEngine::progressFollowsConfirmedBytes() {
@@ -325,9 +328,9 @@ void TestFlashEngine::progressFollowsConfirmedBytes() {
     QFETCH(std::vector<int>, progress);
     QFETCH(QString, flashState);
     const QString path = gappedHex ? WriteHex(QStringLiteral("span.hex"), {{0x0000, Pattern(50, 1)},
-                                                                         {0x0032, Pattern(50, 2)},
-                                                                         {0x10000, Pattern(50, 3)},
-                                                                         {0x10032, Pattern(50, 4)}})
+                                                                           {0x0032, Pattern(50, 2)},
+                                                                           {0x10000, Pattern(50, 3)},
+                                                                           {0x10032, Pattern(50, 4)}})
                                    : WriteBinary(QStringLiteral("progress.bin"), Pattern(700, 1));
     TRecordingTarget target;
     int blocks = 0;
@@ -338,7 +341,8 @@ void TestFlashEngine::progressFollowsConfirmedBytes() {
         TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, gappedHex ? 1 : 2, 0, false});
     QCOMPARE(host.Progress, progress);
     QCOMPARE(outcome.FlashState, flashState);
-    QCOMPARE(outcome.BytesSent, std::uint64_t(failingBlock < 0 ? (gappedHex ? 200 : 700) : 200 * failingBlock));
+    QCOMPARE(outcome.BytesSent,
+             std::uint64_t(failingBlock < 0 ? (gappedHex ? 200 : 700) : 200 * failingBlock));
 }
 
 void TestFlashEngine::progressOfHugeImageDoesNotOverflow() {

@@ -296,7 +296,7 @@ void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {
     // The rest of the first look.
     form.FormShow();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.size(), QSize(358, 414));  // a row for Program+Verify, one for the status line
+    QCOMPARE(form.size(), QSize(358, 414)); // a row for Program+Verify, one for the status line
     QCOMPARE(form.windowTitle(), QStringLiteral("Tervolt - 1.26"));
     TsuiForm* frame = form.Frame();
     QCOMPARE(frame->Caption(), QStringLiteral("Tervolt - 1.26"));

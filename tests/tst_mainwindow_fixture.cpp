@@ -141,9 +141,9 @@ QStringList TMessageRecorder::Texts() const {
 }
 
 QString WithoutAddedLines(const QString& text) {
-    static const QRegularExpression details(
-        QStringLiteral("\n([\\d,]+ bytes in [\\d.]+ s.*\n.* baud(\n.*)?|The FLASH (was erased|holds|may have been).*|"
-                       "The board (reports .*, which is not in|did not answer the chip query).*)$"));
+    static const QRegularExpression details(QStringLiteral(
+        "\n([\\d,]+ bytes in [\\d.]+ s.*\n.* baud(\n.*)?|The FLASH (was erased|holds|may have been).*|"
+        "The board (reports .*, which is not in|did not answer the chip query).*)$"));
     QString kept = text;
     return kept.remove(details);
 }

@@ -129,7 +129,7 @@ void TWindowDailyTest::Choose(const QString& path) {
 void TWindowDailyTest::ClickStart() {
     auto* start = Control<TsuiImageButton>(*FForm, "BitBtnStart");
     QVERIFY(start->isVisible() && start->isEnabled());
-    QTest::mouseClick(start, Qt::LeftButton);  // returns when the run has ended
+    QTest::mouseClick(start, Qt::LeftButton); // returns when the run has ended
 }
 
 // Fault 1 and feature 4: Connect is offered again, and the port is reopened by itself once the
@@ -139,8 +139,9 @@ void TWindowDailyTest::PortComesBackAfterItsDeviceVanished() {
     Attach(*board);
     QCOMPARE(Status(*FForm), kIdentified);
     TMessageRecorder boxes;
-    board.reset();  // the adapter is pulled out
-    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Disconnected"), 3000);
+    board.reset(); // the adapter is pulled out
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Disconnected"),
+                              3000);
     QCOMPARE(Status(*FForm), QStringLiteral("COM2 has gone away; trying to reopen it every 1.5 s"));
     QVERIFY(FForm->ReconnectTimer()->isActive());
     TCommInterface* dialog = FForm->CommInterface();
@@ -152,7 +153,7 @@ void TWindowDailyTest::PortComesBackAfterItsDeviceVanished() {
     FForm->BitBtnComSettingsClick();
     QVERIFY2(FForm->ReconnectTimer()->isActive(), "OK with the port still gone keeps waiting for it");
 
-    auto back = StartSimBoard();  // plugged in again, under the same name
+    auto back = StartSimBoard(); // plugged in again, under the same name
     MapPort(2, QString::fromStdString(back->SlavePath()));
     QTRY_VERIFY_WITH_TIMEOUT(FForm->FlashIdentified(), 8000);
     QCOMPARE(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Connected"));
@@ -174,8 +175,9 @@ void TWindowDailyTest::FormatMismatchIsAsked_data() {
     QTest::newRow("hex as binary, No") << "sample.hex" << true << 1 << hexAsBinary << int(mrNo);
     QTest::newRow("hex text under another name") << "image.dat" << true << 1 << hexAsBinary << int(mrNo);
     QTest::newRow("bin as intel") << "image.bin" << false << 0
-                                  << QStringLiteral("The file looks like a binary image but Intel Extended is "
-                                                    "chosen. Program it as Intel Extended?")
+                                  << QStringLiteral(
+                                         "The file looks like a binary image but Intel Extended is "
+                                         "chosen. Program it as Intel Extended?")
                                   << int(mrNo);
     QTest::newRow("hex as binary, Yes") << "sample.hex" << true << 1 << hexAsBinary << int(mrYes);
     QTest::newRow("hex as intel") << "sample.hex" << true << 0 << QString() << int(mrNone);
@@ -198,7 +200,8 @@ void TWindowDailyTest::FormatMismatchIsAsked() {
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(64, '\x5A')) == 64);
     }
     Choose(path);
-    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(format), Qt::LeftButton);
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(format),
+                      Qt::LeftButton);
     const std::uint64_t before = board->Stats().Commands;
     TMessageRecorder boxes([answer](const TShownMessage& message) {
         return message.ButtonResults.size() == 2 ? TModalResult(answer) : message.ButtonResults.first();
@@ -215,7 +218,7 @@ void TWindowDailyTest::FormatMismatchIsAsked() {
     QCOMPARE(boxes.Shown.first().DefaultButton, 2);
     if (answer == mrNo) {
         QCOMPARE(boxes.Shown.size(), 1);
-        QCOMPARE(board->Stats().Commands, before + 1);  // Start's chip query, nothing sent
+        QCOMPARE(board->Stats().Commands, before + 1); // Start's chip query, nothing sent
         QCOMPARE(Programmed(*board), std::size_t(0));
     } else {
         QVERIFY(boxes.Shown.last().Text.startsWith(QStringLiteral("Program OK!\n")));
@@ -227,12 +230,13 @@ void TWindowDailyTest::FormatMismatchIsAsked() {
 // status is "Disconnected" already; the bar stands at the share of bytes confirmed (of the data, not
 // of the address span) and does not move after; the outcome warns and says what the FLASH holds.
 void TWindowDailyTest::LostLineSaysWhatTheFlashHolds_data() {
-    QTest::addColumn<int>("answered");  // commands answered before the line goes: ping, ID, ID, INIT, blocks
+    QTest::addColumn<int>("answered"); // commands answered before the line goes: ping, ID, ID, INIT, blocks
     QTest::addColumn<int>("percent");
     QTest::addColumn<QString>("flashState");
     QTest::newRow("before the erase is answered")
         << 3 << 0 << QStringLiteral("The FLASH may have been erased; nothing was programmed.");
-    QTest::newRow("after the erase") << 4 << 0 << QStringLiteral("The FLASH was erased; nothing was programmed.");
+    QTest::newRow("after the erase") << 4 << 0
+                                     << QStringLiteral("The FLASH was erased; nothing was programmed.");
     // Two regions of 960 bytes, 256 KiB apart: after the first one half of the data is on the board.
     QTest::newRow("after the first region")
         << 9 << 50 << QStringLiteral("The FLASH holds the image only up to 0x0003BF.");
@@ -270,7 +274,8 @@ void TWindowDailyTest::LostLineSaysWhatTheFlashHolds() {
     ClickStart();
     QCOMPARE(boxes.Shown.size(), 2);
     const TShownMessage& lost = boxes.Shown.first();
-    QVERIFY2(lost.Text.endsWith(QStringLiteral("\nCOM2 has gone away; the run ends here.")), qPrintable(lost.Text));
+    QVERIFY2(lost.Text.endsWith(QStringLiteral("\nCOM2 has gone away; the run ends here.")),
+             qPrintable(lost.Text));
     QCOMPARE(lost.ButtonCaptions, QStringList{QStringLiteral("Ok")});
     QCOMPARE(connectedAtBox, QStringLiteral("Disconnected"));
     QCOMPARE(barAtBox, percent);
@@ -326,8 +331,9 @@ void TWindowDailyTest::StopQuestionDefaultsToNo() {
         QVERIFY2(outcome.startsWith(QStringLiteral("Program OK!\n")), qPrintable(outcome));
         return;
     }
-    const QRegularExpression stopped(QStringLiteral("^Program operation canceled\nThe FLASH holds the image only "
-                                                    "up to 0x([0-9A-F]{6})\\.$"));
+    const QRegularExpression stopped(
+        QStringLiteral("^Program operation canceled\nThe FLASH holds the image only "
+                       "up to 0x([0-9A-F]{6})\\.$"));
     const QRegularExpressionMatch match = stopped.match(outcome);
     QVERIFY2(match.hasMatch(), qPrintable(outcome));
     QCOMPARE(std::size_t(match.captured(1).toUInt(nullptr, 16) + 1), Programmed(*board));
@@ -339,7 +345,8 @@ void TWindowDailyTest::ChipNotIdentifiedSaysWhy_data() {
     QTest::addColumn<QString>("why");
     QTest::newRow("not listed") << "VF999Z"
                                 << "The board reports VELUM VF999Z, which is not in devices.tervolt.";
-    QTest::newRow("no answer") << QString() << "The board did not answer the chip query. No answer within 1.0 s.";
+    QTest::newRow("no answer") << QString()
+                               << "The board did not answer the chip query. No answer within 1.0 s.";
 }
 
 void TWindowDailyTest::ChipNotIdentifiedSaysWhy() {
@@ -349,13 +356,14 @@ void TWindowDailyTest::ChipNotIdentifiedSaysWhy() {
     if (!deviceId.isEmpty())
         config.DeviceId = deviceId.toStdString();
     else
-        config.Faults.push_back(TSimFault{fkSilentAfter, 1});  // the ping only
+        config.Faults.push_back(TSimFault{fkSilentAfter, 1}); // the ping only
     auto board = StartSimBoard(config);
     TMessageRecorder boxes;
     AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
     QCOMPARE(boxes.Shown.size(), 1);
     QCOMPARE(boxes.Shown.first().Text, QStringLiteral("FLASH not identified.\n") + why);
-    QCOMPARE(Status(*FForm), QStringLiteral("COM2 \u00b7 115200 baud \u00b7 board answers, chip not identified"));
+    QCOMPARE(Status(*FForm),
+             QStringLiteral("COM2 \u00b7 115200 baud \u00b7 board answers, chip not identified"));
 }
 
 // Fault 8: Browse, the operation and drops work while the port is open and nothing answers.
@@ -381,7 +389,8 @@ void TWindowDailyTest::ImageIsChosenWhileNoBoardAnswers() {
     bool droppedInWait = false;
     QTimer dropper;
     QObject::connect(&dropper, &QTimer::timeout, [&] {
-        if (droppedInWait || Control<QLabel>(*FForm, "LabelMode")->text() != QStringLiteral("Identifying target..."))
+        if (droppedInWait ||
+            Control<QLabel>(*FForm, "LabelMode")->text() != QStringLiteral("Identifying target..."))
             return;
         droppedInWait = true;
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -409,7 +418,7 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
     TMessageRecorder boxes;
     QApplication::setActiveWindow(FForm.get());
     QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
-    QTest::keyClick(FForm.get(), Qt::Key_F5);  // Start; returns when the run has ended
+    QTest::keyClick(FForm.get(), Qt::Key_F5); // Start; returns when the run has ended
     QCOMPARE(boxes.Shown.size(), 1);
     const QRegularExpression told(QStringLiteral("^Program OK!\nCompare OK!\n2,048 bytes in \\d+\\.\\d s "
                                                  "\\([\\d,]+ B/s\\)\nCOM2 at 115200 baud\nVELUM VF040B$"));
@@ -418,7 +427,8 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
     QCOMPARE(Programmed(*board), std::size_t(2048));
     // The session log keeps the run and the trace of its last pass, as tervolt-cli --trace writes it.
     const QString logged = FForm->SessionLog().Runs().last();
-    QVERIFY2(logged.contains(QStringLiteral("  Program+Verify  ")) && logged.contains(QStringLiteral("both.hex")) &&
+    QVERIFY2(logged.contains(QStringLiteral("  Program+Verify  ")) &&
+                 logged.contains(QStringLiteral("both.hex")) &&
                  logged.contains(QStringLiteral("Program OK! Compare OK!")),
              qPrintable(logged));
     QVERIFY(FForm->SessionLog().Trace().contains(QStringLiteral("  COM2  >  P RESET\\r")));

@@ -249,11 +249,16 @@ void TWindowUsabilityTest::KeyboardOrder_data() {
     QTest::newRow("Intel HEX: no binary settings")
         << 0
         << common + QStringList{"RadioGroupHexFileFormat/Item0", "BitBtnBrowse", "RadioGroupOperation/Item1",
-                                "CheckBoxVerifyAfterProgram", "BitBtnStart", "BitBtnLog"};
-    QTest::newRow("binary") << 1 << common + QStringList{"RadioGroupHexFileFormat/Item1", "BitBtnBrowse",
-                                                         "RadioGroupOperation/Item1",     "EditStartAddress",
-                                                         "CheckBoxWriteFileSizeOnStart",  "CheckBoxVerifyAfterProgram",
-                                                         "BitBtnStart",                   "BitBtnLog"};
+                                "CheckBoxVerifyAfterProgram",    "BitBtnStart",  "BitBtnLog"};
+    QTest::newRow("binary") << 1
+                            << common + QStringList{"RadioGroupHexFileFormat/Item1",
+                                                    "BitBtnBrowse",
+                                                    "RadioGroupOperation/Item1",
+                                                    "EditStartAddress",
+                                                    "CheckBoxWriteFileSizeOnStart",
+                                                    "CheckBoxVerifyAfterProgram",
+                                                    "BitBtnStart",
+                                                    "BitBtnLog"};
 }
 
 void TWindowUsabilityTest::KeyboardOrder() {
