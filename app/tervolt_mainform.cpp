@@ -430,7 +430,8 @@ void TFormTervolt::UpdateStatusLine() {
                              : QStringLiteral("%1 is not open").arg(port);
     } else {
         text = QStringLiteral("%1 \u00b7 %2 baud \u00b7 ").arg(port).arg(driver.BaudRateValue());
-        if (FFlashIdentified)
+        // FlashIdentified outlives a board that stopped answering; the chip is named only while it does.
+        if (FTargetFound && FFlashIdentified)
             text += FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') + FUi->EditFLASHProduct->text();
         else if (FTargetFound)
             text += QStringLiteral("board answers, chip not identified");
