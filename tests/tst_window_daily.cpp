@@ -369,7 +369,7 @@ void TWindowDailyTest::ChipNotIdentifiedSaysWhy() {
 // Fault 8: Browse, the operation and drops work while the port is open and nothing answers.
 void TWindowDailyTest::ImageIsChosenWhileNoBoardAnswers() {
     {
-        auto earlier = StartSimBoard();  // its chip must not be named for the silent board that follows
+        auto earlier = StartSimBoard(); // its chip must not be named for the silent board that follows
         Attach(*earlier);
     }
     TScriptedBoard silent;
