@@ -66,6 +66,11 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     FBlockLength = 0;
     FBlockAddress = 0;
     FCompare = TCompareResult{};
+    FOpened = false;
+    FBytesSent = 0;
+    FBytesTotal = 0;
+    FLastByte = 0;
+    FClock.invalidate();
 
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
     TFlashOutcome outcome;
@@ -94,7 +99,9 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         outcome.Text = QStringLiteral("Image file holds no data.");
         outcome.Caption = kCaptionError;
     } else {
+        FBytesTotal = reader->DataSize();
         FHost.TransferStarting(reader->TotalSize());
+        FClock.start();
         outcome = Transfer(operation, *reader);
     }
     if (outcome.Kind == TOutcomeKind::okImageError)
@@ -120,9 +127,9 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
         FTarget.BeginRun();
         if (verify) {
             FCompare.CompareOK = true;
-            Issue([this] { return FTarget.ResetFlash(); });
+            FOpened = Issue([this] { return FTarget.ResetFlash(); });
         } else {
-            Issue([this] { return FTarget.InitFlash(); });
+            FOpened = Issue([this] { return FTarget.InitFlash(); });
         }
 
         result = readNext();
@@ -146,7 +153,6 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
                     SendBlock(operation);
                 FBlockLength = 0;
                 FBlockAddress = recordAddress;
-                UpdateProgress(reader, false);
             }
             if (!FCancelled) {
                 std::memcpy(FBlock + FBlockLength, record, recordLength);
@@ -156,7 +162,6 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
 
         if (FBlockLength != 0 && !FCancelled && result == hrEndOfFile && (!verify || FCompare.CompareOK)) {
             SendBlock(operation);
-            UpdateProgress(reader, true);
         }
         // Success is reported only for a board that owes nothing and sent nothing unasked.
         if (!FCancelled && !FHost.StopRequested() && result == hrEndOfFile &&
@@ -164,7 +169,12 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             NoteLineFailure();
     }
     reader.Close();
-    return Outcome(operation, result);
+    TFlashOutcome outcome = Outcome(operation, result);
+    outcome.BytesSent = FBytesSent;
+    outcome.ElapsedMs = FClock.elapsed();
+    if (!verify && outcome.Kind != TOutcomeKind::okProgramDone)
+        outcome.FlashState = FlashStateText();
+    return outcome;
 }
 
 bool TFlashEngine::Issue(const std::function<bool()>& command) {
@@ -193,9 +203,13 @@ bool TFlashEngine::SendBlock(TFlashOperation operation) {
         operation == TFlashOperation::foVerify
             ? Issue([&] { return FTarget.VerifyBlock(FBlockAddress, FBlock, length, FCompare); })
             : Issue([&] { return FTarget.ProgramBlock(FBlockAddress, FBlock, length); });
-    // A block that compared wrong was answered, but not confirmed.
-    if (accepted && (operation != TFlashOperation::foVerify || FCompare.CompareOK))
+    // A block that compared wrong was answered, but not confirmed; one that failed moves nothing.
+    if (accepted && (operation != TFlashOperation::foVerify || FCompare.CompareOK)) {
+        FBytesSent += length;
+        FLastByte = FBlockAddress + length - 1;
         FHost.BlockConfirmed(length);
+        FHost.ShowProgress(FBytesSent, FBytesTotal);
+    }
     return accepted;
 }
 
@@ -205,13 +219,13 @@ void TFlashEngine::NoteLineFailure() {
         FLineFailure = QStringLiteral("The board's answers could not be accounted for.");
 }
 
-void TFlashEngine::UpdateProgress(const TAbsoluteHexFile& reader, bool rounded) {
-    const std::uint64_t total = reader.TotalSize();
-    if (total == 0)
-        return;
-    const std::uint64_t scaled = std::uint64_t(reader.Position()) * 100u;
-    const std::uint64_t percent = rounded ? std::uint64_t(double(scaled) / double(total) + 0.5) : scaled / total;
-    FHost.ShowProgress(int(percent));
+// Only a Program that erased the chip and did not finish leaves the FLASH in a state worth naming.
+QString TFlashEngine::FlashStateText() const {
+    if (FBytesSent != 0)
+        return QStringLiteral("The FLASH holds the image only up to %1.").arg(FormatBlockAddress(FLastByte));
+    // An opening command that failed may still have erased the chip before its answer was lost.
+    return FOpened ? QStringLiteral("The FLASH was erased; nothing was programmed.")
+                   : QStringLiteral("The FLASH may have been erased; nothing was programmed.");
 }
 
 TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastResult) const {

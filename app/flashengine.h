@@ -6,6 +6,7 @@
 #include "image/hexfiles.h"
 #include "target/flashtarget.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
@@ -31,6 +32,10 @@ struct TFlashOutcome {
     THexResult ImageResult = hrOK;  // last reader result; the message source for okImageError
     QString Detail;                 // okImageError: the file name with the system's reason or the line
     TCompareResult Compare;
+    std::uint64_t BytesSent = 0; // image bytes in the blocks the board confirmed
+    qint64 ElapsedMs = 0;        // from the opening command to the end of the transfer
+    // A Program that did not finish: what the FLASH holds now (empty otherwise).
+    QString FlashState;
 };
 
 // The side that talks to the user: a window or a terminal.
@@ -40,7 +45,8 @@ public:
     // A command failed: true to send it again, false to cancel (nothing more is sent).
     virtual bool AskRetry() = 0;
     virtual void ShowBlockAddress(std::uint32_t address) = 0;
-    virtual void ShowProgress(int percent) = 0;
+    // Progress as the share of the image's bytes the board has confirmed.
+    virtual void ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) = 0;
     // Once per record: let the user interface handle what is pending, without waiting.
     virtual void ProcessMessages() = 0;
     virtual bool StopRequested() = 0;
@@ -81,9 +87,9 @@ private:
     bool Issue(const std::function<bool()>& command);
     bool SendBlock(TFlashOperation operation);
     void NoteLineFailure();
-    void UpdateProgress(const TAbsoluteHexFile& reader, bool rounded);
     TFlashOutcome Transfer(TFlashOperation operation, TAbsoluteHexFile& reader);
     TFlashOutcome Outcome(TFlashOperation operation, THexResult lastResult) const;
+    QString FlashStateText() const;
 
     TFlashTarget& FTarget;
     TFlashHost& FHost;
@@ -93,4 +99,9 @@ private:
     std::uint8_t FBlock[kMaxBlockLength] = {};
     std::uint32_t FBlockAddress = 0;
     std::uint32_t FBlockLength = 0;
+    bool FOpened = false;         // the opening command was answered
+    std::uint64_t FBytesSent = 0; // image bytes the board confirmed
+    std::uint64_t FBytesTotal = 0;
+    std::uint32_t FLastByte = 0; // address of the last byte confirmed
+    QElapsedTimer FClock;
 };

@@ -6,20 +6,28 @@
 #include "app/version.h"
 #include "app/windowfilefilter.h"
 #include "app/windowflashhost.h"
+#include "app/windowformatcheck.h"
 #include "app/windowimagefolder.h"
+#include "app/windowmemory.h"
+#include "app/windowsessionlog.h"
 #include "app/windowstartaddress.h"
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
 #include "dialogs/poweron.h"
+#include "dialogs/sessionlogwindow.h"
 #include "dialogs/velummessagebox.h"
 #include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
+#include "skin/suiform.h"
+#include "skin/suimessagedialog.h"
 #include "target/comm_interface.h"
 #include "ui_tervolt_mainform.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -28,9 +36,11 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QUrl>
 
@@ -39,6 +49,8 @@
 namespace {
 
 const QString kCaptionError = QStringLiteral("Tervolt Error");
+const QString kCaptionWarning = QStringLiteral("Tervolt Warning");
+const QString kDevicesFileName = QStringLiteral("devices.tervolt");
 
 // Marks an identification exchange as running for as long as it waits for the board.
 class TTalkScope {
@@ -88,6 +100,7 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FUi->setupUi(this);
     setFixedSize(size());
     FUi->Tervolt->SetCaption(QStringLiteral("Tervolt - %1").arg(QLatin1String(kTervoltVersion)));
+    FTitle = FUi->Tervolt->Caption();
     // The window is dense: its radio groups sit closer to their frames than the skin's default (none
     // at the right, where "Program" needs every pixel).
     for (TsuiRadioGroup* group : {FUi->RadioGroupHexFileFormat, FUi->RadioGroupOperation}) {
@@ -100,6 +113,13 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     setAcceptDrops(true);
     FAutoIdentifierTimer = new QTimer(this);
     FAutoIdentifierTimer->setObjectName(QStringLiteral("AutoIdentifierTimer"));
+    FReconnectTimer = new QTimer(this);
+    FReconnectTimer->setObjectName(QStringLiteral("ReconnectTimer"));
+    FReconnectTimer->setInterval(kReconnectIntervalMs);
+    FSessionLog = std::make_unique<TSessionLog>();
+    // Enter on a focused button presses it, as Space does.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(true);
 
     FCommInterface = std::make_unique<TCommInterface>(this);
 
@@ -133,6 +153,7 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
         throw ETervoltError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName), why);
     }
 
+    RestoreImageChoices();
     LoadComSettings();
     if (FCommInterface->EnsureConnected()) {
         ShowConnected();
@@ -141,10 +162,12 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
         FUi->BitBtnInit->setEnabled(false);
         FUi->LabelConnect->setText(QStringLiteral("Disconnected"));
     }
+    UpdateStatusLine();
 }
 
 TFormTervolt::~TFormTervolt() {
     FAutoIdentifierTimer->stop();
+    FReconnectTimer->stop();
     SetHourglass(false);
     FCommInterface.reset();
     FDevicesList.reset();
@@ -153,6 +176,12 @@ TFormTervolt::~TFormTervolt() {
 void TFormTervolt::ConnectHandlers() {
     Ui::FormTervolt& ui = *FUi;
     connect(FAutoIdentifierTimer, &QTimer::timeout, this, &TFormTervolt::AutoIdentifierTimerTimer);
+    connect(FReconnectTimer, &QTimer::timeout, this, &TFormTervolt::ReconnectTick);
+    // Disconnect in the COM settings is the user's word: the port stays closed.
+    connect(FCommInterface->BitBtnDisconnect(), &QAbstractButton::clicked, this, [this] {
+        FReconnecting = false;
+        FReconnectTimer->stop();
+    });
     connect(FCommInterface->CommUnit()->CommPortDriver(), &TCommPortDriver::Disconnected, this,
             &TFormTervolt::PortVanished);
     connect(ui.BitBtnComSettings, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnComSettingsClick);
@@ -163,6 +192,24 @@ void TFormTervolt::ConnectHandlers() {
     connect(ui.BitBtnStart, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStartClick);
     connect(ui.BitBtnStop, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnStopClick);
     connect(ui.BitBtnStop, &TsuiImageButton::MouseMoved, this, &TFormTervolt::BitBtnStopMouseMove);
+    connect(ui.BitBtnLog, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnLogClick);
+    // Verify after programming applies to Program only.
+    connect(ui.RadioGroupOperation, &TsuiRadioGroup::ItemIndexChanged, this,
+            [this](int index) { FUi->CheckBoxVerifyAfterProgram->setEnabled(index == 1 && !FBusy); });
+    for (QCheckBox* option : {static_cast<QCheckBox*>(ui.CheckBoxWriteFileSizeOnStart),
+                              static_cast<QCheckBox*>(ui.CheckBoxVerifyAfterProgram)})
+        connect(option, &QCheckBox::toggled, this, [this] { StoreImageChoices(); });
+    auto* recent = new QAction(
+        QIcon::fromTheme(QStringLiteral("document-open-recent"), style()->standardIcon(QStyle::SP_ArrowDown)),
+        QStringLiteral("Recent files"), ui.EditFileName);
+    recent->setObjectName(QStringLiteral("ActionRecentFiles"));
+    recent->setToolTip(QStringLiteral("Recent files (Ctrl+R)"));
+    ui.EditFileName->addAction(recent, QLineEdit::TrailingPosition);
+    connect(recent, &QAction::triggered, this, [this] {
+        if (QMenu* menu = RecentFilesMenu(); menu != nullptr)
+            menu->popup(FUi->EditFileName->mapToGlobal(FUi->EditFileName->rect().bottomLeft()));
+    });
+    ConnectShortcuts();
     // The panel also sees the moves its controls pass up, those over the Stop button included; the
     // filter tells them apart by position.
     ui.suiImagePanel->installEventFilter(this);
@@ -182,7 +229,8 @@ void TFormTervolt::SetTabOrder() {
     };
     QList<QWidget*> order = {ui.BitBtnComSettings, ui.BitBtnInit};
     order << items(ui.RadioGroupHexFileFormat) << ui.BitBtnBrowse << items(ui.RadioGroupOperation);
-    order << ui.EditStartAddress << ui.CheckBoxWriteFileSizeOnStart << ui.BitBtnStart << ui.BitBtnStop;
+    order << ui.EditStartAddress << ui.CheckBoxWriteFileSizeOnStart << ui.CheckBoxVerifyAfterProgram;
+    order << ui.BitBtnStart << ui.BitBtnStop << ui.BitBtnLog;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
@@ -266,7 +314,8 @@ void TFormTervolt::SetBusy(bool busy) {
     SetHourglass(busy);
     EnableChoices(!busy);
     FPanelMouseMoveInstalled = false;
-    FUi->Tervolt->SetCloseButtonVisible(!busy);
+    // Shown but disabled: hiding it would move Minimize into its place under the pointer.
+    FUi->Tervolt->TitleButton(tbClose)->setEnabled(!busy);
 }
 
 // Everything that cannot act while a run (or the chip query before it) goes on. The start address and
@@ -274,6 +323,8 @@ void TFormTervolt::SetBusy(bool busy) {
 void TFormTervolt::EnableChoices(bool enabled) {
     for (QWidget* choice : Choices())
         choice->setEnabled(enabled);
+    // It counts for Program only.
+    FUi->CheckBoxVerifyAfterProgram->setEnabled(enabled && FUi->RadioGroupOperation->ItemIndex() == 1);
 }
 
 QList<QWidget*> TFormTervolt::Choices() const {
@@ -284,7 +335,9 @@ QList<QWidget*> TFormTervolt::Choices() const {
             ui.RadioGroupOperation,
             ui.RadioGroupHexFileFormat,
             ui.EditStartAddress,
-            ui.CheckBoxWriteFileSizeOnStart};
+            ui.CheckBoxWriteFileSizeOnStart,
+            ui.CheckBoxVerifyAfterProgram,
+            ui.BitBtnLog};
 }
 
 void TFormTervolt::EnableSelection(bool enabled) {
@@ -310,11 +363,14 @@ void TFormTervolt::suiImagePanelMouseMove() {
     SetHourglass(true);
 }
 
+// The image can be chosen while the window waits for a board: Browse and the operation stay as they are.
 void TFormTervolt::ShowConnected() {
     HideNoAnswerHint();
+    FReconnecting = false;
+    FReconnectTimer->stop();
     FUi->LabelConnect->setText(QStringLiteral("Connected"));
     FUi->BitBtnInit->setEnabled(true);
-    EnableSelection(false);
+    UpdateStatusLine();
 }
 
 void TFormTervolt::ShowDisconnected() {
@@ -325,6 +381,68 @@ void TFormTervolt::ShowDisconnected() {
     FFlashIdentified = false;
     FUi->EditFLASHProduct->clear();
     FUi->EditFLASHManefacturer->clear();
+    UpdateStatusLine();
+}
+
+// The port went away with its device: open it again every kReconnectIntervalMs until it is back
+// (an adapter plugged in again), then identify as after a Connect.
+void TFormTervolt::StartReconnecting() {
+    FReconnecting = true;
+    FReconnectTimer->start();
+    UpdateStatusLine();
+}
+
+void TFormTervolt::ReconnectTick() {
+    if (FBusy || FTalkingToTarget)
+        return;
+    if (!FReconnecting || PortOpen()) {
+        FReconnectTimer->stop();
+        return;
+    }
+    if (!FCommInterface->CommUnit()->CommPortDriver()->Connect())
+        return;
+    ShowConnected();
+    FAutoIdentifierTimer->start();
+}
+
+QString TFormTervolt::ShownPort() const {
+    return ShownPortName(FCommInterface->CommUnit()->CommPortDriver()->PortName());
+}
+
+QString TFormTervolt::RunPlace(const QString& beforeChip) const {
+    const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
+    QString place = QStringLiteral("%1 at %2 baud").arg(ShownPort()).arg(driver.BaudRateValue());
+    if (FFlashIdentified)
+        place += beforeChip + FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') +
+                 FUi->EditFLASHProduct->text();
+    return place;
+}
+
+// Beside "Connected"/"Disconnected": where the window listens and what it found there, so that
+// "Connected" with no board is never the only word.
+void TFormTervolt::UpdateStatusLine() {
+    const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
+    const QString port = ShownPort();
+    QString text;
+    if (!PortOpen()) {
+        text = FReconnecting ? QStringLiteral("%1 has gone away; trying to reopen it every %2 s")
+                                   .arg(port)
+                                   .arg(double(kReconnectIntervalMs) / 1000.0, 0, 'f', 1)
+                             : QStringLiteral("%1 is not open").arg(port);
+    } else {
+        text = QStringLiteral("%1 \u00b7 %2 baud \u00b7 ").arg(port).arg(driver.BaudRateValue());
+        // FlashIdentified outlives a board that stopped answering; the chip is named only while it does.
+        if (FTargetFound && FFlashIdentified)
+            text += FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') + FUi->EditFLASHProduct->text();
+        else if (FTargetFound)
+            text += QStringLiteral("board answers, chip not identified");
+        else
+            text += QStringLiteral("no board answers yet");
+    }
+    FUi->LabelStatus->setText(text);
+    const QString device = ResolvePortName(driver.PortName());
+    FUi->LabelStatus->setToolTip(device == port ? QString()
+                                                : QStringLiteral("%1 opens %2").arg(port, device));
 }
 
 void TFormTervolt::BitBtnComSettingsClick() {
@@ -339,6 +457,7 @@ void TFormTervolt::BitBtnComSettingsClick() {
         return;
     }
     FAutoIdentifierTimer->stop();
+    FReconnectTimer->stop();
     ClearStatusLabels();
     HideNoAnswerHint();
     FCommInterface->exec();
@@ -352,16 +471,26 @@ void TFormTervolt::BitBtnComSettingsClick() {
         }
     } else {
         ShowDisconnected();
+        // A port that went away with its device is still awaited, unless the user disconnected it.
+        if (FReconnecting)
+            StartReconnecting();
     }
 }
 
 void TFormTervolt::RunDeferredComSettings() {
+    RunWhenIdle([this] {
+        FComSettingsDeferred = false;
+        BitBtnComSettingsClick();
+    });
+}
+
+// Once no identification waits for its answer: a dialog opened inside that wait would hold it.
+void TFormTervolt::RunWhenIdle(const std::function<void()>& action) {
     if (FTalkingToTarget) {
-        QTimer::singleShot(kAutoIdentifierIntervalMs, this, [this] { RunDeferredComSettings(); });
+        QTimer::singleShot(kAutoIdentifierIntervalMs, this, [this, action] { RunWhenIdle(action); });
         return;
     }
-    FComSettingsDeferred = false;
-    BitBtnComSettingsClick();
+    action();
 }
 
 void TFormTervolt::ShowError(const QString& text) {
@@ -391,13 +520,13 @@ void TFormTervolt::BitBtnInitClick() {
 void TFormTervolt::IdentifyTarget() {
     FUi->BitBtnStart->setEnabled(false);
     if (DetectTarget()) {
-        if (FCloseRequested || !IdentifyFlashChip())
-            return;
-        FUi->BitBtnStart->setEnabled(!FUi->EditFileName->text().isEmpty());
+        if (!FCloseRequested && IdentifyFlashChip())
+            FUi->BitBtnStart->setEnabled(!FUi->EditFileName->text().isEmpty());
     } else {
         FUi->EditFLASHManefacturer->clear();
         FUi->EditFLASHProduct->clear();
     }
+    UpdateStatusLine();
 }
 
 bool TFormTervolt::DetectTarget() {
@@ -477,11 +606,19 @@ bool TFormTervolt::IdentifyFlashChip() {
             FUi->EditFLASHProduct->setText(QString::fromLatin1(deviceId));
         } else if (PortOpen() && !FCloseRequested) {
             // A port lost during the query is shown as "Disconnected", a failed line as such: neither
-            // is blamed on the chip.
-            if (FCommInterface->LineFailed())
+            // is blamed on the chip. Otherwise the reason goes below, as in the Retry box: what the
+            // board said, or that it did not answer.
+            if (FCommInterface->LineFailed()) {
                 ShowLineFailure();
-            else
-                ShowError(QStringLiteral("FLASH not identified."));
+            } else {
+                const QString failure = FCommInterface->LastFailure();
+                const QString why = answered ? QStringLiteral("The board reports %1 %2, which is not in %3.")
+                                                   .arg(QString::fromLatin1(manufacturer),
+                                                        QString::fromLatin1(deviceId), kDevicesFileName)
+                                             : QStringLiteral("The board did not answer the chip query.") +
+                                                   (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
+                ShowError(QStringLiteral("FLASH not identified.\n") + why);
+            }
         }
     }
     return FFlashIdentified;
@@ -493,9 +630,17 @@ void TFormTervolt::RadioGroupHexFileFormatClick() {
     const int index = FUi->RadioGroupHexFileFormat->ItemIndex();
     FFileFormat = std::uint8_t(index + 1);
     FUi->GroupBoxBinaryDataFileParams->setVisible(index == 1);
+    StoreImageChoices();
 }
 
 void TFormTervolt::BitBtnBrowseClick() {
+    if (FTalkingToTarget) {
+        // Chosen while a board is being looked for: the dialog opens once the ping has its answer.
+        RunWhenIdle([this] { BitBtnBrowseClick(); });
+        return;
+    }
+    if (FBusy)
+        return;
     if (FFileFormat == kFormatIntelExtended)
         FOpenDialogFilter = kHexFileFilter;
     else if (FFileFormat == kFormatBinary)
@@ -518,12 +663,14 @@ void TFormTervolt::SelectImageFile(const QString& fileName) {
     // The field is narrow: the whole path is a hover away.
     FUi->EditFileName->setToolTip(fileName);
     RememberImageFolder(fileName);
+    FRecentFiles = RememberRecentFile(fileName);
+    StoreImageChoices();
     FUi->BitBtnStart->setEnabled(!fileName.isEmpty() && FFlashIdentified && FTargetFound);
 }
 
 // One local file, dropped where Browse could be clicked.
 QString TFormTervolt::DroppedImage(const QMimeData* data) const {
-    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || FBusy || FTalkingToTarget ||
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 || FBusy ||
         !FUi->BitBtnBrowse->isEnabled())
         return QString();
     const QUrl url = data->urls().constFirst();
@@ -565,6 +712,7 @@ void TFormTervolt::EditStartAddressExit() {
         FUi->EditStartAddress->setFocus(Qt::OtherFocusReason);
     }
     FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
+    StoreImageChoices();
     FLeavingStartAddress = false;
 }
 
@@ -623,32 +771,78 @@ void TFormTervolt::BitBtnStartClick() {
         FocusAfterRun();
         return;
     }
+    if (!ConfirmFormat(FUi->RadioGroupOperation->ItemIndex() == 0, fileName)) {
+        FocusAfterRun();
+        return;
+    }
     SetBusy(true);
     FUi->BitBtnStart->hide();
     FUi->BitBtnStop->show();
     FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would
 
-    const int operation = FUi->RadioGroupOperation->ItemIndex();
-    if (operation == 0 || operation == 1) {
-        const bool verify = operation == 0;
-        FUi->LabelMode->setText(verify ? QStringLiteral("Verifying...") : QStringLiteral("Programming..."));
-        FUi->LabelAddress->setText(QStringLiteral("Address:"));
-        FUi->CGaugeProgressBar->setValue(0);
-        FUi->CGaugeProgressBar->show();
-        if (verify)
-            VerifyFlash(fileName);
-        else
-            ProgramFlash(fileName);
-        FUi->CGaugeProgressBar->hide();
-    }
+    RunChosenOperations(fileName);
 
     SetBusy(false);
     ClearStatusLabels();
+    FUi->Tervolt->SetCaption(FTitle); // and the window system's title with it
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
-    if (!PortOpen())
-        ShowDisconnected(); // the adapter went away during the run
+    if (!PortOpen()) {
+        ShowDisconnected();  // the adapter went away during the run
+        StartReconnecting();
+    }
+    UpdateStatusLine();
     FocusAfterRun();
+}
+
+// The chosen operation, or Program and then Verify in one Start; one line in the session log.
+void TFormTervolt::RunChosenOperations(const QString& fileName) {
+    const int operation = FUi->RadioGroupOperation->ItemIndex();
+    if (operation != 0 && operation != 1)
+        return;
+    const bool verify = operation == 0;
+    const bool thenVerify = !verify && FUi->CheckBoxVerifyAfterProgram->isChecked();
+    const auto startPass = [this](bool verifying) {
+        FUi->LabelMode->setText(verifying ? QStringLiteral("Verifying...")
+                                          : QStringLiteral("Programming..."));
+        FUi->LabelAddress->setText(QStringLiteral("Address:"));
+        FUi->CGaugeProgressBar->setValue(0);
+        FUi->CGaugeProgressBar->show();
+    };
+    const QString started = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
+    startPass(verify);
+    TFlashOutcome outcome = RunOperation(verify, fileName, thenVerify);
+    QString said = outcome.Text;
+    qint64 milliseconds = outcome.ElapsedMs;
+    if (thenVerify && outcome.Kind == TOutcomeKind::okProgramDone) {
+        startPass(true);
+        const TFlashOutcome programmed = outcome;
+        outcome = RunOperation(true, fileName, false, &programmed);
+        said += QLatin1Char(' ') + outcome.Text;
+        milliseconds += outcome.ElapsedMs;
+    }
+    FUi->CGaugeProgressBar->hide();
+    said.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (!outcome.FlashState.isEmpty())
+        said += QLatin1Char(' ') + outcome.FlashState;
+    const QString name = verify       ? QStringLiteral("Verify")
+                         : thenVerify ? QStringLiteral("Program+Verify")
+                                      : QStringLiteral("Program");
+    // The outcome before the image: a long path must not hide it.
+    const QString summary =
+        RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") + RunPlace(QStringLiteral(", "));
+    FSessionLog->AddRun(QStringLiteral("%1  %2  %3  (%4)  %5").arg(started, name, said, summary, fileName));
+}
+
+// A format that does not fit the file is asked about first; No (the default) starts nothing.
+bool TFormTervolt::ConfirmFormat(bool verify, const QString& fileName) {
+    const QString question = FormatMismatchQuestion(fileName, FFileFormat, verify);
+    if (question.isEmpty())
+        return true;
+    TVelumMessageBox box(DeepBlue);
+    box.Dialog()->SetDefaultButton(2);
+    return box.ShowTwoButtons(question, kCaptionWarning, suiWarning, QStringLiteral("Yes"), mrYes,
+                              QStringLiteral("No"), mrNo) == mrYes;
 }
 
 // Back where the next step is: Start again, or Browse while no file is chosen.
@@ -668,6 +862,7 @@ void TFormTervolt::PortVanished() {
     FAutoIdentifierTimer->stop();
     ClearStatusLabels();
     ShowDisconnected();
+    StartReconnecting();
 }
 
 void TFormTervolt::BitBtnStopClick() {
@@ -679,20 +874,24 @@ void TFormTervolt::BitBtnStopClick() {
         question += QStringLiteral(" programming");
     question += QLatin1Char('?');
     TVelumMessageBox box(DeepBlue);
+    box.Dialog()->SetDefaultButton(2); // a reflex Enter must not end the run
     if (box.ShowTwoButtons(question, QStringLiteral("Tervolt - Confirm Abort Operation"), suiStop,
                            QStringLiteral("Yes"), mrYes, QStringLiteral("No"), mrNo) == mrYes)
         FStopRequested = true;
 }
 
-void TFormTervolt::RunOperation(bool verify, const QString& fileName) {
+TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, bool holdSuccess,
+                                         const TFlashOutcome* programmed) {
     TImageSource source;
     source.FileName = fileName;
     source.FileFormat = FFileFormat;
     source.StartAddress = std::uint32_t(FStartAddress);
     source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
-    TWindowFlashHost host(*this);
+    // The last pass's trace is the one the log keeps.
+    TSessionTraceScope trace(*FSessionLog, *FCommInterface->CommUnit(), ShownPort());
+    TWindowFlashHost host(*this, holdSuccess, programmed);
     TFlashEngine engine(*FCommInterface, host);
-    engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
+    return engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
 }
 
 void TFormTervolt::ProgramFlash(const QString& fileName) {
@@ -701,4 +900,82 @@ void TFormTervolt::ProgramFlash(const QString& fileName) {
 
 void TFormTervolt::VerifyFlash(const QString& fileName) {
     RunOperation(true, fileName);
+}
+
+// ---- Daily use: shortcuts, remembered choices, recent files, the session log ----------------------
+
+void TFormTervolt::ConnectShortcuts() {
+    const auto add = [this](const QKeySequence& keys, QAbstractButton* button) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, button, [button] {
+            if (button->isVisible() && button->isEnabled())
+                button->click();
+        });
+    };
+    add(QKeySequence::Open, FUi->BitBtnBrowse);
+    add(QKeySequence(Qt::Key_F5), FUi->BitBtnStart);
+    add(QKeySequence(Qt::CTRL | Qt::Key_L), FUi->BitBtnLog);
+    auto* recent = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+    connect(recent, &QShortcut::activated, this, [this] {
+        if (QMenu* menu = RecentFilesMenu(); menu != nullptr)
+            menu->popup(FUi->EditFileName->mapToGlobal(FUi->EditFileName->rect().bottomLeft()));
+    });
+}
+
+// The last image, its format, start address and options, as the previous session left them. A file
+// that no longer exists is not shown.
+void TFormTervolt::RestoreImageChoices() {
+    const TImageChoices choices = LoadImageChoices(int(FUi->RadioGroupHexFileFormat->Items().size()));
+    FRecentFiles = LoadRecentFiles();
+    FFileFormat = choices.FileFormat;
+    FUi->RadioGroupHexFileFormat->SetItemIndex(FFileFormat - 1);
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == kFormatBinary);
+    FStartAddress = choices.StartAddress;
+    FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
+    FUi->CheckBoxWriteFileSizeOnStart->setChecked(choices.WriteSizeHeader);
+    FUi->CheckBoxVerifyAfterProgram->setChecked(choices.VerifyAfterProgram);
+    if (!choices.FileName.isEmpty()) {
+        FUi->EditFileName->setText(choices.FileName);
+        FUi->EditFileName->setToolTip(choices.FileName);
+    }
+}
+
+void TFormTervolt::StoreImageChoices() const {
+    TImageChoices choices;
+    choices.FileName = FUi->EditFileName->text();
+    choices.FileFormat = FFileFormat;
+    choices.StartAddress = FStartAddress;
+    choices.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
+    choices.VerifyAfterProgram = FUi->CheckBoxVerifyAfterProgram->isChecked();
+    SaveImageChoices(choices);
+}
+
+QMenu* TFormTervolt::RecentFilesMenu() {
+    if (FRecentFiles.isEmpty() || FBusy || !FUi->BitBtnBrowse->isEnabled())
+        return nullptr;
+    FRecentMenu = std::make_unique<QMenu>(this);
+    FRecentMenu->setObjectName(QStringLiteral("MenuRecentFiles"));
+    for (const QString& file : FRecentFiles) {
+        QAction* action = FRecentMenu->addAction(QFileInfo(file).fileName());
+        action->setToolTip(file);
+        action->setStatusTip(file);
+        connect(action, &QAction::triggered, this, [this, file] {
+            // The format follows the name, as for a dropped file.
+            if (const std::uint8_t format = ImageFormatOfFileName(file); format != FFileFormat) {
+                FUi->RadioGroupHexFileFormat->SetItemIndex(format - 1);
+                RadioGroupHexFileFormatClick();
+            }
+            SelectImageFile(file);
+        });
+    }
+    FRecentMenu->setToolTipsVisible(true);
+    return FRecentMenu.get();
+}
+
+void TFormTervolt::BitBtnLogClick() {
+    if (FBusy)
+        return;
+    TFormSessionLog log(this);
+    log.SetText(FSessionLog->Text());
+    log.exec();
 }

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
@@ -16,8 +17,11 @@
 #include <memory>
 #include <stdexcept>
 
+class QMenu;
 class QMimeData;
 class QTimer;
+class TSessionLog;
+struct TFlashOutcome;
 class TCommInterface;
 class TDevicesList;
 class TFormPowerOn;
@@ -52,6 +56,8 @@ public:
     static constexpr int kAutoIdentifierIntervalMs = 100;
     // How long the board may stay silent before the status area says what to check.
     static constexpr int kNoAnswerHintAfterMs = 5000;
+    // While the port is gone with its device, how often it is opened again (an adapter plugged back in).
+    static constexpr int kReconnectIntervalMs = 1500;
     static constexpr std::uint8_t kFormatIntelExtended = 1;
     static constexpr std::uint8_t kFormatBinary = 2;
 
@@ -64,6 +70,11 @@ public:
     TCommInterface* CommInterface() const { return FCommInterface.get(); }
     TDevicesList* DevicesList() const { return FDevicesList.get(); }
     QTimer* AutoIdentifierTimer() const { return FAutoIdentifierTimer; }
+    QTimer* ReconnectTimer() const { return FReconnectTimer; }
+    const TSessionLog& SessionLog() const { return *FSessionLog; }
+    QStringList RecentFiles() const { return FRecentFiles; }
+    // The recent-files menu (rebuilt each time it is asked for).
+    QMenu* RecentFilesMenu();
     TsuiForm* Frame() const;
     bool StopRequested() const { return FStopRequested; }
     bool FlashIdentified() const { return FFlashIdentified; }
@@ -89,6 +100,8 @@ public:
     void ClearStatusLabels();
     void BitBtnComSettingsClick();
     void BitBtnStopMouseMove();
+    // The session log window (modal).
+    void BitBtnLogClick();
     void suiImagePanelMouseMove();
 
     // Identification.
@@ -137,7 +150,21 @@ private:
     void SetHourglass(bool on);
     void ShowError(const QString& text);
     void RunDeferredComSettings();
-    void RunOperation(bool verify, const QString& fileName);
+    // Runs one operation; `programmed` is the Program pass that this Verify follows (Program+Verify).
+    TFlashOutcome RunOperation(bool verify, const QString& fileName, bool holdSuccess = false,
+                               const TFlashOutcome* programmed = nullptr);
+    void RunChosenOperations(const QString& fileName);
+    bool ConfirmFormat(bool verify, const QString& fileName);
+    void ConnectShortcuts();
+    void StartReconnecting();
+    void ReconnectTick();
+    void UpdateStatusLine();
+    QString ShownPort() const;
+    // "COM2 at 115200 baud, VELUM VF040B": where a run went; `beforeChip` goes between port and chip.
+    QString RunPlace(const QString& beforeChip) const;
+    void RestoreImageChoices();
+    void StoreImageChoices() const;
+    void RunWhenIdle(const std::function<void()>& action);
 
     std::unique_ptr<Ui::FormTervolt> FUi;
     // The fields the window declares, in the order the program builds them.
@@ -151,6 +178,12 @@ private:
     std::unique_ptr<TDevicesList> FDevicesList;
 
     QTimer* FAutoIdentifierTimer = nullptr; // a child of the window
+    QTimer* FReconnectTimer = nullptr;      // a child of the window
+    bool FReconnecting = false;             // the port went away with its device
+    std::unique_ptr<TSessionLog> FSessionLog;
+    std::unique_ptr<QMenu> FRecentMenu;
+    QStringList FRecentFiles;
+    QString FTitle; // the window title between runs
     QString FOpenDialogFilter;
     QString FOpenDialogFolder;
     QElapsedTimer FSilentSince; // the first unanswered ping of the present search

@@ -7,8 +7,12 @@
 #include "ui_tervolt_mainform.h"
 
 #include <QApplication>
+#include <QLocale>
 
 namespace {
+
+// The time left is rewritten at most this often: a changing second is enough to read.
+constexpr qint64 kTimeLeftRefreshMs = 1000;
 
 // The prompt's fixed text, and below it what the board did: a person can then tell a wrong address
 // from a loose cable.
@@ -19,20 +23,43 @@ QString RetryText(const QString& failure) {
     return text;
 }
 
+QString Seconds(qint64 milliseconds) {
+    return QStringLiteral("%1 s").arg(double(milliseconds) / 1000.0, 0, 'f', 1);
+}
+
 } // namespace
 
-TWindowFlashHost::TWindowFlashHost(TFormTervolt& form)
-    : FForm(form), FLastPercent(form.FUi->CGaugeProgressBar->value()),
+QString RunSummary(std::uint64_t bytes, qint64 milliseconds) {
+    const QLocale numbers(QLocale::English);
+    QString text =
+        QStringLiteral("%1 bytes in %2").arg(numbers.toString(qulonglong(bytes)), Seconds(milliseconds));
+    if (milliseconds > 0)
+        text += QStringLiteral(" (%1 B/s)")
+                    .arg(numbers.toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
+    return text;
+}
+
+TWindowFlashHost::TWindowFlashHost(TFormTervolt& form, bool holdSuccess, const TFlashOutcome* programmed)
+    : FForm(form), FHoldSuccess(holdSuccess), FProgrammed(programmed),
+      FLastPercent(form.FUi->CGaugeProgressBar->value()),
       FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
 
 bool TWindowFlashHost::AskRetry() {
     ShowPendingAddress(); // the block in trouble
     QApplication::beep();
     TVelumMessageBox box(DeepBlue);
+    const QString text = RetryText(FForm.FCommInterface->LastFailure());
+    if (!FForm.PortOpen()) {
+        // The device has gone: a retry could only fail at once. Say so, and no Retry.
+        FForm.ShowDisconnected();
+        box.ShowOneButton(text +
+                              QStringLiteral("\n%1 has gone away; the run ends here.").arg(FForm.ShownPort()),
+                          QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
+        return false;
+    }
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel).
-    return box.ShowTwoButtons(RetryText(FForm.FCommInterface->LastFailure()), QStringLiteral("Tervolt Error"),
-                              suiStop, QStringLiteral("Retry"), mrRetry, QStringLiteral("Cancel"),
-                              mrCancel) != mrCancel;
+    return box.ShowTwoButtons(text, QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"),
+                              mrRetry, QStringLiteral("Cancel"), mrCancel) != mrCancel;
 }
 
 // The label and the bar are touched only when what they show changes, and the label at most every
@@ -52,11 +79,33 @@ void TWindowFlashHost::ShowPendingAddress() {
     FForm.FUi->LabelAddressNumber->setText(FLastAddressText);
 }
 
-void TWindowFlashHost::ShowProgress(int percent) {
+void TWindowFlashHost::TransferStarting(std::uint32_t /*totalSize*/) {
+    FClock.start();
+}
+
+void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
+    if (bytesTotal == 0)
+        return;
+    ShowTimeLeft(bytesSent, bytesTotal);
+    const int percent = int(bytesSent * 100 / bytesTotal);
     if (percent == FLastPercent)
         return;
     FLastPercent = percent;
     FForm.FUi->CGaugeProgressBar->SetValueDeferred(percent);
+    // In the title bar, and in the task bar while the window is hidden behind others.
+    FForm.FUi->Tervolt->SetCaption(QStringLiteral("%1 % \u2013 Tervolt").arg(percent));
+}
+
+void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
+    if (!FClock.isValid() || bytesSent == 0)
+        return;
+    const qint64 elapsed = FClock.elapsed();
+    if (elapsed < kTimeLeftAfterMs ||
+        (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs))
+        return;
+    FTimeLeftShownMs = elapsed;
+    const auto left = qint64(double(elapsed) * double(bytesTotal - bytesSent) / double(bytesSent));
+    FForm.FUi->LabelStatus->setText(QStringLiteral("About %1 left").arg(Seconds(left)));
 }
 
 void TWindowFlashHost::ProcessMessages() {
@@ -69,11 +118,15 @@ bool TWindowFlashHost::StopRequested() {
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     ShowPendingAddress();
-    // Good news and a deliberate stop inform; a mismatch or an unusable image is an error.
     TsuiIconType icon = suiInformation;
+    QString text = outcome.Text;
     switch (outcome.Kind) {
     case TOutcomeKind::okImageError:
-        ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"), outcome.Detail);
+        // An image that changed during a Program has left the FLASH half-written: that goes below too.
+        ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"),
+                         outcome.FlashState.isEmpty()
+                             ? outcome.Detail
+                             : outcome.Detail + QLatin1Char('\n') + outcome.FlashState);
         return;
     case TOutcomeKind::okEmptyImage:
     case TOutcomeKind::okCompareError:
@@ -82,9 +135,23 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
         break;
     case TOutcomeKind::okProgramDone:
     case TOutcomeKind::okCompareDone:
+        if (FHoldSuccess)
+            return;
+        text +=
+            QLatin1Char('\n') +
+            RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0)) +
+            QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n")); // the box is narrow
+        break;
     case TOutcomeKind::okCancelled:
         break;
     }
+    if (FProgrammed != nullptr)
+        text = FProgrammed->Text + QLatin1Char('\n') + text;
+    // A Program that did not finish has left the FLASH erased or half-written: a warning, and what it holds.
+    if (!outcome.FlashState.isEmpty()) {
+        icon = suiWarning;
+        text += QLatin1Char('\n') + outcome.FlashState;
+    }
     TVelumMessageBox box(DeepBlue);
-    box.ShowOneButton(outcome.Text, outcome.Caption, icon, QStringLiteral("Ok"), mrOk);
+    box.ShowOneButton(text, outcome.Caption, icon, QStringLiteral("Ok"), mrOk);
 }

@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
         const double wall = double(clock.nsecsElapsed()) / 1e9;
         getrusage(RUSAGE_SELF, &after);
 
-        const QString outcome = shown.isEmpty() ? QString() : shown.last();
+        // The outcome box says what was done below its first line.
+        const QString outcome = shown.isEmpty() ? QString() : shown.last().section(u'\n', 0, 0);
         std::printf(
             "{\"outcome\": %s, \"wall_seconds\": %.6f, \"user_seconds\": %.6f, \"system_seconds\": %.6f}\n",
             qPrintable(JsonText(outcome)), wall, Seconds(after.ru_utime) - Seconds(before.ru_utime),

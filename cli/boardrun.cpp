@@ -142,6 +142,10 @@ public:
         if (!outcome.Detail.isEmpty())
             Error(outcome.Detail);
         Outcome(outcome.Text);
+        if (!outcome.FlashState.isEmpty()) {
+            FResult.FlashState = outcome.FlashState;
+            Line(outcome.FlashState);
+        }
         return ExitStatusOf(outcome, host);
     }
 

@@ -33,6 +33,7 @@ struct TBoardResult {
     double Seconds = 0;
     int Retries = 0;       // commands sent again
     std::optional<TCompareResult> Compare;  // when a compare failed
+    QString FlashState;                     // a Program that did not finish: what the FLASH holds now
 };
 
 // Where a board's words go while it runs.

@@ -106,6 +106,8 @@ void PrintJsonReport(int exitStatus, const std::vector<TBoardResult>& boards, co
             object.insert(QStringLiteral("compare"), QJsonObject{{QStringLiteral("address"), qint64(board.Compare->Address)},
                                                                  {QStringLiteral("expected"), int(board.Compare->Expected)},
                                                                  {QStringLiteral("actual"), int(board.Compare->Actual)}});
+        if (!board.FlashState.isEmpty())
+            object.insert(QStringLiteral("flash_state"), board.FlashState);
         list.append(object);
     }
     QJsonObject run{{QStringLiteral("exit_status"), exitStatus}, {QStringLiteral("boards"), list}};

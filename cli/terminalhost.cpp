@@ -100,8 +100,7 @@ bool TTerminalHost::AskRetry() {
     return true;
 }
 
-void TTerminalHost::TransferStarting(std::uint32_t totalSize) {
-    FTotalSize = totalSize;
+void TTerminalHost::TransferStarting(std::uint32_t /*totalSize*/) {
     FFailures = 0;
     FClock.start();
 }
@@ -111,11 +110,12 @@ void TTerminalHost::ShowBlockAddress(std::uint32_t address) {
     FFailures = 0; // each block command has its own retries
 }
 
-void TTerminalHost::ShowProgress(int percent) {
-    FPercent = percent;
+void TTerminalHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
+    if (bytesTotal == 0)
+        return;
+    const int percent = int(bytesSent * 100 / bytesTotal);
     const double seconds = FClock.isValid() ? double(FClock.elapsed()) / 1000.0 : 0.0;
-    const double done = double(FTotalSize) * FPercent / 100.0;
-    FDisplay.Show(FPercent, FAddress, seconds > 0 ? done / seconds : 0.0);
+    FDisplay.Show(percent, FAddress, seconds > 0 ? double(bytesSent) / seconds : 0.0);
 }
 
 void TTerminalHost::ProcessMessages() {

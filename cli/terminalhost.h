@@ -43,7 +43,7 @@ public:
 
     bool AskRetry() override;
     void ShowBlockAddress(std::uint32_t address) override;
-    void ShowProgress(int percent) override;
+    void ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) override;
     void ProcessMessages() override;
     bool StopRequested() override;
     void ReportOutcome(const TFlashOutcome& outcome) override;
@@ -74,9 +74,7 @@ private:
     bool FGaveUp = false;
     TProgressDisplay& FDisplay;
     const TFlashTarget* FTarget;
-    int FPercent = 0;
     std::uint32_t FAddress = 0;
-    std::uint32_t FTotalSize = 0;
     std::uint64_t FBytesConfirmed = 0;
     QElapsedTimer FClock;
     TFlashOutcome FOutcome;

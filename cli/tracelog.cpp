@@ -1,6 +1,7 @@
 #include "cli/tracelog.h"
 
 #include "files/systemfiles.h"
+#include "serial/tracetext.h"
 
 #include <cerrno>
 #include <cstring>
@@ -33,35 +34,7 @@ bool TTraceLog::Open(const QString& fileName, const QString& header, QString& er
 }
 
 QByteArray TTraceLog::Readable(const QByteArray& bytes) {
-    static const char kHex[] = "0123456789ABCDEF";
-    QByteArray text;
-    text.reserve(bytes.size() + 8);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\r':
-            text += "\\r";
-            break;
-        case '\n':
-            text += "\\n";
-            break;
-        case '\t':
-            text += "\\t";
-            break;
-        case '\\':
-            text += "\\\\";
-            break;
-        default:
-            if (byte >= 0x20 && byte < 0x7F) {
-                text += c;
-            } else {
-                text += "\\x";
-                text += kHex[byte >> 4];
-                text += kHex[byte & 0x0F];
-            }
-        }
-    }
-    return text;
+    return TraceReadable(bytes);
 }
 
 void TTraceLog::Sent(const QString& port, const QByteArray& bytes) { Write(port, '>', Readable(bytes)); }
@@ -78,9 +51,8 @@ void TTraceLog::Write(const QString& port, char direction, const QByteArray& tex
     if (!FFile)
         return;
     const qint64 nanoseconds = FClock.nsecsElapsed();
-    if (std::fprintf(FFile, "%10.3f  %s  %c  %s\n", double(nanoseconds) / 1e6, name.constData(), direction,
-                     text.constData()) < 0 &&
-        FWriteError == 0)
+    const QByteArray line = TraceLine(double(nanoseconds) / 1e6, name, direction, text);
+    if (std::fprintf(FFile, "%s\n", line.constData()) < 0 && FWriteError == 0)
         FWriteError = errno;
     const qint64 now = nanoseconds / 1000000;
     if (now - FLastFlushMs >= kFlushIntervalMs) {

@@ -86,6 +86,7 @@ TModalResult TVelumMessageBox::Execute() {
     shown.Caption = FDialog->Caption();
     shown.IconType = FDialog->IconType();
     shown.UIStyle = FDialog->UIStyle();
+    shown.DefaultButton = FDialog->DefaultButton();
     for (int number = 1; number <= FDialog->ButtonCount(); ++number) {
         shown.ButtonCaptions << FDialog->ButtonCaption(number);
         shown.ButtonResults << FDialog->ButtonModalResult(number);

@@ -31,6 +31,7 @@ struct TShownMessage {
     TsuiIconType IconType = suiNone;
     QStringList ButtonCaptions;        // Button1 first; as many as the dialog shows
     QList<TModalResult> ButtonResults; // in the same order
+    int DefaultButton = 1;             // the one Enter presses, counted from 1
     TsuiUIStyle UIStyle = DeepBlue;
 };
 

@@ -251,11 +251,13 @@ THexResult TIntelExtendedHexFile::Scan() {
 
     std::uint8_t block[kLineBufferSize];
     bool startFound = false;
+    FDataSize = 0;
     THexResult result;
     do {
         std::uint32_t address = 0;
         std::uint16_t length = 0;
         result = ReadBlock(address, block, length, sizeof block);
+        FDataSize += length;
         if (length > 0 && !startFound) {
             FStartAddress = address;
             startFound = true;
@@ -465,6 +467,7 @@ THexResult TBinaryDataHexFile::Scan() {
         return hrBeyondAddressSpace;
     }
     FTotalSize = static_cast<std::uint32_t>(size);
+    FDataSize = std::uint64_t(size) + (FWriteSizeHeader ? kSizeHeaderBytes : 0);
     return hrOK;
 }
 

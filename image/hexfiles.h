@@ -49,6 +49,9 @@ public:
     std::uint32_t StartAddress() const { return FStartAddress; }
     std::uint32_t TotalSize() const { return FTotalSize; }
     std::uint32_t Position() const { return FPosition; }
+    // Bytes the blocks of the whole image carry (a binary size header included), measured by the
+    // pre-scan; unlike TotalSize, gaps between Intel HEX records do not count.
+    std::uint64_t DataSize() const { return FDataSize; }
     bool IsOpen() const { return FFile != nullptr; }
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
     // system's reason, or with the line of an Intel HEX file. Empty after a success.
@@ -67,6 +70,7 @@ protected:
     std::uint32_t FStartAddress = 0;
     std::uint32_t FTotalSize = 0;
     std::uint32_t FPosition = 0;
+    std::uint64_t FDataSize = 0;
     QString FFileName;
     QString FErrorDetail;
 

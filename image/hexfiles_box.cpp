@@ -3,12 +3,29 @@
 #include "image/hexfiles.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include <cstdio>
 #include <utility>
 
 namespace {
+
+// Room the window manager takes in a title bar besides the title: icon and buttons.
+constexpr int kTitleChromePx = 160;
+
+// The system box sizes itself by its text alone; a short message would cut the title ("Terv... Error").
+void WidenForTitle(QMessageBox& box, const QString& caption) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr)
+        return;
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int wanted = QFontMetrics(titleFont).horizontalAdvance(caption) * 5 / 4 + kTitleChromePx;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0,
+                  1, grid->columnCount());
+}
 
 THexFileErrorHook& ErrorHook() {
     static THexFileErrorHook hook;
@@ -43,5 +60,6 @@ void ShowHexFileError(int code, const QString& caption, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Ok);
     box.setInformativeText(detail);
+    WidenForTitle(box, caption);
     box.exec();
 }

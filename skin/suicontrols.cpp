@@ -60,7 +60,11 @@ void PaintIndicator(QPainter& p, const QRectF& area, TIndicatorShape shape, bool
     p.restore();
 }
 
-// The label by the style, the indicator by us.
+// Between the focus ring and the first letter of the label.
+constexpr int kRingGapPx = 2;
+
+// The label by the style, the indicator by us. The focus ring goes round the text, its left side in the
+// gap after the indicator, so that it never covers the first letter.
 void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyle::SubElement contents,
                     QStyle::ControlElement label, TIndicatorShape shape, QStyleOptionButton& option) {
     QPainter p(&button);
@@ -71,10 +75,17 @@ void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyl
     PaintIndicator(p, box, shape, button.isChecked(), button.isEnabled(), button.underMouse());
     if (button.hasFocus() && button.focusPolicy() != Qt::NoFocus) {
         const qreal half = TsuiPalette::kFocusRingWidthPx / 2.0;
+        const int textWidth =
+            button.fontMetrics().horizontalAdvance(QString(button.text()).remove(QLatin1Char('&')));
+        const int left =
+            qMax(box.right() + 1, text.rect.left() - kRingGapPx - TsuiPalette::kFocusRingWidthPx);
+        QRectF ring(QPointF(left, text.rect.top()), QPointF(text.rect.right() + 1, text.rect.bottom() + 1));
+        ring.setWidth(qMin<qreal>(ring.width(), text.rect.left() - left + textWidth + kRingGapPx +
+                                                    TsuiPalette::kFocusRingWidthPx));
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(TsuiPalette::kFocusRing), TsuiPalette::kFocusRingWidthPx));
         p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(QRectF(text.rect).adjusted(half, half, -half, -half), 2, 2);
+        p.drawRoundedRect(ring.adjusted(half, half, -half, -half), 2, 2);
     }
 }
 
@@ -171,9 +182,9 @@ void TsuiProgressBar::paintEvent(QPaintEvent*) {
     if (invertedAppearance())
         filled.moveRight(inner.right());
     if (filled.width() > 0.5) {
+        // No light top: the white percentage needs at least 4.5:1 against every row of the chunk.
         QLinearGradient chunk(filled.topLeft(), filled.bottomLeft());
-        chunk.setColorAt(0, QColor(TsuiPalette::kAccentLight));
-        chunk.setColorAt(0.5, QColor(TsuiPalette::kAccent));
+        chunk.setColorAt(0, QColor(TsuiPalette::kAccent));
         chunk.setColorAt(1, QColor(TsuiPalette::kAccentDark));
         p.setPen(Qt::NoPen);
         p.setBrush(chunk);

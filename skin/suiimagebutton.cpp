@@ -161,13 +161,16 @@ void TsuiImageButton::PaintFace(QPainter& p, const QRectF& box, TsuiFaceState st
         p.setFont(font);
         const QRectF textBox(left, box.top() + shift.y(), box.right() - left - kPaddingPx / 2.0,
                              box.height());
-        const QString shown = metrics.elidedText(word, Qt::ElideRight, textBox.width());
+        const QString elided = metrics.elidedText(word, Qt::ElideRight, textBox.width());
+        // A word that fits whole shows its shortcut letter underlined ("&Com": Alt+C).
+        const QString shown = elided == word ? text() : elided;
+        const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic;
         if (state != fsDisabled) {  // a shadow under a dark word would only blur it
             p.setPen(QColor(0, 0, 0, 120));
-            p.drawText(textBox.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, shown);
+            p.drawText(textBox.translated(1, 1), flags, shown);
         }
         p.setPen(colours.Word);
-        p.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter, shown);
+        p.drawText(textBox, flags, shown);
     }
     p.restore();
 }

@@ -117,7 +117,7 @@ void TsuiMessageDialog::Arrange() {
         TsuiButton* button = FButtons.at(i);
         const bool shown = i < FButtonCount;
         button->setVisible(shown);
-        button->setDefault(i == 0 && shown);
+        button->setDefault(i + 1 == DefaultButton() && shown);
         if (!shown)
             continue;
         button->setText(FButtonCaptions.at(i));
@@ -129,7 +129,7 @@ void TsuiMessageDialog::Arrange() {
     setFixedSize(width, height);
     FFrame->setGeometry(rect());
     if (FButtonCount > 0)
-        FButtons.at(0)->setFocus(Qt::OtherFocusReason);
+        FButtons.at(DefaultButton() - 1)->setFocus(Qt::OtherFocusReason);
     else
         setFocus(Qt::OtherFocusReason);
 }

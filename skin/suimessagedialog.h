@@ -61,6 +61,9 @@ public:
     QString ButtonCaption(int number) const;
     void SetButtonCaption(int number, const QString& caption);
     TModalResult ButtonModalResult(int number) const;
+    // The button that Enter presses and that has the focus first (1 unless set; clamped to the shown ones).
+    int DefaultButton() const { return qBound(1, FDefaultButton, qMax(1, FButtonCount)); }
+    void SetDefaultButton(int number) { FDefaultButton = number; }
     void SetButtonModalResult(int number, TModalResult result);
 
     QString Button1Caption() const { return ButtonCaption(1); }
@@ -95,6 +98,7 @@ private:
     QString FText;
     TsuiIconType FIconType = suiNone;
     int FButtonCount = 1;
+    int FDefaultButton = 1;
     TsuiUIStyle FUIStyle = DeepBlue;
     std::array<QString, kMaxButtons> FButtonCaptions;
     std::array<TModalResult, kMaxButtons> FButtonResults{mrOk, mrCancel, mrIgnore};

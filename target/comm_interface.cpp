@@ -154,6 +154,9 @@ bool TCommInterface::EnsureConnected() {
 void TCommInterface::FormShow() {
     FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, CurrentPort()));
     FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, CurrentBaudRate()));
+    // The port may have gone away with its device since the buttons were last set: Connect is
+    // offered whenever it is closed.
+    UpdateConnectButtons();
     // The port mapping may have been edited since the last showing.
     RefreshPortHints();
 }

@@ -317,7 +317,7 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
         FLastFailure = QStringLiteral("The board sent more than %1 bytes without ending its answer.")
                            .arg(TCommunicationUnit::kMaxReplyBytes);
     } else if (FLastFailure.isEmpty()) {
-        FLastFailure = QStringLiteral("No answer within %1 ms.").arg(FReplyTimeout);
+        FLastFailure = QStringLiteral("No answer within %1 s.").arg(double(FReplyTimeout) / 1000.0, 0, 'f', 1);
     }
     return false;
 }

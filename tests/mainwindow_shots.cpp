@@ -1,27 +1,30 @@
 // Takes the main window's screenshots in docs/screenshots: the window with a target found and an
 // image chosen, a Program run in progress, and the box that ends it; the Retry box with the board's
 // answer below it, the COM settings with a list open, and the hint for a board that stays silent.
-// The board is the simulated one, paced like a 115200 baud line so that the run lasts long enough to
-// be caught in the middle.
+// Then the outcome of Program and Verify in one Start with what was done, a stopped Program that says
+// what the FLASH holds, and the session log. The board is the simulated one, paced like a 115200 baud
+// line so that the run lasts long enough to be caught in the middle.
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 
 #include "app/tervolt_mainform.h"
-#include "target/comm_interface.h"
-#include "tests/support/screenshot.h"
+#include "dialogs/sessionlogwindow.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
+#include "target/comm_interface.h"
+#include "tests/support/screenshot.h"
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
-#include <QPainter>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QRadioButton>
 #include <QScreen>
@@ -116,6 +119,54 @@ bool ShootNoAnswerHint(TFormTervolt& form, const QDir& folder) {
     return ok;
 }
 
+// One Start whose outcome box is shot; with `stopAt`, Stop is clicked at that percentage and confirmed.
+bool ShootOutcome(TFormTervolt& form, const QDir& folder, const QString& name, int stopAt) {
+    auto* gauge = Control<TsuiProgressBar>(form, "CGaugeProgressBar");
+    bool stopped = false;
+    bool shot = false;
+    bool ok = false;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            if (stopAt > 0 && !stopped && gauge->isVisible() && gauge->value() >= stopAt) {
+                stopped = true;
+                // Not from inside this handler: the timer does not fire again while it runs.
+                QTimer::singleShot(0, &form,
+                                   [&form] { Control<TsuiImageButton>(form, "BitBtnStop")->click(); });
+            }
+            return;
+        }
+        if (box->ButtonCount() == 2) {
+            box->done(mrYes);
+            return;
+        }
+        if (!shot) {
+            shot = true;
+            ok = SaveShot(GrabWindow(*box), folder, name);
+        }
+        box->done(mrOk);
+    });
+    watcher.start();
+    form.BitBtnStartClick();
+    return shot && ok;
+}
+
+// The session log over the window, after the runs above.
+bool ShootSessionLog(TFormTervolt& form, const QDir& folder) {
+    bool ok = false;
+    QTimer::singleShot(300, &form, [&] {
+        auto* log = qobject_cast<TFormSessionLog*>(QApplication::activeModalWidget());
+        if (log == nullptr)
+            return;
+        ok = SaveShot(GrabWindow(*log), folder, QStringLiteral("main-session-log.png"));
+        log->accept();
+    });
+    form.BitBtnLogClick();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -187,6 +238,11 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "the run ended before every shot was taken\n");
         return 1;
     }
+    Control<QCheckBox>(form, "CheckBoxVerifyAfterProgram")->setChecked(true);
+    ok = ShootOutcome(form, folder, QStringLiteral("main-outcome-details.png"), 0) && ok;
+    Control<QCheckBox>(form, "CheckBoxVerifyAfterProgram")->setChecked(false);
+    ok = ShootOutcome(form, folder, QStringLiteral("main-outcome-stopped.png"), 40) && ok;
+    ok = ShootSessionLog(form, folder) && ok;
     ok = ShootBoardAnswer(form, folder) && ok;
     ok = ShootComList(form, folder) && ok;
     ok = ShootNoAnswerHint(form, folder) && ok;

@@ -71,7 +71,9 @@ public:
         return retry;
     }
     void ShowBlockAddress(std::uint32_t address) override { Addresses.push_back(address); }
-    void ShowProgress(int percent) override { Progress.push_back(percent); }
+    void ShowProgress(std::uint64_t sent, std::uint64_t total) override {
+        Progress.push_back(int(sent * 100 / total));
+    }
     void ProcessMessages() override { ++Pumps; }
     bool StopRequested() override { return Stop(Pumps); }
     void ReportOutcome(const TFlashOutcome& outcome) override { Outcomes.push_back(outcome); }
@@ -115,7 +117,8 @@ private slots:
     void cancelInBlockPromptSendsNothingMore();
     void stopEndsBetweenBlocks();
     void stopBeforeTheEndStillSendsTheLastBlock();
-    void progressIsTruncatedPerBlock();
+    void progressFollowsConfirmedBytes_data();
+    void progressFollowsConfirmedBytes();
     void progressOfHugeImageDoesNotOverflow();
     void mismatchInLastBlock();
     void mismatchEndsVerifyAtNextTurn();
@@ -259,6 +262,10 @@ void TestFlashEngine::cancelInOpeningPrompt() {
         QCOMPARE(outcome.Text, verify ? QStringLiteral("Verify operation canceled")
                                       : QStringLiteral("Program operation canceled"));
         QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Message"));
+        // The erase may have happened before its answer was lost.
+        QCOMPARE(outcome.FlashState,
+                 verify ? QString()
+                        : QStringLiteral("The FLASH may have been erased; nothing was programmed."));
     }
 }
 
@@ -297,13 +304,45 @@ void TestFlashEngine::stopBeforeTheEndStillSendsTheLastBlock() {
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
 }
 
-void TestFlashEngine::progressIsTruncatedPerBlock() {
-    // 700 bytes: 400/700 = 57.1 %, 600/700 = 85.7 % (truncated, not rounded), then the end.
-    const QString path = WriteBinary(QStringLiteral("progress.bin"), Pattern(700, 1));
+void TestFlashEngine::progressFollowsConfirmedBytes_data() {
+    QTest::addColumn<bool>("gappedHex");
+    QTest::addColumn<int>("failingBlock"); // the block whose prompt is answered Cancel; -1 none
+    QTest::addColumn<std::vector<int>>("progress");
+    QTest::addColumn<QString>("flashState");
+    // 700 bytes in blocks of 200: the share of bytes, truncated, then exactly 100.
+    QTest::newRow("binary") << false << -1 << std::vector<int>{28, 57, 85, 100} << QString();
+    // Two runs of records 64 KiB apart: the address span would show 0 % after half of the data.
+    QTest::newRow("hex with a gap") << true << -1 << std::vector<int>{50, 100} << QString();
+    // A block that was not confirmed moves nothing, and the FLASH is said to be half-written.
+    QTest::newRow("cancel at the third block")
+        << false << 2 << std::vector<int>{28, 57}
+        << QStringLiteral("The FLASH holds the image only up to 0x00018F.");
+    QTest::newRow("cancel at the first block")
+        << false << 0 << std::vector<int>{}
+        << QStringLiteral("The FLASH was erased; nothing was programmed.");
+}
+
+void TestFlashEngine::progressFollowsConfirmedBytes() {
+    QFETCH(bool, gappedHex);
+    QFETCH(int, failingBlock);
+    QFETCH(std::vector<int>, progress);
+    QFETCH(QString, flashState);
+    const QString path = gappedHex ? WriteHex(QStringLiteral("span.hex"), {{0x0000, Pattern(50, 1)},
+                                                                           {0x0032, Pattern(50, 2)},
+                                                                           {0x10000, Pattern(50, 3)},
+                                                                           {0x10032, Pattern(50, 4)}})
+                                   : WriteBinary(QStringLiteral("progress.bin"), Pattern(700, 1));
     TRecordingTarget target;
+    int blocks = 0;
+    target.Answer = [&](const TSentCommand& c) { return c.Name != "PROG" || blocks++ != failingBlock; };
     TScriptedHost host;
-    TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
-    QCOMPARE(host.Progress, (std::vector<int>{57, 85, 100, 100}));
+    host.RetryAnswers = {false};
+    const auto outcome =
+        TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, gappedHex ? 1 : 2, 0, false});
+    QCOMPARE(host.Progress, progress);
+    QCOMPARE(outcome.FlashState, flashState);
+    QCOMPARE(outcome.BytesSent,
+             std::uint64_t(failingBlock < 0 ? (gappedHex ? 200 : 700) : 200 * failingBlock));
 }
 
 void TestFlashEngine::progressOfHugeImageDoesNotOverflow() {

@@ -93,6 +93,8 @@ public:
     explicit TMessageRecorder(TAnswer answer = TAnswer());
 
     QList<TShownMessage> Shown;
+    // Both as the box says it without the lines added below (what a run did, what the FLASH holds,
+    // why a chip was not identified); Shown keeps the whole text.
     int Count(const QString& text) const;
     QStringList Texts() const;
 
@@ -109,6 +111,10 @@ public:
     QStringList Texts;
     QStringList Captions;
 };
+
+// A box's text without the line added below it: "20,480 bytes in 2.1 s ...", "The FLASH ..." or why a
+// chip was not identified.
+QString WithoutAddedLines(const QString& text);
 
 template <class T> T* Control(const QWidget& form, const char* name) {
     return form.findChild<T*>(QString::fromLatin1(name));

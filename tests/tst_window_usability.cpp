@@ -166,10 +166,11 @@ void TWindowUsabilityTest::RunsAndTheirBoxes_data() {
         << true << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrCancel)
         << QStringLiteral("No answer within")
         << TBox{QStringLiteral("Verify operation canceled"), kMessage, suiInformation};
+    // A Program cut short warns: the FLASH is erased or half-written.
     QTest::newRow("board refuses the address")
         << false << QStringLiteral("1FFFFF") << none << int(mrCancel)
         << QStringLiteral("Address out of range")
-        << TBox{QStringLiteral("Program operation canceled"), kMessage, suiInformation};
+        << TBox{QStringLiteral("Program operation canceled"), kMessage, suiWarning};
 }
 
 void TWindowUsabilityTest::RunsAndTheirBoxes() {
@@ -248,10 +249,16 @@ void TWindowUsabilityTest::KeyboardOrder_data() {
     QTest::newRow("Intel HEX: no binary settings")
         << 0
         << common + QStringList{"RadioGroupHexFileFormat/Item0", "BitBtnBrowse", "RadioGroupOperation/Item1",
-                                "BitBtnStart"};
-    QTest::newRow("binary") << 1 << common + QStringList{"RadioGroupHexFileFormat/Item1", "BitBtnBrowse",
-                                                         "RadioGroupOperation/Item1",     "EditStartAddress",
-                                                         "CheckBoxWriteFileSizeOnStart",  "BitBtnStart"};
+                                "CheckBoxVerifyAfterProgram",    "BitBtnStart",  "BitBtnLog"};
+    QTest::newRow("binary") << 1
+                            << common + QStringList{"RadioGroupHexFileFormat/Item1",
+                                                    "BitBtnBrowse",
+                                                    "RadioGroupOperation/Item1",
+                                                    "EditStartAddress",
+                                                    "CheckBoxWriteFileSizeOnStart",
+                                                    "CheckBoxVerifyAfterProgram",
+                                                    "BitBtnStart",
+                                                    "BitBtnLog"};
 }
 
 void TWindowUsabilityTest::KeyboardOrder() {

@@ -20,6 +20,9 @@ tervolt_add_test(tst_mainwindow_ops SOURCES tst_mainwindow_ops.cpp
                  LIBS tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs} LABELS gui)
 tervolt_add_test(tst_window_usability SOURCES tst_window_usability.cpp
                  LIBS tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs} LABELS gui)
+# Daily use: reconnecting, the format question, outcomes that say what was done and what the FLASH holds.
+tervolt_add_test(tst_window_daily SOURCES tst_window_daily.cpp
+                 LIBS tervolt_mainwindow_testsupport ${tervolt_mainwindow_test_libs} LABELS gui)
 
 # Screenshots of the main window for docs/screenshots (not a test):
 #     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots

@@ -1,0 +1,73 @@
+#include "app/windowmemory.h"
+
+#include "app/startaddress.h"
+#include "files/usersettings.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString kImageFile = QStringLiteral("Window/ImageFile");
+const QString kImageFormat = QStringLiteral("Window/ImageFormat");
+const QString kStartAddress = QStringLiteral("Window/StartAddress");
+const QString kWriteSizeHeader = QStringLiteral("Window/WriteFileSizeOnStart");
+const QString kVerifyAfterProgram = QStringLiteral("Window/VerifyAfterProgram");
+const QString kRecentFiles = QStringLiteral("Window/RecentFiles");
+
+bool Exists(const QString& fileName) {
+    return !fileName.isEmpty() && QFileInfo(fileName).isFile();
+}
+
+} // namespace
+
+TImageChoices LoadImageChoices(int formatCount) {
+    TImageChoices choices;
+    const auto settings = OpenUserSettings();
+    if (!settings)
+        return choices;
+    if (const QString file = settings->value(kImageFile).toString(); Exists(file))
+        choices.FileName = file;
+    bool ok = false;
+    if (const int format = settings->value(kImageFormat).toInt(&ok);
+        ok && format >= 1 && format <= formatCount)
+        choices.FileFormat = std::uint8_t(format);
+    // Kept as the eight digits the field shows, so that the file reads as the window does.
+    if (const auto address = ParseStartAddress(settings->value(kStartAddress).toString()))
+        choices.StartAddress = *address;
+    choices.WriteSizeHeader = settings->value(kWriteSizeHeader, true).toBool();
+    choices.VerifyAfterProgram = settings->value(kVerifyAfterProgram, false).toBool();
+    return choices;
+}
+
+void SaveImageChoices(const TImageChoices& choices) {
+    const auto settings = OpenUserSettings();
+    if (!settings)
+        return;
+    settings->setValue(kImageFile, choices.FileName);
+    settings->setValue(kImageFormat, int(choices.FileFormat));
+    settings->setValue(kStartAddress, FormatStartAddress(choices.StartAddress));
+    settings->setValue(kWriteSizeHeader, choices.WriteSizeHeader);
+    settings->setValue(kVerifyAfterProgram, choices.VerifyAfterProgram);
+}
+
+QStringList LoadRecentFiles() {
+    const auto settings = OpenUserSettings();
+    QStringList files;
+    if (!settings)
+        return files;
+    for (const QString& file : settings->value(kRecentFiles).toStringList())
+        if (Exists(file) && !files.contains(file) && files.size() < kRecentFilesKept)
+            files.append(file);
+    return files;
+}
+
+QStringList RememberRecentFile(const QString& fileName) {
+    QStringList files = LoadRecentFiles();
+    files.removeAll(fileName);
+    files.prepend(fileName);
+    while (files.size() > kRecentFilesKept)
+        files.removeLast();
+    if (const auto settings = OpenUserSettings())
+        settings->setValue(kRecentFiles, files);
+    return files;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// What the window remembers between sessions, in the per-user settings (group "Window"): the last
+// image with its format, start address and size option, "Verify after programming", and the recent
+// image files, newest first.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+struct TImageChoices {
+    QString FileName;
+    std::uint8_t FileFormat = 1;
+    std::int32_t StartAddress = 0;
+    bool WriteSizeHeader = true;
+    bool VerifyAfterProgram = false;
+};
+
+// The stored choices; the defaults for anything missing or out of range (formats 1..formatCount).
+// The file name is kept only when the file still exists.
+TImageChoices LoadImageChoices(int formatCount);
+void SaveImageChoices(const TImageChoices& choices);
+
+static constexpr int kRecentFilesKept = 5;
+
+// Recent files that still exist, newest first.
+QStringList LoadRecentFiles();
+// Puts `fileName` in front (once) and keeps the newest kRecentFilesKept; returns the new list.
+QStringList RememberRecentFile(const QString& fileName);

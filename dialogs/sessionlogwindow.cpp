@@ -1,0 +1,96 @@
+#include "dialogs/sessionlogwindow.h"
+
+#include "dialogs/velummessagebox.h"
+#include "files/systemfiles.h"
+#include "skin/suicontrols.h"
+#include "skin/suiform.h"
+
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr int kWidthPx = 640;
+constexpr int kHeightPx = 420;
+
+struct TFileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Writes `text` whole; the system's reason when anything failed.
+QString WriteText(const QString& fileName, const QByteArray& text) {
+    QString reason;
+    std::unique_ptr<std::FILE, TFileCloser> file(CreateFileForWriting(fileName, reason));
+    if (!file)
+        return reason;
+    const bool written =
+        std::fwrite(text.constData(), 1, std::size_t(text.size()), file.get()) == std::size_t(text.size());
+    const int error = errno;
+    if (std::fclose(file.release()) != 0 || !written)
+        return QString::fromLocal8Bit(std::strerror(written ? errno : error));
+    return QString();
+}
+
+} // namespace
+
+TFormSessionLog::TFormSessionLog(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("FormSessionLog"));
+    setWindowTitle(QStringLiteral("Tervolt - Log"));
+    FText = new QPlainTextEdit(this);
+    FText->setObjectName(QStringLiteral("EditLog"));
+    FText->setReadOnly(true);
+    FText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    FText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    auto* save = new TsuiButton(this);
+    save->setObjectName(QStringLiteral("ButtonSave"));
+    save->setText(QStringLiteral("&Save…"));
+    auto* close = new TsuiButton(this);
+    close->setObjectName(QStringLiteral("ButtonClose"));
+    close->setText(QStringLiteral("Close"));
+    close->setDefault(true);
+    connect(save, &QPushButton::clicked, this, [this] { Save(); });
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(save);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(FText);
+    layout->addLayout(buttons);
+    TsuiForm::Install(this, windowTitle(), TsuiTitleButtons(tbControlBox | tbClose));
+    resize(kWidthPx, kHeightPx);
+}
+
+void TFormSessionLog::SetText(const QString& text) {
+    FText->setPlainText(text);
+    FText->moveCursor(QTextCursor::Start); // the runs first; the trace follows
+}
+
+QString TFormSessionLog::Text() const {
+    return FText->toPlainText();
+}
+
+bool TFormSessionLog::Save() {
+    const QString fileName = FSaveFileDialog
+                                 ? FSaveFileDialog(this)
+                                 : QFileDialog::getSaveFileName(this, QStringLiteral("Save the log"),
+                                                                QStringLiteral("tervolt-log.txt"),
+                                                                QStringLiteral("Text files (*.txt)"));
+    if (fileName.isEmpty())
+        return false;
+    const QString problem = WriteText(fileName, Text().toUtf8());
+    if (problem.isEmpty())
+        return true;
+    TVelumMessageBox box(DeepBlue);
+    box.ShowOneButton(QStringLiteral("The log could not be saved.\n%1: %2").arg(fileName, problem),
+                      QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
+    return false;
+}

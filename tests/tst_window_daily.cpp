@@ -1,0 +1,484 @@
+// The window for daily use, against the simulated board: a port that comes back after its device
+// vanished, the format question, outcomes that say what the FLASH holds and what was done, the Stop
+// question's default, the busy title bar, the lost line, why a chip was not identified, choosing the
+// image while no board answers, progress by bytes, Program+Verify in one Start, the remembered image
+// and the status line.
+
+#include "app/windowsessionlog.h"
+#include "serial/communit.h"
+#include "serial/cpdrv.h"
+#include "skin/suicontrols.h"
+#include "skin/suiform.h"
+#include "skin/suiimagebutton.h"
+#include "skin/suiradiogroup.h"
+#include "target/comm_interface.h"
+#include "tests/support/hexwriter.h"
+#include "tests/tst_mainwindow_fixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUrl>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using TRecords = std::vector<std::pair<std::uint32_t, QByteArray>>;
+
+const QString kIdentified = QStringLiteral("COM2 \u00b7 115200 baud \u00b7 VELUM VF040B");
+
+// Contiguous 16-byte records from `address` on.
+TRecords Records(std::uint32_t address, int length, int seed) {
+    TRecords records;
+    for (int offset = 0; offset < length; offset += 16) {
+        QByteArray data;
+        for (int i = 0; i < 16; ++i)
+            data.append(char((offset + i) * 13 + seed));
+        records.emplace_back(address + std::uint32_t(offset), data);
+    }
+    return records;
+}
+
+// Bytes the board holds programmed.
+std::size_t Programmed(const TSimServer& board) {
+    const TFlashSnapshot snapshot = board.Snapshot();
+    return std::size_t(std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true));
+}
+
+QString Status(const TFormTervolt& form) {
+    return Control<QLabel>(form, "LabelStatus")->text();
+}
+
+} // namespace
+
+class TWindowDailyTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void PortComesBackAfterItsDeviceVanished();
+    void FormatMismatchIsAsked_data();
+    void FormatMismatchIsAsked();
+    void LostLineSaysWhatTheFlashHolds_data();
+    void LostLineSaysWhatTheFlashHolds();
+    void StopQuestionDefaultsToNo_data();
+    void StopQuestionDefaultsToNo();
+    void ChipNotIdentifiedSaysWhy_data();
+    void ChipNotIdentifiedSaysWhy();
+    void ImageIsChosenWhileNoBoardAnswers();
+    void ProgramAndVerifyInOneStart();
+    void ChoicesAreRemembered();
+
+private:
+    void Attach(TSimServer& board);
+    QString WriteImage(const QString& name, const TRecords& records);
+    void Choose(const QString& path);
+    void ClickStart();
+    QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
+
+    std::unique_ptr<TProgramDirectory> FProgramDirectory;
+    QTemporaryDir FImages;
+    std::unique_ptr<TFormTervolt> FForm;
+};
+
+void TWindowDailyTest::initTestCase() {
+    QVERIFY(FImages.isValid());
+    FProgramDirectory = std::make_unique<TProgramDirectory>();
+    QVERIFY(FProgramDirectory->IsValid());
+    ClearStoredComSettings();
+    FForm = OpenMainWindow(FProgramDirectory->Path());
+    QVERIFY(FForm);
+}
+
+void TWindowDailyTest::cleanup() {
+    MapPort(2, MissingDevicePath(2));
+    ResetChoices(*FForm);
+}
+
+void TWindowDailyTest::cleanupTestCase() {
+    FForm.reset();
+}
+
+void TWindowDailyTest::Attach(TSimServer& board) {
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board.SlavePath()));
+    QVERIFY2(FForm->FlashIdentified(), qPrintable(boxes.Texts().join(u'|')));
+}
+
+QString TWindowDailyTest::WriteImage(const QString& name, const TRecords& records) {
+    const QString path = ImagePath(name);
+    return WriteIntelHexFile(path, records) ? path : QString();
+}
+
+void TWindowDailyTest::Choose(const QString& path) {
+    FForm->SetOpenFileDialog([path](QWidget*, const QString&) { return path; });
+    QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnBrowse"), Qt::LeftButton);
+    FForm->SetOpenFileDialog({});
+}
+
+void TWindowDailyTest::ClickStart() {
+    auto* start = Control<TsuiImageButton>(*FForm, "BitBtnStart");
+    QVERIFY(start->isVisible() && start->isEnabled());
+    QTest::mouseClick(start, Qt::LeftButton); // returns when the run has ended
+}
+
+// Fault 1 and feature 4: Connect is offered again, and the port is reopened by itself once the
+// adapter is back; the status line says what goes on.
+void TWindowDailyTest::PortComesBackAfterItsDeviceVanished() {
+    auto board = StartSimBoard();
+    Attach(*board);
+    QCOMPARE(Status(*FForm), kIdentified);
+    TMessageRecorder boxes;
+    board.reset(); // the adapter is pulled out
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Disconnected"),
+                              3000);
+    QCOMPARE(Status(*FForm), QStringLiteral("COM2 has gone away; trying to reopen it every 1.5 s"));
+    QVERIFY(FForm->ReconnectTimer()->isActive());
+    TCommInterface* dialog = FForm->CommInterface();
+    QTimer::singleShot(0, dialog, [dialog] {
+        QVERIFY(dialog->BitBtnConnect()->isEnabled());
+        QVERIFY(!dialog->BitBtnDisconnect()->isEnabled());
+        dialog->BitBtnOK()->click();
+    });
+    FForm->BitBtnComSettingsClick();
+    QVERIFY2(FForm->ReconnectTimer()->isActive(), "OK with the port still gone keeps waiting for it");
+
+    auto back = StartSimBoard(); // plugged in again, under the same name
+    MapPort(2, QString::fromStdString(back->SlavePath()));
+    QTRY_VERIFY_WITH_TIMEOUT(FForm->FlashIdentified(), 8000);
+    QCOMPARE(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Connected"));
+    QCOMPARE(Status(*FForm), kIdentified);
+    QVERIFY(!FForm->ReconnectTimer()->isActive());
+    QVERIFY(boxes.Shown.isEmpty());
+}
+
+// Fault 2: a format that does not fit the file is asked about, No by default; the third column is
+// the question, empty when none may be asked.
+void TWindowDailyTest::FormatMismatchIsAsked_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("hexContent");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<int>("answer");
+    const QString hexAsBinary =
+        QStringLiteral("The file looks like Intel HEX but Binary is chosen. Program it as Binary?");
+    QTest::newRow("hex as binary, No") << "sample.hex" << true << 1 << hexAsBinary << int(mrNo);
+    QTest::newRow("hex text under another name") << "image.dat" << true << 1 << hexAsBinary << int(mrNo);
+    QTest::newRow("bin as intel") << "image.bin" << false << 0
+                                  << QStringLiteral(
+                                         "The file looks like a binary image but Intel Extended is "
+                                         "chosen. Program it as Intel Extended?")
+                                  << int(mrNo);
+    QTest::newRow("hex as binary, Yes") << "sample.hex" << true << 1 << hexAsBinary << int(mrYes);
+    QTest::newRow("hex as intel") << "sample.hex" << true << 0 << QString() << int(mrNone);
+}
+
+void TWindowDailyTest::FormatMismatchIsAsked() {
+    QFETCH(QString, name);
+    QFETCH(bool, hexContent);
+    QFETCH(int, format);
+    QFETCH(QString, question);
+    QFETCH(int, answer);
+    auto board = StartSimBoard();
+    Attach(*board);
+    const TRecords records = Records(0, 64, 1);
+    QString path = ImagePath(name);
+    if (hexContent) {
+        QVERIFY(WriteIntelHexFile(path, records));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(64, '\x5A')) == 64);
+    }
+    Choose(path);
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(format),
+                      Qt::LeftButton);
+    const std::uint64_t before = board->Stats().Commands;
+    TMessageRecorder boxes([answer](const TShownMessage& message) {
+        return message.ButtonResults.size() == 2 ? TModalResult(answer) : message.ButtonResults.first();
+    });
+    ClickStart();
+    QVERIFY(!boxes.Shown.isEmpty());
+    if (question.isEmpty()) {
+        QVERIFY(!boxes.Texts().first().contains(QStringLiteral("looks like")));
+        return;
+    }
+    QCOMPARE(boxes.Shown.first().Text, question);
+    QCOMPARE(boxes.Shown.first().IconType, suiWarning);
+    QCOMPARE(boxes.Shown.first().ButtonCaptions, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+    QCOMPARE(boxes.Shown.first().DefaultButton, 2);
+    if (answer == mrNo) {
+        QCOMPARE(boxes.Shown.size(), 1);
+        QCOMPARE(board->Stats().Commands, before + 1); // Start's chip query, nothing sent
+        QCOMPARE(Programmed(*board), std::size_t(0));
+    } else {
+        QVERIFY(boxes.Shown.last().Text.startsWith(QStringLiteral("Program OK!\n")));
+        QVERIFY(Programmed(*board) > 0);
+    }
+}
+
+// Faults 3, 5, 6 and 9: the line goes away during a Program. The box says so with OK only and the
+// status is "Disconnected" already; the bar stands at the share of bytes confirmed (of the data, not
+// of the address span) and does not move after; the outcome warns and says what the FLASH holds.
+void TWindowDailyTest::LostLineSaysWhatTheFlashHolds_data() {
+    QTest::addColumn<int>("answered"); // commands answered before the line goes: ping, ID, ID, INIT, blocks
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("flashState");
+    QTest::newRow("before the erase is answered")
+        << 3 << 0 << QStringLiteral("The FLASH may have been erased; nothing was programmed.");
+    QTest::newRow("after the erase") << 4 << 0
+                                     << QStringLiteral("The FLASH was erased; nothing was programmed.");
+    // Two regions of 960 bytes, 256 KiB apart: after the first one half of the data is on the board.
+    QTest::newRow("after the first region")
+        << 9 << 50 << QStringLiteral("The FLASH holds the image only up to 0x0003BF.");
+}
+
+void TWindowDailyTest::LostLineSaysWhatTheFlashHolds() {
+    QFETCH(int, answered);
+    QFETCH(int, percent);
+    QFETCH(QString, flashState);
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkHangupAfter, std::uint32_t(answered)});
+    auto board = StartSimBoard(config);
+    Attach(*board);
+    TRecords records = Records(0x000000, 960, 1);
+    const TRecords second = Records(0x040000, 960, 2);
+    records.insert(records.end(), second.begin(), second.end());
+    Choose(WriteImage(QStringLiteral("regions.hex"), records));
+
+    auto* gauge = Control<TsuiProgressBar>(*FForm, "CGaugeProgressBar");
+    auto* close = FForm->Frame()->TitleButton(tbClose);
+    auto* minimize = FForm->Frame()->TitleButton(tbMinimize);
+    const QRect minimizeIdle = minimize->geometry();
+    const QString title = FForm->windowTitle();
+    QString connectedAtBox;
+    int barAtBox = -1;
+    bool titleBarKept = false;
+    TMessageRecorder boxes([&](const TShownMessage& message) {
+        if (message.Text.startsWith(QStringLiteral("Communication error occurred!"))) {
+            connectedAtBox = Control<QLabel>(*FForm, "LabelConnect")->text();
+            barAtBox = gauge->value();
+            titleBarKept = close->isVisible() && !close->isEnabled() && minimize->geometry() == minimizeIdle;
+        }
+        return message.ButtonResults.first();
+    });
+    ClickStart();
+    QCOMPARE(boxes.Shown.size(), 2);
+    const TShownMessage& lost = boxes.Shown.first();
+    QVERIFY2(lost.Text.endsWith(QStringLiteral("\nCOM2 has gone away; the run ends here.")),
+             qPrintable(lost.Text));
+    QCOMPARE(lost.ButtonCaptions, QStringList{QStringLiteral("Ok")});
+    QCOMPARE(connectedAtBox, QStringLiteral("Disconnected"));
+    QCOMPARE(barAtBox, percent);
+    QVERIFY2(titleBarKept, "Close shown but disabled, Minimize where it was");
+    QCOMPARE(std::size_t(barAtBox) * 1920 / 100, Programmed(*board));
+    const TShownMessage& outcome = boxes.Shown.last();
+    QCOMPARE(outcome.Text, QStringLiteral("Program operation canceled\n") + flashState);
+    QCOMPARE(outcome.IconType, suiWarning);
+    QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Message"));
+    QVERIFY(close->isEnabled());
+    QCOMPARE(FForm->windowTitle(), title);
+}
+
+// Fault 4: Enter in the Stop question means No; the run goes on. An explicit Yes stops it, and the
+// outcome says what the FLASH holds.
+void TWindowDailyTest::StopQuestionDefaultsToNo_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Enter") << false;
+    QTest::newRow("Yes") << true;
+}
+
+void TWindowDailyTest::StopQuestionDefaultsToNo() {
+    QFETCH(bool, yes);
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkSlow, 0, 5});
+    auto board = StartSimBoard(config);
+    Attach(*board);
+    Choose(WriteImage(QStringLiteral("long.hex"), Records(0, 8 * 1024, 3)));
+    TMessageRecorder boxes([yes](const TShownMessage& message) {
+        if (message.ButtonResults.size() != 2)
+            return mrOk;
+        return yes ? mrYes : message.ButtonResults.at(message.DefaultButton - 1);
+    });
+    auto* gauge = Control<TsuiProgressBar>(*FForm, "CGaugeProgressBar");
+    QTimer stopper;
+    bool clicked = false;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (!clicked && gauge->isVisible() && gauge->value() >= 10) {
+            clicked = true;
+            QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnStop"), Qt::LeftButton);
+        }
+    });
+    stopper.start(10);
+    ClickStart();
+    stopper.stop();
+    QVERIFY(clicked);
+    QCOMPARE(boxes.Shown.size(), 2);
+    QCOMPARE(boxes.Shown.first().Text, QStringLiteral("Stop programming?"));
+    QCOMPARE(boxes.Shown.first().IconType, suiStop);
+    QCOMPARE(boxes.Shown.first().DefaultButton, 2);
+    const QString outcome = boxes.Shown.last().Text;
+    if (!yes) {
+        QVERIFY2(outcome.startsWith(QStringLiteral("Program OK!\n")), qPrintable(outcome));
+        return;
+    }
+    const QRegularExpression stopped(
+        QStringLiteral("^Program operation canceled\nThe FLASH holds the image only "
+                       "up to 0x([0-9A-F]{6})\\.$"));
+    const QRegularExpressionMatch match = stopped.match(outcome);
+    QVERIFY2(match.hasMatch(), qPrintable(outcome));
+    QCOMPARE(std::size_t(match.captured(1).toUInt(nullptr, 16) + 1), Programmed(*board));
+}
+
+// Fault 7: the box says why, as the Retry box does.
+void TWindowDailyTest::ChipNotIdentifiedSaysWhy_data() {
+    QTest::addColumn<QString>("deviceId");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("not listed") << "VF999Z"
+                                << "The board reports VELUM VF999Z, which is not in devices.tervolt.";
+    QTest::newRow("no answer") << QString()
+                               << "The board did not answer the chip query. No answer within 1.0 s.";
+}
+
+void TWindowDailyTest::ChipNotIdentifiedSaysWhy() {
+    QFETCH(QString, deviceId);
+    QFETCH(QString, why);
+    TSimConfig config;
+    if (!deviceId.isEmpty())
+        config.DeviceId = deviceId.toStdString();
+    else
+        config.Faults.push_back(TSimFault{fkSilentAfter, 1}); // the ping only
+    auto board = StartSimBoard(config);
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
+    QCOMPARE(boxes.Shown.size(), 1);
+    QCOMPARE(boxes.Shown.first().Text, QStringLiteral("FLASH not identified.\n") + why);
+    QCOMPARE(Status(*FForm),
+             QStringLiteral("COM2 \u00b7 115200 baud \u00b7 board answers, chip not identified"));
+}
+
+// Fault 8: Browse, the operation and drops work while the port is open and nothing answers.
+void TWindowDailyTest::ImageIsChosenWhileNoBoardAnswers() {
+    {
+        auto earlier = StartSimBoard(); // its chip must not be named for the silent board that follows
+        Attach(*earlier);
+    }
+    TScriptedBoard silent;
+    QVERIFY(silent.IsOpen());
+    TMessageRecorder boxes;
+    AttachPort(*FForm, silent.SlavePath());
+    QVERIFY(!FForm->TargetFound());
+    QCOMPARE(Status(*FForm), QStringLiteral("COM2 \u00b7 115200 baud \u00b7 no board answers yet"));
+    QVERIFY(Control<TsuiImageButton>(*FForm, "BitBtnBrowse")->isEnabled());
+    QVERIFY(Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->isEnabled());
+    const QString chosen = WriteImage(QStringLiteral("chosen.hex"), Records(0, 32, 1));
+    FForm->SetOpenFileDialog([chosen](QWidget*, const QString&) { return chosen; });
+    QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnBrowse"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<TsuiEdit>(*FForm, "EditFileName")->text(), chosen, 3000);
+    FForm->SetOpenFileDialog({});
+
+    // Dropped while a ping waits for its answer.
+    const QString dropped = WriteImage(QStringLiteral("dropped.hex"), Records(0, 32, 2));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(dropped)});
+    bool droppedInWait = false;
+    QTimer dropper;
+    QObject::connect(&dropper, &QTimer::timeout, [&] {
+        if (droppedInWait ||
+            Control<QLabel>(*FForm, "LabelMode")->text() != QStringLiteral("Identifying target..."))
+            return;
+        droppedInWait = true;
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(FForm.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(FForm.get(), &drop);
+    });
+    dropper.start(5);
+    QTRY_VERIFY_WITH_TIMEOUT(droppedInWait, 3000);
+    dropper.stop();
+    QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->text(), dropped);
+    QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
+    QVERIFY(boxes.Shown.isEmpty());
+}
+
+// Features 1 and 3: one Start programs and verifies; one box says both and what was done.
+void TWindowDailyTest::ProgramAndVerifyInOneStart() {
+    auto board = StartSimBoard();
+    Attach(*board);
+    Choose(WriteImage(QStringLiteral("both.hex"), Records(0x1000, 2048, 4)));
+    auto* verifyAfter = Control<QCheckBox>(*FForm, "CheckBoxVerifyAfterProgram");
+    QVERIFY(!verifyAfter->isChecked() && verifyAfter->isEnabled());
+    verifyAfter->setChecked(true);
+    TMessageRecorder boxes;
+    QApplication::setActiveWindow(FForm.get());
+    QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    QTest::keyClick(FForm.get(), Qt::Key_F5); // Start; returns when the run has ended
+    QCOMPARE(boxes.Shown.size(), 1);
+    const QRegularExpression told(QStringLiteral("^Program OK!\nCompare OK!\n2,048 bytes in \\d+\\.\\d s "
+                                                 "\\([\\d,]+ B/s\\)\nCOM2 at 115200 baud\nVELUM VF040B$"));
+    QVERIFY2(told.match(boxes.Shown.first().Text).hasMatch(), qPrintable(boxes.Shown.first().Text));
+    QCOMPARE(boxes.Shown.first().IconType, suiInformation);
+    QCOMPARE(Programmed(*board), std::size_t(2048));
+    // The session log keeps the run and the trace of its last pass, as tervolt-cli --trace writes it.
+    const QString logged = FForm->SessionLog().Runs().last();
+    QVERIFY2(logged.contains(QStringLiteral("  Program+Verify  ")) &&
+                 logged.contains(QStringLiteral("both.hex")) &&
+                 logged.contains(QStringLiteral("Program OK! Compare OK!")),
+             qPrintable(logged));
+    QVERIFY(FForm->SessionLog().Trace().contains(QStringLiteral("  COM2  >  P RESET\\r")));
+
+    // Verify after programming means nothing for Verify.
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->Button(0), Qt::LeftButton);
+    QVERIFY(!verifyAfter->isEnabled());
+}
+
+// Feature 2: image, format, start address and options come back in the next session, the image
+// only while it exists.
+void TWindowDailyTest::ChoicesAreRemembered() {
+    const QString path = ImagePath(QStringLiteral("kept.rbf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
+    file.close();
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
+    Choose(path);
+    auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
+    field->setText(QStringLiteral("8000"));
+    FForm->EditStartAddressExit();
+    Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(false);
+    Control<QCheckBox>(*FForm, "CheckBoxVerifyAfterProgram")->setChecked(true);
+    QCOMPARE(FForm->RecentFiles().first(), path);
+
+    for (const bool fileStays : {true, false}) {
+        if (!fileStays)
+            QVERIFY(QFile::remove(path));
+        std::unique_ptr<TFormTervolt> next;
+        {
+            TMessageRecorder quiet;
+            next = std::make_unique<TFormTervolt>(FProgramDirectory->Path());
+        }
+        QCOMPARE(Control<TsuiEdit>(*next, "EditFileName")->text(), fileStays ? path : QString());
+        QCOMPARE(int(next->FileFormat()), int(TFormTervolt::kFormatBinary));
+        QCOMPARE(next->StartAddress(), 0x8000);
+        QCOMPARE(Control<TsuiEdit>(*next, "EditStartAddress")->text(), QStringLiteral("00008000"));
+        QVERIFY(!Control<QCheckBox>(*next, "CheckBoxWriteFileSizeOnStart")->isChecked());
+        QVERIFY(Control<QCheckBox>(*next, "CheckBoxVerifyAfterProgram")->isChecked());
+        QCOMPARE(next->RecentFiles().contains(path), fileStays);
+        QCOMPARE(Status(*next), QStringLiteral("COM2 is not open"));
+    }
+}
+
+int main(int argc, char* argv[]) {
+    return RunMainWindowTest<TWindowDailyTest>(argc, argv);
+}
+
+#include "tst_window_daily.moc"
