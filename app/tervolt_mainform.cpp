@@ -33,12 +33,23 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <iterator>
 #include <optional>
 
 namespace {
 
 const QString kCaptionError = QStringLiteral("Tervolt Error");
 const QString kDevicesFileName = QStringLiteral("devices.tervolt");
+
+// The items of the format group, in their order.
+constexpr TImageFormat kFormatItems[] = {TImageFormat::IntelExtended, TImageFormat::Binary, TImageFormat::Auto};
+
+int FormatItem(TImageFormat format) {
+    for (int i = 0; i < int(std::size(kFormatItems)); ++i)
+        if (kFormatItems[i] == format)
+            return i;
+    return int(std::size(kFormatItems)) - 1;
+}
 
 // Marks an identification exchange as running for as long as it waits for the board.
 class TTalkScope {
@@ -116,13 +127,13 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FFlashIdentified = false;
     FTargetFound = false;
     FStartAddress = 0;
-    FFileFormat = kFormatIntelExtended;
+    FFileFormat = TImageFormat::IntelExtended;
     FUi->EditFLASHProduct->clear();
     FUi->EditFLASHManefacturer->clear();
     FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
     FUi->CheckBoxWriteFileSizeOnStart->setChecked(true);
-    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == kFormatBinary);
-    FUi->RadioGroupHexFileFormat->SetItemIndex(FFileFormat - 1);
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
+    FUi->RadioGroupHexFileFormat->SetItemIndex(FormatItem(FFileFormat));
     ConnectHandlers();
 
     FDevicesList = std::make_unique<TDevicesList>();
@@ -473,15 +484,25 @@ bool TFormTervolt::IdentifyFlashChip() {
 
 void TFormTervolt::RadioGroupHexFileFormatClick() {
     const int index = FUi->RadioGroupHexFileFormat->ItemIndex();
-    FFileFormat = std::uint8_t(index + 1);
-    FUi->GroupBoxBinaryDataFileParams->setVisible(index == 1);
+    FFileFormat = index >= 0 && index < int(std::size(kFormatItems)) ? kFormatItems[index] : TImageFormat::Auto;
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
+}
+
+void TFormTervolt::SelectFormatOfFile(const QString& fileName) {
+    const TImageFormat format = ImageFormatOfFileName(fileName);
+    if (format != FFileFormat) {
+        FUi->RadioGroupHexFileFormat->SetItemIndex(FormatItem(format));
+        RadioGroupHexFileFormatClick();
+    }
 }
 
 void TFormTervolt::BitBtnBrowseClick() {
-    if (FFileFormat == kFormatIntelExtended)
+    if (FFileFormat == TImageFormat::IntelExtended)
         FOpenDialogFilter = kHexFileFilter;
-    else if (FFileFormat == kFormatBinary)
+    else if (FFileFormat == TImageFormat::Binary)
         FOpenDialogFilter = kBinaryFileFilter;
+    else
+        FOpenDialogFilter = kImageFileFilter;
     FOpenDialogFolder = ImageDialogFolder(FUi->EditFileName->text());
     const QString folder = FOpenDialogFolder;
     const TOpenFileDialogFunc dialog =
@@ -492,6 +513,7 @@ void TFormTervolt::BitBtnBrowseClick() {
     const QString chosen = dialog(this, QtFileFilter(FOpenDialogFilter));
     if (chosen.isEmpty())
         return;
+    SelectFormatOfFile(chosen);
     SelectImageFile(chosen);
 }
 
@@ -526,11 +548,7 @@ void TFormTervolt::dropEvent(QDropEvent* event) {
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    const std::uint8_t format = ImageFormatOfFileName(path);
-    if (format != FFileFormat) {
-        FUi->RadioGroupHexFileFormat->SetItemIndex(format - 1);
-        RadioGroupHexFileFormatClick();
-    }
+    SelectFormatOfFile(path);
     SelectImageFile(path);
 }
 
@@ -668,7 +686,7 @@ void TFormTervolt::BitBtnStopClick() {
 void TFormTervolt::RunOperation(bool verify, const QString& fileName) {
     TImageSource source;
     source.FileName = fileName;
-    source.FileFormat = FFileFormat;
+    source.Format = FFileFormat;
     source.StartAddress = std::uint32_t(FStartAddress);
     source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
     TWindowFlashHost host(*this);

@@ -112,11 +112,6 @@ bool CommandUsesBoard(TCliCommand command) {
     return command != TCliCommand::ccBlocks && command != TCliCommand::ccPorts;
 }
 
-int DefaultFileFormat(const QString& fileName) {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("rbf") || suffix == QLatin1String("bin") ? 2 : 1;
-}
-
 TCliParseResult ParseCliArguments(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -148,9 +143,12 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
                                                           "the program, then in the installed data folder)."),
                                            QStringLiteral("FILE"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Image format: hex or bin (default: bin for .rbf "
-                                                         "and .bin, hex otherwise)."),
-                                          QStringLiteral("hex|bin"));
+                                          QStringLiteral("Image format: auto (the default: bin for .rbf and .bin, "
+                                                         "else Intel HEX, S-record or ELF by the first "
+                                                         "bytes), ihex (Intel HEX, records 00-05), hex "
+                                                         "(Intel HEX, records 00-03 only), srec "
+                                                         "(S19/S28/S37), elf or bin."),
+                                          QStringLiteral("FORMAT"));
     const QCommandLineOption startOption(QStringLiteral("start-address"),
                                          QStringLiteral("Load address of a binary image, hexadecimal."),
                                          QStringLiteral("HEX"));
@@ -205,7 +203,6 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
     options.Command = command->Command;
     if (command->NeedsFile) {
         options.FileName = positional.at(1);
-        options.FileFormat = DefaultFileFormat(options.FileName);
     }
     // An empty value is mostly an unset variable in a script: it must not mean "the default".
     for (const QCommandLineOption* named : {&portOption, &portsOption, &devicesOption, &traceOption})
@@ -245,16 +242,18 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
     }
     if (parser.isSet(formatOption)) {
         const QString format = parser.value(formatOption);
-        if (format == QLatin1String("hex"))
-            options.FileFormat = 1;
-        else if (format == QLatin1String("bin"))
-            options.FileFormat = 2;
-        else
-            return UsageError(QStringLiteral("invalid format '%1' (hex or bin)").arg(format));
+        const std::optional<TImageFormat> named = ImageFormatFromName(format);
+        if (!named)
+            return UsageError(
+                QStringLiteral("invalid format '%1' (auto, hex, ihex, srec, elf or bin)").arg(format));
+        options.FileFormat = *named;
     }
     // The load address and the size header belong to binary images; anywhere else they would be
     // ignored without a word.
-    const bool binary = command->NeedsFile && options.FileFormat == 2;
+    const bool binary = command->NeedsFile &&
+                        (options.FileFormat == TImageFormat::Binary ||
+                         (options.FileFormat == TImageFormat::Auto &&
+                          ImageFormatOfFileName(options.FileName) == TImageFormat::Binary));
     for (const QCommandLineOption* binaryOnly : {&startOption, &sizeHeaderOption, &noSizeHeaderOption})
         if (parser.isSet(*binaryOnly) && !binary)
             return UsageError(QStringLiteral("--%1 applies to binary images only (--format bin)")

@@ -1,11 +1,16 @@
 #pragma once
 // Command line of tervolt-cli. Options may stand before or after the command.
 
+#include "image/imageformat.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+
+class TImageSnapshot;
 
 // Exit statuses that scripts rely on.
 enum TExitStatus : int {
@@ -29,7 +34,8 @@ struct TCliOptions {
     std::optional<std::uint32_t> Baud;  // empty: the per-user settings, then 115200
     QString DevicesFile;       // empty: devices.tervolt beside the program
     QString FileName;
-    int FileFormat = 1;        // 1 Intel HEX, 2 binary
+    TImageFormat FileFormat = TImageFormat::Auto;
+    std::shared_ptr<TImageSnapshot> Image;  // read once before the boards start: they all send it
     std::uint32_t StartAddress = 0;
     bool WriteSizeHeader = true;
     int Retries = 3;
@@ -50,6 +56,3 @@ TCliParseResult ParseCliArguments(const QStringList& arguments);
 
 // True when the run talks to a board: ping, identify, program, verify.
 bool CommandUsesBoard(TCliCommand command);
-
-// Default image format for a file name: binary for .rbf and .bin, Intel HEX otherwise.
-int DefaultFileFormat(const QString& fileName);

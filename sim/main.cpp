@@ -36,7 +36,7 @@ const char* const kUsage =
     "  --size BYTES         FLASH size, decimal or 0x hex (default 524288, at most 268435456)\n"
     "  --baud RATE          pace both directions as a line at RATE baud, 10 bits per character\n"
     "                       (default: answer as fast as possible)\n"
-    "  --dump FILE          at exit, write every programmed byte as Intel HEX (addresses below 1 MiB)\n"
+    "  --dump FILE          at exit, write every programmed byte as Intel HEX (record 04 above 1 MiB)\n"
     "  --stats FILE         at exit, write line statistics as JSON\n"
     "  --fault KIND         inject a fault; repeatable. KIND is one of\n"
     "                         drop:N          every Nth command is lost (no answer)\n"

@@ -1,0 +1,71 @@
+#include "image/textlines.h"
+
+#include "image/imagesnapshot.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr std::array<std::uint8_t, 256> MakeHexDigitTable() {
+    std::array<std::uint8_t, 256> table{};
+    for (auto& value : table)
+        value = kNoDigit;
+    for (int i = 0; i < 10; ++i)
+        table['0' + i] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+        table['A' + i] = static_cast<std::uint8_t>(10 + i);
+        table['a' + i] = static_cast<std::uint8_t>(10 + i);
+    }
+    return table;
+}
+constexpr std::array<std::uint8_t, 256> kHexDigitValue = MakeHexDigitTable();
+
+} // namespace
+
+std::uint8_t HexDigitValue(char c) {
+    return kHexDigitValue[static_cast<unsigned char>(c)];
+}
+
+bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes) {
+    for (int i = 0; i < pairs; ++i) {
+        const std::uint8_t high = HexDigitValue(text[2 * i]);
+        const std::uint8_t low = HexDigitValue(text[2 * i + 1]);
+        if (high == kNoDigit || low == kNoDigit)
+            return false;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return true;
+}
+
+TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line, int& length) {
+    length = 0;
+    const std::uint64_t left = bytes.Size() - cursor.Offset;
+    const std::size_t available = left < std::uint64_t(maxPiece) ? std::size_t(left) : std::size_t(maxPiece);
+    if (available == 0) {
+        cursor.AtEnd = true;
+        return TLineRead::lrNothing;
+    }
+    const auto* view = reinterpret_cast<const char*>(bytes.View(cursor.Offset, available));
+    if (!view)
+        return TLineRead::lrError;
+    line = view;
+
+    const auto* end = static_cast<const char*>(std::memchr(view, '\n', available));
+    std::size_t taken = end ? std::size_t(end - view) + 1 : available;
+    cursor.Offset += taken;
+    if (end) {
+        ++cursor.Ended;
+        taken = std::size_t(end - view);
+        if (taken > 0 && view[taken - 1] == '\r')
+            --taken;
+    } else if (available == std::size_t(maxPiece)) {
+        return TLineRead::lrTooLong;
+    } else {
+        cursor.AtEnd = true; // the last line of a file without a line end
+    }
+    if (std::memchr(view, '\0', end ? std::size_t(end - view) : taken))
+        return TLineRead::lrInvalid;
+    length = int(taken);
+    return TLineRead::lrLine;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The lines of a text image (Intel HEX, S-record), read from its snapshot in pieces as fgets would
+// deliver them: LF or CR LF end a line, and a piece longer than a record could be stops the reading.
+
+#include <cstdint>
+
+class TImageBytes;
+
+enum class TLineRead { lrNothing, lrLine, lrTooLong, lrInvalid, lrError };
+
+struct TLineCursor {
+    std::uint64_t Offset = 0;
+    bool AtEnd = false;      // the last piece reached the end of the file without a line end
+    std::uint32_t Ended = 0; // line ends read so far
+};
+
+// The next piece: through the first LF, or `maxPiece` characters without one (lrTooLong), or the rest
+// of the file. `line` points into the snapshot until the next read; `length` excludes the line end; a
+// NUL byte makes the piece lrInvalid.
+TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line, int& length);
+
+// The value of a hex digit, or kNoDigit.
+constexpr std::uint8_t kNoDigit = 0xFF;
+std::uint8_t HexDigitValue(char c);
+
+// Decodes `pairs` digit pairs at `text` into `bytes`; false when one is not a hex digit.
+bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes);
