@@ -8,7 +8,6 @@
 namespace {
 
 constexpr std::uint64_t kAddressSpace = 0x100000000ull;
-constexpr std::uint16_t kScanBlockLength = 200;
 
 // e_ident
 constexpr std::uint8_t kMagic[] = {0x7F, 'E', 'L', 'F'};
@@ -59,6 +58,7 @@ void TElfFile::Reset() {
     FSegments.clear();
     FSegment = 0;
     FSegmentDone = 0;
+    FScanFault = hrOK;
     FStartAddress = 0;
     FTotalSize = 0;
     FPosition = 0;
@@ -76,9 +76,11 @@ THexResult TElfFile::ScanImage() {
     FPosition = 0;
     FTotalSize = 0;
     FStartAddress = 0xFFFFFFFFu;
+    FScanFault = hrOK;
     const THexResult result = ReadSegments();
     if (result != hrOK) {
         FSegments.clear();
+        FScanFault = result; // reading on meets it again, as in the other readers
         return result;
     }
     std::uint64_t total = 0;
@@ -87,21 +89,11 @@ THexResult TElfFile::ScanImage() {
     if (!FSegments.empty())
         FStartAddress = FSegments.front().Address;
     FTotalSize = static_cast<std::uint32_t>(total); // below 4 GiB: the segments do not overlap
-    // Read from the file on each pass, the data are measured now, to compare with what is sent.
-    if (FBytes->Streamed()) {
-        std::uint8_t block[kScanBlockLength];
-        std::uint32_t address = 0;
-        std::uint16_t length = 0;
-        THexResult read = hrOK;
-        while ((read = ReadBlock(address, block, length, sizeof block)) == hrOK) {
-        }
-        if (read != hrEndOfFile)
-            return read;
-        FSegment = 0;
-        FSegmentDone = 0;
-        FPosition = 0;
-    }
-    return hrOK;
+    const THexResult measured = MeasureStreamedBlocks();
+    FSegment = 0;
+    FSegmentDone = 0;
+    FPosition = 0;
+    return measured;
 }
 
 THexResult TElfFile::ReadSegments() {
@@ -163,6 +155,8 @@ THexResult TElfFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std:
     if (!FBytes)
         return hrFileNotOpened;
     length = 0;
+    if (FScanFault != hrOK)
+        return FScanFault;
     if (FSegment >= FSegments.size())
         return hrEndOfFile;
     if (maxLength == 0)

@@ -33,4 +33,5 @@ private:
     std::vector<TSegment> FSegments;
     std::size_t FSegment = 0;       // the segment being delivered
     std::uint32_t FSegmentDone = 0; // its bytes delivered so far
+    THexResult FScanFault = hrOK;   // what the pre-scan found wrong
 };

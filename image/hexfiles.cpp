@@ -178,11 +178,29 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
 THexResult TAbsoluteHexFile::Scan() {
     FMeasured = false;
     FFingerprint = kFingerprintSeed;
+    FNextAddress = 0;
+    if (FBytes)
+        FBytes->Forget();
     const THexResult result = FBytes ? ScanImage() : THexResult(hrFileNotOpened);
+    if (FBytes)
+        FBytes->Forget();
     FMeasuredFingerprint = FFingerprint;
     FFingerprint = kFingerprintSeed;
+    FNextAddress = 0;
     FMeasured = result == hrOK;
     return result;
+}
+
+THexResult TAbsoluteHexFile::MeasureStreamedBlocks() {
+    if (!FBytes->Streamed())
+        return hrOK;
+    std::uint8_t block[kScanBlockLength];
+    std::uint32_t address = 0;
+    std::uint16_t length = 0;
+    THexResult result = hrOK;
+    while ((result = ReadBlock(address, block, length, sizeof block)) == hrOK) {
+    }
+    return result == hrEndOfFile ? THexResult(hrOK) : result;
 }
 
 THexResult TAbsoluteHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
@@ -190,8 +208,11 @@ THexResult TAbsoluteHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buf
     THexResult result = ReadNext(address, buffer, length, maxLength);
     // Held in memory, the image cannot change; read again from the file, it is checked block by block.
     if (FBytes && FBytes->Streamed()) {
-        if (result == hrOK)
-            FFingerprint = FingerprintBlock(FFingerprint, address, buffer, length);
+        // The blocks' bytes and where they jump: the same whatever length the caller reads in.
+        if (result == hrOK && length > 0) {
+            FFingerprint = FingerprintBlock(FFingerprint, address != FNextAddress, address, buffer, length);
+            FNextAddress = std::uint64_t(address) + length;
+        }
         if (FMeasured && result == hrEndOfFile && FFingerprint != FMeasuredFingerprint)
             result = hrImageChanged;
     }
@@ -519,7 +540,10 @@ THexResult TBinaryDataHexFile::ScanImage() {
         return hrBeyondAddressSpace;
     }
     FTotalSize = static_cast<std::uint32_t>(size);
-    return hrOK;
+    const THexResult measured = MeasureStreamedBlocks();
+    FPosition = 0;
+    FAtEnd = false;
+    return measured;
 }
 
 THexResult TBinaryDataHexFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,

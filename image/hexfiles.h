@@ -78,6 +78,9 @@ protected:
     // The common part of Open: the checks, Reset, the snapshot or the output file, and the pre-scan.
     THexResult OpenStream(const QString& fileName, std::uint8_t mode, bool overwrite, bool binary);
     virtual THexResult ScanImage() = 0;
+    // For a reader whose pre-scan need not read the data: reads every block once, so that a file too
+    // large for memory is measured (see ReadBlock). The caller then starts again at the beginning.
+    THexResult MeasureStreamedBlocks();
     virtual THexResult ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                                 std::uint16_t maxLength) = 0;
 
@@ -97,6 +100,7 @@ private:
     bool FMeasured = false; // the pre-scan accepted the image
     std::uint64_t FFingerprint = 0;
     std::uint64_t FMeasuredFingerprint = 0;
+    std::uint64_t FNextAddress = 0; // where a block that continues the last one begins
 };
 
 // Intel HEX. The strict reader ("hex") takes records 00..03 on lines of at most 198 characters; with

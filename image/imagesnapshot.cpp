@@ -8,6 +8,7 @@
 namespace {
 
 constexpr unsigned kReadChunk = 1u << 20;
+constexpr std::uint64_t kMinWindow = 4096; // above the longest piece a reader asks for
 constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
 
 // Closes the descriptor on every way out.
@@ -52,6 +53,7 @@ std::shared_ptr<TImageSnapshot> TImageSnapshot::Take(const QString& fileName, QS
         return nullptr;
     }
     snapshot->FInMemory = snapshot->FBytes.size() <= bound;
+    snapshot->FWindowBytes = static_cast<std::size_t>(std::clamp<std::uint64_t>(bound, kMinWindow, TImageBytes::kMaxView));
     if (!snapshot->FInMemory)
         std::vector<std::uint8_t>().swap(snapshot->FBytes);
     return snapshot;
@@ -100,8 +102,9 @@ const std::uint8_t* TImageBytes::View(std::uint64_t offset, std::size_t count) {
     if (offset >= FWindowStart && offset + wanted <= FWindowStart + FWindowLength)
         return FWindow.data() + (offset - FWindowStart);
     // Refill from `offset`: the readers go forward, so the window runs ahead of them.
-    FWindow.resize(kMaxView);
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kMaxView, FSize - offset));
+    const std::size_t window = std::max(FSnapshot->WindowBytes(), count);
+    FWindow.resize(window);
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(window, FSize - offset));
     std::size_t have = 0;
     while (have < length) {
         const long long got = ReadFileAt(FFd, offset + have, FWindow.data() + have, unsigned(length - have), FError);
@@ -118,9 +121,9 @@ const std::uint8_t* TImageBytes::View(std::uint64_t offset, std::size_t count) {
     return FWindow.data();
 }
 
-std::uint64_t FingerprintBlock(std::uint64_t fingerprint, std::uint32_t address, const std::uint8_t* data,
-                               std::uint16_t length) {
-    for (int i = 0; i < 4; ++i)
+std::uint64_t FingerprintBlock(std::uint64_t fingerprint, bool jump, std::uint32_t address,
+                               const std::uint8_t* data, std::uint16_t length) {
+    for (int i = 0; jump && i < 4; ++i)
         fingerprint = (fingerprint ^ ((address >> (8 * i)) & 0xFF)) * kFnvPrime;
     for (std::uint16_t i = 0; i < length; ++i)
         fingerprint = (fingerprint ^ data[i]) * kFnvPrime;

@@ -24,6 +24,8 @@ public:
                                                 std::uint64_t bound = kSnapshotBound);
 
     const QString& FileName() const { return FFileName; }
+    // How much of a streamed file a reader holds at once.
+    std::size_t WindowBytes() const { return FWindowBytes; }
     bool InMemory() const { return FInMemory; }
     const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
 
@@ -34,6 +36,7 @@ public:
 private:
     QString FFileName;
     bool FInMemory = false;
+    std::size_t FWindowBytes = 0;
     std::vector<std::uint8_t> FBytes;
     std::mutex FLock;
     std::optional<std::uint64_t> FFirstFingerprint;
@@ -58,6 +61,8 @@ public:
     static constexpr std::size_t kMaxView = 1u << 20;
     const std::uint8_t* View(std::uint64_t offset, std::size_t count);
     const QString& Error() const { return FError; }
+    // A new pass reads the file again.
+    void Forget() { FWindowLength = 0; }
 
 private:
     TImageBytes() = default;
@@ -71,7 +76,8 @@ private:
     QString FError;
 };
 
-// FNV-1a over the delivered blocks of a streamed image: cheap, and any changed byte or address shows.
-std::uint64_t FingerprintBlock(std::uint64_t fingerprint, std::uint32_t address, const std::uint8_t* data,
-                               std::uint16_t length);
+// FNV-1a over the delivered blocks of a streamed image, with the address where a block does not follow
+// the one before (`jump`): cheap, and any changed byte or address shows.
+std::uint64_t FingerprintBlock(std::uint64_t fingerprint, bool jump, std::uint32_t address,
+                               const std::uint8_t* data, std::uint16_t length);
 constexpr std::uint64_t kFingerprintSeed = 0xcbf29ce484222325ull;
