@@ -93,6 +93,8 @@ QString HexFileErrorMessage(int code) {
         return QStringLiteral("Image file changed while it was being sent.");
     case hrBeyondAddressSpace:
         return QStringLiteral("Image runs past the highest address, 0xFFFFFFFF.");
+    case hrUnknownFormat:
+        return QStringLiteral("Image file format not recognised.");
     default:
         return QStringLiteral("Unknown error - code no. %1").arg(code);
     }

@@ -8,9 +8,9 @@
 namespace {
 
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
-// 'S', type, then 255 bytes as digit pairs, and a CR.
-constexpr int kMaxPieceLength = 2 + 2 * 255 + 2;
-constexpr int kMaxRecordBytes = 255;
+// 'S', type, the count and the 255 bytes it counts as digit pairs, CR and LF.
+constexpr int kMaxPieceLength = 2 + 2 * 256 + 2;
+constexpr int kMaxRecordBytes = (kMaxPieceLength - 2) / 2;
 constexpr std::uint16_t kScanBlockLength = 200;
 
 // Address bytes of each record type; 0 for a type that does not exist (S4).
