@@ -21,23 +21,29 @@ struct TDescriptor {
     int Release() { return std::exchange(Fd, -1); }
 };
 
-// Reads to the end, or to one byte past `bound`; false with `reason` on a read error.
+// Reads to the end, or to one byte past `bound`; false with `reason` on a read error. The measured
+// size sets the buffer, and one byte more shows a file that grew meanwhile.
 bool ReadUpTo(int fd, std::uint64_t bound, std::vector<std::uint8_t>& bytes, QString& reason) {
-    bytes.clear();
+    const long long size = FileSizeOf(fd, reason);
+    if (size < 0)
+        return false;
+    bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t(size), bound) + 1));
+    std::size_t have = 0;
     for (;;) {
-        const std::size_t have = bytes.size();
-        if (have > bound)
-            return true;
-        bytes.resize(have + kReadChunk);
-        const long long got = ReadFileAt(fd, have, bytes.data() + have, kReadChunk, reason);
-        if (got < 0) {
-            bytes.clear();
-            return false;
+        if (have == bytes.size()) {
+            if (have > bound)
+                break;
+            bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(have + kReadChunk, bound + 1)));
         }
-        bytes.resize(have + static_cast<std::size_t>(got));
+        const long long got = ReadFileAt(fd, have, bytes.data() + have, unsigned(bytes.size() - have), reason);
+        if (got < 0)
+            return false;
         if (got == 0)
-            return true;
+            break;
+        have += static_cast<std::size_t>(got);
     }
+    bytes.resize(have);
+    return true;
 }
 
 } // namespace

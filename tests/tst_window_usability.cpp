@@ -258,8 +258,8 @@ void TWindowUsabilityTest::KeyboardOrder() {
     QFETCH(int, format);
     QFETCH(QStringList, stops);
     auto board = AttachBoard();
+    Choose(ImagePath(QStringLiteral("order.hex"))); // selects Auto-detect
     SelectFormat(format);
-    Choose(ImagePath(QStringLiteral("order.hex")));
     QVERIFY(Get<TsuiImageButton>("BitBtnStart")->isEnabled());
 
     Get<QWidget>("BitBtnComSettings")->setFocus(Qt::TabFocusReason);
