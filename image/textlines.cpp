@@ -2,40 +2,18 @@
 
 #include "image/imagesnapshot.h"
 
-#include <array>
 #include <cstring>
 
-namespace {
-
-constexpr std::array<std::uint8_t, 256> MakeHexDigitTable() {
-    std::array<std::uint8_t, 256> table{};
-    for (auto& value : table)
-        value = kNoDigit;
-    for (int i = 0; i < 10; ++i)
-        table['0' + i] = static_cast<std::uint8_t>(i);
-    for (int i = 0; i < 6; ++i) {
-        table['A' + i] = static_cast<std::uint8_t>(10 + i);
-        table['a' + i] = static_cast<std::uint8_t>(10 + i);
-    }
-    return table;
-}
-constexpr std::array<std::uint8_t, 256> kHexDigitValue = MakeHexDigitTable();
-
-} // namespace
-
-std::uint8_t HexDigitValue(char c) {
-    return kHexDigitValue[static_cast<unsigned char>(c)];
-}
-
 bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes) {
+    // One test at the end: a non-digit's value has high bits that no digit has.
+    unsigned invalid = 0;
     for (int i = 0; i < pairs; ++i) {
         const std::uint8_t high = HexDigitValue(text[2 * i]);
         const std::uint8_t low = HexDigitValue(text[2 * i + 1]);
-        if (high == kNoDigit || low == kNoDigit)
-            return false;
-        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+        invalid |= high | low;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | (low & 0x0F));
     }
-    return true;
+    return (invalid & 0xF0) == 0;
 }
 
 TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line, int& length) {

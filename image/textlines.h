@@ -2,6 +2,7 @@
 // The lines of a text image (Intel HEX, S-record), read from its snapshot in pieces as fgets would
 // deliver them: LF or CR LF end a line, and a piece longer than a record could be stops the reading.
 
+#include <array>
 #include <cstdint>
 
 class TImageBytes;
@@ -21,7 +22,24 @@ TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, c
 
 // The value of a hex digit, or kNoDigit.
 constexpr std::uint8_t kNoDigit = 0xFF;
-std::uint8_t HexDigitValue(char c);
+
+constexpr std::array<std::uint8_t, 256> MakeHexDigitTable() {
+    std::array<std::uint8_t, 256> table{};
+    for (auto& value : table)
+        value = kNoDigit;
+    for (int i = 0; i < 10; ++i)
+        table['0' + i] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+        table['A' + i] = static_cast<std::uint8_t>(10 + i);
+        table['a' + i] = static_cast<std::uint8_t>(10 + i);
+    }
+    return table;
+}
+inline constexpr std::array<std::uint8_t, 256> kHexDigitValue = MakeHexDigitTable();
+
+inline std::uint8_t HexDigitValue(char c) {
+    return kHexDigitValue[static_cast<unsigned char>(c)];
+}
 
 // Decodes `pairs` digit pairs at `text` into `bytes`; false when one is not a hex digit.
 bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes);
