@@ -57,6 +57,7 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
     FDetected = DetectImageFormat(first, head, FFileName);
     if (FDetected == TImageFormat::Auto) {
         FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
+        FBytes = std::move(bytes); // open, and reading on meets the same fault
         return hrUnknownFormat;
     }
     FReader = CreateImageReaderFor(FDetected, FBinaryStart, FWriteSizeHeader);
@@ -100,10 +101,15 @@ std::shared_ptr<TImageSnapshot> TAutoImageFile::Snapshot() const {
 }
 
 THexResult TAutoImageFile::ScanImage() {
-    return FReader ? Mirror(FReader->Scan()) : THexResult(hrFileNotOpened);
+    if (!FReader)
+        return FBytes ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+    return Mirror(FReader->Scan());
 }
 
 THexResult TAutoImageFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                                     std::uint16_t maxLength) {
-    return FReader ? Mirror(FReader->ReadBlock(address, buffer, length, maxLength)) : THexResult(hrFileNotOpened);
+    length = 0;
+    if (!FReader)
+        return FBytes ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+    return Mirror(FReader->ReadBlock(address, buffer, length, maxLength));
 }
