@@ -43,16 +43,6 @@ QString Hex(std::uint64_t value) {
 
 } // namespace
 
-THexResult TElfFile::Open(const QString& fileName, std::uint8_t mode, bool /*overwrite*/) {
-    if (mode != hmProgram && mode != hmVerify)
-        return hrCannotOpenFile;
-    return OpenStream(fileName, mode, false, true);
-}
-
-THexResult TElfFile::WriteBlock(std::uint32_t, const std::uint8_t*, std::uint16_t) {
-    return hrFileNotOpened;
-}
-
 void TElfFile::Reset() {
     Close();
     FSegments.clear();

@@ -7,14 +7,11 @@
 
 #include <vector>
 
-class TElfFile final : public TAbsoluteHexFile {
+class TElfFile final : public TReadOnlyImageFile {
 public:
     TElfFile() = default;
 
-    THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
-    // Reading only.
-    THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
 
 protected:
     THexResult ScanImage() override;

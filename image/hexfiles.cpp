@@ -253,8 +253,7 @@ void TIntelExtendedHexFile::Rewind() {
     FLinearRefused = false;
     FWritePage = kAllOnes;
     FCursor = TLineCursor{};
-    FPendingData.clear();
-    FPendingOffset = 0;
+    FRest.Clear();
 }
 
 THexResult TIntelExtendedHexFile::ScanImage() {
@@ -297,30 +296,15 @@ THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t*
     return result;
 }
 
-bool TIntelExtendedHexFile::DeliverPending(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                                           std::uint16_t maxLength) {
-    const std::size_t left = FPendingData.size() - FPendingOffset;
-    if (left == 0)
-        return false;
-    const auto count = static_cast<std::uint16_t>(std::min<std::size_t>(left, maxLength));
-    address = FPendingAddress + static_cast<std::uint32_t>(FPendingOffset);
-    std::memcpy(buffer, FPendingData.data() + FPendingOffset, count);
-    length = count;
-    FPendingOffset += count;
-    if (FPendingOffset == FPendingData.size())
-        FPendingData.clear();
-    return true;
-}
-
 THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffer,
                                               std::uint16_t& length, std::uint16_t maxLength) {
     if (!FBytes)
         return hrFileNotOpened;
     length = 0;
-    if (FLinearRecords && !FPendingData.empty()) {
+    if (!FRest.Empty()) {
         if (maxLength == 0)
             return hrBufferTooSmall;
-        DeliverPending(address, buffer, length, maxLength);
+        FRest.Deliver(address, buffer, length, maxLength);
         return hrOK;
     }
     if (FCursor.AtEnd)
@@ -409,10 +393,8 @@ THexResult TIntelExtendedHexFile::ParseDataRecord(const std::uint8_t* record, st
     if (FLinearRecords && count > maxLength) {
         if (maxLength == 0)
             return hrBufferTooSmall;
-        FPendingData.assign(record + kRecordHeaderBytes, record + kRecordHeaderBytes + count);
-        FPendingOffset = 0;
-        FPendingAddress = address;
-        DeliverPending(address, buffer, length, maxLength);
+        FRest.Take(address, record + kRecordHeaderBytes, count);
+        FRest.Deliver(address, buffer, length, maxLength);
         return hrOK;
     }
     THexResult result = hrOK;
@@ -503,6 +485,19 @@ bool TIntelExtendedHexFile::WriteRecord(std::uint8_t type, std::uint16_t offset,
     line[length++] = '\n';
     return std::fwrite(line, 1, length, FFile.get()) == static_cast<std::size_t>(length) &&
            !std::ferror(FFile.get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TReadOnlyImageFile
+
+THexResult TReadOnlyImageFile::Open(const QString& fileName, std::uint8_t mode, bool overwrite) {
+    if (mode != hmProgram && mode != hmVerify)
+        return hrCannotOpenFile;
+    return OpenStream(fileName, mode, overwrite, true);
+}
+
+THexResult TReadOnlyImageFile::WriteBlock(std::uint32_t, const std::uint8_t*, std::uint16_t) {
+    return hrFileNotOpened;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -129,8 +129,6 @@ private:
                            std::uint16_t maxLength);
     THexResult ParseDataRecord(const std::uint8_t* record, std::uint32_t& address, std::uint8_t* buffer,
                                std::uint16_t& length, std::uint16_t maxLength);
-    bool DeliverPending(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                        std::uint16_t maxLength);
     void Rewind();
     THexResult WriteLinearBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length);
     bool WriteRecord(std::uint8_t type, std::uint16_t offset, const std::uint8_t* data, std::uint8_t count);
@@ -143,10 +141,14 @@ private:
     std::uint32_t FLineNumber = 0; // the line the last piece belongs to
     std::uint32_t FWritePage = 0xFFFFFFFFu; // upper address bits of the last record 04 written
     TLineCursor FCursor;
-    // The rest of a record longer than the caller's block.
-    std::vector<std::uint8_t> FPendingData;
-    std::size_t FPendingOffset = 0;
-    std::uint32_t FPendingAddress = 0;
+    TRecordRest FRest;
+};
+
+// A reader of a format that is never written here (S-record, ELF, auto-detection).
+class TReadOnlyImageFile : public TAbsoluteHexFile {
+public:
+    THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
+    THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
 };
 
 class TBinaryDataHexFile final : public TAbsoluteHexFile {

@@ -33,12 +33,6 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReaderFor(TImageFormat format, std:
 TAutoImageFile::TAutoImageFile(std::uint32_t startAddress, bool writeSizeHeader)
     : FBinaryStart(startAddress), FWriteSizeHeader(writeSizeHeader) {}
 
-THexResult TAutoImageFile::Open(const QString& fileName, std::uint8_t mode, bool overwrite) {
-    if (mode != hmProgram && mode != hmVerify)
-        return hrCannotOpenFile;
-    return OpenStream(fileName, mode, overwrite, true);
-}
-
 THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot) {
     if (IsOpen())
         return hrFileAlreadyOpen;
@@ -86,10 +80,6 @@ THexResult TAutoImageFile::Close() {
     const THexResult result = FReader ? FReader->Close() : THexResult(hrOK);
     TAbsoluteHexFile::Close();
     return result;
-}
-
-THexResult TAutoImageFile::WriteBlock(std::uint32_t, const std::uint8_t*, std::uint16_t) {
-    return hrFileNotOpened;
 }
 
 bool TAutoImageFile::HoldsData() const {

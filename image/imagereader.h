@@ -13,15 +13,13 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReaderFor(TImageFormat format, std:
 
 // Reads Intel HEX (records 00..05), S-record or ELF by the file's first bytes, or binary by its
 // extension (.rbf, .bin); any other file is hrUnknownFormat.
-class TAutoImageFile final : public TAbsoluteHexFile {
+class TAutoImageFile final : public TReadOnlyImageFile {
 public:
     TAutoImageFile(std::uint32_t startAddress, bool writeSizeHeader);
 
-    THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     THexResult OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot) override;
     void Reset() override;
     THexResult Close() override;
-    THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
     bool HoldsData() const override;
     std::shared_ptr<TImageSnapshot> Snapshot() const override;
 

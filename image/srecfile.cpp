@@ -18,16 +18,6 @@ constexpr int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 
 } // namespace
 
-THexResult TSRecordFile::Open(const QString& fileName, std::uint8_t mode, bool /*overwrite*/) {
-    if (mode != hmProgram && mode != hmVerify)
-        return hrCannotOpenFile;
-    return OpenStream(fileName, mode, false, true);
-}
-
-THexResult TSRecordFile::WriteBlock(std::uint32_t, const std::uint8_t*, std::uint16_t) {
-    return hrFileNotOpened;
-}
-
 void TSRecordFile::Reset() {
     Close();
     FStartAddress = 0;
@@ -42,8 +32,7 @@ void TSRecordFile::Rewind() {
     FLineNumber = 0;
     FDataRecords = 0;
     FNextAddress = 0;
-    FPendingData.clear();
-    FPendingOffset = 0;
+    FRest.Clear();
 }
 
 THexResult TSRecordFile::ScanImage() {
@@ -79,22 +68,6 @@ THexResult TSRecordFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, 
     return result;
 }
 
-bool TSRecordFile::DeliverPending(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                                  std::uint16_t maxLength) {
-    const std::size_t left = FPendingData.size() - FPendingOffset;
-    if (left == 0)
-        return false;
-    const auto count = static_cast<std::uint16_t>(std::min<std::size_t>(left, maxLength));
-    address = FPendingAddress + static_cast<std::uint32_t>(FPendingOffset);
-    std::memcpy(buffer, FPendingData.data() + FPendingOffset, count);
-    length = count;
-    FPosition += count;
-    FPendingOffset += count;
-    if (FPendingOffset == FPendingData.size())
-        FPendingData.clear();
-    return true;
-}
-
 THexResult TSRecordFile::TakeDataRecord(std::uint32_t recordAddress, const std::uint8_t* data, int count) {
     if (count > 0 && std::uint64_t(recordAddress) + count - 1 > kAllOnes)
         return hrBeyondAddressSpace;
@@ -108,9 +81,16 @@ THexResult TSRecordFile::TakeDataRecord(std::uint32_t recordAddress, const std::
     if (count == 0)
         return hrOK;
     FNextAddress = std::uint64_t(recordAddress) + count;
-    FPendingData.assign(data, data + count);
-    FPendingOffset = 0;
-    FPendingAddress = recordAddress;
+    FRest.Take(recordAddress, data, std::size_t(count));
+    return hrOK;
+}
+
+THexResult TSRecordFile::DeliverRest(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                     std::uint16_t maxLength) {
+    if (maxLength == 0)
+        return hrBufferTooSmall;
+    FRest.Deliver(address, buffer, length, maxLength);
+    FPosition += length;
     return hrOK;
 }
 
@@ -119,12 +99,8 @@ THexResult TSRecordFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffe
     if (!FBytes)
         return hrFileNotOpened;
     length = 0;
-    if (!FPendingData.empty()) {
-        if (maxLength == 0)
-            return hrBufferTooSmall;
-        DeliverPending(address, buffer, length, maxLength);
-        return hrOK;
-    }
+    if (!FRest.Empty())
+        return DeliverRest(address, buffer, length, maxLength);
     if (FEnded || FCursor.AtEnd)
         return hrEndOfFile;
 
@@ -184,12 +160,8 @@ THexResult TSRecordFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffe
         case 3:
             if (const THexResult taken = TakeDataRecord(value, data, dataBytes); taken != hrOK)
                 return taken;
-            if (!FPendingData.empty()) {
-                if (maxLength == 0)
-                    return hrBufferTooSmall;
-                DeliverPending(address, buffer, length, maxLength);
-                return hrOK;
-            }
+            if (!FRest.Empty())
+                return DeliverRest(address, buffer, length, maxLength);
             break;
         case 5:
         case 6:

@@ -2,6 +2,7 @@
 
 #include "image/imagesnapshot.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes) {
@@ -46,4 +47,21 @@ TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, c
         return TLineRead::lrInvalid;
     length = int(taken);
     return TLineRead::lrLine;
+}
+
+void TRecordRest::Take(std::uint32_t address, const std::uint8_t* data, std::size_t count) {
+    FData.assign(data, data + count);
+    FOffset = 0;
+    FAddress = address;
+}
+
+void TRecordRest::Deliver(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                          std::uint16_t maxLength) {
+    const auto count = static_cast<std::uint16_t>(std::min<std::size_t>(FData.size() - FOffset, maxLength));
+    address = FAddress + static_cast<std::uint32_t>(FOffset);
+    std::memcpy(buffer, FData.data() + FOffset, count);
+    length = count;
+    FOffset += count;
+    if (FOffset == FData.size())
+        FData.clear();
 }

@@ -3,7 +3,9 @@
 // deliver them: LF or CR LF end a line, and a piece longer than a record could be stops the reading.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class TImageBytes;
 
@@ -43,3 +45,18 @@ inline std::uint8_t HexDigitValue(char c) {
 
 // Decodes `pairs` digit pairs at `text` into `bytes`; false when one is not a hex digit.
 bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes);
+
+// The rest of a record longer than the caller's block, delivered on the next calls.
+class TRecordRest {
+public:
+    bool Empty() const { return FData.empty(); }
+    void Clear() { FData.clear(); }
+    void Take(std::uint32_t address, const std::uint8_t* data, std::size_t count);
+    // The next piece, at most `maxLength` bytes (at least 1).
+    void Deliver(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length, std::uint16_t maxLength);
+
+private:
+    std::vector<std::uint8_t> FData;
+    std::size_t FOffset = 0;
+    std::uint32_t FAddress = 0;
+};
