@@ -23,7 +23,8 @@ QString ImageErrorDetail(const TAbsoluteHexFile& reader, const TImageSource& sou
     if (result != hrImageChanged)
         return reader.ErrorDetail();
     if (reader.Position() == reader.TotalSize())
-        return QStringLiteral("%1: its blocks differ from those measured before the run").arg(source.FileName);
+        return QStringLiteral("%1: its blocks differ from those measured before the run")
+            .arg(source.FileName);
     return QStringLiteral("%1: %2 bytes measured before the run, %3 read")
         .arg(source.FileName)
         .arg(reader.TotalSize())
@@ -41,7 +42,8 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source) 
 }
 
 THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source) {
-    return source.Snapshot ? reader.OpenSnapshot(source.Snapshot) : reader.Open(source.FileName, hmProgram, false);
+    return source.Snapshot ? reader.OpenSnapshot(source.Snapshot)
+                           : reader.Open(source.FileName, hmProgram, false);
 }
 
 bool ImageHoldsData(const TAbsoluteHexFile& reader) {

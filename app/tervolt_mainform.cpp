@@ -42,7 +42,8 @@ const QString kCaptionError = QStringLiteral("Tervolt Error");
 const QString kDevicesFileName = QStringLiteral("devices.tervolt");
 
 // The items of the format group, in their order.
-constexpr TImageFormat kFormatItems[] = {TImageFormat::IntelExtended, TImageFormat::Binary, TImageFormat::Auto};
+constexpr TImageFormat kFormatItems[] = {TImageFormat::IntelExtended, TImageFormat::Binary,
+                                         TImageFormat::Auto};
 
 int FormatItem(TImageFormat format) {
     for (int i = 0; i < int(std::size(kFormatItems)); ++i)
@@ -484,7 +485,8 @@ bool TFormTervolt::IdentifyFlashChip() {
 
 void TFormTervolt::RadioGroupHexFileFormatClick() {
     const int index = FUi->RadioGroupHexFileFormat->ItemIndex();
-    FFileFormat = index >= 0 && index < int(std::size(kFormatItems)) ? kFormatItems[index] : TImageFormat::Auto;
+    FFileFormat =
+        index >= 0 && index < int(std::size(kFormatItems)) ? kFormatItems[index] : TImageFormat::Auto;
     FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
 }
 

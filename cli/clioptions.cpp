@@ -142,13 +142,14 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
                                            QStringLiteral("Device list (default: devices.tervolt beside "
                                                           "the program, then in the installed data folder)."),
                                            QStringLiteral("FILE"));
-    const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("Image format: auto (the default: bin for .rbf and .bin, "
-                                                         "else Intel HEX, S-record or ELF by the first "
-                                                         "bytes), ihex (Intel HEX, records 00-05), hex "
-                                                         "(Intel HEX, records 00-03 only), srec "
-                                                         "(S19/S28/S37), elf or bin."),
-                                          QStringLiteral("FORMAT"));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        QStringLiteral("Image format: auto (the default: bin for .rbf and .bin, "
+                       "else Intel HEX, S-record or ELF by the first "
+                       "bytes), ihex (Intel HEX, records 00-05), hex "
+                       "(Intel HEX, records 00-03 only), srec "
+                       "(S19/S28/S37), elf or bin."),
+        QStringLiteral("FORMAT"));
     const QCommandLineOption startOption(QStringLiteral("start-address"),
                                          QStringLiteral("Load address of a binary image, hexadecimal."),
                                          QStringLiteral("HEX"));
@@ -250,10 +251,10 @@ TCliParseResult ParseCliArguments(const QStringList& arguments) {
     }
     // The load address and the size header belong to binary images; anywhere else they would be
     // ignored without a word.
-    const bool binary = command->NeedsFile &&
-                        (options.FileFormat == TImageFormat::Binary ||
-                         (options.FileFormat == TImageFormat::Auto &&
-                          ImageFormatOfFileName(options.FileName) == TImageFormat::Binary));
+    const bool binary =
+        command->NeedsFile && (options.FileFormat == TImageFormat::Binary ||
+                               (options.FileFormat == TImageFormat::Auto &&
+                                ImageFormatOfFileName(options.FileName) == TImageFormat::Binary));
     for (const QCommandLineOption* binaryOnly : {&startOption, &sizeHeaderOption, &noSizeHeaderOption})
         if (parser.isSet(*binaryOnly) && !binary)
             return UsageError(QStringLiteral("--%1 applies to binary images only (--format bin)")

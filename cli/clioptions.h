@@ -35,7 +35,7 @@ struct TCliOptions {
     QString DevicesFile;       // empty: devices.tervolt beside the program
     QString FileName;
     TImageFormat FileFormat = TImageFormat::Auto;
-    std::shared_ptr<TImageSnapshot> Image;  // read once before the boards start: they all send it
+    std::shared_ptr<TImageSnapshot> Image; // read once before the boards start: they all send it
     std::uint32_t StartAddress = 0;
     bool WriteSizeHeader = true;
     int Retries = 3;

@@ -1,5 +1,5 @@
-// The S-record reader on arbitrary files. Input: one byte that picks the caller's maximum block length (0 means
-// the 200 the operations use), then the file's bytes. Checked: see fuzz/imagepass.h, twice over.
+// The S-record reader on arbitrary files. Input: one byte that picks the caller's maximum block length (0
+// means the 200 the operations use), then the file's bytes. Checked: see fuzz/imagepass.h, twice over.
 
 #include "fuzz/imagepass.h"
 #include "fuzz/memoryfile.h"

@@ -18,7 +18,7 @@ constexpr std::uint8_t kClass32 = 1;
 constexpr std::uint8_t kClass64 = 2;
 constexpr std::uint8_t kLittleEndian = 1;
 constexpr std::uint8_t kBigEndian = 2;
-constexpr std::uint32_t kLoadSegment = 1; // PT_LOAD
+constexpr std::uint32_t kLoadSegment = 1;        // PT_LOAD
 constexpr std::uint16_t kExtendedCount = 0xFFFF; // PN_XNUM: the count lies in a section header
 
 // Where the fields lie in each class.
@@ -124,9 +124,11 @@ THexResult TElfFile::ReadSegments() {
             return Fail(hrIllegalRecord,
                         QStringLiteral("program header %1: its data lie past the end of the file").arg(i));
         if (address >= kAddressSpace || fileSize > kAddressSpace - address)
-            return Fail(hrBeyondAddressSpace,
-                        QStringLiteral("program header %1: %2 bytes at %3").arg(i).arg(fileSize).arg(Hex(address)));
-        FSegments.push_back({static_cast<std::uint32_t>(address), offset, static_cast<std::uint32_t>(fileSize)});
+            return Fail(
+                hrBeyondAddressSpace,
+                QStringLiteral("program header %1: %2 bytes at %3").arg(i).arg(fileSize).arg(Hex(address)));
+        FSegments.push_back(
+            {static_cast<std::uint32_t>(address), offset, static_cast<std::uint32_t>(fileSize)});
     }
 
     std::stable_sort(FSegments.begin(), FSegments.end(),
@@ -152,7 +154,8 @@ THexResult TElfFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std:
     if (maxLength == 0)
         return hrBufferTooSmall;
     const TSegment& segment = FSegments[FSegment];
-    const auto count = static_cast<std::uint16_t>(std::min<std::uint32_t>(segment.Size - FSegmentDone, maxLength));
+    const auto count =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(segment.Size - FSegmentDone, maxLength));
     const std::uint8_t* data = FBytes->View(segment.Offset + FSegmentDone, count);
     if (!data)
         return Fail(hrIllegalRecord, FBytes->Error());

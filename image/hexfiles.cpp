@@ -61,8 +61,8 @@ std::FILE* OpenFile(const QString& fileName, const char* mode) {
 
 // What a pass can meet only in an image that differs from the one measured.
 bool IsImageFault(THexResult result) {
-    return result != hrOK && result != hrEndOfFile && result != hrBufferTooSmall && result != hrFileNotOpened &&
-           result != hrImageChanged;
+    return result != hrOK && result != hrEndOfFile && result != hrBufferTooSmall &&
+           result != hrFileNotOpened && result != hrImageChanged;
 }
 
 } // namespace
@@ -283,8 +283,8 @@ THexResult TIntelExtendedHexFile::ScanImage() {
     return result;
 }
 
-THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                                           std::uint16_t maxLength) {
+THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer,
+                                           std::uint16_t& length, std::uint16_t maxLength) {
     const THexResult result = ReadRecords(address, buffer, length, maxLength);
     if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
         FErrorDetail = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
@@ -446,12 +446,14 @@ THexResult TIntelExtendedHexFile::WriteLinearBlock(std::uint32_t address, const 
     const std::uint32_t room = kMaxSegmentOffset - (address & kMaxSegmentOffset) + 1;
     if (length > room) {
         const THexResult first = WriteLinearBlock(address, data, static_cast<std::uint16_t>(room));
-        return first != hrOK ? first
-                             : WriteLinearBlock(address + room, data + room, static_cast<std::uint16_t>(length - room));
+        return first != hrOK
+                   ? first
+                   : WriteLinearBlock(address + room, data + room, static_cast<std::uint16_t>(length - room));
     }
     const std::uint32_t upper = address >> 16;
     if (FWritePage != upper) {
-        const std::uint8_t page[2] = {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)};
+        const std::uint8_t page[2] = {static_cast<std::uint8_t>(upper >> 8),
+                                      static_cast<std::uint8_t>(upper)};
         if (!WriteRecord(0x04, 0, page, sizeof page))
             return hrCannotOpenFile;
         FWritePage = upper;

@@ -5,9 +5,9 @@
 
 #include <QString>
 
+#include "image/textlines.h"
 #include <cstdint>
 #include <cstdio>
-#include "image/textlines.h"
 
 #include <memory>
 #include <vector>
@@ -88,7 +88,7 @@ protected:
         void operator()(std::FILE* f) const;
     };
     std::unique_ptr<std::FILE, TFileCloser> FFile; // writing
-    std::unique_ptr<TImageBytes> FBytes;            // reading
+    std::unique_ptr<TImageBytes> FBytes;           // reading
     std::uint32_t FStartAddress = 0;
     std::uint32_t FTotalSize = 0;
     std::uint32_t FPosition = 0;

@@ -35,7 +35,8 @@ bool ReadUpTo(int fd, std::uint64_t bound, std::vector<std::uint8_t>& bytes, QSt
                 break;
             bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(have + kReadChunk, bound + 1)));
         }
-        const long long got = ReadFileAt(fd, have, bytes.data() + have, unsigned(bytes.size() - have), reason);
+        const long long got =
+            ReadFileAt(fd, have, bytes.data() + have, unsigned(bytes.size() - have), reason);
         if (got < 0)
             return false;
         if (got == 0)
@@ -59,7 +60,8 @@ std::shared_ptr<TImageSnapshot> TImageSnapshot::Take(const QString& fileName, QS
         return nullptr;
     }
     snapshot->FInMemory = snapshot->FBytes.size() <= bound;
-    snapshot->FWindowBytes = static_cast<std::size_t>(std::clamp<std::uint64_t>(bound, kMinWindow, TImageBytes::kMaxView));
+    snapshot->FWindowBytes =
+        static_cast<std::size_t>(std::clamp<std::uint64_t>(bound, kMinWindow, TImageBytes::kMaxView));
     if (!snapshot->FInMemory)
         std::vector<std::uint8_t>().swap(snapshot->FBytes);
     return snapshot;
@@ -113,7 +115,8 @@ const std::uint8_t* TImageBytes::View(std::uint64_t offset, std::size_t count) {
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(window, FSize - offset));
     std::size_t have = 0;
     while (have < length) {
-        const long long got = ReadFileAt(FFd, offset + have, FWindow.data() + have, unsigned(length - have), FError);
+        const long long got =
+            ReadFileAt(FFd, offset + have, FWindow.data() + have, unsigned(length - have), FError);
         if (got <= 0) {
             if (got == 0)
                 FError = QStringLiteral("the file ended before its measured size");

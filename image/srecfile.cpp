@@ -73,8 +73,8 @@ THexResult TSRecordFile::TakeDataRecord(std::uint32_t recordAddress, const std::
         return hrBeyondAddressSpace;
     // The board is written in address order: a record may not go back over what came before.
     if (recordAddress < FNextAddress) {
-        FProblem = QStringLiteral("address 0x%1 lies below the end of the record before")
-                       .arg(recordAddress, 0, 16);
+        FProblem =
+            QStringLiteral("address 0x%1 lies below the end of the record before").arg(recordAddress, 0, 16);
         return hrNonAscending;
     }
     ++FDataRecords;

@@ -24,10 +24,10 @@ private:
     void Rewind();
 
     TLineCursor FCursor;
-    bool FEnded = false;             // an S7/S8/S9 record was read
-    std::uint32_t FLineNumber = 0;   // the line the last piece belongs to
-    std::uint32_t FDataRecords = 0;  // S1/S2/S3 records so far, for S5/S6
-    std::uint64_t FNextAddress = 0;  // the first address a following record may use
-    QString FProblem;                // what was wrong with the line, for the detail
+    bool FEnded = false;            // an S7/S8/S9 record was read
+    std::uint32_t FLineNumber = 0;  // the line the last piece belongs to
+    std::uint32_t FDataRecords = 0; // S1/S2/S3 records so far, for S5/S6
+    std::uint64_t FNextAddress = 0; // the first address a following record may use
+    QString FProblem;               // what was wrong with the line, for the detail
     TRecordRest FRest;
 };

@@ -17,7 +17,8 @@ bool DecodeHexPairs(const char* text, int pairs, std::uint8_t* bytes) {
     return (invalid & 0xF0) == 0;
 }
 
-TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line, int& length) {
+TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line,
+                        int& length) {
     length = 0;
     const std::uint64_t left = bytes.Size() - cursor.Offset;
     const std::size_t available = left < std::uint64_t(maxPiece) ? std::size_t(left) : std::size_t(maxPiece);

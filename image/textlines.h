@@ -20,7 +20,8 @@ struct TLineCursor {
 // The next piece: through the first LF, or `maxPiece` characters without one (lrTooLong), or the rest
 // of the file. `line` points into the snapshot until the next read; `length` excludes the line end; a
 // NUL byte makes the piece lrInvalid.
-TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line, int& length);
+TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line,
+                        int& length);
 
 // The value of a hex digit, or kNoDigit.
 constexpr std::uint8_t kNoDigit = 0xFF;
@@ -53,7 +54,8 @@ public:
     void Clear() { FData.clear(); }
     void Take(std::uint32_t address, const std::uint8_t* data, std::size_t count);
     // The next piece, at most `maxLength` bytes (at least 1).
-    void Deliver(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length, std::uint16_t maxLength);
+    void Deliver(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                 std::uint16_t maxLength);
 
 private:
     std::vector<std::uint8_t> FData;

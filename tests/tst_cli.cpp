@@ -70,7 +70,8 @@ void TestCli::usage_data() {
     QTest::newRow("missing file") << QStringList{"program"} << 64 << "needs an image file";
     QTest::newRow("extra argument") << QStringList{"ping", "x"} << 64 << "unexpected argument";
     QTest::newRow("unknown option") << QStringList{"--bogus", "ping"} << 64 << "bogus";
-    QTest::newRow("bad format") << QStringList{"blocks", "a.hex", "--format", "s19"} << 64 << "invalid format";
+    QTest::newRow("bad format") << QStringList{"blocks", "a.hex", "--format", "s19"} << 64
+                                << "invalid format";
     QTest::newRow("bad start address") << QStringList{"blocks", "a.bin", "--start-address", "12G4"} << 64
                                        << "\"12G4\" is illegal hexadecimal string";
     QTest::newRow("bad baud") << QStringList{"--baud", "fast", "ping"} << 64 << "invalid baud rate";

@@ -21,9 +21,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <thread>
 #include <map>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -513,7 +513,7 @@ void TestCliSim::imageFormatsOnTheBoard_data() {
     QTest::addColumn<QString>("kind");    // srec_cat's output format, "elf", or "hex" as written here
     QTest::addColumn<quint32>("address"); // of the data
     QTest::addColumn<int>("boards");
-    QTest::addColumn<bool>("rewritten");  // the file is rewritten in place while the first board is sent
+    QTest::addColumn<bool>("rewritten"); // the file is rewritten in place while the first board is sent
     QTest::newRow("S-record S1") << "-motorola=2" << 0x1000u << 1 << false;
     QTest::newRow("S-record S2") << "-motorola=3" << 0x21000u << 1 << false;
     QTest::newRow("S-record S3") << "-motorola=4" << 0x301000u << 1 << false;
@@ -554,7 +554,8 @@ void TestCliSim::imageFormatsOnTheBoard() {
                                                  "/DISCARD/ : { *(.note*) } }\n")
                                       .arg(address, 0, 16)
                                       .toLatin1()));
-        QVERIFY2(RunTool("objcopy", {"-I", "binary", "-O", "elf64-x86-64", "-B", "i386:x86-64", raw, object}, error) &&
+        QVERIFY2(RunTool("objcopy", {"-I", "binary", "-O", "elf64-x86-64", "-B", "i386:x86-64", raw, object},
+                         error) &&
                      RunTool("as", {bss, "-o", bss + ".o"}, error) &&
                      RunTool("ld", {"-T", script, object, bss + ".o", "-o", image}, error),
                  qPrintable(error));
@@ -595,7 +596,8 @@ void TestCliSim::imageFormatsOnTheBoard() {
         rewriter = std::thread([&, other] {
             while (!done) {
                 const TFlashSnapshot board = servers.front()->Snapshot();
-                if (std::find(board.Programmed.begin(), board.Programmed.end(), true) != board.Programmed.end()) {
+                if (std::find(board.Programmed.begin(), board.Programmed.end(), true) !=
+                    board.Programmed.end()) {
                     QFile changed(image);
                     fired = changed.open(QIODevice::ReadWrite) && changed.write(other) == other.size();
                     return;

@@ -133,8 +133,9 @@ std::unique_ptr<TAbsoluteHexFile> ReaderFor(const QString& format) {
 }
 
 TCliRun RunBlocks(const QString& path, const QString& format) {
-    return RunCli({QStringLiteral("blocks"), path, QStringLiteral("--format"), format, QStringLiteral("--quiet")},
-                  QString(), kCliTimeoutMs);
+    return RunCli(
+        {QStringLiteral("blocks"), path, QStringLiteral("--format"), format, QStringLiteral("--quiet")},
+        QString(), kCliTimeoutMs);
 }
 
 // Data bytes in the printed block commands; -1 when a line before the last is not a block command.

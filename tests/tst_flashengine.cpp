@@ -117,7 +117,9 @@ class TestFlashEngine : public QObject {
             return {};
         return path;
     }
-    static TImageSource Hex(const QString& path) { return Source(path, TImageFormat::IntelExtended, 0, true); }
+    static TImageSource Hex(const QString& path) {
+        return Source(path, TImageFormat::IntelExtended, 0, true);
+    }
 
 private slots:
     void blockSizes_data();
@@ -212,7 +214,8 @@ void TestFlashEngine::binaryWithSizeHeader() {
     const QString path = WriteBinary(QStringLiteral("image.rbf"), file);
     TRecordingTarget target;
     TScriptedHost host;
-    TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0x4000, true));
+    TFlashEngine(target, host)
+        .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0x4000, true));
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(3));
     QCOMPARE(blocks[0].Address, 0x4000u);
@@ -230,7 +233,9 @@ void TestFlashEngine::binaryWithoutHeader() {
     const QString path = WriteBinary(QStringLiteral("image.bin"), file);
     TRecordingTarget target;
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0x20000, false));
+    const auto outcome =
+        TFlashEngine(target, host)
+            .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0x20000, false));
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(3));
     const int sizes[] = {200, 200, 50};
@@ -248,7 +253,8 @@ void TestFlashEngine::retryThenSuccess() {
     int calls = 0;
     target.Answer = [&](const TSentCommand& c) { return !(c.Address == 200 && c.Name == "PROG" && calls++ < 2); };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(host.Prompts, 2);
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(5));  // the second block went three times
@@ -265,9 +271,9 @@ void TestFlashEngine::cancelInOpeningPrompt() {
         target.Answer = [](const TSentCommand&) { return false; };
         TScriptedHost host;
         host.RetryAnswers = {false};
-        const auto outcome = TFlashEngine(target, host).Run(verify ? TFlashOperation::foVerify
-                                                                   : TFlashOperation::foProgram,
-                                                            Source(path, TImageFormat::Binary, 0, false));
+        const auto outcome = TFlashEngine(target, host)
+                                 .Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram,
+                                      Source(path, TImageFormat::Binary, 0, false));
         QCOMPARE(target.Sent.size(), size_t(1));  // Cancel sends nothing more: no second erase
         QVERIFY(target.Blocks().empty());
         QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -283,7 +289,8 @@ void TestFlashEngine::cancelInBlockPromptSendsNothingMore() {
     target.Answer = [](const TSentCommand& c) { return c.Address != 400; };
     TScriptedHost host;
     host.RetryAnswers = {true, false};
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(4));  // 0, 200, 400 twice: no send after Cancel
     QCOMPARE(host.Prompts, 2);
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -294,7 +301,8 @@ void TestFlashEngine::stopEndsBetweenBlocks() {
     TRecordingTarget target;
     TScriptedHost host;
     host.Stop = [](int pumps) { return pumps >= 3; };
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     // Seen at the loop test after the third pump: the block gathered then is dropped.
     QCOMPARE(target.Blocks().size(), size_t(3));
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -306,7 +314,8 @@ void TestFlashEngine::stopBeforeTheEndStillSendsTheLastBlock() {
     TRecordingTarget target;
     TScriptedHost host;
     host.Stop = [](int pumps) { return pumps >= 2; };  // seen only once the end has been read
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(3));
     QCOMPARE(target.Blocks().back().Data.size(), 50);
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -338,7 +347,8 @@ void TestFlashEngine::progressOfHugeImageDoesNotOverflow() {
         }
     } target;
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(outcome.Kind, TOutcomeKind::okProgramDone);
     QVERIFY(std::is_sorted(host.Progress.begin(), host.Progress.end()));
     QVERIFY(host.Progress.front() >= 0);
@@ -358,7 +368,8 @@ void TestFlashEngine::mismatchInLastBlock() {
         }
     };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(outcome.Kind, TOutcomeKind::okCompareError);
     QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF."));
     QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Error"));
@@ -374,7 +385,8 @@ void TestFlashEngine::mismatchEndsVerifyAtNextTurn() {
         r.Actual = 0x7;
     };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(2));
     QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x00002A.\nExpected: 0x05.\nActual: 0x07."));
 }
@@ -401,7 +413,8 @@ void TestFlashEngine::emptyImagesSendNothing() {
     const QString path = WriteBinary(name, content);
     TRecordingTarget target;
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, FormatNumber(format), 0, header));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, FormatNumber(format), 0, header));
     QVERIFY(target.Sent.empty());
     QVERIFY(host.Progress.empty());
     QCOMPARE(outcome.Kind, TOutcomeKind::okEmptyImage);
@@ -441,7 +454,8 @@ void TestFlashEngine::imageThatChangesDuringTheRun_data() {
             // Held in memory, nothing that happens to the file reaches the board. Read from the file,
             // a change of the measured bytes fails the run; bytes appended lie past the measure, and a
             // renamed-over file is still the one opened.
-            const bool sentWhole = !streamed || QByteArray(change) == "rename" || QByteArray(change) == "grow";
+            const bool sentWhole =
+                !streamed || QByteArray(change) == "rename" || QByteArray(change) == "grow";
             const char* how = streamed ? "streamed" : "in memory";
             QTest::addRow("binary %s, %s", how, change)
                 << 2 << binary << QByteArray(change) << streamed << sentWhole << binary;

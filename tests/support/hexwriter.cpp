@@ -65,22 +65,25 @@ QByteArray SRecordText(const std::vector<std::pair<std::uint32_t, QByteArray>>& 
     return text + record(11 - addressBytes, 0, {});
 }
 
-QByteArray ElfImage(const std::vector<std::pair<std::uint32_t, QByteArray>>& records, std::uint32_t zeroFill) {
+QByteArray ElfImage(const std::vector<std::pair<std::uint32_t, QByteArray>>& records,
+                    std::uint32_t zeroFill) {
     constexpr int kHeader = 52;
     constexpr int kEntry = 32;
     const auto put = [](QByteArray& out, std::uint32_t value, int bytes) {
         for (int i = 0; i < bytes; ++i)
             out.append(char(value >> (8 * i)));
     };
-    QByteArray out("\x7f" "ELF\x01\x01\x01", 7);
+    QByteArray out("\x7f"
+                   "ELF\x01\x01\x01",
+                   7);
     out.append(9, '\0');
-    put(out, 2, 2);          // executable
-    put(out, 40, 2);         // a 32-bit machine
-    put(out, 1, 4);          // version
-    put(out, 0, 4);          // entry
-    put(out, kHeader, 4);    // program headers
-    put(out, 0, 4);          // no sections
-    put(out, 0, 4);          // flags
+    put(out, 2, 2);       // executable
+    put(out, 40, 2);      // a 32-bit machine
+    put(out, 1, 4);       // version
+    put(out, 0, 4);       // entry
+    put(out, kHeader, 4); // program headers
+    put(out, 0, 4);       // no sections
+    put(out, 0, 4);       // flags
     put(out, kHeader, 2);
     put(out, kEntry, 2);
     put(out, std::uint32_t(records.size()), 2);
