@@ -184,9 +184,9 @@ private slots:
     void RefusedImageSendsNothing();
     void HangupDuringRun();
     void PortVanishesBeforeStart();
-    void CloseDuringTheChipQueryStartsNothing();
     void AutoDetectedFormats_data();
     void AutoDetectedFormats();
+    void CloseDuringTheChipQueryStartsNothing(); // closes the window: the last test
 
 private:
     void Attach(TSimServer& board);
