@@ -1,6 +1,7 @@
 #include "app/flashengine.h"
 
 #include "app/processpriority.h"
+#include "image/imagereader.h"
 
 #include <cstring>
 
@@ -21,6 +22,9 @@ THexResult CheckAgainstMeasure(const TAbsoluteHexFile& reader, THexResult result
 QString ImageErrorDetail(const TAbsoluteHexFile& reader, const TImageSource& source, THexResult result) {
     if (result != hrImageChanged)
         return reader.ErrorDetail();
+    if (reader.Position() == reader.TotalSize())
+        return QStringLiteral("%1: its blocks differ from those measured before the run")
+            .arg(source.FileName);
     return QStringLiteral("%1: %2 bytes measured before the run, %3 read")
         .arg(source.FileName)
         .arg(reader.TotalSize())
@@ -34,20 +38,16 @@ QString UpperHex(std::uint32_t value, int minDigits) {
 } // namespace
 
 std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source) {
-    switch (source.FileFormat) {
-    case 1:
-        return std::make_unique<TIntelExtendedHexFile>();
-    case 2:
-        return std::make_unique<TBinaryDataHexFile>(source.StartAddress, source.WriteSizeHeader);
-    default:
-        return nullptr;
-    }
+    return CreateImageReaderFor(source.Format, source.StartAddress, source.WriteSizeHeader);
 }
 
-bool ImageHoldsData(const TAbsoluteHexFile& reader, int fileFormat) {
-    // An Intel image of zero-length records has a size measure but no byte to send.
-    const bool intelWithoutData = fileFormat == 1 && reader.StartAddress() == 0xFFFFFFFFu;
-    return reader.TotalSize() != 0 && !intelWithoutData;
+THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source) {
+    return source.Snapshot ? reader.OpenSnapshot(source.Snapshot)
+                           : reader.Open(source.FileName, hmProgram, false);
+}
+
+bool ImageHoldsData(const TAbsoluteHexFile& reader) {
+    return reader.HoldsData();
 }
 
 QString FormatBlockAddress(std::uint32_t address) { return QStringLiteral("0x") + UpperHex(address, 6); }
@@ -83,15 +83,14 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         return outcome;
     }
 
-    const std::uint8_t mode = operation == TFlashOperation::foProgram ? hmProgram : hmVerify;
-    const THexResult opened = reader->Open(source.FileName, mode, false);
+    const THexResult opened = OpenImageSource(*reader, source);
     if (opened != hrOK) {
         reader->Close();
         outcome.Kind = TOutcomeKind::okImageError;
         outcome.ImageResult = opened;
         outcome.Text = HexFileErrorMessage(opened);
         outcome.Caption = kCaptionError;
-    } else if (!ImageHoldsData(*reader, source.FileFormat)) {
+    } else if (!ImageHoldsData(*reader)) {
         // Nothing to send: not even the opening command, and never a lone size header.
         reader->Close();
         outcome.Kind = TOutcomeKind::okEmptyImage;

@@ -4,6 +4,7 @@
 // tervolt-cli are two hosts of the same engine.
 
 #include "image/hexfiles.h"
+#include "image/imageformat.h"
 #include "target/flashtarget.h"
 
 #include <QElapsedTimer>
@@ -59,16 +60,21 @@ public:
 
 struct TImageSource {
     QString FileName;
-    int FileFormat = 1;  // 1 Intel Extended, 2 Binary
+    TImageFormat Format = TImageFormat::IntelExtended;
     std::uint32_t StartAddress = 0;
     bool WriteSizeHeader = true;
+    // Taken once for a run of several boards, so that each sends the same bytes; empty: the run
+    // takes its own.
+    std::shared_ptr<TImageSnapshot> Snapshot;
 };
 
-// Reader for the chosen format; nullptr for an unknown format.
+// Reader for the chosen format.
 std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source);
+// Opens the source's snapshot, or takes one of its file, and measures the image.
+THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source);
 
 // False for an opened image that has nothing to send; such an image sends no command at all.
-bool ImageHoldsData(const TAbsoluteHexFile& reader, int fileFormat);
+bool ImageHoldsData(const TAbsoluteHexFile& reader);
 
 // Address of a block as the window shows it: "0x" and at least six upper-case digits.
 QString FormatBlockAddress(std::uint32_t address);

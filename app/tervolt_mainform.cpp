@@ -44,6 +44,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -51,6 +52,17 @@ namespace {
 const QString kCaptionError = QStringLiteral("Tervolt Error");
 const QString kCaptionWarning = QStringLiteral("Tervolt Warning");
 const QString kDevicesFileName = QStringLiteral("devices.tervolt");
+
+// The items of the format group, in their order.
+constexpr TImageFormat kFormatItems[] = {TImageFormat::IntelExtended, TImageFormat::Binary,
+                                         TImageFormat::Auto};
+
+int FormatItem(TImageFormat format) {
+    for (int i = 0; i < int(std::size(kFormatItems)); ++i)
+        if (kFormatItems[i] == format)
+            return i;
+    return int(std::size(kFormatItems)) - 1;
+}
 
 // Marks an identification exchange as running for as long as it waits for the board.
 class TTalkScope {
@@ -136,13 +148,13 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FFlashIdentified = false;
     FTargetFound = false;
     FStartAddress = 0;
-    FFileFormat = kFormatIntelExtended;
+    FFileFormat = TImageFormat::IntelExtended;
     FUi->EditFLASHProduct->clear();
     FUi->EditFLASHManefacturer->clear();
     FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
     FUi->CheckBoxWriteFileSizeOnStart->setChecked(true);
-    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == kFormatBinary);
-    FUi->RadioGroupHexFileFormat->SetItemIndex(FFileFormat - 1);
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
+    FUi->RadioGroupHexFileFormat->SetItemIndex(FormatItem(FFileFormat));
     ConnectHandlers();
 
     FDevicesList = std::make_unique<TDevicesList>();
@@ -628,9 +640,18 @@ bool TFormTervolt::IdentifyFlashChip() {
 
 void TFormTervolt::RadioGroupHexFileFormatClick() {
     const int index = FUi->RadioGroupHexFileFormat->ItemIndex();
-    FFileFormat = std::uint8_t(index + 1);
-    FUi->GroupBoxBinaryDataFileParams->setVisible(index == 1);
+    FFileFormat =
+        index >= 0 && index < int(std::size(kFormatItems)) ? kFormatItems[index] : TImageFormat::Auto;
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
     StoreImageChoices();
+}
+
+void TFormTervolt::SelectFormatOfFile(const QString& fileName) {
+    const TImageFormat format = ImageFormatOfFileName(fileName);
+    if (format != FFileFormat) {
+        FUi->RadioGroupHexFileFormat->SetItemIndex(FormatItem(format));
+        RadioGroupHexFileFormatClick();
+    }
 }
 
 void TFormTervolt::BitBtnBrowseClick() {
@@ -641,10 +662,12 @@ void TFormTervolt::BitBtnBrowseClick() {
     }
     if (FBusy)
         return;
-    if (FFileFormat == kFormatIntelExtended)
+    if (FFileFormat == TImageFormat::IntelExtended)
         FOpenDialogFilter = kHexFileFilter;
-    else if (FFileFormat == kFormatBinary)
+    else if (FFileFormat == TImageFormat::Binary)
         FOpenDialogFilter = kBinaryFileFilter;
+    else
+        FOpenDialogFilter = kImageFileFilter;
     FOpenDialogFolder = ImageDialogFolder(FUi->EditFileName->text());
     const QString folder = FOpenDialogFolder;
     const TOpenFileDialogFunc dialog =
@@ -655,6 +678,7 @@ void TFormTervolt::BitBtnBrowseClick() {
     const QString chosen = dialog(this, QtFileFilter(FOpenDialogFilter));
     if (chosen.isEmpty())
         return;
+    SelectFormatOfFile(chosen);
     SelectImageFile(chosen);
 }
 
@@ -691,11 +715,7 @@ void TFormTervolt::dropEvent(QDropEvent* event) {
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
-    const std::uint8_t format = ImageFormatOfFileName(path);
-    if (format != FFileFormat) {
-        FUi->RadioGroupHexFileFormat->SetItemIndex(format - 1);
-        RadioGroupHexFileFormatClick();
-    }
+    SelectFormatOfFile(path);
     SelectImageFile(path);
 }
 
@@ -884,7 +904,7 @@ TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, b
                                          const TFlashOutcome* programmed) {
     TImageSource source;
     source.FileName = fileName;
-    source.FileFormat = FFileFormat;
+    source.Format = FFileFormat;
     source.StartAddress = std::uint32_t(FStartAddress);
     source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
     // The last pass's trace is the one the log keeps.
@@ -925,11 +945,11 @@ void TFormTervolt::ConnectShortcuts() {
 // The last image, its format, start address and options, as the previous session left them. A file
 // that no longer exists is not shown.
 void TFormTervolt::RestoreImageChoices() {
-    const TImageChoices choices = LoadImageChoices(int(FUi->RadioGroupHexFileFormat->Items().size()));
+    const TImageChoices choices = LoadImageChoices();
     FRecentFiles = LoadRecentFiles();
     FFileFormat = choices.FileFormat;
-    FUi->RadioGroupHexFileFormat->SetItemIndex(FFileFormat - 1);
-    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == kFormatBinary);
+    FUi->RadioGroupHexFileFormat->SetItemIndex(FormatItem(FFileFormat));
+    FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
     FStartAddress = choices.StartAddress;
     FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
     FUi->CheckBoxWriteFileSizeOnStart->setChecked(choices.WriteSizeHeader);
@@ -961,10 +981,7 @@ QMenu* TFormTervolt::RecentFilesMenu() {
         action->setStatusTip(file);
         connect(action, &QAction::triggered, this, [this, file] {
             // The format follows the name, as for a dropped file.
-            if (const std::uint8_t format = ImageFormatOfFileName(file); format != FFileFormat) {
-                FUi->RadioGroupHexFileFormat->SetItemIndex(format - 1);
-                RadioGroupHexFileFormatClick();
-            }
+            SelectFormatOfFile(file);
             SelectImageFile(file);
         });
     }

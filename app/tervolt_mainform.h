@@ -6,6 +6,8 @@
 // Every handler is public so that tests (and the window's own connections) can drive it; the
 // controls are found by their object names (BitBtnStart, EditFileName, LabelMode, ...).
 
+#include "image/imageformat.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QString>
@@ -58,8 +60,6 @@ public:
     static constexpr int kNoAnswerHintAfterMs = 5000;
     // While the port is gone with its device, how often it is opened again (an adapter plugged back in).
     static constexpr int kReconnectIntervalMs = 1500;
-    static constexpr std::uint8_t kFormatIntelExtended = 1;
-    static constexpr std::uint8_t kFormatBinary = 2;
 
     // Builds the whole program: the COM settings dialog, the power-on picture (2 s), the device list
     // from `programDirectory`/devices.tervolt, the saved COM settings and the first connection.
@@ -80,7 +80,7 @@ public:
     bool FlashIdentified() const { return FFlashIdentified; }
     bool TargetFound() const { return FTargetFound; }
     std::int32_t StartAddress() const { return FStartAddress; }
-    std::uint8_t FileFormat() const { return FFileFormat; }
+    TImageFormat FileFormat() const { return FFileFormat; }
     bool Busy() const { return FBusy; }
     bool PortOpen() const;
 
@@ -140,6 +140,8 @@ private:
     QList<QWidget*> Choices() const;
     void FocusAfterRun();
     void SelectImageFile(const QString& fileName);
+    // Binary for .rbf and .bin, Auto-detect for any other name.
+    void SelectFormatOfFile(const QString& fileName);
     QString DroppedImage(const QMimeData* data) const;
     void NoAnswerYet();
     void HideNoAnswerHint();
@@ -174,7 +176,7 @@ private:
     bool FFlashIdentified = false;
     bool FTargetFound = false;
     std::int32_t FStartAddress = 0;
-    std::uint8_t FFileFormat = kFormatIntelExtended;
+    TImageFormat FFileFormat = TImageFormat::IntelExtended;
     std::unique_ptr<TDevicesList> FDevicesList;
 
     QTimer* FAutoIdentifierTimer = nullptr; // a child of the window

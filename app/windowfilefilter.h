@@ -8,6 +8,10 @@ inline const QString kHexFileFilter = QStringLiteral("HEX Files (*.hex)|*.hex|Al
 // Binary images come as .rbf and, as often, .bin.
 inline const QString kBinaryFileFilter =
     QStringLiteral("Row Binary Files (*.rbf;*.bin)|*.rbf;*.bin|All Files (*.*)|*.*");
+// What Auto-detect reads; a .rbf or .bin chosen here switches to Binary.
+inline const QString kImageFileFilter = QStringLiteral(
+    "Image Files (*.hex;*.ihex;*.ihx;*.s19;*.s28;*.s37;*.mot;*.srec;*.elf;*.axf;*.out;*.rbf;*.bin)|"
+    "*.hex;*.ihex;*.ihx;*.s19;*.s28;*.s37;*.mot;*.srec;*.elf;*.axf;*.out;*.rbf;*.bin|All Files (*.*)|*.*");
 
 // Qt's form of a filter string: "HEX Files (*.hex);;All Files (*)". Patterns come from the pattern
 // part (several separated by ';'), and "*.*" becomes "*" so that it also matches names without a dot.

@@ -16,14 +16,15 @@ enum class TImageLook { ilUnknown, ilIntelHex, ilBinary };
 // The window's formats: the name of the radio item and the looks that fit it. A format that takes
 // any file (detection) fits every look.
 struct TFormatFit {
-    std::uint8_t Format;
+    TImageFormat Format;
     const char* Name;
     bool FitsIntelHex;
     bool FitsBinary;
 };
 constexpr std::array kFormats{
-    TFormatFit{1, "Intel Extended", true, false},
-    TFormatFit{2, "Binary", false, true},
+    TFormatFit{TImageFormat::IntelExtended, "Intel Extended", true, false},
+    TFormatFit{TImageFormat::Binary, "Binary", false, true},
+    TFormatFit{TImageFormat::Auto, "Auto-detect", true, true},
 };
 
 constexpr int kSniffBytes = 256;
@@ -57,7 +58,7 @@ TImageLook LookOf(const QString& fileName) {
 
 } // namespace
 
-QString FormatMismatchQuestion(const QString& fileName, std::uint8_t chosenFormat, bool verify) {
+QString FormatMismatchQuestion(const QString& fileName, TImageFormat chosenFormat, bool verify) {
     const TFormatFit* chosen = nullptr;
     for (const TFormatFit& fit : kFormats)
         if (fit.Format == chosenFormat)

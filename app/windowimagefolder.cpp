@@ -30,8 +30,3 @@ void RememberImageFolder(const QString& chosenImage) {
     if (const std::unique_ptr<QSettings> settings = OpenUserSettings())
         settings->setValue(kImageFolderKey, QFileInfo(chosenImage).absolutePath());
 }
-
-std::uint8_t ImageFormatOfFileName(const QString& fileName) {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("rbf") || suffix == QLatin1String("bin") ? 2 : 1;
-}

@@ -1,6 +1,6 @@
 #pragma once
 // Choosing the image in the window: where the file dialog opens, the folder it remembers between
-// runs (per-user settings, "Window/ImageFolder") and the format a dropped file implies.
+// runs (per-user settings, "Window/ImageFolder").
 
 #include <QString>
 
@@ -10,6 +10,3 @@
 // empty (the dialog's own choice, the working directory).
 QString ImageDialogFolder(const QString& currentImage);
 void RememberImageFolder(const QString& chosenImage);
-
-// 2 (Binary) for .rbf and .bin in any case, 1 (Intel Extended) otherwise: the command line's rule.
-std::uint8_t ImageFormatOfFileName(const QString& fileName);

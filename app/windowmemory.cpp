@@ -20,17 +20,17 @@ bool Exists(const QString& fileName) {
 
 } // namespace
 
-TImageChoices LoadImageChoices(int formatCount) {
+TImageChoices LoadImageChoices() {
     TImageChoices choices;
     const auto settings = OpenUserSettings();
     if (!settings)
         return choices;
     if (const QString file = settings->value(kImageFile).toString(); Exists(file))
         choices.FileName = file;
-    bool ok = false;
-    if (const int format = settings->value(kImageFormat).toInt(&ok);
-        ok && format >= 1 && format <= formatCount)
-        choices.FileFormat = std::uint8_t(format);
+    // Kept by its command-line name ("hex", "bin", "auto"): the window offers these three.
+    if (const auto format = ImageFormatFromName(settings->value(kImageFormat).toString());
+        format == TImageFormat::IntelExtended || format == TImageFormat::Binary || format == TImageFormat::Auto)
+        choices.FileFormat = *format;
     // Kept as the eight digits the field shows, so that the file reads as the window does.
     if (const auto address = ParseStartAddress(settings->value(kStartAddress).toString()))
         choices.StartAddress = *address;
@@ -44,7 +44,7 @@ void SaveImageChoices(const TImageChoices& choices) {
     if (!settings)
         return;
     settings->setValue(kImageFile, choices.FileName);
-    settings->setValue(kImageFormat, int(choices.FileFormat));
+    settings->setValue(kImageFormat, ImageFormatName(choices.FileFormat));
     settings->setValue(kStartAddress, FormatStartAddress(choices.StartAddress));
     settings->setValue(kWriteSizeHeader, choices.WriteSizeHeader);
     settings->setValue(kVerifyAfterProgram, choices.VerifyAfterProgram);

@@ -3,6 +3,8 @@
 // image with its format, start address and size option, "Verify after programming", and the recent
 // image files, newest first.
 
+#include "image/imageformat.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,15 +12,15 @@
 
 struct TImageChoices {
     QString FileName;
-    std::uint8_t FileFormat = 1;
+    TImageFormat FileFormat = TImageFormat::IntelExtended;
     std::int32_t StartAddress = 0;
     bool WriteSizeHeader = true;
     bool VerifyAfterProgram = false;
 };
 
-// The stored choices; the defaults for anything missing or out of range (formats 1..formatCount).
-// The file name is kept only when the file still exists.
-TImageChoices LoadImageChoices(int formatCount);
+// The stored choices; the defaults for anything missing or out of range (a format the window does not
+// offer). The file name is kept only when the file still exists.
+TImageChoices LoadImageChoices();
 void SaveImageChoices(const TImageChoices& choices);
 
 static constexpr int kRecentFilesKept = 5;

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
 
     TImageSource source;
     source.FileName = options.FileName;
-    source.FileFormat = options.FileFormat;
+    source.Format = options.FileFormat;
     source.StartAddress = options.StartAddress;
     source.WriteSizeHeader = options.WriteSizeHeader;
     TStderrProgress progress(!options.Quiet);

@@ -2,22 +2,23 @@
 // (Open with its pre-scan, then ReadBlock until the end, at most 200 bytes a block) and prints how many
 // bytes it delivered, with a checksum over each block's address and end bytes.
 //
-//     tervolt-readbench --format hex|bin FILE
+//     tervolt-readbench --format auto|hex|ihex|srec|elf|bin FILE
 
-#include "image/hexfiles.h"
+#include "image/imagereader.h"
 
 #include <QString>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
 constexpr std::uint16_t kMaxBlockLength = 200;
 
 int Usage() {
-    std::fputs("Usage: tervolt-readbench --format hex|bin FILE\n", stderr);
+    std::fputs("Usage: tervolt-readbench --format auto|hex|ihex|srec|elf|bin FILE\n", stderr);
     return 64;
 }
 
@@ -26,13 +27,10 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc != 4 || std::strcmp(argv[1], "--format") != 0)
         return Usage();
-    std::unique_ptr<TAbsoluteHexFile> reader;
-    if (std::strcmp(argv[2], "hex") == 0)
-        reader = std::make_unique<TIntelExtendedHexFile>();
-    else if (std::strcmp(argv[2], "bin") == 0)
-        reader = std::make_unique<TBinaryDataHexFile>(0, false);
-    else
+    const std::optional<TImageFormat> format = ImageFormatFromName(QString::fromLatin1(argv[2]));
+    if (!format)
         return Usage();
+    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReaderFor(*format, 0, false);
 
     const QString fileName = QString::fromLocal8Bit(argv[3]);
     THexResult result = reader->Open(fileName, hmProgram, false);

@@ -196,7 +196,8 @@ int RunSteps(TBoardSession& session, const TCliOptions& options) {
 TImageSource ImageSourceOf(const TCliOptions& options) {
     TImageSource source;
     source.FileName = options.FileName;
-    source.FileFormat = options.FileFormat;
+    source.Format = options.FileFormat;
+    source.Snapshot = options.Image;
     source.StartAddress = options.StartAddress;
     source.WriteSizeHeader = options.WriteSizeHeader;
     return source;

@@ -94,11 +94,13 @@ private:
 };
 
 // Checks the image before any port is touched, so that a bad file sends nothing at all.
-bool ImageIsUsable(const TCliOptions& options, QString& message, QString& detail) {
+// The image read here is the one every board sends.
+bool ImageIsUsable(TCliOptions& options, QString& message, QString& detail) {
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(ImageSourceOf(options));
     const THexResult opened = reader->Open(options.FileName, hmProgram, false);
+    options.Image = reader->Snapshot();
     reader->Close();
-    if (opened == hrOK && ImageHoldsData(*reader, options.FileFormat))
+    if (opened == hrOK && ImageHoldsData(*reader))
         return true;
     if (opened != hrOK)
         detail = reader->ErrorDetail();
@@ -190,7 +192,8 @@ QString TraceHeader(const TCliOptions& options) {
         .arg(QCoreApplication::applicationPid());
 }
 
-int RunOnBoards(const TCliOptions& options) {
+int RunOnBoards(const TCliOptions& given) {
+    TCliOptions options = given;
     TRunReport report(options.Json);
     const bool transfer =
         options.Command == TCliCommand::ccProgram || options.Command == TCliCommand::ccVerify;

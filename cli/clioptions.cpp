@@ -68,12 +68,10 @@ std::optional<QString> ApplyBaud(const QString& value, TCliOptions& options) {
 }
 
 std::optional<QString> ApplyFormat(const QString& value, TCliOptions& options) {
-    if (value == QLatin1String("hex"))
-        options.FileFormat = 1;
-    else if (value == QLatin1String("bin"))
-        options.FileFormat = 2;
-    else
-        return QStringLiteral("invalid format '%1' (hex or bin)").arg(value);
+    const std::optional<TImageFormat> named = ImageFormatFromName(value);
+    if (!named)
+        return QStringLiteral("invalid format '%1' (auto, hex, ihex, srec, elf or bin)").arg(value);
+    options.FileFormat = *named;
     return std::nullopt;
 }
 
@@ -118,8 +116,11 @@ const TOptionRow kOptions[] = {
     {"devices", "FILE",
      "Device list (default: devices.tervolt beside the program, then in the installed data folder).", false,
      SetText<&TCliOptions::DevicesFile>},
-    {"format", "hex|bin", "Image format: hex or bin (default: bin for .rbf and .bin, hex otherwise).", false,
-     ApplyFormat},
+    {"format", "FORMAT",
+     "Image format: auto (the default: bin for .rbf and .bin, else Intel HEX, S-record or ELF by the first "
+     "bytes), ihex (Intel HEX, records 00-05), hex (Intel HEX, records 00-03 only), srec (S19/S28/S37), elf "
+     "or bin.",
+     false, ApplyFormat},
     {"start-address", "HEX", "Load address of a binary image, hexadecimal.", false, ApplyStartAddress},
     {"size-header", nullptr, "Write the file size in front of a binary image (default).", false,
      SetSwitch<&TCliOptions::WriteSizeHeader, true>},
@@ -294,7 +295,10 @@ std::optional<QString> CheckCombinations(const TParser& parser, const TCommandNa
     }
     // The load address and the size header belong to binary images; anywhere else they would be
     // ignored without a word.
-    if (options.FileFormat != 2) {
+    const bool binary = options.FileFormat == TImageFormat::Binary ||
+                        (options.FileFormat == TImageFormat::Auto &&
+                         ImageFormatOfFileName(options.FileName) == TImageFormat::Binary);
+    if (!binary) {
         for (const char* option : kBinaryOptions)
             if (parser.IsSet(option))
                 return QStringLiteral("--%1 applies to binary images only (--format bin)")
@@ -333,10 +337,8 @@ TCliParseResult Parse(const QStringList& arguments) {
 
     TCliOptions options;
     options.Command = command->Command;
-    if (command->NeedsFile) {
+    if (command->NeedsFile)
         options.FileName = positional.at(1);
-        options.FileFormat = DefaultFileFormat(options.FileName);
-    }
     std::optional<QString> error = ApplyOptions(parser, options);
     if (!error)
         error = TakePorts(arguments, parser.Parser.values(QStringLiteral("port")),
@@ -373,11 +375,6 @@ QString ShownName(const QString& name) {
 
 bool CommandUsesBoard(TCliCommand command) {
     return command != TCliCommand::ccBlocks && command != TCliCommand::ccPorts;
-}
-
-int DefaultFileFormat(const QString& fileName) {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("rbf") || suffix == QLatin1String("bin") ? 2 : 1;
 }
 
 TCliParseResult ParseCliArguments(const QStringList& arguments) {

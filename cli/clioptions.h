@@ -2,11 +2,16 @@
 // Command line of tervolt-cli, read through one table of options. Options may stand before or after
 // the command; each may be given once, except --port and --ports.
 
+#include "image/imageformat.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+
+class TImageSnapshot;
 
 // Exit statuses that scripts rely on.
 enum TExitStatus : int {
@@ -31,7 +36,8 @@ struct TCliOptions {
     std::optional<std::uint32_t> Baud;  // empty: the per-user settings, then 115200
     QString DevicesFile;       // empty: devices.tervolt beside the program
     QString FileName;
-    int FileFormat = 1;        // 1 Intel HEX, 2 binary
+    TImageFormat FileFormat = TImageFormat::Auto;
+    std::shared_ptr<TImageSnapshot> Image; // read once before the boards start: they all send it
     std::uint32_t StartAddress = 0;
     bool WriteSizeHeader = true;
     int Retries = 3;
@@ -57,6 +63,3 @@ bool CommandUsesBoard(TCliCommand command);
 
 // A name as messages show it: control bytes (a newline in a port name) escaped as \n, \r, \t, \xHH.
 QString ShownName(const QString& name);
-
-// Default image format for a file name: binary for .rbf and .bin, Intel HEX otherwise.
-int DefaultFileFormat(const QString& fileName);

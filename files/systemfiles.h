@@ -26,6 +26,14 @@ QString RecoverChosenFileName(const QString& name);
 // lines). The descriptor is blocking, close-on-exec and the caller's.
 int OpenRegularFileForReading(const QString& name, QString& reason);
 
+// Reads up to `count` bytes at `offset` of a descriptor from OpenRegularFileForReading: the number read
+// (0 at the end of the file), or -1 with the system's reason in `reason`. Leaves no file position behind
+// that another reader could depend on.
+long long ReadFileAt(int fd, unsigned long long offset, void* buffer, unsigned count, QString& reason);
+// The size of an open file; -1 with the system's reason in `reason`.
+long long FileSizeOf(int fd, QString& reason);
+void CloseFileDescriptor(int fd);
+
 // Creates or empties a file and opens it for writing, buffered; nullptr with the system's reason in
 // `reason`. A named pipe that nobody reads fails at once instead of blocking the caller.
 std::FILE* CreateFileForWriting(const QString& name, QString& reason);

@@ -165,6 +165,31 @@ int OpenRegularFileForReading(const QString& name, QString& reason) {
     return fd;
 }
 
+long long ReadFileAt(int fd, unsigned long long offset, void* buffer, unsigned count, QString& reason) {
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+        if (got >= 0)
+            return got;
+        if (errno != EINTR) {
+            reason = SystemReason(errno);
+            return -1;
+        }
+    }
+}
+
+long long FileSizeOf(int fd, QString& reason) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        reason = SystemReason(errno);
+        return -1;
+    }
+    return status.st_size;
+}
+
+void CloseFileDescriptor(int fd) {
+    ::close(fd);
+}
+
 void EnsureStandardDescriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)

@@ -73,6 +73,29 @@ int OpenRegularFileForReading(const QString& name, QString& reason) {
     return fd;
 }
 
+long long ReadFileAt(int fd, unsigned long long offset, void* buffer, unsigned count, QString& reason) {
+    // Each reader has a descriptor of its own: the seek and the read need no lock.
+    if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) {
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    const int got = _read(fd, buffer, count);
+    if (got < 0)
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    return got;
+}
+
+long long FileSizeOf(int fd, QString& reason) {
+    const __int64 size = _filelengthi64(fd);
+    if (size < 0)
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    return size;
+}
+
+void CloseFileDescriptor(int fd) {
+    _close(fd);
+}
+
 // Windows keeps its standard handles apart from the files a program opens: nothing to reserve.
 void EnsureStandardDescriptors() {}
 

@@ -1,24 +1,25 @@
 #include "image/hexfiles.h"
 
 #include "files/systemfiles.h"
+#include "image/imagesnapshot.h"
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
-#include <sys/types.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
 
-// A record line is read in pieces that fit a 200-character buffer with its terminator, so a line
-// may hold at most 198 characters before its line end.
+// A record line of the strict reader is read in pieces that fit a 200-character buffer with its
+// terminator, so a line may hold at most 198 characters before its line end.
 constexpr int kLineBufferSize = 200;
 constexpr int kMaxPieceLength = kLineBufferSize - 1;
-constexpr int kMaxRecordBytes = (kMaxPieceLength - 1) / 2;
+// ':' + 2 digits for each of count, offset(2), type, 255 data bytes and checksum, and a CR
+constexpr int kMaxLinearPieceLength = 1 + 2 * (5 + 255) + 2;
+constexpr int kMaxRecordBytes = (kMaxLinearPieceLength - 1) / 2;
 // ':' + count(2) + offset(4) + type(2) + checksum(2)
 constexpr int kMinRecordLength = 11;
 // count, offset high, offset low, type: the data begin at this byte of a decoded record
@@ -28,64 +29,11 @@ constexpr std::uint32_t kMaxSegmentOffset = 0xFFFF;
 constexpr std::uint32_t kMaxWriteSegment = 0xFFFF;
 constexpr std::uint16_t kMaxRecordDataBytes = 255;
 constexpr std::uint16_t kSizeHeaderBytes = 4;
+constexpr std::uint16_t kScanBlockLength = 200;
+// Above this address a writer with linear records uses record 04; below it, 02 as ever.
+constexpr std::uint32_t kSegmentReach = 0x100000;
 
-constexpr std::uint8_t kNoDigit = 0xFF;
-
-constexpr std::array<std::uint8_t, 256> MakeHexDigitTable() {
-    std::array<std::uint8_t, 256> table{};
-    for (auto& value : table)
-        value = kNoDigit;
-    for (int i = 0; i < 10; ++i)
-        table['0' + i] = static_cast<std::uint8_t>(i);
-    for (int i = 0; i < 6; ++i) {
-        table['A' + i] = static_cast<std::uint8_t>(10 + i);
-        table['a' + i] = static_cast<std::uint8_t>(10 + i);
-    }
-    return table;
-}
-constexpr std::array<std::uint8_t, 256> kHexDigitValue = MakeHexDigitTable();
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
-
-// How one attempt to read a line ended.
-enum class TLineRead { lrNothing, lrLine, lrTooLong, lrInvalid, lrError };
-
-// Reads the next line into `line` as a text-mode stream delivers it: LF or CR LF end it. At most
-// kMaxPieceLength characters are taken; a piece that fills them without a line end belongs to a line
-// that cannot be a record. `length` excludes the line end; `ended` tells whether one was read.
-TLineRead ReadLinePiece(std::FILE* stream, char* line, int& length, bool& ended) {
-    length = 0;
-    ended = false;
-    // A non-zero fill tells the terminator that fgets writes from NUL bytes in the data.
-    std::memset(line, 0x7F, kLineBufferSize);
-    if (!std::fgets(line, kLineBufferSize, stream))
-        return std::ferror(stream) ? TLineRead::lrError : TLineRead::lrNothing;
-    if (std::ferror(stream))
-        return TLineRead::lrError;
-
-    int count = static_cast<int>(std::strlen(line));
-    ended = std::memchr(line, '\n', kLineBufferSize - 1) != nullptr;
-    if (count > 0 && line[count - 1] == '\n') {
-        // fgets stops at the first LF, so a NUL byte would have cut the text before it.
-        --count;
-        if (count > 0 && line[count - 1] == '\r')
-            --count;
-        length = count;
-        return TLineRead::lrLine;
-    }
-
-    int terminator = kLineBufferSize - 1;
-    while (line[terminator] != '\0')
-        --terminator;
-    if (terminator != count)
-        return TLineRead::lrInvalid; // a NUL byte inside the line
-    // The line has 199 characters or more. (Were it 198 followed by CR LF, as text mode allows, it
-    // would still fail: a record line always has an odd number of characters.)
-    if (count == kMaxPieceLength)
-        return TLineRead::lrTooLong;
-    // The last line of a file without a line end.
-    length = count;
-    return count == 0 ? TLineRead::lrNothing : TLineRead::lrLine;
-}
 
 // Checks the start code, the digits and the checksum, and decodes the digit pairs into `record`
 // (count, offset, type, data, checksum). Returns the number of bytes, or -1 for an invalid line.
@@ -93,24 +41,16 @@ int DecodeRecord(const char* line, int length, std::uint8_t* record) {
     if (length < kMinRecordLength || line[0] != ':' || (length - 1) % 2 != 0)
         return -1;
     const int byteCount = (length - 1) / 2;
+    if (!DecodeHexPairs(line + 1, byteCount, record))
+        return -1;
     unsigned sum = 0;
-    for (int i = 0; i < byteCount; ++i) {
-        const std::uint8_t high = kHexDigitValue[static_cast<unsigned char>(line[1 + 2 * i])];
-        const std::uint8_t low = kHexDigitValue[static_cast<unsigned char>(line[2 + 2 * i])];
-        if (high == kNoDigit || low == kNoDigit)
-            return -1;
-        record[i] = static_cast<std::uint8_t>(high << 4 | low);
+    for (int i = 0; i < byteCount; ++i)
         sum += record[i];
-    }
     return (sum & 0xFF) == 0 ? byteCount : -1;
 }
 
 std::uint16_t Word(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
-QString SystemReason() {
-    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 // fopen with the name in the system's own bytes; the descriptor is not inherited by children.
@@ -119,19 +59,10 @@ std::FILE* OpenFile(const QString& fileName, const char* mode) {
     return std::fopen(SystemFileName(fileName).constData(), modeText.c_str());
 }
 
-// Images are read twice (pre-scan, then the operation), so only a regular file will do: a
-// directory, pipe or device would yield nothing, or something else, on the second pass. Nothing
-// blocks: opening a named pipe would otherwise wait for a writer forever.
-std::FILE* OpenImageForReading(const QString& fileName, const char* mode, QString& reason) {
-    const int fd = OpenRegularFileForReading(fileName, reason);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* stream = fdopen(fd, mode);
-    if (!stream) {
-        reason = SystemReason();
-        ::close(fd);
-    }
-    return stream;
+// What a pass can meet only in an image that differs from the one measured.
+bool IsImageFault(THexResult result) {
+    return result != hrOK && result != hrEndOfFile && result != hrBufferTooSmall &&
+           result != hrFileNotOpened && result != hrImageChanged;
 }
 
 } // namespace
@@ -162,6 +93,8 @@ QString HexFileErrorMessage(int code) {
         return QStringLiteral("Image file changed while it was being sent.");
     case hrBeyondAddressSpace:
         return QStringLiteral("Image runs past the highest address, 0xFFFFFFFF.");
+    case hrUnknownFormat:
+        return QStringLiteral("Image file format not recognised.");
     default:
         return QStringLiteral("Unknown error - code no. %1").arg(code);
     }
@@ -174,9 +107,12 @@ void TAbsoluteHexFile::TFileCloser::operator()(std::FILE* f) const {
     std::fclose(f);
 }
 
+TAbsoluteHexFile::TAbsoluteHexFile() = default;
 TAbsoluteHexFile::~TAbsoluteHexFile() = default;
 
 THexResult TAbsoluteHexFile::Close() {
+    FBytes.reset();
+    FMeasured = false;
     std::FILE* stream = FFile.release();
     const bool writing = FWriting;
     FWriting = false;
@@ -188,9 +124,29 @@ THexResult TAbsoluteHexFile::Close() {
     return hrOK;
 }
 
+std::shared_ptr<TImageSnapshot> TAbsoluteHexFile::Snapshot() const {
+    return FBytes ? FBytes->SnapshotShared() : nullptr;
+}
+
+THexResult TAbsoluteHexFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot) {
+    if (IsOpen())
+        return hrFileAlreadyOpen;
+    Reset();
+    FFileName = snapshot->FileName();
+    FErrorDetail.clear();
+    FBytes = TImageBytes::Open(std::move(snapshot), FErrorDetail);
+    if (!FBytes)
+        return hrCannotOpenFile;
+    const THexResult result = Scan();
+    // A file too large to hold is read again by each board: each must find what the first measured.
+    if (result == hrOK && !FBytes->Snapshot().SameAsFirstMeasure(FMeasuredFingerprint))
+        return hrImageChanged;
+    return result;
+}
+
 THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mode, bool overwrite,
                                         bool binary) {
-    if (FFile)
+    if (IsOpen())
         return hrFileAlreadyOpen;
     Reset();
     FFileName = fileName;
@@ -199,13 +155,12 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
     switch (mode) {
     case hmProgram:
     case hmVerify: {
-        QString reason;
-        FFile.reset(OpenImageForReading(fileName, binary ? "rb" : "r", reason));
-        if (!FFile) {
-            FErrorDetail = QStringLiteral("%1: %2").arg(fileName, reason);
+        // Only a regular file will do: a directory, pipe or device would yield nothing, or something
+        // else, on the second pass; nothing blocks on a named pipe.
+        std::shared_ptr<TImageSnapshot> snapshot = TImageSnapshot::Take(fileName, FErrorDetail);
+        if (!snapshot)
             return hrCannotOpenFile;
-        }
-        return Scan();
+        return OpenSnapshot(std::move(snapshot));
     }
     case hmWrite:
         if (overwrite) {
@@ -222,42 +177,100 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
     }
 }
 
+THexResult TAbsoluteHexFile::Scan() {
+    FMeasured = false;
+    FDataSize = 0;
+    FFingerprint = kFingerprintSeed;
+    FNextAddress = 0;
+    if (FBytes)
+        FBytes->Forget();
+    const THexResult result = FBytes ? ScanImage() : THexResult(hrFileNotOpened);
+    if (FBytes)
+        FBytes->Forget();
+    FMeasuredFingerprint = FFingerprint;
+    FFingerprint = kFingerprintSeed;
+    FNextAddress = 0;
+    FMeasured = result == hrOK;
+    return result;
+}
+
+THexResult TAbsoluteHexFile::MeasureStreamedBlocks() {
+    if (!FBytes->Streamed())
+        return hrOK;
+    std::uint8_t block[kScanBlockLength];
+    std::uint32_t address = 0;
+    std::uint16_t length = 0;
+    THexResult result = hrOK;
+    while ((result = ReadBlock(address, block, length, sizeof block)) == hrOK) {
+    }
+    return result == hrEndOfFile ? THexResult(hrOK) : result;
+}
+
+THexResult TAbsoluteHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                       std::uint16_t maxLength) {
+    THexResult result = ReadNext(address, buffer, length, maxLength);
+    if (!FMeasured && length > 0 && (result == hrOK || result == hrEndOfFile))
+        FDataSize += length;
+    // Held in memory, the image cannot change; read again from the file, it is checked block by block.
+    if (FBytes && FBytes->Streamed()) {
+        // The blocks' bytes and where they jump: the same whatever length the caller reads in.
+        if (result == hrOK && length > 0) {
+            FFingerprint = FingerprintBlock(FFingerprint, address != FNextAddress, address, buffer, length);
+            FNextAddress = std::uint64_t(address) + length;
+        }
+        if (FMeasured && result == hrEndOfFile && FFingerprint != FMeasuredFingerprint)
+            result = hrImageChanged;
+    }
+    // The pre-scan read every record of this image without a fault.
+    if (FMeasured && IsImageFault(result))
+        result = hrImageChanged;
+    return result;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TIntelExtendedHexFile
 
+TIntelExtendedHexFile::TIntelExtendedHexFile(bool linearRecords) : FLinearRecords(linearRecords) {}
+
 THexResult TIntelExtendedHexFile::Open(const QString& fileName, std::uint8_t mode, bool overwrite) {
     return OpenStream(fileName, mode, overwrite, false);
+}
+
+bool TIntelExtendedHexFile::HoldsData() const {
+    // An image of zero-length records has a size measure but no byte to send.
+    return FTotalSize != 0 && FStartAddress != kAllOnes;
 }
 
 void TIntelExtendedHexFile::Reset() {
     Close();
     FStartAddress = 0;
     FEntryAddress = kAllOnes;
-    FPosition = 0;
-    FSegmentBase = 0;
-    FLastAddress = 0;
-    FLinesEnded = 0;
-    FLineNumber = 0;
+    Rewind();
 }
 
-THexResult TIntelExtendedHexFile::Scan() {
-    if (!FFile)
-        return hrFileNotOpened;
-    FStartAddress = kAllOnes;
-    FEntryAddress = kAllOnes;
+void TIntelExtendedHexFile::Rewind() {
     FPosition = 0;
     FSegmentBase = 0;
     FLastAddress = 0;
+    FLineNumber = 0;
+    FLinearRefused = false;
+    FWritePage = kAllOnes;
+    FCursor = TLineCursor{};
+    FRest.Clear();
+}
 
-    std::uint8_t block[kLineBufferSize];
+THexResult TIntelExtendedHexFile::ScanImage() {
+    Rewind();
+    FStartAddress = kAllOnes;
+    FEntryAddress = kAllOnes;
+
+    std::uint8_t block[kScanBlockLength];
     bool startFound = false;
-    FDataSize = 0;
     THexResult result;
     do {
         std::uint32_t address = 0;
         std::uint16_t length = 0;
         result = ReadBlock(address, block, length, sizeof block);
-        FDataSize += length;
         if (length > 0 && !startFound) {
             FStartAddress = address;
             startFound = true;
@@ -267,42 +280,47 @@ THexResult TIntelExtendedHexFile::Scan() {
     if (result == hrEndOfFile)
         result = hrOK;
     FTotalSize = FPosition;
-
-    std::rewind(FFile.get());
-    FPosition = 0;
-    FSegmentBase = 0;
-    FLastAddress = 0;
-    FLinesEnded = 0;
+    const bool refused = FLinearRefused;
+    Rewind();
+    FLinearRefused = refused;
     return result;
 }
 
-THexResult TIntelExtendedHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer,
-                                            std::uint16_t& length, std::uint16_t maxLength) {
+THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer,
+                                           std::uint16_t& length, std::uint16_t maxLength) {
     const THexResult result = ReadRecords(address, buffer, length, maxLength);
-    if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened)
+    if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
         FErrorDetail = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
+        if (FLinearRefused)
+            FErrorDetail += QStringLiteral(" (records 04/05 need --format ihex (or auto))");
+        else if (FBytes && !FBytes->Error().isEmpty())
+            FErrorDetail += QStringLiteral(": ") + FBytes->Error();
+    }
     return result;
 }
 
 THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffer,
                                               std::uint16_t& length, std::uint16_t maxLength) {
-    if (!FFile)
+    if (!FBytes)
         return hrFileNotOpened;
-    std::FILE* stream = FFile.get();
     length = 0;
-    if (std::feof(stream))
+    if (!FRest.Empty()) {
+        if (maxLength == 0)
+            return hrBufferTooSmall;
+        FRest.Deliver(address, buffer, length, maxLength);
+        return hrOK;
+    }
+    if (FCursor.AtEnd)
         return hrEndOfFile;
 
-    char line[kLineBufferSize];
+    const int maxPiece = FLinearRecords ? kMaxLinearPieceLength : kMaxPieceLength;
     std::uint8_t record[kMaxRecordBytes];
     THexResult result = hrOK;
-    while (length == 0 && result == hrOK && !std::feof(stream)) {
+    while (length == 0 && result == hrOK && !FCursor.AtEnd) {
+        const char* line = nullptr;
         int lineLength = 0;
-        bool ended = false;
-        const TLineRead read = ReadLinePiece(stream, line, lineLength, ended);
-        FLineNumber = FLinesEnded + 1;
-        FLinesEnded += ended ? 1 : 0;
-        switch (read) {
+        FLineNumber = FCursor.Ended + 1;
+        switch (ReadLinePiece(*FBytes, FCursor, maxPiece, line, lineLength)) {
         case TLineRead::lrNothing:
             continue;
         case TLineRead::lrError:
@@ -340,6 +358,16 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
                 return hrIllegalRecord;
             FEntryAddress = static_cast<std::uint32_t>(Word(data)) * 16 + Word(data + 2);
             break;
+        // 04 replaces the base as 02 does, with the upper 16 bits of a 32-bit address; 05 (the entry
+        // point of a 32-bit program) does not concern the FLASH.
+        case 0x04:
+        case 0x05:
+            FLinearRefused = !FLinearRecords;
+            if (FLinearRefused || record[0] != dataBytes || dataBytes != (record[3] == 0x04 ? 2 : 4))
+                return hrIllegalRecord;
+            if (record[3] == 0x04)
+                FSegmentBase = static_cast<std::uint32_t>(Word(data)) << 16;
+            break;
         default:
             return hrIllegalRecord;
         }
@@ -351,7 +379,10 @@ THexResult TIntelExtendedHexFile::ParseDataRecord(const std::uint8_t* record, st
                                                   std::uint8_t* buffer, std::uint16_t& length,
                                                   std::uint16_t maxLength) {
     // A plain sum: the offset does not wrap at 64 KiB.
-    address = Word(record + 1) + FSegmentBase;
+    const std::uint64_t wide = std::uint64_t(Word(record + 1)) + FSegmentBase;
+    if (record[0] > 0 && wide + record[0] - 1 > kAllOnes)
+        return hrBeyondAddressSpace;
+    address = static_cast<std::uint32_t>(wide);
     if (address > FLastAddress) {
         if (FLastAddress != 0)
             FPosition += address - FLastAddress;
@@ -362,8 +393,15 @@ THexResult TIntelExtendedHexFile::ParseDataRecord(const std::uint8_t* record, st
 
     std::uint16_t count = record[0];
     FPosition += count;
+    if (FLinearRecords && count > maxLength) {
+        if (maxLength == 0)
+            return hrBufferTooSmall;
+        FRest.Take(address, record + kRecordHeaderBytes, count);
+        FRest.Deliver(address, buffer, length, maxLength);
+        return hrOK;
+    }
     THexResult result = hrOK;
-    if (count >= maxLength) {
+    if (count >= maxLength && !FLinearRecords) {
         count = maxLength;
         result = hrBufferTooSmall;
     }
@@ -376,6 +414,8 @@ THexResult TIntelExtendedHexFile::WriteBlock(std::uint32_t address, const std::u
                                              std::uint16_t length) {
     if (!FFile)
         return hrFileNotOpened;
+    if (FLinearRecords && length <= kMaxRecordDataBytes && std::uint64_t(address) + length > kSegmentReach)
+        return WriteLinearBlock(address, data, length);
     // Neither a longer record nor a segment above 0xFFFF can be written in this format.
     if (length > kMaxRecordDataBytes || (address >> 4) > kMaxWriteSegment)
         return hrIllegalRecord;
@@ -386,6 +426,7 @@ THexResult TIntelExtendedHexFile::WriteBlock(std::uint32_t address, const std::u
     if (address != FLastAddress || offset > kMaxSegmentOffset ||
         (length > 0 && offset + length - 1 > kMaxSegmentOffset)) {
         FSegmentBase = address >> 4;
+        FWritePage = kAllOnes;
         const std::uint8_t segment[2] = {static_cast<std::uint8_t>(FSegmentBase >> 8),
                                          static_cast<std::uint8_t>(FSegmentBase)};
         if (!WriteRecord(0x02, 0, segment, sizeof segment))
@@ -394,6 +435,33 @@ THexResult TIntelExtendedHexFile::WriteBlock(std::uint32_t address, const std::u
     }
 
     if (!WriteRecord(0x00, static_cast<std::uint16_t>(address - FSegmentBase * 16), data,
+                     static_cast<std::uint8_t>(length)))
+        return hrCannotOpenFile;
+    FLastAddress = address + length;
+    return hrOK;
+}
+
+THexResult TIntelExtendedHexFile::WriteLinearBlock(std::uint32_t address, const std::uint8_t* data,
+                                                   std::uint16_t length) {
+    if (std::uint64_t(address) + length - 1 > kAllOnes)
+        return hrBeyondAddressSpace;
+    // A record stays inside its 64 KiB page: split one that would cross into the next.
+    const std::uint32_t room = kMaxSegmentOffset - (address & kMaxSegmentOffset) + 1;
+    if (length > room) {
+        const THexResult first = WriteLinearBlock(address, data, static_cast<std::uint16_t>(room));
+        return first != hrOK
+                   ? first
+                   : WriteLinearBlock(address + room, data + room, static_cast<std::uint16_t>(length - room));
+    }
+    const std::uint32_t upper = address >> 16;
+    if (FWritePage != upper) {
+        const std::uint8_t page[2] = {static_cast<std::uint8_t>(upper >> 8),
+                                      static_cast<std::uint8_t>(upper)};
+        if (!WriteRecord(0x04, 0, page, sizeof page))
+            return hrCannotOpenFile;
+        FWritePage = upper;
+    }
+    if (!WriteRecord(0x00, static_cast<std::uint16_t>(address & kMaxSegmentOffset), data,
                      static_cast<std::uint8_t>(length)))
         return hrCannotOpenFile;
     FLastAddress = address + length;
@@ -425,6 +493,19 @@ bool TIntelExtendedHexFile::WriteRecord(std::uint8_t type, std::uint16_t offset,
 }
 
 // ---------------------------------------------------------------------------------------------
+// TReadOnlyImageFile
+
+THexResult TReadOnlyImageFile::Open(const QString& fileName, std::uint8_t mode, bool overwrite) {
+    if (mode != hmProgram && mode != hmVerify)
+        return hrCannotOpenFile;
+    return OpenStream(fileName, mode, overwrite, true);
+}
+
+THexResult TReadOnlyImageFile::WriteBlock(std::uint32_t, const std::uint8_t*, std::uint16_t) {
+    return hrFileNotOpened;
+}
+
+// ---------------------------------------------------------------------------------------------
 // TBinaryDataHexFile
 
 TBinaryDataHexFile::TBinaryDataHexFile(std::uint32_t startAddress, bool writeSizeHeader)
@@ -440,49 +521,45 @@ void TBinaryDataHexFile::Reset() {
     Close();
     FPosition = 0;
     FTotalSize = 0;
+    FAtEnd = false;
 }
 
-THexResult TBinaryDataHexFile::Scan() {
-    if (!FFile)
-        return hrFileNotOpened;
-    std::FILE* stream = FFile.get();
+THexResult TBinaryDataHexFile::ScanImage() {
     FPosition = 0;
     FTotalSize = 0;
-    const off_t size = fseeko(stream, 0, SEEK_END) == 0 ? ftello(stream) : -1;
-    if (size < 0 || fseeko(stream, 0, SEEK_SET) != 0) {
-        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, SystemReason());
-        return hrCannotOpenFile;
-    }
+    FAtEnd = false;
+    const std::uint64_t size = FBytes->Size();
     // The size header and the progress measure have 32 bits.
-    if (static_cast<std::uint64_t>(size) > std::numeric_limits<std::uint32_t>::max()) {
+    if (size > std::numeric_limits<std::uint32_t>::max()) {
         FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, QString::fromLocal8Bit(std::strerror(EFBIG)));
         return hrCannotOpenFile;
     }
     // A block command carries a 32-bit address: the image must not run past it (and wrap to 0).
-    const std::uint64_t end = std::uint64_t(FStartAddress) + (FWriteSizeHeader ? kSizeHeaderBytes : 0) +
-                              static_cast<std::uint64_t>(size);
+    const std::uint64_t end = std::uint64_t(FStartAddress) + (FWriteSizeHeader ? kSizeHeaderBytes : 0) + size;
     if (end > std::uint64_t(std::numeric_limits<std::uint32_t>::max()) + 1) {
         FErrorDetail = QStringLiteral("%1: its last byte would lie at 0x%2")
                            .arg(FFileName, QString::number(end - 1, 16).toUpper());
         return hrBeyondAddressSpace;
     }
     FTotalSize = static_cast<std::uint32_t>(size);
+    const THexResult measured = MeasureStreamedBlocks();
     FDataSize = std::uint64_t(size) + (FWriteSizeHeader ? kSizeHeaderBytes : 0);
-    return hrOK;
+    FPosition = 0;
+    FAtEnd = false;
+    return measured;
 }
 
-THexResult TBinaryDataHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                                         std::uint16_t maxLength) {
-    if (!FFile)
+THexResult TBinaryDataHexFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                        std::uint16_t maxLength) {
+    if (!FBytes)
         return hrFileNotOpened;
-    std::FILE* stream = FFile.get();
     length = 0;
     address = FStartAddress + FPosition;
     const bool sizeHeaderNow = FWriteSizeHeader && FPosition == 0;
     // Later blocks follow the four header bytes.
     if (FWriteSizeHeader && !sizeHeaderNow)
         address += kSizeHeaderBytes;
-    if (std::feof(stream))
+    if (FAtEnd)
         return hrEndOfFile;
     // The first block must also take file data, or the header would come again on every call.
     if (maxLength == 0 || (sizeHeaderNow && maxLength <= kSizeHeaderBytes))
@@ -494,13 +571,18 @@ THexResult TBinaryDataHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* b
         length = kSizeHeaderBytes;
     }
 
-    // Like a byte-by-byte read, fread meets the end of the file only when it asks for more bytes
-    // than are left, so the end is reported one call after that read.
-    const std::size_t got = std::fread(buffer + length, 1, maxLength - length, stream);
-    if (std::ferror(stream)) {
-        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, SystemReason());
+    // As with a stream, the end of the file is met only by a read that asks for more bytes than are
+    // left, so the end is reported one call after that read.
+    const std::size_t wanted = maxLength - length;
+    const std::uint64_t left = FBytes->Size() - std::min<std::uint64_t>(FPosition, FBytes->Size());
+    const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, left));
+    const std::uint8_t* data = FBytes->View(FPosition, got);
+    if (!data) {
+        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, FBytes->Error());
         return hrIllegalRecord;
     }
+    std::memcpy(buffer + length, data, got);
+    FAtEnd = got < wanted;
     length = static_cast<std::uint16_t>(length + got);
     FPosition += static_cast<std::uint32_t>(got);
     return hrOK;

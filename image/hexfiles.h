@@ -1,12 +1,19 @@
 #pragma once
-// Image readers and writers: Intel HEX (record types 00..03) and raw binary files, streamed as
-// address/data blocks. Every operation returns a result code; nothing throws.
+// Image readers and writers: Intel HEX and raw binary files, read from a snapshot of the file and
+// delivered as address/data blocks (S-record and ELF readers: srecfile.h, elffile.h). Every operation
+// returns a result code; nothing throws.
 
 #include <QString>
 
+#include "image/textlines.h"
 #include <cstdint>
 #include <cstdio>
+
 #include <memory>
+#include <vector>
+
+class TImageBytes;
+class TImageSnapshot;
 
 using THexResult = std::uint8_t;
 
@@ -23,7 +30,8 @@ enum : THexResult {
     hrNonAscending = 8,
     hrEraseFailed = 9,
     hrImageChanged = 10,       // the second pass did not deliver what the pre-scan measured
-    hrBeyondAddressSpace = 11, // a binary image whose last byte would lie above 0xFFFFFFFF
+    hrBeyondAddressSpace = 11, // an image whose last byte would lie above 0xFFFFFFFF
+    hrUnknownFormat = 12,      // auto-detection found no format
 };
 
 // Open modes: 0 and 1 read (Program and Verify pass them), 2 writes.
@@ -38,72 +46,113 @@ public:
     TAbsoluteHexFile(const TAbsoluteHexFile&) = delete;
     TAbsoluteHexFile& operator=(const TAbsoluteHexFile&) = delete;
 
+    // Reading (Program, Verify) takes a snapshot of the file and measures it; writing opens the file.
     virtual THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) = 0;
+    // Reads and measures a snapshot taken before, so that every board of a run gets the same bytes.
+    virtual THexResult OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot);
     virtual void Reset() = 0;
-    virtual THexResult Scan() = 0;
-    virtual THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                                 std::uint16_t maxLength) = 0;
+    // The pre-scan: validates the whole image and measures it, then starts again at its beginning.
+    THexResult Scan();
+    // The next block. Once the pre-scan accepted the image, a pass that finds it different (an error,
+    // or other blocks from a file too large to hold in memory) ends with hrImageChanged.
+    THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                         std::uint16_t maxLength);
     virtual THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) = 0;
-    THexResult Close();
+    virtual THexResult Close();
 
     std::uint32_t StartAddress() const { return FStartAddress; }
     std::uint32_t TotalSize() const { return FTotalSize; }
     std::uint32_t Position() const { return FPosition; }
     // Bytes the blocks of the whole image carry (a binary size header included), measured by the
-    // pre-scan; unlike TotalSize, gaps between Intel HEX records do not count.
+    // pre-scan; unlike TotalSize, gaps between records or segments do not count.
     std::uint64_t DataSize() const { return FDataSize; }
-    bool IsOpen() const { return FFile != nullptr; }
+    bool IsOpen() const { return FFile != nullptr || FBytes != nullptr; }
+    // False for a measured image that has nothing to send.
+    virtual bool HoldsData() const { return FTotalSize != 0; }
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
-    // system's reason, or with the line of an Intel HEX file. Empty after a success.
+    // system's reason, or with the line of a text image. Empty after a success.
     QString ErrorDetail() const { return FErrorDetail; }
+    // The snapshot being read, for the other boards of the run; nullptr when not open for reading.
+    virtual std::shared_ptr<TImageSnapshot> Snapshot() const;
 
 protected:
-    TAbsoluteHexFile() = default;
+    TAbsoluteHexFile();
 
-    // The common part of Open: the checks, Reset, the stream modes and the pre-scan.
+    // The common part of Open: the checks, Reset, the snapshot or the output file, and the pre-scan.
     THexResult OpenStream(const QString& fileName, std::uint8_t mode, bool overwrite, bool binary);
+    virtual THexResult ScanImage() = 0;
+    // For a reader whose pre-scan need not read the data: reads every block once, so that a file too
+    // large for memory is measured (see ReadBlock). The caller then starts again at the beginning.
+    THexResult MeasureStreamedBlocks();
+    virtual THexResult ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                std::uint16_t maxLength) = 0;
 
     struct TFileCloser {
         void operator()(std::FILE* f) const;
     };
-    std::unique_ptr<std::FILE, TFileCloser> FFile;
+    std::unique_ptr<std::FILE, TFileCloser> FFile; // writing
+    std::unique_ptr<TImageBytes> FBytes;           // reading
     std::uint32_t FStartAddress = 0;
     std::uint32_t FTotalSize = 0;
-    std::uint32_t FPosition = 0;
     std::uint64_t FDataSize = 0;
+    std::uint32_t FPosition = 0;
     QString FFileName;
     QString FErrorDetail;
 
 private:
-    bool FWriting = false; // a failed flush on Close must not go unnoticed
+    bool FWriting = false;  // a failed flush on Close must not go unnoticed
+    bool FMeasured = false; // the pre-scan accepted the image
+    std::uint64_t FFingerprint = 0;
+    std::uint64_t FMeasuredFingerprint = 0;
+    std::uint64_t FNextAddress = 0; // where a block that continues the last one begins
 };
 
+// Intel HEX. The strict reader ("hex") takes records 00..03 on lines of at most 198 characters; with
+// `linearRecords` ("ihex") it also takes 04 (upper 16 address bits) and 05 (start address, ignored)
+// and records of up to 255 bytes, delivered in pieces of at most the caller's block length; its
+// writer uses record 04 for data above 1 MiB.
 class TIntelExtendedHexFile final : public TAbsoluteHexFile {
 public:
-    TIntelExtendedHexFile() = default;
+    explicit TIntelExtendedHexFile(bool linearRecords = false);
 
     THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
-    THexResult Scan() override;
-    THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                         std::uint16_t maxLength) override;
     THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
+    bool HoldsData() const override;
 
     // CS * 16 + IP of the last start segment record; all ones when there was none.
     std::uint32_t EntryAddress() const { return FEntryAddress; }
+
+protected:
+    THexResult ScanImage() override;
+    THexResult ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                        std::uint16_t maxLength) override;
 
 private:
     THexResult ReadRecords(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                            std::uint16_t maxLength);
     THexResult ParseDataRecord(const std::uint8_t* record, std::uint32_t& address, std::uint8_t* buffer,
                                std::uint16_t& length, std::uint16_t maxLength);
+    void Rewind();
+    THexResult WriteLinearBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length);
     bool WriteRecord(std::uint8_t type, std::uint16_t offset, const std::uint8_t* data, std::uint8_t count);
 
+    bool FLinearRecords = false;
+    bool FLinearRefused = false; // the strict reader stopped at a record 04 or 05
     std::uint32_t FEntryAddress = 0xFFFFFFFFu;
     std::uint32_t FSegmentBase = 0;
     std::uint32_t FLastAddress = 0;
-    std::uint32_t FLinesEnded = 0; // line ends read so far
     std::uint32_t FLineNumber = 0; // the line the last piece belongs to
+    std::uint32_t FWritePage = 0xFFFFFFFFu; // upper address bits of the last record 04 written
+    TLineCursor FCursor;
+    TRecordRest FRest;
+};
+
+// A reader of a format that is never written here (S-record, ELF, auto-detection).
+class TReadOnlyImageFile : public TAbsoluteHexFile {
+public:
+    THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
+    THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
 };
 
 class TBinaryDataHexFile final : public TAbsoluteHexFile {
@@ -112,13 +161,16 @@ public:
 
     THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
-    THexResult Scan() override;
-    THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                         std::uint16_t maxLength) override;
     THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
 
     bool WriteSizeHeader() const { return FWriteSizeHeader; }
 
+protected:
+    THexResult ScanImage() override;
+    THexResult ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                        std::uint16_t maxLength) override;
+
 private:
     bool FWriteSizeHeader = false;
+    bool FAtEnd = false; // a read met the end of the file: the next one reports it
 };

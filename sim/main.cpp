@@ -42,7 +42,7 @@ const char* const kUsage =
     "                       each character as it arrives, so that the echo overlaps the command\n"
     "  --burst MS           deliver what the board sends in bursts every MS milliseconds (1 .. 1000),\n"
     "                       as a USB serial adapter's latency timer does (default: as it is due)\n"
-    "  --dump FILE          at exit, write every programmed byte as Intel HEX (addresses below 1 MiB);\n"
+    "  --dump FILE          at exit, write every programmed byte as Intel HEX (record 04 above 1 MiB);\n"
     "                       FILE must be writable at start\n"
     "  --stats FILE         at exit, write line statistics as JSON: the line counts as busy while\n"
     "                       either direction carries a character (needs --baud), so 1.0 of the wall\n"

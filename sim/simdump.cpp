@@ -24,14 +24,14 @@ std::string HexError(const std::string& fileName, THexResult code) {
 bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board, std::uint64_t& skipped,
                         std::string& error) {
     skipped = 0;
-    TIntelExtendedHexFile hex;
+    TIntelExtendedHexFile hex(true); // record 04 above 1 MiB
     THexResult result = hex.Open(QString::fromLocal8Bit(fileName.c_str()), hmWrite, true);
     if (result != hrOK) {
         error = HexError(fileName, result);
         return false;
     }
     const std::size_t size = std::min(board.Flash.size(), board.Programmed.size());
-    const std::size_t limit = std::min<std::size_t>(size, kDumpLimit);
+    const std::size_t limit = size;
     std::size_t address = 0;
     while (address < limit && result == hrOK) {
         if (!board.Programmed[address]) {

@@ -2,8 +2,8 @@
 // Writes what the simulated board programmed as an Intel HEX file, for comparing a run with its image.
 //
 // Only programmed bytes are written, as runs of consecutive addresses in records of at most
-// kDumpRecordBytes. The format's segment records reach kDumpLimit (1 MiB); programmed bytes at or
-// above it are counted in `skipped` and left out. The file ends with the end-of-file record.
+// kDumpRecordBytes: with segment records (02) below kDumpLimit (1 MiB), with linear address records
+// (04) above it. The file ends with the end-of-file record; `skipped` counts what was left out (none).
 
 #include "sim/simserver.h"
 

@@ -73,7 +73,7 @@ void TestCli::usage_data() {
     QTest::newRow("missing file") << QStringList{"program"} << 64 << "needs an image file";
     QTest::newRow("extra argument") << QStringList{"ping", "x"} << 64 << "unexpected argument";
     QTest::newRow("unknown option") << QStringList{"--bogus", "ping"} << 64 << "bogus";
-    QTest::newRow("bad format") << QStringList{"blocks", "a.hex", "--format", "srec"} << 64
+    QTest::newRow("bad format") << QStringList{"blocks", "a.hex", "--format", "s19"} << 64
                                 << "invalid format";
     QTest::newRow("bad start address") << QStringList{"blocks", "a.bin", "--start-address", "12G4"} << 64
                                        << "\"12G4\" is illegal hexadecimal string";
@@ -182,15 +182,15 @@ void TestCli::informationOptions() {
 }
 
 void TestCli::defaultFormat() {
-    QCOMPARE(DefaultFileFormat(QStringLiteral("/x/image.RBF")), 2);
-    QCOMPARE(DefaultFileFormat(QStringLiteral("image.bin")), 2);
-    QCOMPARE(DefaultFileFormat(QStringLiteral("image.hex")), 1);
-    QCOMPARE(DefaultFileFormat(QStringLiteral("image")), 1);
+    QVERIFY(ImageFormatOfFileName(QStringLiteral("/x/image.RBF")) == TImageFormat::Binary);
+    QVERIFY(ImageFormatOfFileName(QStringLiteral("image.bin")) == TImageFormat::Binary);
+    QVERIFY(ImageFormatOfFileName(QStringLiteral("image.hex")) == TImageFormat::Auto);
+    QVERIFY(ImageFormatOfFileName(QStringLiteral("image")) == TImageFormat::Auto);
     // Options may follow the command and the file.
     const TCliParseResult parsed = ParseCliArguments(
         {"tervolt-cli", "blocks", "a.hex", "--format", "bin", "--start-address", "0x10", "--no-size-header"});
     QVERIFY(parsed.Options);
-    QCOMPARE(parsed.Options->FileFormat, 2);
+    QVERIFY(parsed.Options->FileFormat == TImageFormat::Binary);
     QCOMPARE(parsed.Options->StartAddress, 0x10u);
     QVERIFY(!parsed.Options->WriteSizeHeader);
 }

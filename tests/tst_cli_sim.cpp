@@ -16,12 +16,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QStandardPaths>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -120,6 +125,8 @@ private slots:
     void runInputs_data();
     void runInputs();
     void simulatorDumpEqualsTheImage();
+    void imageFormatsOnTheBoard_data();
+    void imageFormatsOnTheBoard();
 };
 
 void TestCliSim::programThenVerifyIntelHex() {
@@ -705,6 +712,130 @@ void TestCliSim::simulatorDumpEqualsTheImage() {
             dumped[address + i] = buffer[i];
     QCOMPARE(int(result), int(hrEndOfFile));
     QVERIFY(dumped == ImageOf(records));
+}
+
+// Runs a tool of the machine's toolchain; false (with its error output) when it failed.
+bool RunTool(const QString& program, const QStringList& args, QString& error) {
+    QProcess tool;
+    tool.start(QStandardPaths::findExecutable(program), args);
+    if (tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0)
+        return true;
+    error = program + QStringLiteral(": ") + QString::fromLocal8Bit(tool.readAllStandardError());
+    return false;
+}
+
+void TestCliSim::imageFormatsOnTheBoard_data() {
+    QTest::addColumn<QString>("kind");    // srec_cat's output format, "elf", or "hex" as written here
+    QTest::addColumn<quint32>("address"); // of the data
+    QTest::addColumn<int>("boards");
+    QTest::addColumn<bool>("rewritten"); // the file is rewritten in place while the first board is sent
+    QTest::newRow("S-record S1") << "-motorola=2" << 0x1000u << 1 << false;
+    QTest::newRow("S-record S2") << "-motorola=3" << 0x21000u << 1 << false;
+    QTest::newRow("S-record S3") << "-motorola=4" << 0x301000u << 1 << false;
+    QTest::newRow("Intel HEX with 04/05 above 1 MiB") << "-intel" << 0x1FFF00u << 1 << false;
+    QTest::newRow("ELF with .bss") << "elf" << 0x2000u << 1 << false;
+    QTest::newRow("three boards send the same bytes") << "-motorola=4" << 0x301000u << 3 << true;
+    QTest::newRow("Intel HEX rewritten in place") << "hex" << 0x100u << 1 << true;
+}
+
+// program and verify with no --format; the boards must hold the data and nothing else (no .bss).
+void TestCliSim::imageFormatsOnTheBoard() {
+    QFETCH(QString, kind);
+    QFETCH(quint32, address);
+    QFETCH(int, boards);
+    QFETCH(bool, rewritten);
+    const QString tool = kind == "elf" ? QStringLiteral("ld") : QStringLiteral("srec_cat");
+    if (kind != "hex" && QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP(qPrintable(tool + QStringLiteral(" is not installed")));
+    QRandomGenerator random(address);
+    const QByteArray data = RandomBytes(random, kind == "hex" ? 60000 : 5000);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').replace(u'/', u'-');
+    const QString raw = FDir.filePath(tag + QStringLiteral(".raw"));
+    const QString image = FDir.filePath(tag + QStringLiteral(".img"));
+    QVERIFY(WriteFile(raw, data));
+    QString error;
+    if (kind == "hex") {
+        std::vector<std::pair<std::uint32_t, QByteArray>> records;
+        for (int at = 0; at < data.size(); at += 32)
+            records.emplace_back(address + std::uint32_t(at), data.mid(at, 32));
+        QVERIFY(WriteIntelHexFile(image, records));
+    } else if (kind == "elf") {
+        // The data as a section of their own, then a .bss that must not be sent.
+        const QString object = FDir.filePath(QStringLiteral("data.o"));
+        const QString bss = FDir.filePath(QStringLiteral("bss.s"));
+        const QString script = FDir.filePath(QStringLiteral("image.ld"));
+        QVERIFY(WriteFile(bss, ".bss\n.space 4096\n"));
+        QVERIFY(WriteFile(script, QStringLiteral("SECTIONS { .data 0x%1 : { *(.data) } .bss : { *(.bss) } "
+                                                 "/DISCARD/ : { *(.note*) } }\n")
+                                      .arg(address, 0, 16)
+                                      .toLatin1()));
+        QVERIFY2(RunTool("objcopy", {"-I", "binary", "-O", "elf64-x86-64", "-B", "i386:x86-64", raw, object},
+                         error) &&
+                     RunTool("as", {bss, "-o", bss + ".o"}, error) &&
+                     RunTool("ld", {"-T", script, object, bss + ".o", "-o", image}, error),
+                 qPrintable(error));
+    } else {
+        const QStringList output = kind.split(u'=');
+        QStringList args{raw, "-binary", "-offset", QString::number(address), "-o", image, output[0]};
+        if (output.size() > 1)
+            args << QStringLiteral("-address-length=") + output[1];
+        if (kind == "-intel")
+            args << "-execution-start-address" << QString::number(address);
+        QVERIFY2(RunTool("srec_cat", args, error), qPrintable(error));
+    }
+
+    std::vector<std::unique_ptr<TSimServer>> servers;
+    QStringList ports;
+    for (int i = 0; i < boards; ++i) {
+        TSimConfig config = Config();
+        if (address + data.size() > config.Size)
+            config.Size = 4u << 20;
+        // A slow first board leaves time to rewrite the file while it is sent.
+        if (rewritten && i == 0)
+            config.Faults.push_back({fkSlow, 0, 5});
+        servers.push_back(std::make_unique<TSimServer>(config));
+        std::string failed;
+        QVERIFY2(servers.back()->Start(failed), failed.c_str());
+        ports << "--port" << QString::fromStdString(servers.back()->SlavePath());
+    }
+    // Once the first bytes are on the first board, the file gets other bytes of the same size.
+    std::atomic<bool> done{false};
+    std::atomic<bool> fired{false};
+    std::thread rewriter;
+    if (rewritten) {
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray other = file.readAll();
+        for (char& c : other)
+            c = c == 'A' ? 'B' : (c == 'B' ? 'A' : c); // hex digits still, but not the image
+        rewriter = std::thread([&, other] {
+            while (!done) {
+                const TFlashSnapshot board = servers.front()->Snapshot();
+                if (std::find(board.Programmed.begin(), board.Programmed.end(), true) !=
+                    board.Programmed.end()) {
+                    QFile changed(image);
+                    fired = changed.open(QIODevice::ReadWrite) && changed.write(other) == other.size();
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    const TCliRun program = Cli(QStringList{"--quiet"} + ports + QStringList{"program", image});
+    done = true;
+    if (rewriter.joinable())
+        rewriter.join();
+    QCOMPARE(fired.load(), rewritten);
+    QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
+    for (const auto& server : servers) {
+        QString why;
+        QVERIFY2(BoardHolds(*server, ImageOf({{address, data}}), why), qPrintable(why));
+    }
+    if (rewritten)
+        return; // the file now holds another image
+    const TCliRun verify = Cli(QStringList{"--quiet"} + ports + QStringList{"verify", image});
+    QVERIFY2(verify.Exit == 0, qPrintable(verify.Err + verify.Out.join('\n')));
+    QCOMPARE(verify.Out.last(), QStringLiteral("Compare OK!"));
 }
 
 QTEST_GUILESS_MAIN(TestCliSim)

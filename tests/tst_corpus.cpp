@@ -3,6 +3,7 @@
 // Two large images are generated here instead of being kept in the tree.
 
 #include "image/hexfiles.h"
+#include "image/imagereader.h"
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 #include "tests/support/tsvtable.h"
@@ -29,6 +30,7 @@ constexpr int kMinCorpusFiles = 60;
 
 struct TImageCase {
     QString File;
+    QString Format; // as --format names it
     bool Binary = false;
     int Open = 0;
     int Final = 0;
@@ -56,6 +58,7 @@ std::vector<TImageCase> ImageCases() {
     for (const QStringList& f : ReadTable(QDir(kCorpusDir).filePath(kManifest), 10)) {
         TImageCase c;
         c.File = f[0];
+        c.Format = f[1];
         c.Binary = f[1] == QLatin1String("bin");
         c.Open = f[2].toInt();
         c.Final = f[3].toInt();
@@ -122,16 +125,17 @@ TReadSummary ReadAll(TAbsoluteHexFile& reader, qint64 fileSize) {
     return summary;
 }
 
-std::unique_ptr<TAbsoluteHexFile> ReaderFor(bool binary) {
-    if (binary)
-        return std::make_unique<TBinaryDataHexFile>(0, true);
-    return std::make_unique<TIntelExtendedHexFile>();
+std::unique_ptr<TAbsoluteHexFile> ReaderFor(const QString& format) {
+    const std::optional<TImageFormat> named = ImageFormatFromName(format);
+    if (!named)
+        qFatal("unknown format '%s' in %s", qPrintable(format), qPrintable(kManifest));
+    return CreateImageReaderFor(*named, 0, true);
 }
 
-TCliRun RunBlocks(const QString& path, bool binary) {
-    return RunCli({QStringLiteral("blocks"), path, QStringLiteral("--format"),
-                   binary ? QStringLiteral("bin") : QStringLiteral("hex"), QStringLiteral("--quiet")},
-                  QString(), kCliTimeoutMs);
+TCliRun RunBlocks(const QString& path, const QString& format) {
+    return RunCli(
+        {QStringLiteral("blocks"), path, QStringLiteral("--format"), format, QStringLiteral("--quiet")},
+        QString(), kCliTimeoutMs);
 }
 
 // Data bytes in the printed block commands; -1 when a line before the last is not a block command.
@@ -165,6 +169,7 @@ private slots:
     void readImage();
     void cliBlocks_data() { AddImageRows(); }
     void cliBlocks();
+    void strictAndFullIntelAgree();
     void hugeIntelImage();
     void hugeBinaryImage();
 };
@@ -194,7 +199,7 @@ void TTestCorpus::readImage() {
     QFETCH(TImageCase, image);
     const QString path = QDir(kCorpusDir).filePath(image.File);
     const qint64 fileSize = QFileInfo(path).size();
-    const std::unique_ptr<TAbsoluteHexFile> reader = ReaderFor(image.Binary);
+    const std::unique_ptr<TAbsoluteHexFile> reader = ReaderFor(image.Format);
     if (image.Disputed())
         QEXPECT_FAIL("", qPrintable(image.Note), Abort);
     QCOMPARE(int(reader->Open(path, hmProgram, false)), image.Open);
@@ -222,7 +227,7 @@ void TTestCorpus::readImage() {
 
 void TTestCorpus::cliBlocks() {
     QFETCH(TImageCase, image);
-    const TCliRun run = RunBlocks(QDir(kCorpusDir).filePath(image.File), image.Binary);
+    const TCliRun run = RunBlocks(QDir(kCorpusDir).filePath(image.File), image.Format);
     if (image.Disputed())
         QEXPECT_FAIL("", qPrintable(image.Note), Abort);
     QCOMPARE(run.Exit, image.CliExit);
@@ -235,6 +240,30 @@ void TTestCorpus::cliBlocks() {
     }
     if (image.Bytes)
         QCOMPARE(PrintedBytes(run.Out), qint64(*image.Bytes));
+}
+
+// Every Intel HEX file that the strict reader accepts gives the same blocks through the full one.
+void TTestCorpus::strictAndFullIntelAgree() {
+    int compared = 0;
+    for (const TImageCase& image : ImageCases()) {
+        if (image.Format != QLatin1String("hex") || image.Open != hrOK || image.Final != hrEndOfFile)
+            continue;
+        const QString path = QDir(kCorpusDir).filePath(image.File);
+        QList<QPair<std::uint32_t, QByteArray>> blocks[2];
+        THexResult results[2] = {};
+        for (const bool full : {false, true}) {
+            TIntelExtendedHexFile reader(full);
+            QCOMPARE(int(reader.Open(path, hmProgram, false)), int(hrOK));
+            std::uint8_t buffer[kBlockMax];
+            std::uint32_t address = 0;
+            std::uint16_t length = 0;
+            while ((results[full] = reader.ReadBlock(address, buffer, length, kBlockMax)) == hrOK)
+                blocks[full].append({address, QByteArray(reinterpret_cast<const char*>(buffer), length)});
+        }
+        QVERIFY2(blocks[0] == blocks[1] && results[0] == results[1], qPrintable(image.File));
+        ++compared;
+    }
+    QVERIFY(compared > 10);
 }
 
 void TTestCorpus::hugeIntelImage() {
@@ -263,7 +292,7 @@ void TTestCorpus::hugeIntelImage() {
     reader.Close();
 
     // Program gathers contiguous records into blocks below 200 bytes: twelve records, 192 bytes.
-    const TCliRun run = RunBlocks(path, false);
+    const TCliRun run = RunBlocks(path, QStringLiteral("hex"));
     QCOMPARE(run.Exit, 0);
     QCOMPARE(run.Out.size(), kRecords / 12 + 1);
     QCOMPARE(run.Out.last(), QStringLiteral("Program OK!"));
@@ -294,7 +323,7 @@ void TTestCorpus::hugeBinaryImage() {
     reader.Close();
 
     // Blocks of 200 bytes, the first holding the size header: 3000004 bytes in 15001 commands.
-    const TCliRun run = RunBlocks(path, true);
+    const TCliRun run = RunBlocks(path, QStringLiteral("bin"));
     QCOMPARE(run.Exit, 0);
     QCOMPARE(run.Out.size(), 15001 + 1);
     QCOMPARE(run.Out.first().left(22), QStringLiteral("P PROG 000000 C0C62D00"));

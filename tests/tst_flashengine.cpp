@@ -1,6 +1,7 @@
 // Block gathering, the retry prompt, Stop and the outcomes of Program and Verify, on real image files.
 
 #include "app/flashengine.h"
+#include "image/imagesnapshot.h"
 #include "tests/support/hexwriter.h"
 
 #include <QFile>
@@ -11,6 +12,20 @@
 #include <vector>
 
 namespace {
+
+TImageSource Source(const QString& path, TImageFormat format, std::uint32_t start, bool header) {
+    TImageSource source;
+    source.FileName = path;
+    source.Format = format;
+    source.StartAddress = start;
+    source.WriteSizeHeader = header;
+    return source;
+}
+
+// The tables name the formats as the window's items did: 1 Intel Extended, 2 Binary.
+TImageFormat FormatNumber(int number) {
+    return number == 2 ? TImageFormat::Binary : TImageFormat::IntelExtended;
+}
 
 struct TSentCommand {
     QByteArray Name;  // INIT, RESET, PROG, VERIFY
@@ -104,7 +119,9 @@ class TestFlashEngine : public QObject {
             return {};
         return path;
     }
-    static TImageSource Hex(const QString& path) { return {path, 1, 0, true}; }
+    static TImageSource Hex(const QString& path) {
+        return Source(path, TImageFormat::IntelExtended, 0, true);
+    }
 
 private slots:
     void blockSizes_data();
@@ -200,7 +217,8 @@ void TestFlashEngine::binaryWithSizeHeader() {
     const QString path = WriteBinary(QStringLiteral("image.rbf"), file);
     TRecordingTarget target;
     TScriptedHost host;
-    TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0x4000, true});
+    TFlashEngine(target, host)
+        .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0x4000, true));
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(3));
     QCOMPARE(blocks[0].Address, 0x4000u);
@@ -218,7 +236,9 @@ void TestFlashEngine::binaryWithoutHeader() {
     const QString path = WriteBinary(QStringLiteral("image.bin"), file);
     TRecordingTarget target;
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, {path, 2, 0x20000, false});
+    const auto outcome =
+        TFlashEngine(target, host)
+            .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0x20000, false));
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(3));
     const int sizes[] = {200, 200, 50};
@@ -236,7 +256,8 @@ void TestFlashEngine::retryThenSuccess() {
     int calls = 0;
     target.Answer = [&](const TSentCommand& c) { return !(c.Address == 200 && c.Name == "PROG" && calls++ < 2); };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(host.Prompts, 2);
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(5));  // the second block went three times
@@ -253,9 +274,9 @@ void TestFlashEngine::cancelInOpeningPrompt() {
         target.Answer = [](const TSentCommand&) { return false; };
         TScriptedHost host;
         host.RetryAnswers = {false};
-        const auto outcome = TFlashEngine(target, host).Run(verify ? TFlashOperation::foVerify
-                                                                   : TFlashOperation::foProgram,
-                                                            {path, 2, 0, false});
+        const auto outcome = TFlashEngine(target, host)
+                                 .Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram,
+                                      Source(path, TImageFormat::Binary, 0, false));
         QCOMPARE(target.Sent.size(), size_t(1));  // Cancel sends nothing more: no second erase
         QVERIFY(target.Blocks().empty());
         QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -275,7 +296,8 @@ void TestFlashEngine::cancelInBlockPromptSendsNothingMore() {
     target.Answer = [](const TSentCommand& c) { return c.Address != 400; };
     TScriptedHost host;
     host.RetryAnswers = {true, false};
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(4));  // 0, 200, 400 twice: no send after Cancel
     QCOMPARE(host.Prompts, 2);
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -286,7 +308,8 @@ void TestFlashEngine::stopEndsBetweenBlocks() {
     TRecordingTarget target;
     TScriptedHost host;
     host.Stop = [](int pumps) { return pumps >= 3; };
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     // Seen at the loop test after the third pump: the block gathered then is dropped.
     QCOMPARE(target.Blocks().size(), size_t(3));
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -298,7 +321,8 @@ void TestFlashEngine::stopBeforeTheEndStillSendsTheLastBlock() {
     TRecordingTarget target;
     TScriptedHost host;
     host.Stop = [](int pumps) { return pumps >= 2; };  // seen only once the end has been read
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(3));
     QCOMPARE(target.Blocks().back().Data.size(), 50);
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
@@ -338,7 +362,7 @@ void TestFlashEngine::progressFollowsConfirmedBytes() {
     TScriptedHost host;
     host.RetryAnswers = {false};
     const auto outcome =
-        TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, gappedHex ? 1 : 2, 0, false});
+        TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, gappedHex ? TImageFormat::IntelExtended : TImageFormat::Binary, 0, false));
     QCOMPARE(host.Progress, progress);
     QCOMPARE(outcome.FlashState, flashState);
     QCOMPARE(outcome.BytesSent,
@@ -362,7 +386,8 @@ void TestFlashEngine::progressOfHugeImageDoesNotOverflow() {
         }
     } target;
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(outcome.Kind, TOutcomeKind::okProgramDone);
     QVERIFY(std::is_sorted(host.Progress.begin(), host.Progress.end()));
     QVERIFY(host.Progress.front() >= 0);
@@ -382,7 +407,8 @@ void TestFlashEngine::mismatchInLastBlock() {
         }
     };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(outcome.Kind, TOutcomeKind::okCompareError);
     QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF."));
     QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Error"));
@@ -398,7 +424,8 @@ void TestFlashEngine::mismatchEndsVerifyAtNextTurn() {
         r.Actual = 0x7;
     };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foVerify, {path, 2, 0, false});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(2));
     QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x00002A.\nExpected: 0x05.\nActual: 0x07."));
 }
@@ -425,7 +452,8 @@ void TestFlashEngine::emptyImagesSendNothing() {
     const QString path = WriteBinary(name, content);
     TRecordingTarget target;
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, format, 0, header});
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(TFlashOperation::foProgram, Source(path, FormatNumber(format), 0, header));
     QVERIFY(target.Sent.empty());
     QVERIFY(host.Progress.empty());
     QCOMPARE(outcome.Kind, TOutcomeKind::okEmptyImage);
@@ -448,44 +476,93 @@ void TestFlashEngine::malformedImageSendsNothing() {
 void TestFlashEngine::imageThatChangesDuringTheRun_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<qint64>("cutTo"); // the file's new size once the first block is out; -1 keeps it
-    QTest::addColumn<QByteArray>("appended");
+    QTest::addColumn<QByteArray>("change"); // cut, grow, rewrite (same size, other bytes), garble, rename
+    QTest::addColumn<bool>("streamed");     // larger than the bound of an image held in memory
+    QTest::addColumn<bool>("sentWhole");    // true: "Program OK!" with the first image's bytes
+    QTest::addColumn<QByteArray>("data");   // the first image's bytes
     const QByteArray binary = Pattern(20000, 3);
     std::vector<std::pair<std::uint32_t, QByteArray>> records;
-    for (std::uint32_t a = 0; a < 20000; a += 16)
+    QByteArray hexData;
+    for (std::uint32_t a = 0; a < 20000; a += 16) {
         records.emplace_back(a, Pattern(16, int(a)));
+        hexData += records.back().second;
+    }
     const QByteArray hex = IntelHexText(records, true);
-    // Past the reader's first buffer, at a line end: the second pass simply ends early.
-    const qint64 lineEnd = hex.indexOf('\n', 3 * hex.size() / 4) + 1;
-    QTest::newRow("binary truncated") << 2 << binary << qint64(4000) << QByteArray();
-    QTest::newRow("binary grown") << 2 << binary << qint64(-1) << Pattern(5000, 9);
-    QTest::newRow("hex truncated at a line end") << 1 << hex << lineEnd << QByteArray();
+    for (const bool streamed : {false, true})
+        for (const char* change : {"cut", "grow", "rewrite", "garble", "rename"}) {
+            // Held in memory, nothing that happens to the file reaches the board. Read from the file,
+            // a change of the measured bytes fails the run; bytes appended lie past the measure, and a
+            // renamed-over file is still the one opened.
+            const bool sentWhole =
+                !streamed || QByteArray(change) == "rename" || QByteArray(change) == "grow";
+            const char* how = streamed ? "streamed" : "in memory";
+            QTest::addRow("binary %s, %s", how, change)
+                << 2 << binary << QByteArray(change) << streamed << sentWhole << binary;
+            QTest::addRow("hex %s, %s", how, change)
+                << 1 << hex << QByteArray(change) << streamed << sentWhole << hexData;
+        }
 }
 
-// The pre-scan's measure is what the run must deliver: a file cut or grown meanwhile is no success.
+// A file rewritten while it is sent must never end "Program OK!" with a mix of two images on the board.
 void TestFlashEngine::imageThatChangesDuringTheRun() {
     QFETCH(int, format);
     QFETCH(QByteArray, content);
-    QFETCH(qint64, cutTo);
-    QFETCH(QByteArray, appended);
+    QFETCH(QByteArray, change);
+    QFETCH(bool, streamed);
+    QFETCH(bool, sentWhole);
+    QFETCH(QByteArray, data);
     const QString path = WriteBinary(QStringLiteral("changing.img"), content);
+    TImageSource source = Source(path, FormatNumber(format), 0, false);
+    if (streamed) {
+        QString detail;
+        source.Snapshot = TImageSnapshot::Take(path, detail, 1024);
+        QVERIFY(source.Snapshot && !source.Snapshot->InMemory());
+    }
+    // Another image of the same size: other bytes, or other valid records.
+    QByteArray other = Pattern(int(content.size()), 77);
+    if (format == 1) {
+        std::vector<std::pair<std::uint32_t, QByteArray>> records;
+        for (std::uint32_t a = 0; a < 20000; a += 16)
+            records.emplace_back(a, Pattern(16, int(a) + 1));
+        other = IntelHexText(records, true);
+    }
     TRecordingTarget target;
     target.Answer = [&](const TSentCommand& c) {
-        if (c.Name == "PROG" && target.Blocks().size() == 1) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadWrite) || (cutTo >= 0 && !file.resize(cutTo)) ||
-                !file.seek(file.size()) || file.write(appended) != appended.size())
-                qFatal("cannot change %s", qPrintable(path));
+        if (c.Name != "PROG" || target.Blocks().size() != 1)
+            return true;
+        QFile file(path);
+        bool changed = true;
+        if (change == "rename") {
+            const QString next = path + QStringLiteral(".new");
+            changed = WriteBinary(QStringLiteral("changing.img.new"), other) == next && QFile::remove(path) &&
+                      QFile::rename(next, path);
+        } else if (file.open(QIODevice::ReadWrite)) {
+            if (change == "cut")
+                changed = file.resize(content.size() / 2);
+            else if (change == "grow")
+                changed = file.seek(file.size()) && file.write(Pattern(5000, 9)) == 5000;
+            else if (change == "rewrite" || change == "garble")
+                changed = file.write(change == "rewrite" ? other : QByteArray(content.size(), 'x')) > 0;
+        } else {
+            changed = false;
         }
+        if (!changed)
+            qFatal("cannot change %s", qPrintable(path));
         return true;
     };
     TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, {path, format, 0, false});
+    const auto outcome = TFlashEngine(target, host).Run(TFlashOperation::foProgram, source);
+    if (sentWhole) {
+        QCOMPARE(outcome.Text, QStringLiteral("Program OK!"));
+        QByteArray sent;
+        for (const TSentCommand& block : target.Blocks())
+            sent += block.Data;
+        QCOMPARE(sent, data);
+        return;
+    }
     QCOMPARE(outcome.Kind, TOutcomeKind::okImageError);
     QCOMPARE(outcome.Text, QStringLiteral("Image file changed while it was being sent."));
-    QVERIFY2(outcome.Detail.startsWith(path + QStringLiteral(": ")) &&
-                 outcome.Detail.contains(QStringLiteral("bytes measured before the run")),
-             qPrintable(outcome.Detail));
+    QVERIFY2(outcome.Detail.startsWith(path + QStringLiteral(": ")), qPrintable(outcome.Detail));
     QVERIFY(!host.Progress.empty() && host.Progress.back() <= 100);
 }
 

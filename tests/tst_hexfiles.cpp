@@ -490,7 +490,8 @@ void TTestHexFiles::messages_data() {
     QTest::newRow("9") << 9 << "Erase Sector Operation failed.";
     QTest::newRow("10") << 10 << "Image file changed while it was being sent.";
     QTest::newRow("11") << 11 << "Image runs past the highest address, 0xFFFFFFFF.";
-    QTest::newRow("12") << 12 << "Unknown error - code no. 12";
+    QTest::newRow("12") << 12 << "Image file format not recognised.";
+    QTest::newRow("13") << 13 << "Unknown error - code no. 13";
     QTest::newRow("42") << 42 << "Unknown error - code no. 42";
 }
 

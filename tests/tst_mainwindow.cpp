@@ -315,7 +315,8 @@ void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {
     QVERIFY(!Control<TsuiProgressBar>(form, "CGaugeProgressBar")->isVisible());
     QVERIFY(!Control<TsuiGroupBox>(form, "GroupBoxBinaryDataFileParams")->isVisible());
     QCOMPARE(Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Items(),
-             (QStringList{QStringLiteral("Intel Extended"), QStringLiteral("Binary")}));
+             (QStringList{QStringLiteral("Intel Extended"), QStringLiteral("Binary"),
+                          QStringLiteral("Auto-detect (HEX, S-record, ELF)")}));
     QCOMPARE(Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->ItemIndex(), 0);
     QCOMPARE(Control<TsuiRadioGroup>(form, "RadioGroupOperation")->Items(),
              (QStringList{QStringLiteral("Verify"), QStringLiteral("Program")}));
@@ -329,7 +330,7 @@ void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {
     for (const char* label : {"LabelMode", "LabelAddress", "LabelAddressNumber"})
         QVERIFY2(Control<QLabel>(form, label)->text().isEmpty(), label);
     QCOMPARE(form.StartAddress(), 0);
-    QCOMPARE(form.FileFormat(), std::uint8_t(1));
+    QVERIFY(form.FileFormat() == TImageFormat::IntelExtended);
 
     // Closing stores what the dialog holds then, creating the key.
     form.CommInterface()->SelectPort(pnCOM3);
@@ -691,7 +692,7 @@ void TMainWindowTest::FormatSwitchKeepsFileAndPicksFilter() {
     auto* fileName = Control<TsuiEdit>(form, "EditFileName");
     auto* start = Control<TsuiImageButton>(form, "BitBtnStart");
     QTest::mouseClick(format->Button(0), Qt::LeftButton);
-    QCOMPARE(form.FileFormat(), std::uint8_t(1));
+    QVERIFY(form.FileFormat() == TImageFormat::IntelExtended);
     QVERIFY(!binaryGroup->isVisible());
 
     QStringList filters;
@@ -706,8 +707,10 @@ void TMainWindowTest::FormatSwitchKeepsFileAndPicksFilter() {
     QCOMPARE(form.OpenDialogFilter(), kHexFileFilter);
     QVERIFY2(!start->isEnabled(), "no target: Start stays disabled");
 
+    // A chosen name other than .rbf or .bin selects Auto-detect.
+    QVERIFY(form.FileFormat() == TImageFormat::Auto);
     QTest::mouseClick(format->Button(1), Qt::LeftButton);
-    QCOMPARE(form.FileFormat(), std::uint8_t(2));
+    QVERIFY(form.FileFormat() == TImageFormat::Binary);
     QVERIFY(binaryGroup->isVisible());
     QCOMPARE(fileName->text(), QStringLiteral("/images/app.hex"));
 

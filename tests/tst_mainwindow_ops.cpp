@@ -11,6 +11,7 @@
 #include "skin/suiimagepanel.h"
 #include "skin/suiradiogroup.h"
 #include "target/comm_interface.h"
+#include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 #include "tests/support/residentmemory.h"
 #include "tests/tst_mainwindow_fixture.h"
@@ -186,7 +187,9 @@ private slots:
     void HangupDuringRun();
     void EmptyRepliesWhileIdentifying();
     void PortVanishesBeforeStart();
-    void CloseDuringTheChipQueryStartsNothing();
+    void AutoDetectedFormats_data();
+    void AutoDetectedFormats();
+    void CloseDuringTheChipQueryStartsNothing(); // closes the window: the last test
 
 private:
     void Attach(TSimServer& board);
@@ -833,6 +836,57 @@ void TMainWindowOpsTest::CloseDuringTheChipQueryStartsNothing() {
 
 int main(int argc, char* argv[]) {
     return RunMainWindowTest<TMainWindowOpsTest>(argc, argv);
+}
+
+// Browse picks Auto-detect for a name other than .rbf or .bin; Program and Verify then read the file by
+// its content, and the board holds exactly its data (no zero-filled rest of an ELF segment).
+void TMainWindowOpsTest::AutoDetectedFormats_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<QByteArray>("data");
+    const QByteArray data = Pattern(700, 5);
+    std::vector<std::pair<std::uint32_t, QByteArray>> s1;
+    std::vector<std::pair<std::uint32_t, QByteArray>> s3;
+    std::vector<std::pair<std::uint32_t, QByteArray>> linear;
+    for (int at = 0; at < data.size(); at += 32) {
+        s1.emplace_back(0x1000 + at, data.mid(at, 32));
+        s3.emplace_back(0x301000 + at, data.mid(at, 32));
+        linear.emplace_back(at, data.mid(at, 32));
+    }
+    QByteArray ihex = IntelHexRecord(0x04, 0, QByteArray("\x00\x20", 2));
+    ihex += IntelHexText(linear, false) + IntelHexRecord(0x05, 0, QByteArray("\x00\x20\x00\x00", 4));
+    ihex += IntelHexRecord(0x01, 0, {});
+    QTest::newRow("S-record S1") << "app.s19" << SRecordText(s1, 2) << 0x1000u << data;
+    QTest::newRow("S-record S3") << "app.s37" << SRecordText(s3, 4) << 0x301000u << data;
+    QTest::newRow("Intel HEX 04/05 above 1 MiB") << "app.hex" << ihex << 0x200000u << data;
+    QTest::newRow("ELF with .bss") << "app.elf" << ElfImage({{0x8000, data}}, 4096) << 0x8000u << data;
+}
+
+void TMainWindowOpsTest::AutoDetectedFormats() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(quint32, address);
+    QFETCH(QByteArray, data);
+    TSimConfig config;
+    config.Size = 4u << 20;
+    auto board = StartSimBoard(config);
+    Attach(*board);
+    const QString path = ImagePath(name);
+    QVERIFY(WriteFile(path, content));
+    ChooseFile(path);
+    QCOMPARE(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->ItemIndex(), 2);
+    QVERIFY(FForm->FileFormat() == TImageFormat::Auto);
+
+    TMessageRecorder boxes;
+    ClickStart();
+    SelectOperation(true);
+    ClickStart();
+    QCOMPARE(boxes.Texts(), (QStringList{QStringLiteral("Program OK!"), QStringLiteral("Compare OK!")}));
+    TImage image;
+    for (int i = 0; i < data.size(); ++i)
+        image[address + std::uint32_t(i)] = std::uint8_t(data[i]);
+    CheckBoardHolds(*board, image);
 }
 
 #include "tst_mainwindow_ops.moc"

@@ -467,7 +467,7 @@ void TWindowDailyTest::ChoicesAreRemembered() {
             next = std::make_unique<TFormTervolt>(FProgramDirectory->Path());
         }
         QCOMPARE(Control<TsuiEdit>(*next, "EditFileName")->text(), fileStays ? path : QString());
-        QCOMPARE(int(next->FileFormat()), int(TFormTervolt::kFormatBinary));
+        QVERIFY(next->FileFormat() == TImageFormat::Binary);
         QCOMPARE(next->StartAddress(), 0x8000);
         QCOMPARE(Control<TsuiEdit>(*next, "EditStartAddress")->text(), QStringLiteral("00008000"));
         QVERIFY(!Control<QCheckBox>(*next, "CheckBoxWriteFileSizeOnStart")->isChecked());

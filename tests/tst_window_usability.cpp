@@ -265,8 +265,8 @@ void TWindowUsabilityTest::KeyboardOrder() {
     QFETCH(int, format);
     QFETCH(QStringList, stops);
     auto board = AttachBoard();
+    Choose(ImagePath(QStringLiteral("order.hex"))); // selects Auto-detect
     SelectFormat(format);
-    Choose(ImagePath(QStringLiteral("order.hex")));
     QVERIFY(Get<TsuiImageButton>("BitBtnStart")->isEnabled());
 
     Get<QWidget>("BitBtnComSettings")->setFocus(Qt::TabFocusReason);
@@ -378,11 +378,11 @@ void TWindowUsabilityTest::SilentBoardHint() {
 void TWindowUsabilityTest::ChoosingTheImage_data() {
     QTest::addColumn<QString>("dropped"); // a file name in its own folder; empty: no drop
     QTest::addColumn<bool>("taken");
-    QTest::addColumn<int>("format");
-    QTest::newRow("binary by its extension") << "app.BIN" << true << 2;
-    QTest::newRow("rbf") << "app.rbf" << true << 2;
-    QTest::newRow("anything else is Intel HEX") << "app.ihex" << true << 1;
-    QTest::newRow("a folder is not an image") << "folder/" << false << 1;
+    QTest::addColumn<int>("format"); // the format item chosen afterwards
+    QTest::newRow("binary by its extension") << "app.BIN" << true << 1;
+    QTest::newRow("rbf") << "app.rbf" << true << 1;
+    QTest::newRow("anything else is auto-detected") << "app.s19" << true << 2;
+    QTest::newRow("a folder is not an image") << "folder/" << false << 0;
 }
 
 void TWindowUsabilityTest::ChoosingTheImage() {
@@ -427,9 +427,10 @@ void TWindowUsabilityTest::ChoosingTheImage() {
     const QString expected = taken ? second : first;
     QCOMPARE(Get<TsuiEdit>("EditFileName")->text(), expected);
     QCOMPARE(Get<TsuiEdit>("EditFileName")->toolTip(), expected);
-    QCOMPARE(int(FForm->FileFormat()), format);
-    QCOMPARE(Get<TsuiRadioGroup>("RadioGroupHexFileFormat")->ItemIndex(), format - 1);
-    QCOMPARE(Get<QWidget>("GroupBoxBinaryDataFileParams")->isVisible(), format == 2);
+    const TImageFormat formats[] = {TImageFormat::IntelExtended, TImageFormat::Binary, TImageFormat::Auto};
+    QVERIFY(FForm->FileFormat() == formats[format]);
+    QCOMPARE(Get<TsuiRadioGroup>("RadioGroupHexFileFormat")->ItemIndex(), format);
+    QCOMPARE(Get<QWidget>("GroupBoxBinaryDataFileParams")->isVisible(), format == 1);
 
     for (const char* button :
          {"BitBtnComSettings", "BitBtnInit", "BitBtnBrowse", "BitBtnStart", "BitBtnStop"})

@@ -22,7 +22,7 @@ _tervolt_cli() {
             return
             ;;
         --format)
-            COMPREPLY=($(compgen -W "hex bin" -- "$cur"))
+            COMPREPLY=($(compgen -W "auto hex ihex srec elf bin" -- "$cur"))
             return
             ;;
         --devices)

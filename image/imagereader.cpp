@@ -1,0 +1,105 @@
+#include "image/imagereader.h"
+
+#include "image/elffile.h"
+#include "image/imagesnapshot.h"
+#include "image/srecfile.h"
+
+namespace {
+
+// Enough of the file to tell the formats apart.
+constexpr std::size_t kHeadBytes = 4;
+
+} // namespace
+
+std::unique_ptr<TAbsoluteHexFile> CreateImageReaderFor(TImageFormat format, std::uint32_t startAddress,
+                                                       bool writeSizeHeader) {
+    switch (format) {
+    case TImageFormat::Auto:
+        return std::make_unique<TAutoImageFile>(startAddress, writeSizeHeader);
+    case TImageFormat::IntelExtended:
+        return std::make_unique<TIntelExtendedHexFile>();
+    case TImageFormat::IntelHex:
+        return std::make_unique<TIntelExtendedHexFile>(true);
+    case TImageFormat::SRecord:
+        return std::make_unique<TSRecordFile>();
+    case TImageFormat::Elf:
+        return std::make_unique<TElfFile>();
+    case TImageFormat::Binary:
+        return std::make_unique<TBinaryDataHexFile>(startAddress, writeSizeHeader);
+    }
+    return nullptr;
+}
+
+TAutoImageFile::TAutoImageFile(std::uint32_t startAddress, bool writeSizeHeader)
+    : FBinaryStart(startAddress), FWriteSizeHeader(writeSizeHeader) {}
+
+THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot) {
+    if (IsOpen())
+        return hrFileAlreadyOpen;
+    Reset();
+    FFileName = snapshot->FileName();
+    FErrorDetail.clear();
+    std::unique_ptr<TImageBytes> bytes = TImageBytes::Open(snapshot, FErrorDetail);
+    if (!bytes)
+        return hrCannotOpenFile;
+    const std::size_t head = bytes->Size() < kHeadBytes ? std::size_t(bytes->Size()) : kHeadBytes;
+    const std::uint8_t* first = bytes->View(0, head);
+    if (!first) {
+        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, bytes->Error());
+        return hrCannotOpenFile;
+    }
+    FDetected = DetectImageFormat(first, head, FFileName);
+    if (FDetected == TImageFormat::Auto) {
+        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
+        FBytes = std::move(bytes); // open, and reading on meets the same fault
+        return hrUnknownFormat;
+    }
+    FReader = CreateImageReaderFor(FDetected, FBinaryStart, FWriteSizeHeader);
+    FBytes = std::move(bytes); // open while the reader is
+    return Mirror(FReader->OpenSnapshot(std::move(snapshot)));
+}
+
+THexResult TAutoImageFile::Mirror(THexResult result) {
+    FStartAddress = FReader->StartAddress();
+    FTotalSize = FReader->TotalSize();
+    FPosition = FReader->Position();
+    FErrorDetail = FReader->ErrorDetail();
+    return result;
+}
+
+void TAutoImageFile::Reset() {
+    Close();
+    FReader.reset();
+    FDetected = TImageFormat::Auto;
+    FStartAddress = 0;
+    FTotalSize = 0;
+    FPosition = 0;
+}
+
+THexResult TAutoImageFile::Close() {
+    const THexResult result = FReader ? FReader->Close() : THexResult(hrOK);
+    TAbsoluteHexFile::Close();
+    return result;
+}
+
+bool TAutoImageFile::HoldsData() const {
+    return FReader && FReader->HoldsData();
+}
+
+std::shared_ptr<TImageSnapshot> TAutoImageFile::Snapshot() const {
+    return FReader ? FReader->Snapshot() : nullptr;
+}
+
+THexResult TAutoImageFile::ScanImage() {
+    if (!FReader)
+        return FBytes ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+    return Mirror(FReader->Scan());
+}
+
+THexResult TAutoImageFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                    std::uint16_t maxLength) {
+    length = 0;
+    if (!FReader)
+        return FBytes ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+    return Mirror(FReader->ReadBlock(address, buffer, length, maxLength));
+}

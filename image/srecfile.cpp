@@ -1,0 +1,181 @@
+#include "image/srecfile.h"
+
+#include "image/imagesnapshot.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
+// 'S', type, the count and the 255 bytes it counts as digit pairs, CR and LF.
+constexpr int kMaxPieceLength = 2 + 2 * 256 + 2;
+constexpr int kMaxRecordBytes = (kMaxPieceLength - 2) / 2;
+constexpr std::uint16_t kScanBlockLength = 200;
+
+// Address bytes of each record type; 0 for a type that does not exist (S4).
+constexpr int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+
+} // namespace
+
+void TSRecordFile::Reset() {
+    Close();
+    FStartAddress = 0;
+    FTotalSize = 0;
+    Rewind();
+}
+
+void TSRecordFile::Rewind() {
+    FCursor = TLineCursor{};
+    FEnded = false;
+    FPosition = 0;
+    FLineNumber = 0;
+    FDataRecords = 0;
+    FNextAddress = 0;
+    FRest.Clear();
+}
+
+THexResult TSRecordFile::ScanImage() {
+    Rewind();
+    FStartAddress = kAllOnes;
+    std::uint8_t block[kScanBlockLength];
+    THexResult result;
+    do {
+        std::uint32_t address = 0;
+        std::uint16_t length = 0;
+        result = ReadBlock(address, block, length, sizeof block);
+        if (length > 0 && FStartAddress == kAllOnes)
+            FStartAddress = address;
+    } while (result == hrOK);
+    if (result == hrEndOfFile)
+        result = hrOK;
+    FTotalSize = FPosition;
+    Rewind();
+    return result;
+}
+
+THexResult TSRecordFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                  std::uint16_t maxLength) {
+    FProblem.clear();
+    const THexResult result = ReadRecords(address, buffer, length, maxLength);
+    if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
+        FErrorDetail = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
+        if (!FProblem.isEmpty())
+            FErrorDetail += QStringLiteral(": ") + FProblem;
+        else if (!FBytes->Error().isEmpty())
+            FErrorDetail += QStringLiteral(": ") + FBytes->Error();
+    }
+    return result;
+}
+
+THexResult TSRecordFile::TakeDataRecord(std::uint32_t recordAddress, const std::uint8_t* data, int count) {
+    if (count > 0 && std::uint64_t(recordAddress) + count - 1 > kAllOnes)
+        return hrBeyondAddressSpace;
+    // The board is written in address order: a record may not go back over what came before.
+    if (recordAddress < FNextAddress) {
+        FProblem =
+            QStringLiteral("address 0x%1 lies below the end of the record before").arg(recordAddress, 0, 16);
+        return hrNonAscending;
+    }
+    ++FDataRecords;
+    if (count == 0)
+        return hrOK;
+    FNextAddress = std::uint64_t(recordAddress) + count;
+    FRest.Take(recordAddress, data, std::size_t(count));
+    return hrOK;
+}
+
+THexResult TSRecordFile::DeliverRest(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                     std::uint16_t maxLength) {
+    if (maxLength == 0)
+        return hrBufferTooSmall;
+    FRest.Deliver(address, buffer, length, maxLength);
+    FPosition += length;
+    return hrOK;
+}
+
+THexResult TSRecordFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                     std::uint16_t maxLength) {
+    if (!FBytes)
+        return hrFileNotOpened;
+    length = 0;
+    if (!FRest.Empty())
+        return DeliverRest(address, buffer, length, maxLength);
+    if (FEnded || FCursor.AtEnd)
+        return hrEndOfFile;
+
+    std::uint8_t record[kMaxRecordBytes];
+    while (!FCursor.AtEnd) {
+        const char* line = nullptr;
+        int lineLength = 0;
+        FLineNumber = FCursor.Ended + 1;
+        switch (ReadLinePiece(*FBytes, FCursor, kMaxPieceLength, line, lineLength)) {
+        case TLineRead::lrNothing:
+            continue;
+        case TLineRead::lrError:
+        case TLineRead::lrInvalid:
+            return hrIllegalRecord;
+        case TLineRead::lrTooLong:
+            FProblem = QStringLiteral("longer than any record");
+            return hrIllegalRecord;
+        case TLineRead::lrLine:
+            break;
+        }
+        if (lineLength == 0)
+            continue; // a blank line, as many tools leave at the end
+
+        const int type = lineLength >= 2 && line[0] == 'S' ? line[1] - '0' : -1;
+        if (type < 0 || type > 9 || kAddressBytes[type] == 0 || lineLength < 4 || lineLength % 2 != 0) {
+            FProblem = QStringLiteral("not an S-record");
+            return hrIllegalRecord;
+        }
+        const int bytes = (lineLength - 2) / 2;
+        if (!DecodeHexPairs(line + 2, bytes, record)) {
+            FProblem = QStringLiteral("not a hex digit");
+            return hrIllegalRecord;
+        }
+        const int addressBytes = kAddressBytes[type];
+        if (record[0] != bytes - 1 || record[0] < addressBytes + 1) {
+            FProblem = QStringLiteral("the byte count does not match the record");
+            return hrIllegalRecord;
+        }
+        unsigned sum = 0;
+        for (int i = 0; i < bytes; ++i)
+            sum += record[i];
+        if ((sum & 0xFF) != 0xFF) {
+            FProblem = QStringLiteral("checksum error");
+            return hrIllegalRecord;
+        }
+        std::uint32_t value = 0;
+        for (int i = 0; i < addressBytes; ++i)
+            value = value << 8 | record[1 + i];
+        const int dataBytes = bytes - 2 - addressBytes;
+        const std::uint8_t* data = record + 1 + addressBytes;
+
+        switch (type) {
+        case 0:
+            break;
+        case 1:
+        case 2:
+        case 3:
+            if (const THexResult taken = TakeDataRecord(value, data, dataBytes); taken != hrOK)
+                return taken;
+            if (!FRest.Empty())
+                return DeliverRest(address, buffer, length, maxLength);
+            break;
+        case 5:
+        case 6:
+            if (dataBytes != 0 || value != FDataRecords) {
+                FProblem = QStringLiteral("counts %1 data records, the file has %2 before it")
+                               .arg(value)
+                               .arg(FDataRecords);
+                return hrIllegalRecord;
+            }
+            break;
+        default: // 7, 8, 9: the end, with the start address of the program
+            FEnded = true;
+            return hrEndOfFile;
+        }
+    }
+    return hrEndOfFile;
+}
