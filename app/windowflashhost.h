@@ -3,7 +3,7 @@
 // (with what the board did below the question), shows the block address and the percentage in its
 // controls and pumps its messages once per record.
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 
 #include <QElapsedTimer>
 #include <QString>

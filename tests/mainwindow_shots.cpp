@@ -6,7 +6,7 @@
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 
 #include "app/tervolt_mainform.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "tests/support/screenshot.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
