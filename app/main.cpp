@@ -3,7 +3,7 @@
 // there is no box, so that is said on standard error.
 
 #include "app/tervolt_mainform.h"
-#include "app/version.h"
+#include "common/version.h"
 #include "devices/deviceslocation.h"
 #include "files/systemfiles.h"
 #include "skin/logomark.h"

@@ -1,9 +1,9 @@
 #include "app/tervolt_mainform.h"
 
-#include "app/comsettings.h"
-#include "app/flashengine.h"
-#include "app/startaddress.h"
-#include "app/version.h"
+#include "engine/comsettings.h"
+#include "engine/flashengine.h"
+#include "engine/startaddress.h"
+#include "common/version.h"
 #include "app/windowfilefilter.h"
 #include "app/windowflashhost.h"
 #include "app/windowformatcheck.h"
@@ -21,7 +21,7 @@
 #include "serial/cpdrv.h"
 #include "skin/suiform.h"
 #include "skin/suimessagedialog.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "ui_tervolt_mainform.h"
 
 #include <QAction>

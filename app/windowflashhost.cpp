@@ -2,8 +2,8 @@
 
 #include "app/tervolt_mainform.h"
 #include "dialogs/velummessagebox.h"
-#include "image/hexfiles_box.h"
-#include "target/comm_interface.h"
+#include "dialogs/hexfiles_box.h"
+#include "dialogs/comm_interface.h"
 #include "ui_tervolt_mainform.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 // image's bytes (on the bar and in the window title) and the time left, pumps its messages once per
 // record and tells the outcome with what was done: bytes, time, rate, port and chip.
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "app/windowmemory.h"
 
-#include "app/startaddress.h"
+#include "engine/startaddress.h"
 #include "files/usersettings.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "cli/boardconsole.h"
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 
 #include <algorithm>
 #include <cstdio>

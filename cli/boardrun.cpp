@@ -1,6 +1,6 @@
 #include "cli/boardrun.h"
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 #include "cli/platformsignals.h"
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"

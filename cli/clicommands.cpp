@@ -1,7 +1,7 @@
 #include "cli/clicommands.h"
 
-#include "app/flashengine.h"
-#include "app/version.h"
+#include "engine/flashengine.h"
+#include "common/version.h"
 #include "cli/boardconsole.h"
 #include "cli/boardrun.h"
 #include "cli/boardthreads.h"

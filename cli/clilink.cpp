@@ -1,6 +1,6 @@
 #include "cli/clilink.h"
 
-#include "app/comsettings.h"
+#include "engine/comsettings.h"
 #include "serial/commport.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"

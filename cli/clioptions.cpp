@@ -1,7 +1,7 @@
 #include "cli/clioptions.h"
 
-#include "app/startaddress.h"
-#include "app/version.h"
+#include "engine/startaddress.h"
+#include "common/version.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 // A target that prints every block command as it would go on the line, without the CR, and accepts it.
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 
 #include <cstdio>
 

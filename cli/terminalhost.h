@@ -1,7 +1,7 @@
 #pragma once
 // The engine's host without a window: retries without asking, progress to a display, Ctrl-C as Stop.
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 
 #include <QElapsedTimer>
 #include <QString>

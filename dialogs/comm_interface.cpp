@@ -1,4 +1,4 @@
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 
 #include "skin/skinstyle.h"
 

@@ -1,4 +1,4 @@
-#include "image/hexfiles_box.h"
+#include "dialogs/hexfiles_box.h"
 
 #include "image/hexfiles.h"
 

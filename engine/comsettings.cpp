@@ -1,4 +1,4 @@
-#include "app/comsettings.h"
+#include "engine/comsettings.h"
 
 #include "files/usersettings.h"
 

@@ -1,6 +1,6 @@
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 
-#include "app/processpriority.h"
+#include "engine/processpriority.h"
 #include "image/imagereader.h"
 
 #include <cstring>

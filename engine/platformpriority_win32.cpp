@@ -1,4 +1,4 @@
-#include "app/platformpriority.h"
+#include "engine/platformpriority.h"
 
 #include <windows.h>
 

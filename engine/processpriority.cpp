@@ -1,6 +1,6 @@
-#include "app/processpriority.h"
+#include "engine/processpriority.h"
 
-#include "app/platformpriority.h"
+#include "engine/platformpriority.h"
 
 #include <mutex>
 

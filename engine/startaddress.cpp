@@ -1,4 +1,4 @@
-#include "app/startaddress.h"
+#include "engine/startaddress.h"
 
 std::optional<std::int32_t> ParseStartAddress(const QString& text) {
     const QString prefix = QStringLiteral("0x");

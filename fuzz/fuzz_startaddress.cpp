@@ -5,7 +5,7 @@
 // accepted value shown as the field shows it (eight upper-case digits) converts back to itself, with
 // and without the prefix; the error text quotes the typed text unchanged.
 
-#include "app/startaddress.h"
+#include "engine/startaddress.h"
 #include "fuzz/fuzzcheck.h"
 
 namespace {

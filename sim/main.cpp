@@ -1,6 +1,6 @@
 // tervolt-sim: a simulated target board on a pseudo-terminal, for the demo, the tests and the benchmarks.
 
-#include "app/version.h"
+#include "common/version.h"
 #include "files/systemfiles.h"
 #include "sim/simdump.h"
 #include "sim/simserver.h"

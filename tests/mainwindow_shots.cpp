@@ -13,7 +13,7 @@
 #include "skin/suiimagebutton.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "tests/support/screenshot.h"
 #include "tests/tst_mainwindow_fixture.h"
 

@@ -1,6 +1,6 @@
 // tervolt-cli's command line and the dry run `blocks`, run as a user runs them.
 
-#include "app/version.h"
+#include "common/version.h"
 #include "cli/clioptions.h"
 #include "files/systemfiles.h"
 #include "tests/support/clirun.h"

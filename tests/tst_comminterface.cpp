@@ -11,7 +11,7 @@
 #include "serial/cpdrv.h"
 #include "skin/suiform.h"
 #include "skin/suiimagebutton.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "tests/support/ptypair.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Broken device lists (tests/corpus/devices, outcomes in expected.tsv) and broken stored COM settings:
 // a bad file or value must be refused with the right answer and must leave nothing half-loaded.
 
-#include "app/comsettings.h"
+#include "engine/comsettings.h"
 #include "devices/devicesdb.h"
 #include "devices/inireader.h"
 #include "tests/support/clirun.h"

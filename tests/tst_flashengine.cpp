@@ -1,6 +1,6 @@
 // Block gathering, the retry prompt, Stop and the outcomes of Program and Verify, on real image files.
 
-#include "app/flashengine.h"
+#include "engine/flashengine.h"
 #include "image/imagesnapshot.h"
 #include "tests/support/hexwriter.h"
 

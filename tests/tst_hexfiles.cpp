@@ -2,7 +2,7 @@
 // writers' exact output and the error box.
 
 #include "image/hexfiles.h"
-#include "image/hexfiles_box.h"
+#include "dialogs/hexfiles_box.h"
 
 #include <QApplication>
 #include <QDir>

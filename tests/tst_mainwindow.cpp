@@ -2,7 +2,7 @@
 // closing, target identification against a board on a pseudo-terminal, the COM settings button, the
 // image format and file choice and the start-address field.
 
-#include "app/comsettings.h"
+#include "engine/comsettings.h"
 #include "app/windowfilefilter.h"
 #include "devices/devicesdb.h"
 #include "dialogs/poweron.h"
@@ -13,7 +13,7 @@
 #include "skin/suiform.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suiradiogroup.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QCheckBox>

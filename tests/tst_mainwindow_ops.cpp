@@ -10,7 +10,7 @@
 #include "skin/suiimagebutton.h"
 #include "skin/suiimagepanel.h"
 #include "skin/suiradiogroup.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 #include "tests/support/residentmemory.h"

@@ -2,7 +2,7 @@
 // adapter) is checked on the error-code mapping; the rest runs on the real calls, the serial layer over
 // the COM port named by TERVOLT_TEST_COM, where a simulated board answers.
 
-#include "app/processpriority.h"
+#include "engine/processpriority.h"
 #include "image/hexfiles.h"
 #include "serial/comm_win32.h"
 

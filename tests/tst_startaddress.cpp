@@ -1,6 +1,6 @@
 // The start-address field's conversion: what is accepted, what is refused, and how it is shown back.
 
-#include "app/startaddress.h"
+#include "engine/startaddress.h"
 
 #include <QTest>
 

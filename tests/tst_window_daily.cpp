@@ -11,7 +11,7 @@
 #include "skin/suiform.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suiradiogroup.h"
-#include "target/comm_interface.h"
+#include "dialogs/comm_interface.h"
 #include "tests/support/hexwriter.h"
 #include "tests/tst_mainwindow_fixture.h"
 

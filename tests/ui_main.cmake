@@ -3,7 +3,7 @@
 # it: boxes, keyboard, start address, the silent-board hint, choosing the image (tst_window_usability).
 # Real windows, offscreen.
 set(tervolt_mainwindow_test_libs
-    tervolt_mainwindow tervolt_target_ui tervolt_engine tervolt_devices tervolt_image_ui tervolt_image
+    tervolt_mainwindow tervolt_comdialog tervolt_engine tervolt_devices tervolt_image_ui tervolt_image
     tervolt_dialogs tervolt_skin tervolt_target tervolt_serial tervolt_simmodel Qt6::Widgets)
 
 add_library(tervolt_mainwindow_testsupport STATIC tst_mainwindow_fixture.cpp)
