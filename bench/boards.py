@@ -19,7 +19,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import benchmarks as bench  # noqa: E402
+import benchcommon as bench  # noqa: E402
 
 BOARD_COUNTS = (1, 4, 8)
 RATES = (115200, 256000)
