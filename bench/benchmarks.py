@@ -12,10 +12,8 @@ import json
 import os
 import platform
 import random
-import select
 import shlex
 import shutil
-import signal
 import statistics
 import subprocess
 import sys
