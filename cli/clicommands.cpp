@@ -103,7 +103,7 @@ bool ImageIsUsable(TCliOptions& options, QString& message, QString& detail) {
     if (opened == hrOK && ImageHoldsData(*reader))
         return true;
     if (opened != hrOK)
-        detail = reader->ErrorDetail();
+        detail = reader->LastFailure();
     message = opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data.");
     return false;
 }
@@ -250,7 +250,7 @@ int RunOnBoards(const TCliOptions& given) {
             // A list named on the command line is the whole list.
             devicesLoaded = devices.LoadFromFile(devicesFile);
             if (!devicesLoaded)
-                devicesError = devices.LoadError();
+                devicesError = devices.LastFailure();
         }
     }
     for (TBoardJob& job : jobs) {

@@ -60,6 +60,6 @@ bool OpenLink(TCommProtocol& protocol, const TLinkSettings& settings, QString& e
         driver.SetBaudRateValue(settings.Baud);
     if (driver.Connect())
         return true;
-    error = driver.LastErrorText();
+    error = driver.LastFailure();
     return false;
 }

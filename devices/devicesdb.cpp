@@ -67,9 +67,9 @@ void TDevicesList::Clear() {
 }
 
 bool TDevicesList::LoadFromFile(const QString& fileName) {
-    FLoadError.clear();
+    FLastFailure.clear();
     QByteArray text;
-    if (!TIniReader::ReadFile(fileName, text, &FLoadError))
+    if (!TIniReader::ReadFile(fileName, text, &FLastFailure))
         return false;
 
     // One scan of the lines keeps the header's three values and the IDs and manufacturers of the
@@ -109,12 +109,12 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
     });
     text.clear();
     if (company.value_or(QString()) != kCompany || destination.value_or(QString()) != kDestination) {
-        FLoadError = QStringLiteral("%1 is not a device list for this program").arg(fileName);
+        FLastFailure = QStringLiteral("%1 is not a device list for this program").arg(fileName);
         return false;
     }
     int count = -1;
     if (!countText || !TIniReader::ParseInteger(*countText, count) || count <= 0) {
-        FLoadError = QStringLiteral("%1: SupportedDevices is missing or less than 1").arg(fileName);
+        FLastFailure = QStringLiteral("%1: SupportedDevices is missing or less than 1").arg(fileName);
         return false;
     }
     // The first value of a key wins, also when a section is given twice. A list in file order, as
@@ -140,7 +140,7 @@ bool TDevicesList::LoadFromFile(const QString& fileName) {
                 AddDevice(*manufacturer, *id); // a repeated pair is skipped without notice
                 at = values.erase(values.begin(), at);
             } else if (!manufacturer || !id) {
-                FLoadError =
+                FLastFailure =
                     QStringLiteral("%1: section %2 lacks Manufacturer or ID").arg(fileName, DeviceSection(i));
                 return false;
             }

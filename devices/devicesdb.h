@@ -40,12 +40,12 @@ public:
     const TDeviceListNode* Head() const { return FHead.get(); }
     int Count() const { return int(FPairs.size()); }
     // Why the last LoadFromFile returned false (for diagnostics only; empty after a success).
-    QString LoadError() const { return FLoadError; }
+    QString LastFailure() const { return FLastFailure; }
 
 private:
     std::unique_ptr<TDeviceListNode> FHead;
     TDeviceListNode* FTail = nullptr;
     // Mirrors the nodes so that a long list is neither quadratic to load nor slow to search.
     QSet<std::pair<QString, QString>> FPairs;
-    QString FLoadError;
+    QString FLastFailure;
 };

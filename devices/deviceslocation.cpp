@@ -36,14 +36,14 @@ QString UserDevicesFile() {
 
 bool LoadDeviceLists(TDevicesList& list, const QString& path, QString& error) {
     if (!list.LoadFromFile(path)) {
-        error = list.LoadError();
+        error = list.LastFailure();
         return false;
     }
     const QString user = UserDevicesFile();
     if (user.isEmpty() || !QFileInfo::exists(user) || QFileInfo(user) == QFileInfo(path))
         return true;
     if (!list.LoadFromFile(user)) {
-        error = QStringLiteral("the per-user list: %1").arg(list.LoadError());
+        error = QStringLiteral("the per-user list: %1").arg(list.LastFailure());
         return false;
     }
     return true;

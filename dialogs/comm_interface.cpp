@@ -172,7 +172,7 @@ void TCommInterface::BitBtnConnectClick() {
     }
     QApplication::beep();
     QString text = tr("Connection failure!\nCheck COM port settings and try again");
-    if (const QString reason = driver.LastErrorText(); !reason.isEmpty())
+    if (const QString reason = driver.LastFailure(); !reason.isEmpty())
         text += QStringLiteral("\n\n") + reason;
     TVelumMessageBox box(DeepBlue);
     box.ShowOneButton(text, tr("Tervolt Error"), suiStop, tr("Ok"), mrOk);

@@ -21,7 +21,7 @@ THexResult CheckAgainstMeasure(const TAbsoluteHexFile& reader, THexResult result
 
 QString ImageErrorDetail(const TAbsoluteHexFile& reader, const TImageSource& source, THexResult result) {
     if (result != hrImageChanged)
-        return reader.ErrorDetail();
+        return reader.LastFailure();
     if (reader.Position() == reader.TotalSize())
         return QStringLiteral("%1: its blocks differ from those measured before the run")
             .arg(source.FileName);

@@ -55,7 +55,7 @@ void TElfFile::Reset() {
 }
 
 THexResult TElfFile::Fail(THexResult result, const QString& problem) {
-    FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, problem);
+    FLastFailure = QStringLiteral("%1: %2").arg(FFileName, problem);
     return result;
 }
 

@@ -133,8 +133,8 @@ THexResult TAbsoluteHexFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapsh
         return hrFileAlreadyOpen;
     Reset();
     FFileName = snapshot->FileName();
-    FErrorDetail.clear();
-    FBytes = TImageBytes::Open(std::move(snapshot), FErrorDetail);
+    FLastFailure.clear();
+    FBytes = TImageBytes::Open(std::move(snapshot), FLastFailure);
     if (!FBytes)
         return hrCannotOpenFile;
     const THexResult result = Scan();
@@ -150,14 +150,14 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
         return hrFileAlreadyOpen;
     Reset();
     FFileName = fileName;
-    FErrorDetail.clear();
+    FLastFailure.clear();
 
     switch (mode) {
     case hmProgram:
     case hmVerify: {
         // Only a regular file will do: a directory, pipe or device would yield nothing, or something
         // else, on the second pass; nothing blocks on a named pipe.
-        std::shared_ptr<TImageSnapshot> snapshot = TImageSnapshot::Take(fileName, FErrorDetail);
+        std::shared_ptr<TImageSnapshot> snapshot = TImageSnapshot::Take(fileName, FLastFailure);
         if (!snapshot)
             return hrCannotOpenFile;
         return OpenSnapshot(std::move(snapshot));
@@ -290,11 +290,11 @@ THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t*
                                            std::uint16_t& length, std::uint16_t maxLength) {
     const THexResult result = ReadRecords(address, buffer, length, maxLength);
     if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
-        FErrorDetail = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
+        FLastFailure = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
         if (FLinearRefused)
-            FErrorDetail += QStringLiteral(" (records 04/05 need --format ihex (or auto))");
+            FLastFailure += QStringLiteral(" (records 04/05 need --format ihex (or auto))");
         else if (FBytes && !FBytes->Error().isEmpty())
-            FErrorDetail += QStringLiteral(": ") + FBytes->Error();
+            FLastFailure += QStringLiteral(": ") + FBytes->Error();
     }
     return result;
 }
@@ -531,13 +531,13 @@ THexResult TBinaryDataHexFile::ScanImage() {
     const std::uint64_t size = FBytes->Size();
     // The size header and the progress measure have 32 bits.
     if (size > std::numeric_limits<std::uint32_t>::max()) {
-        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, QString::fromLocal8Bit(std::strerror(EFBIG)));
+        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, QString::fromLocal8Bit(std::strerror(EFBIG)));
         return hrCannotOpenFile;
     }
     // A block command carries a 32-bit address: the image must not run past it (and wrap to 0).
     const std::uint64_t end = std::uint64_t(FStartAddress) + (FWriteSizeHeader ? kSizeHeaderBytes : 0) + size;
     if (end > std::uint64_t(std::numeric_limits<std::uint32_t>::max()) + 1) {
-        FErrorDetail = QStringLiteral("%1: its last byte would lie at 0x%2")
+        FLastFailure = QStringLiteral("%1: its last byte would lie at 0x%2")
                            .arg(FFileName, QString::number(end - 1, 16).toUpper());
         return hrBeyondAddressSpace;
     }
@@ -578,7 +578,7 @@ THexResult TBinaryDataHexFile::ReadNext(std::uint32_t& address, std::uint8_t* bu
     const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, left));
     const std::uint8_t* data = FBytes->View(FPosition, got);
     if (!data) {
-        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, FBytes->Error());
+        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, FBytes->Error());
         return hrIllegalRecord;
     }
     std::memcpy(buffer + length, data, got);

@@ -71,7 +71,7 @@ public:
     virtual bool HoldsData() const { return FTotalSize != 0; }
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
     // system's reason, or with the line of a text image. Empty after a success.
-    QString ErrorDetail() const { return FErrorDetail; }
+    QString LastFailure() const { return FLastFailure; }
     // The snapshot being read, for the other boards of the run; nullptr when not open for reading.
     virtual std::shared_ptr<TImageSnapshot> Snapshot() const;
 
@@ -97,7 +97,7 @@ protected:
     std::uint64_t FDataSize = 0;
     std::uint32_t FPosition = 0;
     QString FFileName;
-    QString FErrorDetail;
+    QString FLastFailure;
 
 private:
     bool FWriting = false;  // a failed flush on Close must not go unnoticed

@@ -38,19 +38,19 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
         return hrFileAlreadyOpen;
     Reset();
     FFileName = snapshot->FileName();
-    FErrorDetail.clear();
-    std::unique_ptr<TImageBytes> bytes = TImageBytes::Open(snapshot, FErrorDetail);
+    FLastFailure.clear();
+    std::unique_ptr<TImageBytes> bytes = TImageBytes::Open(snapshot, FLastFailure);
     if (!bytes)
         return hrCannotOpenFile;
     const std::size_t head = bytes->Size() < kHeadBytes ? std::size_t(bytes->Size()) : kHeadBytes;
     const std::uint8_t* first = bytes->View(0, head);
     if (!first) {
-        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, bytes->Error());
+        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, bytes->Error());
         return hrCannotOpenFile;
     }
     FDetected = DetectImageFormat(first, head, FFileName);
     if (FDetected == TImageFormat::Auto) {
-        FErrorDetail = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
+        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
         FBytes = std::move(bytes); // open, and reading on meets the same fault
         return hrUnknownFormat;
     }
@@ -63,7 +63,7 @@ THexResult TAutoImageFile::Mirror(THexResult result) {
     FStartAddress = FReader->StartAddress();
     FTotalSize = FReader->TotalSize();
     FPosition = FReader->Position();
-    FErrorDetail = FReader->ErrorDetail();
+    FLastFailure = FReader->LastFailure();
     return result;
 }
 

@@ -59,11 +59,11 @@ THexResult TSRecordFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, 
     FProblem.clear();
     const THexResult result = ReadRecords(address, buffer, length, maxLength);
     if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
-        FErrorDetail = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
+        FLastFailure = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
         if (!FProblem.isEmpty())
-            FErrorDetail += QStringLiteral(": ") + FProblem;
+            FLastFailure += QStringLiteral(": ") + FProblem;
         else if (!FBytes->Error().isEmpty())
-            FErrorDetail += QStringLiteral(": ") + FBytes->Error();
+            FLastFailure += QStringLiteral(": ") + FBytes->Error();
     }
     return result;
 }

@@ -244,49 +244,49 @@ TCommPortPosix::~TCommPortPosix() {
 bool TCommPortPosix::Fail(const QString& what, int err) {
     if (IsVanishedError(err)) {
         FGone = true;
-        FLastError = QStringLiteral("connection to %1 lost: %2").arg(FPath, SystemText(err));
+        FLastFailure = QStringLiteral("connection to %1 lost: %2").arg(FPath, SystemText(err));
     } else {
-        FLastError = QStringLiteral("%1 %2: %3").arg(what, FPath, SystemText(err));
+        FLastFailure = QStringLiteral("%1 %2: %3").arg(what, FPath, SystemText(err));
     }
     return false;
 }
 
 void TCommPortPosix::NoteHangup() {
     if (!FGone)
-        FLastError = QStringLiteral("connection to %1 lost: the device hung up").arg(FPath);
+        FLastFailure = QStringLiteral("connection to %1 lost: the device hung up").arg(FPath);
     FGone = true;
 }
 
 bool TCommPortPosix::Open(const QString& name) {
     Close();
     FGone = false;
-    FLastError.clear();
+    FLastFailure.clear();
     FPath = ResolvePortName(name);
     if (FPath.isEmpty()) {
-        FLastError = QStringLiteral("cannot open a port without a name");
+        FLastFailure = QStringLiteral("cannot open a port without a name");
         return false;
     }
     const QByteArray nativePath = SystemFileName(FPath);
     TFdGuard fd(::open(nativePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) {
-        FLastError = OpenErrorText(FPath, errno);
+        FLastFailure = OpenErrorText(FPath, errno);
         return false;
     }
     // TIOCEXCL does not stop root; the lock stops every Tervolt process.
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        FLastError = OpenErrorText(FPath, errno);
+        FLastFailure = OpenErrorText(FPath, errno);
         return false;
     }
     if (::ioctl(fd.Get(), TCGETS2, &FOriginal) != 0) {
         const int err = errno;
-        FLastError =
+        FLastFailure =
             err == ENOTTY
                 ? QStringLiteral("cannot open %1: %2 (not a serial device)").arg(FPath, SystemText(err))
                 : OpenErrorText(FPath, err);
         return false;
     }
     if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
-        FLastError = OpenErrorText(FPath, errno);
+        FLastFailure = OpenErrorText(FPath, errno);
         return false;
     }
     FHaveOriginal = true;
@@ -320,7 +320,7 @@ void TCommPortPosix::RestoreLatency() {
 void TCommPortPosix::Adopt(TCommHandle handle) {
     Close();
     FGone = false;
-    FLastError.clear();
+    FLastFailure.clear();
     FPath = QStringLiteral("descriptor %1").arg(handle);
     FFd = int(handle);
     FHaveOriginal = ::ioctl(FFd, TCGETS2, &FOriginal) == 0;
@@ -372,7 +372,7 @@ bool TCommPortPosix::IsPseudoTerminal() const {
 
 bool TCommPortPosix::SetLineState(const TCommLineState& state) {
     if (const QString error = LineStateRequestError(FFd >= 0, state, FPath); !error.isEmpty()) {
-        FLastError = error;
+        FLastFailure = error;
         return false;
     }
     // One TCSETS2 for everything: glibc's tcsetattr fails a request whose character format a device
@@ -397,11 +397,11 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
     if (!ReadPosixLineState(FFd, actual))
         return Fail(QStringLiteral("cannot read the settings of"), errno);
     if (const QString error = RateReadBackError(state.BaudRate, actual.BaudRate, FPath); !error.isEmpty()) {
-        FLastError = error;
+        FLastFailure = error;
         return false;
     }
     if (!FormatTaken(state, actual, IsPseudoTerminal())) {
-        FLastError =
+        FLastFailure =
             QStringLiteral("the device %1 did not take the requested character format or flow control")
                 .arg(FPath);
         return false;
@@ -412,7 +412,7 @@ bool TCommPortPosix::SetLineState(const TCommLineState& state) {
 bool TCommPortPosix::SetQueueSizes(std::uint32_t, std::uint32_t) {
     // The kernel sizes a tty's queues itself; there is nothing to set, only a descriptor to have.
     if (FFd < 0) {
-        FLastError = QStringLiteral("the port is not open");
+        FLastFailure = QStringLiteral("the port is not open");
         return false;
     }
     return true;

@@ -51,7 +51,7 @@ public:
     void SetDTR(bool on) override;
     void SetRTS(bool on) override;
 
-    QString LastError() const override { return FLastError; }
+    QString LastFailure() const override { return FLastFailure; }
     // The device path the last Open() resolved to.
     QString DevicePath() const { return FPath; }
     // Whether Open() turned the device's low-latency mode on (it is turned off again on close).
@@ -70,7 +70,7 @@ private:
 
     int FFd = -1;
     QString FPath;
-    QString FLastError;
+    QString FLastFailure;
     bool FGone = false;
     bool FExclusive = false;
     bool FHaveOriginal = false;

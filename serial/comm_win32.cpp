@@ -177,9 +177,9 @@ TCommPortWin32::~TCommPortWin32() {
 bool TCommPortWin32::FailWith(const QString& what, std::uint32_t code) {
     if (ClassifyWin32PortError(code) == TWin32PortError::Vanished) {
         FGone = true;
-        FLastError = QStringLiteral("connection to %1 lost: %2").arg(FPath, SystemText(code));
+        FLastFailure = QStringLiteral("connection to %1 lost: %2").arg(FPath, SystemText(code));
     } else {
-        FLastError = QStringLiteral("%1 %2: %3").arg(what, FPath, SystemText(code));
+        FLastFailure = QStringLiteral("%1 %2: %3").arg(what, FPath, SystemText(code));
     }
     return false;
 }
@@ -191,10 +191,10 @@ bool TCommPortWin32::Fail(const QString& what) {
 bool TCommPortWin32::Open(const QString& name) {
     Close();
     FGone = false;
-    FLastError.clear();
+    FLastFailure.clear();
     FPath = ResolvePortName(name);
     if (FPath.isEmpty()) {
-        FLastError = QStringLiteral("cannot open a port without a name");
+        FLastFailure = QStringLiteral("cannot open a port without a name");
         return false;
     }
     // No sharing: Windows refuses every further open of the port while this handle lives.
@@ -203,14 +203,14 @@ bool TCommPortWin32::Open(const QString& name) {
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        FLastError = Win32OpenFailureText(FPath, code, SystemText(code));
+        FLastFailure = Win32OpenFailureText(FPath, code, SystemText(code));
         return false;
     }
     auto saved = std::make_unique<TSavedSettings>();
     saved->Dcb.DCBlength = sizeof(DCB);
     if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &saved->Dcb) ||
         !GetCommTimeouts(handle, &saved->Timeouts)) {
-        FLastError = QStringLiteral("cannot open %1: not a serial device").arg(FPath);
+        FLastFailure = QStringLiteral("cannot open %1: not a serial device").arg(FPath);
         CloseHandle(handle);
         return false;
     }
@@ -228,7 +228,7 @@ bool TCommPortWin32::Open(const QString& name) {
 void TCommPortWin32::Adopt(TCommHandle handle) {
     Close();
     FGone = false;
-    FLastError.clear();
+    FLastFailure.clear();
     FPath = QStringLiteral("handle %1").arg(handle);
     FHandle = handle;
     FOwned = false;
@@ -315,7 +315,7 @@ bool TCommPortWin32::ReadLineState(TCommLineState& state) {
 bool TCommPortWin32::SetLineState(const TCommLineState& state) {
     if (const QString error = LineStateRequestError(FHandle != kInvalidCommHandle, state, FPath);
         !error.isEmpty()) {
-        FLastError = error;
+        FLastFailure = error;
         return false;
     }
     DCB dcb{};
@@ -330,13 +330,13 @@ bool TCommPortWin32::SetLineState(const TCommLineState& state) {
     TCommLineState actual;
     if (!ReadLineState(actual))
         return false;
-    FLastError = RateReadBackError(state.BaudRate, actual.BaudRate, FPath);
-    return FLastError.isEmpty();
+    FLastFailure = RateReadBackError(state.BaudRate, actual.BaudRate, FPath);
+    return FLastFailure.isEmpty();
 }
 
 bool TCommPortWin32::SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize) {
     if (FHandle == kInvalidCommHandle) {
-        FLastError = QStringLiteral("the port is not open");
+        FLastFailure = QStringLiteral("the port is not open");
         return false;
     }
     if (!SetupComm(NativeHandle(FHandle), inSize, outSize))

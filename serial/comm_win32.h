@@ -49,7 +49,7 @@ public:
     void SetDTR(bool on) override;
     void SetRTS(bool on) override;
 
-    QString LastError() const override { return FLastError; }
+    QString LastFailure() const override { return FLastFailure; }
     QString DevicePath() const { return FPath; }
     // The line settings the driver reports now (GetCommState).
     bool ReadLineState(TCommLineState& state);
@@ -67,7 +67,7 @@ private:
 
     TCommHandle FHandle = kInvalidCommHandle;
     QString FPath;
-    QString FLastError;
+    QString FLastFailure;
     bool FGone = false;
     bool FOwned = false;      // opened here: settings restored on close
     struct TSavedSettings;                 // the DCB and time-outs found at open, restored on close

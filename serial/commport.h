@@ -79,7 +79,7 @@ public:
     virtual void SetRTS(bool on) = 0;
 
     // The last failure in words, with the system's own text.
-    virtual QString LastError() const = 0;
+    virtual QString LastFailure() const = 0;
 
 protected:
     TCommPort() = default;

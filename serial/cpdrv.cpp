@@ -226,8 +226,8 @@ TCommHandle TCommPortDriver::Handle() const {
     return FCommPort->Handle();
 }
 
-QString TCommPortDriver::LastErrorText() const {
-    return FCommPort->LastError();
+QString TCommPortDriver::LastFailure() const {
+    return FCommPort->LastFailure();
 }
 
 bool TCommPortDriver::ApplyCOMSettings() {

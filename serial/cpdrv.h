@@ -120,7 +120,7 @@ public:
     // How many times a port was opened or adopted: a new value is a new line, with nothing owed on it.
     std::uint64_t Connections() const { return FConnections; }
     // Why the last open, setting or transfer failed, in the system's words.
-    QString LastErrorText() const;
+    QString LastFailure() const;
 
     std::uint32_t SendData(const void* dataPtr, std::uint32_t dataSize);
 

@@ -81,9 +81,9 @@ void TestCommLowLatency::pseudoTerminalOpensUnchanged() {
     TPtyPair pty;
     QVERIFY(pty.IsOpen());
     TCommPortPosix port;
-    QVERIFY2(port.Open(pty.SlavePath()), qPrintable(port.LastError()));
+    QVERIFY2(port.Open(pty.SlavePath()), qPrintable(port.LastFailure()));
     QVERIFY(!port.LowLatencySet());
-    QVERIFY(port.LastError().isEmpty());
+    QVERIFY(port.LastFailure().isEmpty());
     port.Close();
     QVERIFY(!port.IsOpen());
 }
@@ -112,7 +112,7 @@ void TestCommLowLatency::realDeviceRestoredOnClose() {
 
     TCommPortPosix port;
     if (!port.Open(path))
-        QSKIP(qPrintable(QStringLiteral("%1 cannot be opened here: %2").arg(path, port.LastError())));
+        QSKIP(qPrintable(QStringLiteral("%1 cannot be opened here: %2").arg(path, port.LastFailure())));
     QCOMPARE(port.LowLatencySet(), !before);
     QCOMPARE(probe.LowLatency(), std::optional<bool>(true));
     port.Close();

@@ -92,7 +92,7 @@ void TestCommPosix::driverOpensMappedPort() {
     }
     TCommPortDriver driver;
     driver.SetPort(pnCOM7);
-    QVERIFY2(driver.Connect(), qPrintable(driver.LastErrorText()));
+    QVERIFY2(driver.Connect(), qPrintable(driver.LastFailure()));
     QVERIFY(driver.SendString("via COM7"));
     QCOMPARE(pty.Read(8, 2s), QByteArray("via COM7"));
 }
@@ -118,7 +118,7 @@ void TestCommPosix::openErrors() {
     QVERIFY(!port.Open(name));
     QVERIFY(!port.IsOpen());
     QCOMPARE(port.Handle(), kInvalidCommHandle);
-    QVERIFY2(port.LastError().startsWith(expected), qPrintable(port.LastError()));
+    QVERIFY2(port.LastFailure().startsWith(expected), qPrintable(port.LastFailure()));
 }
 
 void TestCommPosix::permissionDeniedNamesTheGroup() {
@@ -143,7 +143,7 @@ void TestCommPosix::permissionDeniedNamesTheGroup() {
             ::_exit(2);
         TCommPortPosix port;
         const bool opened = port.Open(device);
-        const QByteArray text = port.LastError().toUtf8();
+        const QByteArray text = port.LastFailure().toUtf8();
         const ssize_t written = ::write(pipeFds[1], text.constData(), size_t(text.size()));
         ::_exit(opened || written != text.size() ? 1 : 0);
     }
@@ -167,12 +167,12 @@ void TestCommPosix::exclusiveOpen() {
     TPtyPair pty;
     TCommPortPosix first;
     TCommPortPosix second;
-    QVERIFY2(first.Open(pty.SlavePath()), qPrintable(first.LastError()));
+    QVERIFY2(first.Open(pty.SlavePath()), qPrintable(first.LastFailure()));
     QVERIFY(!second.Open(pty.SlavePath()));
-    QCOMPARE(second.LastError(), QStringLiteral("cannot open %1: device is in use").arg(pty.SlavePath()));
+    QCOMPARE(second.LastFailure(), QStringLiteral("cannot open %1: device is in use").arg(pty.SlavePath()));
     first.Close();
-    QVERIFY2(second.Open(pty.SlavePath()), qPrintable(second.LastError()));
-    QVERIFY(second.LastError().isEmpty());
+    QVERIFY2(second.Open(pty.SlavePath()), qPrintable(second.LastFailure()));
+    QVERIFY(second.LastFailure().isEmpty());
 }
 
 void TestCommPosix::restoresSettingsOnClose() {
@@ -189,7 +189,7 @@ void TestCommPosix::restoresSettingsOnClose() {
     TCommLineState wanted;
     wanted.BaudRate = 31250;
     wanted.StopBits = csbTwo;
-    QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastError()));
+    QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastFailure()));
     TCommLineState during;
     QVERIFY(ReadPosixLineState(observer, during));
     QCOMPARE(during.BaudRate, 31250u);
@@ -238,7 +238,7 @@ void TestCommPosix::lineStateReadBack() {
     wanted.XonXoff = xonXoff;
     wanted.Parity = cpaMark; // a pseudo-terminal ignores framing; it must not fail the settings
     wanted.ByteSize = 7;
-    QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastError()));
+    QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastFailure()));
 
     TCommLineState actual;
     QVERIFY(ReadPosixLineState(int(port.Handle()), actual));
@@ -257,7 +257,7 @@ void TestCommPosix::pseudoTerminalWithoutModemLines() {
     TCommLineState wanted;
     wanted.DtrOn = true;
     wanted.Rts = crmOn;
-    QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastError()));
+    QVERIFY2(port.SetLineState(wanted), qPrintable(port.LastFailure()));
     QCOMPARE(port.ModemLines(), std::uint8_t(0));
     port.SetDTR(false);
     port.SetRTS(false);
@@ -321,8 +321,8 @@ void TestCommPosix::hangup() {
     std::uint32_t queued = 0;
     QVERIFY(!port.QueuedIn(queued));
     QVERIFY(port.IsGone());
-    QVERIFY2(port.LastError().startsWith(QStringLiteral("connection to %1 lost").arg(pty.SlavePath())),
-             qPrintable(port.LastError()));
+    QVERIFY2(port.LastFailure().startsWith(QStringLiteral("connection to %1 lost").arg(pty.SlavePath())),
+             qPrintable(port.LastFailure()));
     QCOMPARE(port.WaitReadable(5000), cwrGone);
     QCOMPARE(port.WaitWritable(5000), cwrGone);
     QCOMPARE(port.Write("x", 1), std::int64_t(-1));
@@ -330,7 +330,7 @@ void TestCommPosix::hangup() {
     QCOMPARE(port.Read(&byte, 1), std::int64_t(-1));
     port.Close();
     QVERIFY(!port.IsOpen());
-    QVERIFY(!port.LastError().isEmpty()); // the reason outlives the close
+    QVERIFY(!port.LastFailure().isEmpty()); // the reason outlives the close
 }
 
 QTEST_GUILESS_MAIN(TestCommPosix)

@@ -125,7 +125,7 @@ void TTestCorpusDevices::hugeListOfTinySectionsStaysSmall() {
     text = QByteArray();
     const long before = PeakKiB();
     TDevicesList list;
-    QVERIFY2(list.LoadFromFile(path), qPrintable(list.LoadError()));
+    QVERIFY2(list.LoadFromFile(path), qPrintable(list.LastFailure()));
     QCOMPARE(list.Count(), 1);
     // The file's own 16 MiB, read once, and little else (it took gigabytes when every section was kept).
     constexpr long kAllowedKiB = 64 * 1024;
@@ -172,7 +172,7 @@ void TTestCorpusDevices::loadList() {
     QCOMPARE(list.Head()->Manufacturer, kEarlierMaker);
     QCOMPARE(list.Head()->ID, kEarlierId);
     if (!loads)
-        QVERIFY(!list.LoadError().isEmpty());
+        QVERIFY(!list.LastFailure().isEmpty());
     for (const TDeviceListNode* node = list.Head(); node; node = node->Next.get())
         QVERIFY(list.FindDevice(node->Manufacturer, node->ID));
 }
@@ -186,7 +186,7 @@ void TTestCorpusDevices::missingFile() {
     const QString pipe = dir.filePath(QStringLiteral("devices.tervolt"));
     QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
     QVERIFY(!list.LoadFromFile(pipe));
-    QVERIFY2(list.LoadError().contains(QStringLiteral("not a regular file")), qPrintable(list.LoadError()));
+    QVERIFY2(list.LastFailure().contains(QStringLiteral("not a regular file")), qPrintable(list.LastFailure()));
     QCOMPARE(list.Count(), 0);
     QVERIFY(!list.Head());
 }

@@ -185,7 +185,7 @@ void TestCpdrv::portAndBuffersFixedWhileOpen() {
     TPtyPair pty;
     QVERIFY(pty.IsOpen());
     TCommPortDriver driver;
-    QVERIFY2(ConnectTo(driver, pty), qPrintable(driver.LastErrorText()));
+    QVERIFY2(ConnectTo(driver, pty), qPrintable(driver.LastFailure()));
     driver.SetPort(pnCOM3);
     driver.SetPortName(QStringLiteral("/dev/null"));
     driver.SetInBufSize(4096);
@@ -379,7 +379,7 @@ void TestCpdrv::connectMissingFails() {
     QVERIFY(!driver.Connect());
     QVERIFY(!driver.Connected());
     QCOMPARE(driver.Handle(), kInvalidCommHandle);
-    QCOMPARE(driver.LastErrorText(),
+    QCOMPARE(driver.LastFailure(),
              QStringLiteral("cannot open %1: No such file or directory").arg(missing));
     QCOMPARE(driver.CountRX(), 65535u);
 }
@@ -402,7 +402,7 @@ void TestCpdrv::ratesOpen() {
         driver.SetBaudRateValue(value);
     else
         driver.SetBaudRate(TBaudRate(rate));
-    QVERIFY2(ConnectTo(driver, pty), qPrintable(driver.LastErrorText()));
+    QVERIFY2(ConnectTo(driver, pty), qPrintable(driver.LastFailure()));
     TCommLineState actual;
     QVERIFY(ReadPosixLineState(int(driver.Handle()), actual));
     QCOMPARE(actual.BaudRate, value);
@@ -428,13 +428,13 @@ void TestCpdrv::secondOpenFails() {
     QVERIFY(ConnectTo(first, pty));
     QVERIFY(!ConnectTo(second, pty));
     QVERIFY(!second.Connected());
-    QCOMPARE(second.LastErrorText(), QStringLiteral("cannot open %1: device is in use").arg(pty.SlavePath()));
+    QCOMPARE(second.LastFailure(), QStringLiteral("cannot open %1: device is in use").arg(pty.SlavePath()));
     QVERIFY(first.Connected());
     QVERIFY(first.SendString("still mine"));
     QCOMPARE(pty.Read(10, 2s), QByteArray("still mine"));
 
     first.Disconnect();
-    QVERIFY2(second.Connect(), qPrintable(second.LastErrorText()));
+    QVERIFY2(second.Connect(), qPrintable(second.LastFailure()));
 }
 
 void TestCpdrv::settingChangeWhileOpen_data() {
@@ -798,7 +798,7 @@ void TestCpdrv::hangupDuringSend() {
     QVERIFY(!driver.Connected());
     // Ended by the hang-up, not by the 60 s write time-out.
     QVERIFY2(elapsed < kHangMs, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
-    QVERIFY2(driver.LastErrorText().contains(QLatin1String("lost")), qPrintable(driver.LastErrorText()));
+    QVERIFY2(driver.LastFailure().contains(QLatin1String("lost")), qPrintable(driver.LastFailure()));
     QCOMPARE(driver.SendData("x", 1), 0u);
     QTRY_COMPARE(lost.size(), 1);
 }

@@ -153,7 +153,7 @@ void TDevicesDbTest::LoadFile() {
     QCOMPARE(list.LoadFromFile(Write(content)), accepted);
     QCOMPARE(Entries(list), entries);
     QCOMPARE(list.Count(), entries.size());
-    QCOMPARE(list.LoadError().isEmpty(), accepted);
+    QCOMPARE(list.LastFailure().isEmpty(), accepted);
 }
 
 void TDevicesDbTest::MissingFileIsRefused() {
@@ -278,7 +278,7 @@ void TDevicesDbTest::IntegerRule() {
 void TDevicesDbTest::ShippedFileListsTheSimulatorChipFirst() {
     TDevicesList list;
     QVERIFY2(list.LoadFromFile(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt")),
-             qPrintable(list.LoadError()));
+             qPrintable(list.LastFailure()));
     QVERIFY(list.Head() != nullptr);
     QCOMPARE(list.Head()->Manufacturer, QStringLiteral("VELUM"));
     QCOMPARE(list.Head()->ID, QStringLiteral("VF040B"));

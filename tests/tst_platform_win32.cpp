@@ -96,8 +96,8 @@ private slots:
     void missingPortNamesTheReason() {
         TCommPortWin32 port;
         QVERIFY(!port.Open(QStringLiteral("COM250")));
-        QVERIFY2(port.LastError().startsWith(QStringLiteral("cannot open \\\\.\\COM250: ")), qPrintable(port.LastError()));
-        QVERIFY(port.LastError().contains(QStringLiteral("(error ")));
+        QVERIFY2(port.LastFailure().startsWith(QStringLiteral("cannot open \\\\.\\COM250: ")), qPrintable(port.LastFailure()));
+        QVERIFY(port.LastFailure().contains(QStringLiteral("(error ")));
         QVERIFY(!port.IsOpen());
     }
 
@@ -147,11 +147,11 @@ private slots:
         if (TestPort().isEmpty())
             QSKIP("TERVOLT_TEST_COM names no port");
         TCommPortWin32 port;
-        QVERIFY2(port.Open(TestPort()), qPrintable(port.LastError()));
+        QVERIFY2(port.Open(TestPort()), qPrintable(port.LastFailure()));
         QVERIFY(port.SetQueueSizes(2048, 2048));
         TCommLineState state;
         state.BaudRate = 115200;
-        QVERIFY2(port.SetLineState(state), qPrintable(port.LastError()));
+        QVERIFY2(port.SetLineState(state), qPrintable(port.LastFailure()));
         // No modem lines on a virtual port: nothing reported, nothing broken.
         port.ModemLines();
         port.SetDTR(false);
@@ -185,7 +185,7 @@ private slots:
         if (UnderWine())
             second.Open(TestPort());
         else
-            QVERIFY(!second.Open(TestPort()) && second.LastError().contains(QStringLiteral("in use")));
+            QVERIFY(!second.Open(TestPort()) && second.LastFailure().contains(QStringLiteral("in use")));
         second.Close();
 
         // A custom rate: Windows takes the number; Wine on a pseudo-terminal reads it back as 38400.
@@ -196,8 +196,8 @@ private slots:
             QCOMPARE(actual.BaudRate, 14400u);
         } else {
             QVERIFY(UnderWine());
-            QVERIFY2(port.LastError().endsWith(QStringLiteral("the device runs at 38400 baud")),
-                     qPrintable(port.LastError()));
+            QVERIFY2(port.LastFailure().endsWith(QStringLiteral("the device runs at 38400 baud")),
+                     qPrintable(port.LastFailure()));
         }
         QVERIFY(!port.IsGone());
         port.Close();
