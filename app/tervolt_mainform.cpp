@@ -51,7 +51,6 @@ namespace {
 
 const QString kCaptionError = QStringLiteral("Tervolt Error");
 const QString kCaptionWarning = QStringLiteral("Tervolt Warning");
-const QString kDevicesFileName = QStringLiteral("devices.tervolt");
 
 // The items of the format group, in their order.
 constexpr TImageFormat kFormatItems[] = {TImageFormat::IntelExtended, TImageFormat::Binary,
