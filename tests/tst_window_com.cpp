@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr int kIdentifyTimeoutMs = 20000;
+constexpr int kIdentifiedWithinMs = 20000;
 constexpr int kShotAtPercent = 30;
 constexpr int kProgressPollMs = 10;
 
@@ -121,7 +121,7 @@ void TWindowComTest::powerOnThenIdentified() {
     QCOMPARE(FShown.Classes.value(0), QStringLiteral("TFormPowerOn"));
     QVERIFY(FShown.Classes.contains(QStringLiteral("TFormTervolt")));
     QCOMPARE(QStringLiteral("COM%1").arg(int(FForm->CommInterface()->CurrentPort())), FPort);
-    QTRY_VERIFY_WITH_TIMEOUT(FForm->FlashIdentified(), kIdentifyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(FForm->FlashIdentified(), kIdentifiedWithinMs);
     QCOMPARE(Control<TsuiEdit>(*FForm, "EditFLASHManefacturer")->text(), QStringLiteral("VELUM"));
     QVERIFY(!Control<TsuiEdit>(*FForm, "EditFLASHProduct")->text().isEmpty());
     QVERIFY2(FNotices.isEmpty(), qPrintable(FNotices.join(u'|')));
@@ -149,7 +149,7 @@ void TWindowComTest::programThenVerify() {
     });
     watch.start(kProgressPollMs);
     auto* operation = Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation");
-    QTest::mouseClick(operation->Button(1), Qt::LeftButton); // Program
+    QTest::mouseClick(operation->Button(1), Qt::LeftButton);                            // Program
     QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnStart"), Qt::LeftButton); // the whole run
     watch.stop();
     QCOMPARE(FNotices, QStringList{QStringLiteral("Program OK!")});
