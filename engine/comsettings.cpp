@@ -20,8 +20,9 @@ bool ReadInt32(const QSettings& settings, const QString& name, std::optional<std
     if (!settings.contains(name))
         return true;
     static const QRegularExpression kDecimal(QStringLiteral("^[+-]?[0-9]+$"));
-    const QString text = settings.value(name).toString().trimmed();
-    if (!kDecimal.match(text).hasMatch()) {
+    const QVariant stored = settings.value(name);
+    const QString text = stored.toString().trimmed();
+    if (!StoredAsInteger(stored) || !kDecimal.match(text).hasMatch()) {
         error = QStringLiteral("Invalid data type for '%1'").arg(name);
         return false;
     }

@@ -21,3 +21,7 @@ std::unique_ptr<QSettings> OpenUserSettings(QString* problem) {
     // path on Windows.
     return std::make_unique<QSettings>(file, QSettings::IniFormat);
 }
+
+bool StoredAsInteger(const QVariant&) {
+    return true;
+}
