@@ -1,9 +1,5 @@
 #include "app/tervolt_mainform.h"
 
-#include "engine/comsettings.h"
-#include "engine/flashengine.h"
-#include "engine/startaddress.h"
-#include "common/version.h"
 #include "app/windowfilefilter.h"
 #include "app/windowflashhost.h"
 #include "app/windowformatcheck.h"
@@ -11,17 +7,21 @@
 #include "app/windowmemory.h"
 #include "app/windowsessionlog.h"
 #include "app/windowstartaddress.h"
+#include "common/version.h"
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
+#include "dialogs/comm_interface.h"
 #include "dialogs/poweron.h"
 #include "dialogs/sessionlogwindow.h"
 #include "dialogs/velummessagebox.h"
+#include "engine/comsettings.h"
+#include "engine/flashengine.h"
+#include "engine/startaddress.h"
 #include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suiform.h"
 #include "skin/suimessagedialog.h"
-#include "dialogs/comm_interface.h"
 #include "ui_tervolt_mainform.h"
 
 #include <QAction>
@@ -623,11 +623,12 @@ bool TFormTervolt::IdentifyFlashChip() {
                 ShowLineFailure();
             } else {
                 const QString failure = FCommInterface->LastFailure();
-                const QString why = answered ? QStringLiteral("The board reports %1 %2, which is not in %3.")
-                                                   .arg(QString::fromLatin1(manufacturer),
-                                                        QString::fromLatin1(deviceId), kDevicesFileName)
-                                             : QStringLiteral("The board did not answer the chip query.") +
-                                                   (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
+                const QString why = answered
+                                        ? QStringLiteral("The board reports %1 %2, which is not in %3.")
+                                              .arg(QString::fromLatin1(manufacturer),
+                                                   QString::fromLatin1(deviceId), kDevicesFileName)
+                                        : QStringLiteral("The board did not answer the chip query.") +
+                                              (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
                 ShowError(QStringLiteral("FLASH not identified.\n") + why);
             }
         }
@@ -807,7 +808,7 @@ void TFormTervolt::BitBtnStartClick() {
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
     if (!PortOpen()) {
-        ShowDisconnected();  // the adapter went away during the run
+        ShowDisconnected(); // the adapter went away during the run
         StartReconnecting();
     }
     UpdateStatusLine();

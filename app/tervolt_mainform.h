@@ -195,6 +195,6 @@ private:
     bool FPanelMouseMoveInstalled = false;
     bool FTalkingToTarget = false; // an identification exchange is waiting for its answer
     bool FComSettingsDeferred = false;
-    bool FCloseRequested = false;  // a close came in while an answer was awaited
+    bool FCloseRequested = false; // a close came in while an answer was awaited
     bool FLeavingStartAddress = false;
 };

@@ -1,9 +1,9 @@
 #include "app/windowflashhost.h"
 
 #include "app/tervolt_mainform.h"
-#include "dialogs/velummessagebox.h"
-#include "dialogs/hexfiles_box.h"
 #include "dialogs/comm_interface.h"
+#include "dialogs/hexfiles_box.h"
+#include "dialogs/velummessagebox.h"
 #include "ui_tervolt_mainform.h"
 
 #include <QApplication>

@@ -29,7 +29,8 @@ TImageChoices LoadImageChoices() {
         choices.FileName = file;
     // Kept by its command-line name ("hex", "bin", "auto"): the window offers these three.
     if (const auto format = ImageFormatFromName(settings->value(kImageFormat).toString());
-        format == TImageFormat::IntelExtended || format == TImageFormat::Binary || format == TImageFormat::Auto)
+        format == TImageFormat::IntelExtended || format == TImageFormat::Binary ||
+        format == TImageFormat::Auto)
         choices.FileFormat = *format;
     // Kept as the eight digits the field shows, so that the file reads as the window does.
     if (const auto address = ParseStartAddress(settings->value(kStartAddress).toString()))

@@ -8,13 +8,16 @@
 namespace {
 
 constexpr int kBarWidth = 20;
-constexpr int kPlainProgressStep = 10;  // percent between two lines when stderr is not a terminal
+constexpr int kPlainProgressStep = 10; // percent between two lines when stderr is not a terminal
 
-QByteArray Local(const QString& text) { return text.toLocal8Bit(); }
+QByteArray Local(const QString& text) {
+    return text.toLocal8Bit();
+}
 
 } // namespace
 
-TBoardConsole::TBoardConsole(const QStringList& ports, bool show, bool terminal) : FShow(show), FTerminal(terminal) {
+TBoardConsole::TBoardConsole(const QStringList& ports, bool show, bool terminal)
+    : FShow(show), FTerminal(terminal) {
     for (const QString& port : ports) {
         TBoardLine line;
         line.Port = port;
@@ -37,8 +40,9 @@ void TBoardConsole::Show(int board, int percent, std::uint32_t address, double b
     if (percent == line.LastPrinted)
         return;
     line.LastPrinted = percent;
-    std::fprintf(stderr, "%s  %s %3d%%  %s  %.0f B/s\n", Local(line.Port).constData(), Local(line.State).constData(),
-                 percent, Local(FormatBlockAddress(address)).constData(), bytesPerSecond);
+    std::fprintf(stderr, "%s  %s %3d%%  %s  %.0f B/s\n", Local(line.Port).constData(),
+                 Local(line.State).constData(), percent, Local(FormatBlockAddress(address)).constData(),
+                 bytesPerSecond);
     std::fflush(stderr);
 }
 
@@ -72,7 +76,9 @@ void TBoardConsole::Refresh() {
         Draw();
 }
 
-void TBoardConsole::Finish() { Refresh(); }
+void TBoardConsole::Finish() {
+    Refresh();
+}
 
 void TBoardConsole::Draw() {
     QByteArray out;

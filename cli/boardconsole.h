@@ -46,7 +46,7 @@ private:
 
     std::mutex FMutex;
     std::vector<TBoardLine> FLines;
-    QStringList FPendingNotes;  // a terminal: written above the live lines at the next redraw
+    QStringList FPendingNotes; // a terminal: written above the live lines at the next redraw
     int FPortWidth = 0;
     bool FShow;
     bool FTerminal;

@@ -1,10 +1,10 @@
 #include "cli/boardrun.h"
 
-#include "engine/flashengine.h"
 #include "cli/platformsignals.h"
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
+#include "engine/flashengine.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "target/comm_protocol.h"

@@ -22,18 +22,18 @@ class TProgressDisplay;
 class TTraceLog;
 
 struct TBoardResult {
-    QString Port;          // as the user named it
-    QString Manufacturer;  // empty until identified
+    QString Port;         // as the user named it
+    QString Manufacturer; // empty until identified
     QString DeviceId;
-    QString Operation;     // "ping", "identify", "program", "verify" or "program+verify"
+    QString Operation; // "ping", "identify", "program", "verify" or "program+verify"
     int ExitStatus = esSuccess;
-    QStringList Lines;     // the outcome as the text mode prints it, line by line
-    QString Headline;      // the last step's outcome in one line, for the live line
-    std::uint64_t Bytes = 0;  // image bytes in the blocks the board accepted, every pass
+    QStringList Lines;       // the outcome as the text mode prints it, line by line
+    QString Headline;        // the last step's outcome in one line, for the live line
+    std::uint64_t Bytes = 0; // image bytes in the blocks the board accepted, every pass
     double Seconds = 0;
-    int Retries = 0;       // commands sent again
-    std::optional<TCompareResult> Compare;  // when a compare failed
-    QString FlashState;                     // a Program that did not finish: what the FLASH holds now
+    int Retries = 0;                       // commands sent again
+    std::optional<TCompareResult> Compare; // when a compare failed
+    QString FlashState;                    // a Program that did not finish: what the FLASH holds now
 };
 
 // Where a board's words go while it runs.
@@ -52,14 +52,14 @@ public:
 
 struct TBoardJob {
     const TCliOptions* Options = nullptr;
-    QString Port;  // as the user named it; empty for the stored port
+    QString Port; // as the user named it; empty for the stored port
     TLinkSettings Link;
     // Loaded once for all boards; a failed load is reported when a board needs it.
     const TDevicesList* Devices = nullptr;
     bool DevicesLoaded = false;
-    QString DevicesError;  // why it was not loaded: not found, or the reader's reason
+    QString DevicesError; // why it was not loaded: not found, or the reader's reason
     QString DevicesFile;
-    TTraceLog* Trace = nullptr;  // optional
+    TTraceLog* Trace = nullptr; // optional
 };
 
 TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output);

@@ -6,7 +6,8 @@
 #include <memory>
 #include <vector>
 
-void RunOnThreads(int count, const std::function<void(int)>& work, const std::function<void()>& tick, int tickMs) {
+void RunOnThreads(int count, const std::function<void(int)>& work, const std::function<void()>& tick,
+                  int tickMs) {
     std::vector<std::unique_ptr<QThread>> threads;
     for (int i = 0; i < count; ++i) {
         // QThread gives the thread an event dispatcher before the work starts.

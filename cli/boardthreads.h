@@ -7,4 +7,5 @@
 
 // Runs work(0) … work(count - 1) at the same time, each on its own thread, and calls `tick` on the
 // calling thread about every `tickMs` until every one has ended (and once more then).
-void RunOnThreads(int count, const std::function<void(int)>& work, const std::function<void()>& tick, int tickMs);
+void RunOnThreads(int count, const std::function<void(int)>& work, const std::function<void()>& tick,
+                  int tickMs);

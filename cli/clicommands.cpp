@@ -1,7 +1,5 @@
 #include "cli/clicommands.h"
 
-#include "engine/flashengine.h"
-#include "common/version.h"
 #include "cli/boardconsole.h"
 #include "cli/boardrun.h"
 #include "cli/boardthreads.h"
@@ -13,8 +11,10 @@
 #include "cli/resultreport.h"
 #include "cli/terminalhost.h"
 #include "cli/tracelog.h"
+#include "common/version.h"
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
+#include "engine/flashengine.h"
 #include "files/systemfiles.h"
 #include "files/usersettings.h"
 #include "serial/commport.h"

@@ -1,7 +1,7 @@
 #include "cli/clioptions.h"
 
-#include "engine/startaddress.h"
 #include "common/version.h"
+#include "engine/startaddress.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -41,9 +41,9 @@ struct TCommandName {
 };
 
 constexpr TCommandName kCommands[] = {
-    {"ping", TCliCommand::ccPing, false},       {"identify", TCliCommand::ccIdentify, false},
-    {"program", TCliCommand::ccProgram, true},  {"verify", TCliCommand::ccVerify, true},
-    {"blocks", TCliCommand::ccBlocks, true},    {"ports", TCliCommand::ccPorts, false},
+    {"ping", TCliCommand::ccPing, false},      {"identify", TCliCommand::ccIdentify, false},
+    {"program", TCliCommand::ccProgram, true}, {"verify", TCliCommand::ccVerify, true},
+    {"blocks", TCliCommand::ccBlocks, true},   {"ports", TCliCommand::ccPorts, false},
 };
 
 using TApply = std::optional<QString> (*)(const QString& value, TCliOptions& options);

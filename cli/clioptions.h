@@ -31,10 +31,10 @@ struct TCliOptions {
     TCliCommand Command = TCliCommand::ccPing;
     // One entry a board; empty: the per-user settings, then COM2. Never "auto" (see AutoPort).
     QStringList Ports;
-    bool AutoPort = false;     // --port auto: the port(s) whose monitor answers
-    bool AllPorts = false;     // --all: with --port auto, every port that answers
-    std::optional<std::uint32_t> Baud;  // empty: the per-user settings, then 115200
-    QString DevicesFile;       // empty: devices.tervolt beside the program
+    bool AutoPort = false;             // --port auto: the port(s) whose monitor answers
+    bool AllPorts = false;             // --all: with --port auto, every port that answers
+    std::optional<std::uint32_t> Baud; // empty: the per-user settings, then 115200
+    QString DevicesFile;               // empty: devices.tervolt beside the program
     QString FileName;
     TImageFormat FileFormat = TImageFormat::Auto;
     std::shared_ptr<TImageSnapshot> Image; // read once before the boards start: they all send it
@@ -42,18 +42,18 @@ struct TCliOptions {
     bool WriteSizeHeader = true;
     int Retries = 3;
     bool Quiet = false;
-    bool Verify = false;       // blocks: the commands of verify; program: verify after it
-    QString TraceFile;         // empty: no trace
-    bool Json = false;         // one JSON object on standard output
+    bool Verify = false; // blocks: the commands of verify; program: verify after it
+    QString TraceFile;   // empty: no trace
+    bool Json = false;   // one JSON object on standard output
 };
 
 struct TCliParseResult {
     std::optional<TCliOptions> Options;
-    int ExitStatus = esSuccess;  // when Options is empty: what to exit with
-    QString Output;              // help or version text (stdout)
-    QString Error;               // usage error (stderr)
-    QString Reason;              // the usage error alone, for the JSON object
-    bool Json = false;           // --json was asked for: a usage error is said as a JSON object too
+    int ExitStatus = esSuccess; // when Options is empty: what to exit with
+    QString Output;             // help or version text (stdout)
+    QString Error;              // usage error (stderr)
+    QString Reason;             // the usage error alone, for the JSON object
+    bool Json = false;          // --json was asked for: a usage error is said as a JSON object too
 };
 
 TCliParseResult ParseCliArguments(const QStringList& arguments);

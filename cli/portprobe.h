@@ -10,9 +10,9 @@
 #include <vector>
 
 struct TProbedPort {
-    QString Name;     // as `ports` lists it: a device path, or COMn for a mapped name
+    QString Name; // as `ports` lists it: a device path, or COMn for a mapped name
     bool Answered = false;
-    QString Result;   // "answered", "no answer", "in use by pid 12 (minicom)", the open error
+    QString Result; // "answered", "no answer", "in use by pid 12 (minicom)", the open error
 };
 
 std::vector<TProbedPort> ProbePorts(const TCliOptions& options);

@@ -21,7 +21,9 @@ int Rank(int status) {
     return int(found - std::begin(kSeverity));
 }
 
-QString OneLine(const QStringList& lines) { return lines.join(QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' ')); }
+QString OneLine(const QStringList& lines) {
+    return lines.join(QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
 
 QString Chip(const TBoardResult& board) {
     if (board.Manufacturer.isEmpty() && board.DeviceId.isEmpty())
@@ -78,8 +80,9 @@ void PrintSummary(const std::vector<TBoardResult>& boards, std::FILE* out) {
         line += row.at(3).rightJustified(8);
         std::fprintf(out, "%s\n", line.toLocal8Bit().constData());
     }
-    const auto failed = std::count_if(boards.begin(), boards.end(),
-                                      [](const TBoardResult& board) { return board.ExitStatus != esSuccess; });
+    const auto failed = std::count_if(boards.begin(), boards.end(), [](const TBoardResult& board) {
+        return board.ExitStatus != esSuccess;
+    });
     if (failed == 0)
         std::fprintf(out, "All %zu boards OK.\n", boards.size());
     else
@@ -103,9 +106,10 @@ void PrintJsonReport(int exitStatus, const std::vector<TBoardResult>& boards, co
             {QStringLiteral("retries"), board.Retries},
         };
         if (board.Compare)
-            object.insert(QStringLiteral("compare"), QJsonObject{{QStringLiteral("address"), qint64(board.Compare->Address)},
-                                                                 {QStringLiteral("expected"), int(board.Compare->Expected)},
-                                                                 {QStringLiteral("actual"), int(board.Compare->Actual)}});
+            object.insert(QStringLiteral("compare"),
+                          QJsonObject{{QStringLiteral("address"), qint64(board.Compare->Address)},
+                                      {QStringLiteral("expected"), int(board.Compare->Expected)},
+                                      {QStringLiteral("actual"), int(board.Compare->Actual)}});
         if (!board.FlashState.isEmpty())
             object.insert(QStringLiteral("flash_state"), board.FlashState);
         list.append(object);

@@ -37,9 +37,13 @@ QByteArray TTraceLog::Readable(const QByteArray& bytes) {
     return TraceReadable(bytes);
 }
 
-void TTraceLog::Sent(const QString& port, const QByteArray& bytes) { Write(port, '>', Readable(bytes)); }
+void TTraceLog::Sent(const QString& port, const QByteArray& bytes) {
+    Write(port, '>', Readable(bytes));
+}
 
-void TTraceLog::Received(const QString& port, const QByteArray& bytes) { Write(port, '<', Readable(bytes)); }
+void TTraceLog::Received(const QString& port, const QByteArray& bytes) {
+    Write(port, '<', Readable(bytes));
+}
 
 void TTraceLog::Note(const QString& port, const QString& text) {
     Write(port, '#', Readable(SystemFileName(text)));

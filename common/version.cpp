@@ -1,3 +1,5 @@
 #include "common/version.h"
 
-const char* TervoltVersion() { return kTervoltVersion; }
+const char* TervoltVersion() {
+    return kTervoltVersion;
+}

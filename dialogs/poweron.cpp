@@ -13,10 +13,10 @@
 #include <QWindow>
 
 namespace {
-constexpr QRgb kButtonFaceRgb = 0xFFF0F0F0; // the system's button face behind the picture
+constexpr QRgb kButtonFaceRgb = 0xFFF0F0F0;   // the system's button face behind the picture
 constexpr int kPowerOnExposeTimeoutMs = 1000; // how long the window manager may take to map it
 constexpr int kExposePollMs = 20;
-}
+} // namespace
 
 TFormPowerOn::TFormPowerOn(QWidget* owner)
     : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint), FUi(std::make_unique<Ui::FormPowerOn>()) {

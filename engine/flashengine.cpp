@@ -50,12 +50,14 @@ bool ImageHoldsData(const TAbsoluteHexFile& reader) {
     return reader.HoldsData();
 }
 
-QString FormatBlockAddress(std::uint32_t address) { return QStringLiteral("0x") + UpperHex(address, 6); }
+QString FormatBlockAddress(std::uint32_t address) {
+    return QStringLiteral("0x") + UpperHex(address, 6);
+}
 
 QString CompareErrorText(const TCompareResult& result) {
     return QStringLiteral("Compare error at address 0x") + UpperHex(result.Address, 6) +
-           QStringLiteral(".\nExpected: 0x") + UpperHex(result.Expected, 2) + QStringLiteral(".\nActual: 0x") +
-           UpperHex(result.Actual, 2) + QStringLiteral(".");
+           QStringLiteral(".\nExpected: 0x") + UpperHex(result.Expected, 2) +
+           QStringLiteral(".\nActual: 0x") + UpperHex(result.Actual, 2) + QStringLiteral(".");
 }
 
 TFlashEngine::TFlashEngine(TFlashTarget& target, TFlashHost& host) : FTarget(target), FHost(host) {}
@@ -105,7 +107,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     }
     if (outcome.Kind == TOutcomeKind::okImageError)
         outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
-    reader.reset();  // closed and gone before the user hears of the outcome
+    reader.reset(); // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
     return outcome;
 }

@@ -17,21 +17,21 @@
 enum class TFlashOperation { foProgram, foVerify };
 
 enum class TOutcomeKind {
-    okProgramDone,    // "Program OK!"
-    okCompareDone,    // "Compare OK!"
-    okCancelled,      // Cancel in a prompt, or Stop confirmed
-    okCompareError,   // the board reported a mismatch
-    okImageError,     // the reader's code, shown through the image error box
-    okEmptyImage,     // nothing to send: the image holds no data
-    okLineFailure,    // the line failed or the board sent what nobody asked: its state is unknown
+    okProgramDone,  // "Program OK!"
+    okCompareDone,  // "Compare OK!"
+    okCancelled,    // Cancel in a prompt, or Stop confirmed
+    okCompareError, // the board reported a mismatch
+    okImageError,   // the reader's code, shown through the image error box
+    okEmptyImage,   // nothing to send: the image holds no data
+    okLineFailure,  // the line failed or the board sent what nobody asked: its state is unknown
 };
 
 struct TFlashOutcome {
     TOutcomeKind Kind = TOutcomeKind::okImageError;
     QString Text;
     QString Caption;
-    THexResult ImageResult = hrOK;  // last reader result; the message source for okImageError
-    QString Detail;                 // okImageError: the file name with the system's reason or the line
+    THexResult ImageResult = hrOK; // last reader result; the message source for okImageError
+    QString Detail;                // okImageError: the file name with the system's reason or the line
     TCompareResult Compare;
     std::uint64_t BytesSent = 0; // image bytes in the blocks the board confirmed
     qint64 ElapsedMs = 0;        // from the opening command to the end of the transfer

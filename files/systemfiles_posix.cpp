@@ -202,7 +202,8 @@ void EnsureStandardDescriptors() {
 }
 
 std::FILE* CreateFileForWriting(const QString& name, QString& reason) {
-    const int fd = ::open(SystemFileName(name).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(SystemFileName(name).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd >= 0)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;

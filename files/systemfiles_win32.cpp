@@ -17,9 +17,9 @@ const wchar_t* WideName(const QString& name) {
 
 QString SystemText(DWORD code) {
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     const QString result = length ? QString::fromWCharArray(text, int(length)).trimmed()
                                   : QStringLiteral("system error %1").arg(code);
     LocalFree(text);
@@ -50,8 +50,8 @@ int OpenRegularFileForReading(const QString& name, QString& reason) {
         return -1;
     }
     // Opening a pipe or a device does not wait; the type check refuses it.
-    const HANDLE handle = CreateFileW(WideName(name), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(WideName(name), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         reason = SystemText(GetLastError());
         return -1;

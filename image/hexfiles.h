@@ -142,7 +142,7 @@ private:
     std::uint32_t FEntryAddress = 0xFFFFFFFFu;
     std::uint32_t FSegmentBase = 0;
     std::uint32_t FLastAddress = 0;
-    std::uint32_t FLineNumber = 0; // the line the last piece belongs to
+    std::uint32_t FLineNumber = 0;          // the line the last piece belongs to
     std::uint32_t FWritePage = 0xFFFFFFFFu; // upper address bits of the last record 04 written
     TLineCursor FCursor;
     TRecordRest FRest;

@@ -69,8 +69,8 @@ private:
     QString FPath;
     QString FLastFailure;
     bool FGone = false;
-    bool FOwned = false;      // opened here: settings restored on close
-    struct TSavedSettings;                 // the DCB and time-outs found at open, restored on close
+    bool FOwned = false;   // opened here: settings restored on close
+    struct TSavedSettings; // the DCB and time-outs found at open, restored on close
     std::unique_ptr<TSavedSettings> FSaved;
     int FWriteTimeoutMs = 10;
     int FReadWaitMs = -1;     // the read time-out in force (-1: not set yet)

@@ -78,7 +78,7 @@ private:
     std::deque<QByteArray> FReplies;
     std::uint64_t FRepliesDropped = 0;
     std::uint64_t FOverflows = 0;
-    char FStreamTail[2] = {}; // the last two bytes received, for a '>' at the start of a delivery
-    bool FDiscarding = false; // inside a flood: drop everything up to the next closing '>'
+    char FStreamTail[2] = {};      // the last two bytes received, for a '>' at the start of a delivery
+    bool FDiscarding = false;      // inside a flood: drop everything up to the next closing '>'
     std::uint64_t FConnection = 0; // the driver's connection the received text belongs to
 };

@@ -193,8 +193,8 @@ private:
 
     std::unique_ptr<TCommPort> FCommPort;
     QTimer FPollTimer;
-    QTimer FDueTimer;            // single shot: when the expected bytes can be in
-    std::uint32_t FExpected = 0; // bytes still expected before anything can be complete
+    QTimer FDueTimer;             // single shot: when the expected bytes can be in
+    std::uint32_t FExpected = 0;  // bytes still expected before anything can be complete
     std::uint64_t FBytesRead = 0; // taken from the port by polls, for the readable notice
     QSocketNotifier* FReadNotifier = nullptr;
     std::vector<std::uint8_t> FTempInBuffer;

@@ -156,7 +156,8 @@ std::optional<TSimFault> ParseSimFault(std::string_view text, std::string& error
     }
     if (name0 == "late" || name0 == "slow" || name0 == "dup") {
         const bool late = name0 != "slow";
-        std::string_view rest = colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
+        std::string_view rest =
+            colon0 == std::string_view::npos ? std::string_view() : text.substr(colon0 + 1);
         std::optional<std::uint32_t> n = 0;
         if (late) {
             const std::size_t colon1 = rest.find(':');
@@ -197,8 +198,10 @@ bool ParseSimResult(std::string_view text, std::pair<std::string, std::string>& 
     static const std::string_view kKinds[] = {"PING", "ID", "INIT", "RESET", "PROG", "VERIFY"};
     const std::size_t equals = text.find('=');
     const std::string_view kind = text.substr(0, equals);
-    if (equals == std::string_view::npos || std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
-        error = "result \"" + std::string(text) + "\" needs KIND=TEXT with KIND one of PING, ID, INIT, RESET, PROG, "
+    if (equals == std::string_view::npos ||
+        std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
+        error = "result \"" + std::string(text) +
+                "\" needs KIND=TEXT with KIND one of PING, ID, INIT, RESET, PROG, "
                 "VERIFY";
         return false;
     }
@@ -347,7 +350,7 @@ std::string TSimMonitor::LineAhead(const std::string& line) {
 std::string TSimMonitor::ResultFor(const std::string& line, bool overflow) {
     std::string result = overflow ? std::string("Line too long") : Execute(line);
     const std::vector<std::string_view> words = SplitWords(line);
-    const std::string_view kind = line.empty() ? std::string_view("PING")
+    const std::string_view kind = line.empty()                           ? std::string_view("PING")
                                   : words.size() >= 2 && words[0] == "P" ? words[1]
                                                                          : std::string_view();
     for (const auto& [name, text] : FConfig.Results) {

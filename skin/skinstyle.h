@@ -50,10 +50,10 @@ struct TsuiPalette {
     static constexpr QRgb kButtonDisabledBottom = 0xFFB9C2D2;
     static constexpr QRgb kButtonText = 0xFFFFFFFF;
     static constexpr QRgb kButtonDisabledText = 0xFF3B4557;
-    static constexpr QRgb kFocusRing = 0xFF0F3677; // 2 px around what has the keyboard, on the face
+    static constexpr QRgb kFocusRing = 0xFF0F3677;        // 2 px around what has the keyboard, on the face
     static constexpr QRgb kFocusRingOnPlate = 0xFFFFFFFF; // inside the blue button plates
-    static constexpr QRgb kGo = 0xFF62E08A;   // Start, OK
-    static constexpr QRgb kHalt = 0xFFFF7A70; // Stop, Cancel
+    static constexpr QRgb kGo = 0xFF62E08A;               // Start, OK
+    static constexpr QRgb kHalt = 0xFFFF7A70;             // Stop, Cancel
     static constexpr int kFocusRingWidthPx = 2;
     static constexpr QRgb kFolder = 0xFFFFD66B;
 };

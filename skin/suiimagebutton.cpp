@@ -165,7 +165,7 @@ void TsuiImageButton::PaintFace(QPainter& p, const QRectF& box, TsuiFaceState st
         // A word that fits whole shows its shortcut letter underlined ("&Com": Alt+C).
         const QString shown = elided == word ? text() : elided;
         const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic;
-        if (state != fsDisabled) {  // a shadow under a dark word would only blur it
+        if (state != fsDisabled) { // a shadow under a dark word would only blur it
             p.setPen(QColor(0, 0, 0, 120));
             p.drawText(textBox.translated(1, 1), flags, shown);
         }

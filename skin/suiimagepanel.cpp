@@ -4,8 +4,8 @@
 
 #include <QLinearGradient>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPainterPath>
 
 namespace {

@@ -1,9 +1,9 @@
 #include "skin/suimessagedialog.h"
 
+#include "skin/skinstyle.h"
 #include "skin/suicontrols.h"
 #include "skin/suiform.h"
 #include "skin/suiglyphs.h"
-#include "skin/skinstyle.h"
 #include "skin/suiwraplabel.h"
 
 #include <QCursor>

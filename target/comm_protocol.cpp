@@ -317,7 +317,8 @@ bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeou
         FLastFailure = QStringLiteral("The board sent more than %1 bytes without ending its answer.")
                            .arg(TCommunicationUnit::kMaxReplyBytes);
     } else if (FLastFailure.isEmpty()) {
-        FLastFailure = QStringLiteral("No answer within %1 s.").arg(double(FReplyTimeout) / 1000.0, 0, 'f', 1);
+        FLastFailure =
+            QStringLiteral("No answer within %1 s.").arg(double(FReplyTimeout) / 1000.0, 0, 'f', 1);
     }
     return false;
 }
@@ -386,7 +387,9 @@ bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint32_t b
     return FReply == accepted || Refused();
 }
 
-bool TCommProtocol::PingTarget() { return ExchangeExpecting(PingCommand(), kPingTimeoutMs, "\r\n"); }
+bool TCommProtocol::PingTarget() {
+    return ExchangeExpecting(PingCommand(), kPingTimeoutMs, "\r\n");
+}
 
 bool TCommProtocol::IdentifyFlash(QByteArray& deviceId, QByteArray& manufacturer) {
     TCommandGuard guard(FCommandActive);

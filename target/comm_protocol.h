@@ -78,7 +78,8 @@ private:
 
     // Sends one command and waits for its answer; false on a refused, failed or unanswered command.
     bool Exchange(const QByteArray& command, std::uint32_t baseTimeoutMs);
-    bool ExchangeExpecting(const QByteArray& command, std::uint32_t baseTimeoutMs, const QByteArray& accepted);
+    bool ExchangeExpecting(const QByteArray& command, std::uint32_t baseTimeoutMs,
+                           const QByteArray& accepted);
     // Records the unaccepted answer as the failure; always false.
     bool Refused();
     // Accounts for the replies received so far, then writes the command (tkNothing) unless they

@@ -5,7 +5,8 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kMinAddressDigits = 6;
 
-QByteArray BlockCommand(const char* prefix, std::uint32_t address, const std::uint8_t* data, std::uint16_t count) {
+QByteArray BlockCommand(const char* prefix, std::uint32_t address, const std::uint8_t* data,
+                        std::uint16_t count) {
     QByteArray line;
     line.reserve(int(qstrlen(prefix)) + 8 + 1 + 2 * count + 1);
     line.append(prefix);
@@ -26,10 +27,18 @@ QByteArray BlockCommand(const char* prefix, std::uint32_t address, const std::ui
 
 } // namespace
 
-QByteArray PingCommand() { return QByteArray(1, kCommandEnd); }
-QByteArray IdentifyCommand() { return QByteArrayLiteral("P ID\r"); }
-QByteArray InitCommand() { return QByteArrayLiteral("P INIT\r"); }
-QByteArray ResetCommand() { return QByteArrayLiteral("P RESET\r"); }
+QByteArray PingCommand() {
+    return QByteArray(1, kCommandEnd);
+}
+QByteArray IdentifyCommand() {
+    return QByteArrayLiteral("P ID\r");
+}
+QByteArray InitCommand() {
+    return QByteArrayLiteral("P INIT\r");
+}
+QByteArray ResetCommand() {
+    return QByteArrayLiteral("P RESET\r");
+}
 
 QByteArray ProgramBlockCommand(std::uint32_t address, const std::uint8_t* data, std::uint16_t count) {
     return BlockCommand("P PROG ", address, data, count);

@@ -8,10 +8,10 @@
 
 inline constexpr char kCommandEnd = '\r';
 
-QByteArray PingCommand();      // CR alone
-QByteArray IdentifyCommand();  // "P ID" CR
-QByteArray InitCommand();      // "P INIT" CR
-QByteArray ResetCommand();     // "P RESET" CR
+QByteArray PingCommand();     // CR alone
+QByteArray IdentifyCommand(); // "P ID" CR
+QByteArray InitCommand();     // "P INIT" CR
+QByteArray ResetCommand();    // "P RESET" CR
 // "P PROG 001A2B 12AB" CR: the address in at least six upper-case digits, two digits per byte.
 QByteArray ProgramBlockCommand(std::uint32_t address, const std::uint8_t* data, std::uint16_t count);
 QByteArray VerifyBlockCommand(std::uint32_t address, const std::uint8_t* data, std::uint16_t count);

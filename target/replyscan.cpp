@@ -25,7 +25,8 @@ bool ScanIdentifyReply(const QByteArray& reply, QByteArray& deviceId, QByteArray
     const QByteArray& text = reply;
     std::vector<char> id(size_t(text.size()) + 1, '\0');
     std::vector<char> maker(size_t(text.size()) + 1, '\0');
-    const int fields = std::sscanf(text.constData(), "DeviceID: %s Manufacturer: %s", id.data(), maker.data());
+    const int fields =
+        std::sscanf(text.constData(), "DeviceID: %s Manufacturer: %s", id.data(), maker.data());
     if (fields >= 1)
         deviceId = QByteArray(id.data());
     if (fields < 2)

@@ -7,13 +7,13 @@
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 
 #include "app/tervolt_mainform.h"
+#include "dialogs/comm_interface.h"
 #include "dialogs/sessionlogwindow.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
-#include "dialogs/comm_interface.h"
 #include "tests/support/screenshot.h"
 #include "tests/tst_mainwindow_fixture.h"
 

@@ -1,7 +1,7 @@
 // tervolt-cli's command line and the dry run `blocks`, run as a user runs them.
 
-#include "common/version.h"
 #include "cli/clioptions.h"
+#include "common/version.h"
 #include "files/systemfiles.h"
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"

@@ -31,7 +31,9 @@ std::unique_ptr<TSimServer> StartBoard(std::vector<TSimFault> faults = {}, unsig
     return server;
 }
 
-QString PortOf(const TSimServer& server) { return QString::fromStdString(server.SlavePath()); }
+QString PortOf(const TSimServer& server) {
+    return QString::fromStdString(server.SlavePath());
+}
 
 bool Holds(const TSimServer& server, const QByteArray& image) {
     const TFlashSnapshot snapshot = server.Snapshot();
@@ -89,23 +91,28 @@ void TestCliBoards::productionLine() {
     std::vector<std::unique_ptr<TSimServer>> boards;
     boards.push_back(StartBoard());
     boards.push_back(StartBoard({{fkMismatch, kMismatchAddress}}));
-    boards.push_back(StartBoard({{fkHangupAfter, 6}}));  // ping, P ID, P INIT, three blocks
-    boards.push_back(StartBoard({{fkDrop, 12}}));         // retried, and still good
+    boards.push_back(StartBoard({{fkHangupAfter, 6}})); // ping, P ID, P INIT, three blocks
+    boards.push_back(StartBoard({{fkDrop, 12}}));       // retried, and still good
     const QString trace = FDir.filePath(QStringLiteral("run.trace"));
-    QStringList args{"--ports", PortOf(*boards[0]) + ',' + PortOf(*boards[1]), "--port", PortOf(*boards[2]),
-                     "--port", PortOf(*boards[3]), "program", FImagePath, "--no-size-header", "--verify",
-                     "--retries", "2", "--trace", trace};
+    QStringList args{"--ports",          PortOf(*boards[0]) + ',' + PortOf(*boards[1]),
+                     "--port",           PortOf(*boards[2]),
+                     "--port",           PortOf(*boards[3]),
+                     "program",          FImagePath,
+                     "--no-size-header", "--verify",
+                     "--retries",        "2",
+                     "--trace",          trace};
     if (json)
         args << "--json";
     const TCliRun run = Cli(args);
     const QString why = run.Out.join('\n') + '\n' + run.Err;
-    QVERIFY2(run.Exit == 3, qPrintable(why));  // communication outranks a compare error
+    QVERIFY2(run.Exit == 3, qPrintable(why)); // communication outranks a compare error
     QVERIFY(Holds(*boards[0], FImage));
     QVERIFY(Holds(*boards[3], FImage));
     const std::uint8_t wanted = std::uint8_t(FImage[kMismatchAddress]);
     const auto hex2 = [](std::uint8_t v) { return QString::number(v, 16).toUpper().rightJustified(2, u'0'); };
-    const QString compareText = QStringLiteral("Compare error at address 0x000345. Expected: 0x%1. Actual: 0x%2.")
-                                    .arg(hex2(wanted), hex2(std::uint8_t(~wanted)));
+    const QString compareText =
+        QStringLiteral("Compare error at address 0x000345. Expected: 0x%1. Actual: 0x%2.")
+            .arg(hex2(wanted), hex2(std::uint8_t(~wanted)));
     const QStringList outcomes{
         "Program OK! Compare OK!", "Program OK! " + compareText,
         "Communication failure! The device hung up. The line was lost. Program operation canceled",
@@ -142,10 +149,11 @@ void TestCliBoards::productionLine() {
         QCOMPARE(compare.value("actual").toInt(), int(std::uint8_t(~wanted)));
         QVERIFY(!list.at(0).toObject().contains("compare"));
     } else {
-        QCOMPARE(run.Out.size(), 6);  // heading, four boards, verdict
+        QCOMPARE(run.Out.size(), 6); // heading, four boards, verdict
         for (int i = 0; i < 4; ++i) {
             const QString row = run.Out.at(i + 1).simplified();
-            QVERIFY2(row.startsWith(PortOf(*boards[size_t(i)]) + " VELUM VF040B " + outcomes.at(i)), qPrintable(why));
+            QVERIFY2(row.startsWith(PortOf(*boards[size_t(i)]) + " VELUM VF040B " + outcomes.at(i)),
+                     qPrintable(why));
         }
         QCOMPARE(run.Out.last(), QStringLiteral("2 of 4 boards failed."));
         // Plain progress lines, each with its port.
@@ -179,7 +187,8 @@ void TestCliBoards::autoPort() {
 
     const TCliRun list = Cli({"ports"});
     QVERIFY2(list.Out.contains(PortOf(*first) + "  COM7"), qPrintable(list.Out.join('\n')));
-    QVERIFY2(list.Out.contains(link + "  (-> " + PortOf(*second) + ")  COM8"), qPrintable(list.Out.join('\n')));
+    QVERIFY2(list.Out.contains(link + "  (-> " + PortOf(*second) + ")  COM8"),
+             qPrintable(list.Out.join('\n')));
 
     const TCliRun ambiguous = Cli({"--port", "auto", "ping"});
     QCOMPARE(ambiguous.Exit, 64);
@@ -219,9 +228,11 @@ void TestCliBoards::interruptStopsEveryBoard() {
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitCode(), 5);
-    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4);
-    QVERIFY(lines.at(1).contains("Program operation canceled") && lines.at(2).contains("Program operation canceled"));
+    QVERIFY(lines.at(1).contains("Program operation canceled") &&
+            lines.at(2).contains("Program operation canceled"));
     QCOMPARE(lines.last(), QStringLiteral("2 of 2 boards failed."));
 }
 

@@ -31,7 +31,6 @@
 
 namespace {
 
-
 using TImage = std::map<std::uint32_t, std::uint8_t>;
 
 TImage ImageOf(const std::vector<std::pair<std::uint32_t, QByteArray>>& records) {
@@ -60,7 +59,8 @@ bool BoardHolds(const TSimServer& server, const TImage& image, QString& why) {
         return false;
     }
     for (const auto& [address, value] : image) {
-        if (address >= snapshot.Flash.size() || !snapshot.Programmed[address] || snapshot.Flash[address] != value) {
+        if (address >= snapshot.Flash.size() || !snapshot.Programmed[address] ||
+            snapshot.Flash[address] != value) {
             why = QStringLiteral("byte at 0x%1 differs").arg(address, 0, 16);
             return false;
         }
@@ -92,7 +92,9 @@ class TestCliSim : public QObject {
     QTemporaryDir FDir;
     QTemporaryDir FHome;
 
-    TCliRun Cli(const QStringList& args, int timeoutMs = 120000) { return RunCli(args, FHome.path(), timeoutMs); }
+    TCliRun Cli(const QStringList& args, int timeoutMs = 120000) {
+        return RunCli(args, FHome.path(), timeoutMs);
+    }
 
     static QStringList OnBoard(const TSimServer& server, QStringList args) {
         return QStringList{"--port", QString::fromStdString(server.SlavePath()), "--quiet"} + args;
@@ -205,7 +207,7 @@ void TestCliSim::droppedAnswersAreRetried() {
 void TestCliSim::faultKinds_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("value");
-    QTest::addColumn<int>("exit");  // of program and of verify
+    QTest::addColumn<int>("exit"); // of program and of verify
     QTest::addColumn<QString>("last");
     QTest::newRow("garbled answers are retried") << int(fkGarble) << 4 << 0 << "Program OK!";
     QTest::newRow("noise before the first answer") << int(fkNoise) << 0 << 0 << "Program OK!";
@@ -238,7 +240,8 @@ void TestCliSim::mismatchIsReported() {
     QRandomGenerator random(5);
     const QByteArray bytes = RandomBytes(random, 600);
     const QString path = FDir.filePath(QStringLiteral("mismatch.hex"));
-    std::vector<std::pair<std::uint32_t, QByteArray>> records{{0x100, bytes.left(16)}, {0x110, bytes.mid(16, 16)}};
+    std::vector<std::pair<std::uint32_t, QByteArray>> records{{0x100, bytes.left(16)},
+                                                              {0x110, bytes.mid(16, 16)}};
     for (int offset = 32; offset < bytes.size(); offset += 16)
         records.emplace_back(0x300 + std::uint32_t(offset - 32), bytes.mid(offset, 16));
     QVERIFY(WriteIntelHexFile(path, records));
@@ -287,11 +290,11 @@ void TestCliSim::lowRateNeedsNoRetry() {
 void TestCliSim::misbehavingBoards_data() {
     // A 1000-byte binary image without size header at 0: every run is ping, "P ID", "P INIT" or
     // "P RESET", then five blocks of 200 bytes (commands 4 to 8).
-    QTest::addColumn<QStringList>("boardFaults");  // from power-up, as tervolt-sim --fault takes them
-    QTest::addColumn<QStringList>("runFaults");    // added before the run; late:N counts from its start
-    QTest::addColumn<QStringList>("results");      // as tervolt-sim --result takes them
+    QTest::addColumn<QStringList>("boardFaults"); // from power-up, as tervolt-sim --fault takes them
+    QTest::addColumn<QStringList>("runFaults");   // added before the run; late:N counts from its start
+    QTest::addColumn<QStringList>("results");     // as tervolt-sim --result takes them
     QTest::addColumn<bool>("echo");
-    QTest::addColumn<bool>("verify");  // verify a programmed board, else program a blank one
+    QTest::addColumn<bool>("verify");      // verify a programmed board, else program a blank one
     QTest::addColumn<QList<int>>("exits"); // the first unless the line's timing decides
     QTest::addColumn<QString>("last");     // the outcome, or a line of it (standard output or error)
 
@@ -435,12 +438,13 @@ void TestCliSim::misbehavingBoards() {
     // No answer kept beyond its bound: the flood must not show in the largest child's memory.
     rusage usage{};
     QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
-    QVERIFY2(!kResidentSizeIsMeaningful || usage.ru_maxrss < 200 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
+    QVERIFY2(!kResidentSizeIsMeaningful || usage.ru_maxrss < 200 * 1024,
+             qPrintable(QString::number(usage.ru_maxrss)));
 }
 
 void TestCliSim::unlistedChip() {
     TSimConfig config;
-    config.DeviceId = "vf040b";  // differs from the list only in case
+    config.DeviceId = "vf040b"; // differs from the list only in case
     TSimServer server(config);
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
@@ -505,7 +509,7 @@ void TestCliSim::refusedBlockIsNamed() {
 
 void TestCliSim::interruptStopsBetweenBlocks_data() {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("silent");  // the board stops answering: the signal comes during a wait
+    QTest::addColumn<bool>("silent"); // the board stops answering: the signal comes during a wait
     QTest::newRow("SIGTERM") << int(SIGTERM) << false;
     // A closed terminal: the port's settings and lock must be given back as after Ctrl-C.
     QTest::newRow("SIGHUP") << int(SIGHUP) << false;
@@ -520,7 +524,7 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
     QVERIFY(WriteFile(path, RandomBytes(random, 64 * 1024)));
     // Paced, so that the run lasts long enough to interrupt; or silent from "P INIT" on.
-    const std::uint32_t answered = silent ? 2 : 6;  // ping, P ID (and P INIT, three blocks)
+    const std::uint32_t answered = silent ? 2 : 6; // ping, P ID (and P INIT, three blocks)
     TSimServer server(silent ? Config({{fkSilentAfter, answered}}) : Config(), silent ? 0 : 115200);
     std::string error;
     QVERIFY2(server.Start(error), error.c_str());
@@ -530,7 +534,8 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     process.setProcessEnvironment(env);
     QStringList args = OnBoard(server, {"program", path});
     if (silent)
-        args << "--baud" << "20";
+        args << "--baud"
+             << "20";
     process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
     QVERIFY(process.waitForStarted());
     // Interrupt once a few blocks have been programmed, or once the unanswered command is out.
@@ -539,7 +544,8 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     // Far below the silent command's time-out: only a wait that ignores the signal runs into it.
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitCode(), 5);
-    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(OutcomeLine(lines, server), QStringLiteral("Program operation canceled"));
     const QString said = QString::fromLocal8Bit(process.readAllStandardError());
     QVERIFY2(!silent || said.contains(QStringLiteral("Interrupted while waiting for the board's answer.")),

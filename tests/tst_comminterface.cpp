@@ -6,12 +6,12 @@
 //     TERVOLT_SCREENSHOT_DIR=docs/screenshots xvfb-run -a -s "-screen 0 1280x1024x24"
 //         build/bin/tst_comminterface WindowFrameAndPlacement   (one command line)
 
+#include "dialogs/comm_interface.h"
 #include "dialogs/velummessagebox.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suiform.h"
 #include "skin/suiimagebutton.h"
-#include "dialogs/comm_interface.h"
 #include "tests/support/ptypair.h"
 
 #include <QApplication>

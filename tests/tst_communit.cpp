@@ -80,10 +80,10 @@ void TestCommunit::framing_data() {
                                      << QByteArray("ab\r>");
     QTest::newRow("> after LF CR") << QList<QByteArray>{"ab\n\r>"} << false << QByteArray()
                                    << QByteArray("ab\n\r>");
-    QTest::newRow("prompts after the closing one") << QList<QByteArray>{"OK\r\n>>>"} << true
-                                                   << QByteArray("OK\r\n") << QByteArray(">>");
-    QTest::newRow("closing > in the next delivery") << QList<QByteArray>{"OK\r", "\n", ">"} << true
-                                                    << QByteArray("OK\r\n") << QByteArray();
+    QTest::newRow("prompts after the closing one")
+        << QList<QByteArray>{"OK\r\n>>>"} << true << QByteArray("OK\r\n") << QByteArray(">>");
+    QTest::newRow("closing > in the next delivery")
+        << QList<QByteArray>{"OK\r", "\n", ">"} << true << QByteArray("OK\r\n") << QByteArray();
     QTest::newRow("two replies in one delivery")
         << QList<QByteArray>{"one\r\n>two\r\n>"} << true << QByteArray("two\r\n") << QByteArray();
     QTest::newRow("bytes after > in the same delivery")
@@ -95,9 +95,9 @@ void TestCommunit::framing_data() {
     QTest::newRow("zero and control bytes kept") << QList<QByteArray>{QByteArray("a\0\x07\r\n>", 6)} << true
                                                  << QByteArray("a\0\x07\r\n", 5) << QByteArray();
     // Text longer than any answer is dropped, and so is the reply it ends in; the next one is whole.
-    QTest::newRow("flood")
-        << QList<QByteArray>{QByteArray(3000, 'x'), QByteArray(3000, 'y'), "z\r\n>", "P ID\r\nok\r\n>"} << true
-        << QByteArray("P ID\r\nok\r\n") << QByteArray();
+    QTest::newRow("flood") << QList<QByteArray>{QByteArray(3000, 'x'), QByteArray(3000, 'y'), "z\r\n>",
+                                                "P ID\r\nok\r\n>"}
+                           << true << QByteArray("P ID\r\nok\r\n") << QByteArray();
     QTest::newRow("noise becomes the front of the reply")
         << QList<QByteArray>{"banner", "P ID\r\nDone\r\n>"} << true << QByteArray("bannerP ID\r\nDone\r\n")
         << QByteArray();

@@ -1,9 +1,9 @@
 // Broken device lists (tests/corpus/devices, outcomes in expected.tsv) and broken stored COM settings:
 // a bad file or value must be refused with the right answer and must leave nothing half-loaded.
 
-#include "engine/comsettings.h"
 #include "devices/devicesdb.h"
 #include "devices/inireader.h"
+#include "engine/comsettings.h"
 #include "tests/support/clirun.h"
 #include "tests/support/residentmemory.h"
 #include "tests/support/tsvtable.h"
@@ -186,7 +186,8 @@ void TTestCorpusDevices::missingFile() {
     const QString pipe = dir.filePath(QStringLiteral("devices.tervolt"));
     QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
     QVERIFY(!list.LoadFromFile(pipe));
-    QVERIFY2(list.LastFailure().contains(QStringLiteral("not a regular file")), qPrintable(list.LastFailure()));
+    QVERIFY2(list.LastFailure().contains(QStringLiteral("not a regular file")),
+             qPrintable(list.LastFailure()));
     QCOMPARE(list.Count(), 0);
     QVERIFY(!list.Head());
 }

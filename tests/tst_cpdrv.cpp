@@ -379,8 +379,7 @@ void TestCpdrv::connectMissingFails() {
     QVERIFY(!driver.Connect());
     QVERIFY(!driver.Connected());
     QCOMPARE(driver.Handle(), kInvalidCommHandle);
-    QCOMPARE(driver.LastFailure(),
-             QStringLiteral("cannot open %1: No such file or directory").arg(missing));
+    QCOMPARE(driver.LastFailure(), QStringLiteral("cannot open %1: No such file or directory").arg(missing));
     QCOMPARE(driver.CountRX(), 65535u);
 }
 

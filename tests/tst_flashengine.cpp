@@ -28,7 +28,7 @@ TImageFormat FormatNumber(int number) {
 }
 
 struct TSentCommand {
-    QByteArray Name;  // INIT, RESET, PROG, VERIFY
+    QByteArray Name; // INIT, RESET, PROG, VERIFY
     std::uint32_t Address = 0;
     QByteArray Data;
 };
@@ -38,8 +38,8 @@ class TRecordingTarget : public TFlashTarget {
 public:
     std::vector<TSentCommand> Sent;
     std::function<bool(const TSentCommand&)> Answer = [](const TSentCommand&) { return true; };
-    std::function<void(const TSentCommand&, TCompareResult&)> Compare = [](const TSentCommand&,
-                                                                           TCompareResult& r) { r.CompareOK = true; };
+    std::function<void(const TSentCommand&, TCompareResult&)> Compare =
+        [](const TSentCommand&, TCompareResult& r) { r.CompareOK = true; };
 
     bool InitFlash() override { return Record({"INIT", 0, {}}); }
     bool ResetFlash() override { return Record({"RESET", 0, {}}); }
@@ -72,7 +72,7 @@ private:
 
 class TScriptedHost : public TFlashHost {
 public:
-    std::vector<bool> RetryAnswers;  // consumed in order; true once they run out
+    std::vector<bool> RetryAnswers; // consumed in order; true once they run out
     int Prompts = 0;
     std::vector<int> Progress;
     std::vector<std::uint32_t> Addresses;
@@ -172,7 +172,8 @@ void TestFlashEngine::blockSizes() {
     TRecordingTarget target;
     TScriptedHost host;
     TFlashEngine engine(target, host);
-    const TFlashOutcome outcome = engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, Hex(path));
+    const TFlashOutcome outcome =
+        engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, Hex(path));
 
     QCOMPARE(target.Sent.front().Name, verify ? QByteArray("RESET") : QByteArray("INIT"));
     const auto blocks = target.Blocks();
@@ -192,14 +193,13 @@ void TestFlashEngine::blockSizes() {
     QCOMPARE(host.Progress.back(), 100);
     QVERIFY(std::is_sorted(host.Progress.begin(), host.Progress.end()));
     QCOMPARE(host.Outcomes.size(), size_t(1));
-    QCOMPARE(host.Pumps, kRecords - 1);  // once per record after the first
+    QCOMPARE(host.Pumps, kRecords - 1); // once per record after the first
 }
 
 void TestFlashEngine::gapStartsNewBlock() {
-    const QString path = WriteHex(QStringLiteral("gap.hex"), {{0x100, Pattern(10, 1)},
-                                                              {0x10A, Pattern(10, 2)},
-                                                              {0x200, Pattern(4, 3)},
-                                                              {0x10000, Pattern(1, 4)}});
+    const QString path = WriteHex(
+        QStringLiteral("gap.hex"),
+        {{0x100, Pattern(10, 1)}, {0x10A, Pattern(10, 2)}, {0x200, Pattern(4, 3)}, {0x10000, Pattern(1, 4)}});
     TRecordingTarget target;
     TScriptedHost host;
     TFlashEngine(target, host).Run(TFlashOperation::foProgram, Hex(path));
@@ -254,13 +254,15 @@ void TestFlashEngine::retryThenSuccess() {
     const QString path = WriteBinary(QStringLiteral("retry.bin"), Pattern(600, 3));
     TRecordingTarget target;
     int calls = 0;
-    target.Answer = [&](const TSentCommand& c) { return !(c.Address == 200 && c.Name == "PROG" && calls++ < 2); };
+    target.Answer = [&](const TSentCommand& c) {
+        return !(c.Address == 200 && c.Name == "PROG" && calls++ < 2);
+    };
     TScriptedHost host;
     const auto outcome = TFlashEngine(target, host)
                              .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(host.Prompts, 2);
     const auto blocks = target.Blocks();
-    QCOMPARE(blocks.size(), size_t(5));  // the second block went three times
+    QCOMPARE(blocks.size(), size_t(5)); // the second block went three times
     QCOMPARE(blocks[1].Address, 200u);
     QCOMPARE(blocks[2].Address, 200u);
     QCOMPARE(blocks[3].Address, 200u);
@@ -277,7 +279,7 @@ void TestFlashEngine::cancelInOpeningPrompt() {
         const auto outcome = TFlashEngine(target, host)
                                  .Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram,
                                       Source(path, TImageFormat::Binary, 0, false));
-        QCOMPARE(target.Sent.size(), size_t(1));  // Cancel sends nothing more: no second erase
+        QCOMPARE(target.Sent.size(), size_t(1)); // Cancel sends nothing more: no second erase
         QVERIFY(target.Blocks().empty());
         QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
         QCOMPARE(outcome.Text, verify ? QStringLiteral("Verify operation canceled")
@@ -298,7 +300,7 @@ void TestFlashEngine::cancelInBlockPromptSendsNothingMore() {
     host.RetryAnswers = {true, false};
     const auto outcome = TFlashEngine(target, host)
                              .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
-    QCOMPARE(target.Blocks().size(), size_t(4));  // 0, 200, 400 twice: no send after Cancel
+    QCOMPARE(target.Blocks().size(), size_t(4)); // 0, 200, 400 twice: no send after Cancel
     QCOMPARE(host.Prompts, 2);
     QCOMPARE(outcome.Kind, TOutcomeKind::okCancelled);
 }
@@ -320,7 +322,7 @@ void TestFlashEngine::stopBeforeTheEndStillSendsTheLastBlock() {
     const QString path = WriteBinary(QStringLiteral("stopend.bin"), Pattern(450, 3));
     TRecordingTarget target;
     TScriptedHost host;
-    host.Stop = [](int pumps) { return pumps >= 2; };  // seen only once the end has been read
+    host.Stop = [](int pumps) { return pumps >= 2; }; // seen only once the end has been read
     const auto outcome = TFlashEngine(target, host)
                              .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(3));
@@ -362,7 +364,9 @@ void TestFlashEngine::progressFollowsConfirmedBytes() {
     TScriptedHost host;
     host.RetryAnswers = {false};
     const auto outcome =
-        TFlashEngine(target, host).Run(TFlashOperation::foProgram, Source(path, gappedHex ? TImageFormat::IntelExtended : TImageFormat::Binary, 0, false));
+        TFlashEngine(target, host)
+            .Run(TFlashOperation::foProgram,
+                 Source(path, gappedHex ? TImageFormat::IntelExtended : TImageFormat::Binary, 0, false));
     QCOMPARE(host.Progress, progress);
     QCOMPARE(outcome.FlashState, flashState);
     QCOMPARE(outcome.BytesSent,
@@ -410,7 +414,8 @@ void TestFlashEngine::mismatchInLastBlock() {
     const auto outcome = TFlashEngine(target, host)
                              .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(outcome.Kind, TOutcomeKind::okCompareError);
-    QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF."));
+    QCOMPARE(outcome.Text,
+             QStringLiteral("Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF."));
     QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Error"));
 }
 
@@ -427,7 +432,8 @@ void TestFlashEngine::mismatchEndsVerifyAtNextTurn() {
     const auto outcome = TFlashEngine(target, host)
                              .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
     QCOMPARE(target.Blocks().size(), size_t(2));
-    QCOMPARE(outcome.Text, QStringLiteral("Compare error at address 0x00002A.\nExpected: 0x05.\nActual: 0x07."));
+    QCOMPARE(outcome.Text,
+             QStringLiteral("Compare error at address 0x00002A.\nExpected: 0x05.\nActual: 0x07."));
 }
 
 void TestFlashEngine::emptyImagesSendNothing_data() {
@@ -438,7 +444,8 @@ void TestFlashEngine::emptyImagesSendNothing_data() {
     QTest::newRow("binary with size header") << "empty.rbf" << QByteArray() << 2 << true;
     QTest::newRow("binary without header") << "empty.bin" << QByteArray() << 2 << false;
     QTest::newRow("hex end record only") << "empty.hex" << QByteArray(":00000001FF\n") << 1 << true;
-    QTest::newRow("hex zero-length data") << "zero.hex" << QByteArray(":00010000FF\n:00000001FF\n") << 1 << true;
+    QTest::newRow("hex zero-length data")
+        << "zero.hex" << QByteArray(":00010000FF\n:00000001FF\n") << 1 << true;
     // A size measure of 256 but not one byte to send.
     QTest::newRow("hex zero-length records at two addresses")
         << "zeros.hex" << QByteArray(":00010000FF\n:00020000FE\n:00000001FF\n") << 1 << true;
@@ -468,7 +475,8 @@ void TestFlashEngine::malformedImageSendsNothing() {
     QVERIFY(target.Sent.empty());
     QCOMPARE(outcome.Kind, TOutcomeKind::okImageError);
     QCOMPARE(outcome.Text, QStringLiteral("Illegal record in file."));
-    const auto missing = TFlashEngine(target, host).Run(TFlashOperation::foVerify, Hex(FDir.filePath("none.hex")));
+    const auto missing =
+        TFlashEngine(target, host).Run(TFlashOperation::foVerify, Hex(FDir.filePath("none.hex")));
     QCOMPARE(missing.Text, QStringLiteral("Cannot open file."));
     QVERIFY(target.Sent.empty());
 }

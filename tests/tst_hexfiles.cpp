@@ -1,8 +1,8 @@
 // Image readers and writers: record validation, block delivery, size measure, result codes, the
 // writers' exact output and the error box.
 
-#include "image/hexfiles.h"
 #include "dialogs/hexfiles_box.h"
+#include "image/hexfiles.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,10 +2,11 @@
 // closing, target identification against a board on a pseudo-terminal, the COM settings button, the
 // image format and file choice and the start-address field.
 
-#include "engine/comsettings.h"
 #include "app/windowfilefilter.h"
 #include "devices/devicesdb.h"
+#include "dialogs/comm_interface.h"
 #include "dialogs/poweron.h"
+#include "engine/comsettings.h"
 #include "files/usersettings.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
@@ -13,7 +14,6 @@
 #include "skin/suiform.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suiradiogroup.h"
-#include "dialogs/comm_interface.h"
 #include "tests/tst_mainwindow_fixture.h"
 
 #include <QCheckBox>
@@ -185,7 +185,7 @@ void TMainWindowTest::FileFiltersInQtForm_data() {
     QTest::addColumn<QString>("qt");
     QTest::newRow("hex") << kHexFileFilter << QStringLiteral("HEX Files (*.hex);;All Files (*)");
     QTest::newRow("binary") << kBinaryFileFilter
-                             << QStringLiteral("Row Binary Files (*.rbf *.bin);;All Files (*)");
+                            << QStringLiteral("Row Binary Files (*.rbf *.bin);;All Files (*)");
     QTest::newRow("several patterns")
         << QStringLiteral("Images|*.hex;*.rbf") << QStringLiteral("Images (*.hex *.rbf)");
     QTest::newRow("every file among others")
@@ -249,7 +249,8 @@ public:
     bool MainWindowVisibleMeanwhile = false;
 
     bool eventFilter(QObject* object, QEvent* event) override {
-        if (qobject_cast<TFormPowerOn*>(object) && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        if (qobject_cast<TFormPowerOn*>(object) &&
+            (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
             (event->type() == QEvent::Show ? ShownAt : HiddenAt) = Clock.elapsed();
             for (QWidget* window : QApplication::topLevelWidgets())
                 if (qobject_cast<TFormTervolt*>(window) && window->isVisible())
@@ -264,18 +265,18 @@ public:
 void TMainWindowTest::PowerOnPictureComesAndGoesFirst() {
     TPowerOnWatch watch;
     for (QWidget* window : QApplication::topLevelWidgets())
-        window->hide();  // the shared windows of other cases stay out of the way
+        window->hide(); // the shared windows of other cases stay out of the way
     qApp->installEventFilter(&watch);
     watch.Clock.start();
     TMessageRecorder quiet;
     TFormTervolt form(FProgramDirectory->Path());
     qApp->removeEventFilter(&watch);
     QVERIFY(watch.ShownAt >= 0);
-    QVERIFY(watch.HiddenAt >= watch.ShownAt + 1900);  // about two seconds; no upper bound asserted
+    QVERIFY(watch.HiddenAt >= watch.ShownAt + 1900); // about two seconds; no upper bound asserted
     QVERIFY(!watch.MainWindowVisibleMeanwhile);
     for (QWidget* window : QApplication::topLevelWidgets())
         QVERIFY(!(qobject_cast<TFormPowerOn*>(window) && window->isVisible()));
-    QVERIFY(!form.isVisible());  // the main window comes only after the picture has gone
+    QVERIFY(!form.isVisible()); // the main window comes only after the picture has gone
 }
 
 void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {

@@ -1,12 +1,12 @@
 #include "tests/tst_mainwindow_fixture.h"
 
+#include "dialogs/comm_interface.h"
 #include "dialogs/hexfiles_box.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suiradiogroup.h"
-#include "dialogs/comm_interface.h"
 
 #include <QCheckBox>
 #include <QComboBox>

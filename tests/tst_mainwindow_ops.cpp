@@ -2,6 +2,7 @@
 // busy look while a run lasts, the outcome notices, Retry/Cancel on a lost answer, Stop, and images
 // that are refused before anything is sent.
 
+#include "dialogs/comm_interface.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "sim/simserver.h"
@@ -10,7 +11,6 @@
 #include "skin/suiimagebutton.h"
 #include "skin/suiimagepanel.h"
 #include "skin/suiradiogroup.h"
-#include "dialogs/comm_interface.h"
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 #include "tests/support/residentmemory.h"
@@ -460,7 +460,7 @@ void TMainWindowOpsTest::LostAnswerIsRetried() {
     });
     ClickStart();
     QCOMPARE(boxes.Shown.size(), 2);
-    QVERIFY(boxes.Shown.first().Text.startsWith(kRetryText));  // and what the board did, below
+    QVERIFY(boxes.Shown.first().Text.startsWith(kRetryText)); // and what the board did, below
     QCOMPARE(boxes.Texts().last(), QStringLiteral("Program OK!"));
     const TShownMessage& prompt = boxes.Shown.first();
     QCOMPARE(prompt.Caption, QStringLiteral("Tervolt Error"));
@@ -499,7 +499,8 @@ void TMainWindowOpsTest::MisbehavingBoard_data() {
     QTest::newRow("late P ID while identifying") << "late:2:1800"
                                                  << "" << false << false << "Program OK!";
     // Endless text without a prompt after "P INIT": Retry cannot help, Cancel ends it; memory stays flat.
-    QTest::newRow("flood after P INIT") << "" << "flood:2" << true << false << "Program operation canceled";
+    QTest::newRow("flood after P INIT") << ""
+                                        << "flood:2" << true << false << "Program operation canceled";
     // Every reply is accounted for (block 4 is the run's command 6; 0x2A0 lies in it): a wrong byte
     // never ends "Compare OK!", whatever the board sends around its answers.
     QTest::newRow("echo: a bare Compare OK in front of the echoed error")

@@ -81,11 +81,16 @@ private slots:
     void portNames_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("path");
-        QTest::newRow("COMn") << "COM2" << "\\\\.\\COM2";
-        QTest::newRow("two digits, lower case") << "com12" << "\\\\.\\COM12";
-        QTest::newRow("device namespace") << "\\\\.\\COM3" << "\\\\.\\COM3";
-        QTest::newRow("no COM0") << "COM0" << "COM0";
-        QTest::newRow("other device") << "\\\\.\\CNCA0" << "\\\\.\\CNCA0";
+        QTest::newRow("COMn") << "COM2"
+                              << "\\\\.\\COM2";
+        QTest::newRow("two digits, lower case") << "com12"
+                                                << "\\\\.\\COM12";
+        QTest::newRow("device namespace") << "\\\\.\\COM3"
+                                          << "\\\\.\\COM3";
+        QTest::newRow("no COM0") << "COM0"
+                                 << "COM0";
+        QTest::newRow("other device") << "\\\\.\\CNCA0"
+                                      << "\\\\.\\CNCA0";
     }
     void portNames() {
         QFETCH(QString, name);
@@ -96,7 +101,8 @@ private slots:
     void missingPortNamesTheReason() {
         TCommPortWin32 port;
         QVERIFY(!port.Open(QStringLiteral("COM250")));
-        QVERIFY2(port.LastFailure().startsWith(QStringLiteral("cannot open \\\\.\\COM250: ")), qPrintable(port.LastFailure()));
+        QVERIFY2(port.LastFailure().startsWith(QStringLiteral("cannot open \\\\.\\COM250: ")),
+                 qPrintable(port.LastFailure()));
         QVERIFY(port.LastFailure().contains(QStringLiteral("(error ")));
         QVERIFY(!port.IsOpen());
     }

@@ -15,7 +15,7 @@ private slots:
 void TestStartAddress::conversion_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("shown");  // the field after leaving it, from a previous value of 0
+    QTest::addColumn<QString>("shown"); // the field after leaving it, from a previous value of 0
     QTest::newRow("plain digits are hexadecimal") << "1234" << true << "00001234";
     QTest::newRow("with prefix") << "0x1234" << true << "00001234";
     QTest::newRow("10 is sixteen") << "10" << true << "00000010";
@@ -44,7 +44,8 @@ void TestStartAddress::conversion() {
 }
 
 void TestStartAddress::errorText() {
-    QCOMPARE(StartAddressErrorText(QStringLiteral("12G4")), QStringLiteral("\"12G4\" is illegal hexadecimal string"));
+    QCOMPARE(StartAddressErrorText(QStringLiteral("12G4")),
+             QStringLiteral("\"12G4\" is illegal hexadecimal string"));
     QCOMPARE(StartAddressErrorText(QString()), QStringLiteral("\"\" is illegal hexadecimal string"));
     QCOMPARE(*ParseStartAddress(QStringLiteral("80000000")), std::int32_t(INT32_MIN));
 }

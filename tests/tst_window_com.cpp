@@ -5,14 +5,14 @@
 // Without TERVOLT_TEST_COM every case is skipped. The run is driven through the window's test seams
 // (the file dialog and the message boxes), not by moving the mouse.
 
-#include "engine/comsettings.h"
 #include "app/tervolt_mainform.h"
+#include "dialogs/comm_interface.h"
 #include "dialogs/velummessagebox.h"
+#include "engine/comsettings.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suiradiogroup.h"
-#include "dialogs/comm_interface.h"
 #include "tests/support/screenshot.h"
 
 #include <QApplication>

@@ -5,13 +5,13 @@
 // and the status line.
 
 #include "app/windowsessionlog.h"
+#include "dialogs/comm_interface.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
 #include "skin/suiform.h"
 #include "skin/suiimagebutton.h"
 #include "skin/suiradiogroup.h"
-#include "dialogs/comm_interface.h"
 #include "tests/support/hexwriter.h"
 #include "tests/tst_mainwindow_fixture.h"
 

@@ -6,8 +6,8 @@
 #include <QStringList>
 
 struct TCliRun {
-    int Exit = -1;  // -1: did not finish in time, or crashed
-    QStringList Out;  // standard output, one entry per non-empty line
+    int Exit = -1;   // -1: did not finish in time, or crashed
+    QStringList Out; // standard output, one entry per non-empty line
     QString Err;
     qint64 Milliseconds = 0;
 };

@@ -10,7 +10,8 @@
 #include <vector>
 
 QByteArray IntelHexRecord(std::uint8_t type, std::uint16_t offset, const QByteArray& data);
-QByteArray IntelHexText(const std::vector<std::pair<std::uint32_t, QByteArray>>& records, bool endRecord = true);
+QByteArray IntelHexText(const std::vector<std::pair<std::uint32_t, QByteArray>>& records,
+                        bool endRecord = true);
 bool WriteIntelHexFile(const QString& path, const std::vector<std::pair<std::uint32_t, QByteArray>>& records,
                        bool endRecord = true);
 

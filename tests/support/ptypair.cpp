@@ -58,7 +58,8 @@ QByteArray TPtyPair::Read(int count, std::chrono::milliseconds deadline) {
             out.append(buf, n);
             continue;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd p{FMaster, POLLIN, 0};
@@ -79,7 +80,8 @@ QByteArray TPtyPair::ReadUntil(char terminator, std::chrono::milliseconds deadli
                 break;
             continue;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         pollfd p{FMaster, POLLIN, 0};

@@ -9,7 +9,7 @@
 
 class TPtyPair {
 public:
-    TPtyPair();  // raw mode on the slave side; QFAIL-free: check IsOpen()
+    TPtyPair(); // raw mode on the slave side; QFAIL-free: check IsOpen()
     ~TPtyPair();
     TPtyPair(const TPtyPair&) = delete;
     TPtyPair& operator=(const TPtyPair&) = delete;
@@ -31,6 +31,6 @@ public:
 
 private:
     int FMaster = -1;
-    int FSlaveKeeper = -1;  // keeps the slave configured until the code under test opens it
+    int FSlaveKeeper = -1; // keeps the slave configured until the code under test opens it
     QString FSlavePath;
 };

@@ -3,7 +3,6 @@
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_skinshots docs/screenshots
 
 #include "dialogs/poweron.h"
-#include "tests/support/screenshot.h"
 #include "skin/skinstyle.h"
 #include "skin/suicontrols.h"
 #include "skin/suiform.h"
@@ -11,6 +10,7 @@
 #include "skin/suiimagepanel.h"
 #include "skin/suimessagedialog.h"
 #include "skin/suiradiogroup.h"
+#include "tests/support/screenshot.h"
 
 #include <QApplication>
 #include <QDir>
