@@ -118,6 +118,9 @@ bool TWindowFlashHost::StopRequested() {
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     ShowPendingAddress();
+    // A device that went away during the run: the status says so before the box does.
+    if (!FForm.PortOpen())
+        FForm.ShowDisconnected();
     TsuiIconType icon = suiInformation;
     QString text = outcome.Text;
     switch (outcome.Kind) {

@@ -72,6 +72,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     FBytesSent = 0;
     FBytesTotal = 0;
     FLastByte = 0;
+    FUnconfirmedLastByte.reset();
     FClock.invalidate();
 
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
@@ -210,6 +211,9 @@ bool TFlashEngine::SendBlock(TFlashOperation operation) {
         FLastByte = FBlockAddress + length - 1;
         FHost.BlockConfirmed(length);
         FHost.ShowProgress(FBytesSent, FBytesTotal);
+        FUnconfirmedLastByte.reset();
+    } else if (!accepted && operation == TFlashOperation::foProgram) {
+        FUnconfirmedLastByte = FBlockAddress + length - 1;
     }
     return accepted;
 }
@@ -222,8 +226,17 @@ void TFlashEngine::NoteLineFailure() {
 
 // Only a Program that erased the chip and did not finish leaves the FLASH in a state worth naming.
 QString TFlashEngine::FlashStateText() const {
+    // A block whose answer never came (a time-out, a lost line, Ctrl-C during the wait) may have been
+    // written all the same: the FLASH state names it rather than claim it is not there.
+    const QString unconfirmed = FUnconfirmedLastByte
+                                    ? QStringLiteral(" The block up to %1 may be written in part.")
+                                          .arg(FormatBlockAddress(*FUnconfirmedLastByte))
+                                    : QString();
     if (FBytesSent != 0)
-        return QStringLiteral("The FLASH holds the image only up to %1.").arg(FormatBlockAddress(FLastByte));
+        return QStringLiteral("The FLASH holds the image only up to %1.").arg(FormatBlockAddress(FLastByte)) +
+               unconfirmed;
+    if (FUnconfirmedLastByte)
+        return QStringLiteral("The FLASH was erased; nothing was confirmed.") + unconfirmed;
     // An opening command that failed may still have erased the chip before its answer was lost.
     return FOpened ? QStringLiteral("The FLASH was erased; nothing was programmed.")
                    : QStringLiteral("The FLASH may have been erased; nothing was programmed.");

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 enum class TFlashOperation { foProgram, foVerify };
 
@@ -109,5 +110,7 @@ private:
     std::uint64_t FBytesSent = 0; // image bytes the board confirmed
     std::uint64_t FBytesTotal = 0;
     std::uint32_t FLastByte = 0; // address of the last byte confirmed
+    // The last byte of a block that went out and was never confirmed: the board may have written it.
+    std::optional<std::uint32_t> FUnconfirmedLastByte;
     QElapsedTimer FClock;
 };

@@ -62,6 +62,7 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
 THexResult TAutoImageFile::Mirror(THexResult result) {
     FStartAddress = FReader->StartAddress();
     FTotalSize = FReader->TotalSize();
+    FDataSize = FReader->DataSize();
     FPosition = FReader->Position();
     FLastFailure = FReader->LastFailure();
     return result;
@@ -73,6 +74,7 @@ void TAutoImageFile::Reset() {
     FDetected = TImageFormat::Auto;
     FStartAddress = 0;
     FTotalSize = 0;
+    FDataSize = 0;
     FPosition = 0;
 }
 

@@ -71,16 +71,24 @@ bool BoardHolds(const TSimServer& server, const TImage& image, QString& why) {
 // The outcome line of a run's output. A Program cut short adds what the FLASH holds below it, which
 // must be what the board (programmed from address 0 on) really holds.
 QString OutcomeLine(const QStringList& out, const TSimServer& server) {
-    static const QRegularExpression holds(
-        QStringLiteral("^The FLASH holds the image only up to 0x([0-9A-F]{6})\\.$"));
+    // What the CLI says the FLASH holds must be what the board holds: the confirmed bytes, and at most
+    // the block whose answer never came.
+    static const QRegularExpression holds(QStringLiteral(
+        "^The FLASH (?:holds the image only up to 0x([0-9A-F]{6})|was erased; nothing was confirmed)\\."
+        "(?: The block up to 0x([0-9A-F]{6}) may be written in part\\.)?$"));
     const TFlashSnapshot snapshot = server.Snapshot();
     const auto programmed = std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true);
     if (const QRegularExpressionMatch match = holds.match(out.last()); match.hasMatch()) {
-        if (programmed != match.captured(1).toLongLong(nullptr, 16) + 1)
+        const qint64 confirmed =
+            match.captured(1).isEmpty() ? 0 : match.captured(1).toLongLong(nullptr, 16) + 1;
+        const qint64 most =
+            match.captured(2).isEmpty() ? confirmed : match.captured(2).toLongLong(nullptr, 16) + 1;
+        if (programmed < confirmed || programmed > most)
             return QStringLiteral("%1 bytes programmed, but: %2").arg(programmed).arg(out.last());
         return out.at(out.size() - 2);
     }
-    if (out.last() == QStringLiteral("The FLASH was erased; nothing was programmed."))
+    if (out.last() == QStringLiteral("The FLASH was erased; nothing was programmed.") ||
+        out.last() == QStringLiteral("The FLASH may have been erased; nothing was programmed."))
         return programmed == 0 ? out.at(out.size() - 2) : out.last();
     return out.last();
 }
