@@ -5,6 +5,7 @@
 #include "tests/support/hexwriter.h"
 
 #include <QFile>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -501,6 +502,10 @@ void TestFlashEngine::imageThatChangesDuringTheRun_data() {
     const QByteArray hex = IntelHexText(records, true);
     for (const bool streamed : {false, true})
         for (const char* change : {"cut", "grow", "rewrite", "garble", "rename"}) {
+            // Windows removes no file that a reader holds open: there is no rename over it to test.
+            if (streamed && QByteArray(change) == "rename" &&
+                QSysInfo::productType() == QLatin1String("windows"))
+                continue;
             // Held in memory, nothing that happens to the file reaches the board. Read from the file,
             // a change of the measured bytes fails the run; bytes appended lie past the measure, and a
             // renamed-over file is still the one opened.

@@ -55,8 +55,14 @@ TModalRun RunModal(const std::function<TModalResult()>& show,
             return;
         // On a real display the window manager activates the window a little later; keys go to it
         // only then.
-        if (!run.Appeared && !dialog->isActiveWindow() && clock.elapsed() < kActivationWaitMs)
-            return;
+        if (!run.Appeared && !dialog->isActiveWindow()) {
+            // Without a window manager (Xvfb, Wine) nobody activates it: ask, and at last insist.
+            if (clock.elapsed() < kActivationWaitMs) {
+                dialog->activateWindow();
+                return;
+            }
+            QApplication::setActiveWindow(dialog);
+        }
         if (!run.Appeared) {
             run.Appeared = true;
             act(*dialog);
