@@ -76,6 +76,15 @@ TModalRun RunModal(const std::function<TModalResult()>& show,
     return run;
 }
 
+// The widget keys go to: the application's focus, or, where the window system has not activated the
+// dialog (Wine without a window manager), the child the dialog gives the focus to.
+QWidget* KeyTarget() {
+    if (QWidget* focus = QApplication::focusWidget())
+        return focus;
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal != nullptr ? modal->focusWidget() : nullptr;
+}
+
 QAbstractButton* ButtonOf(TsuiMessageDialog& dialog, int number) {
     return dialog.findChild<QAbstractButton*>(QStringLiteral("Button%1").arg(number));
 }
@@ -127,7 +136,7 @@ TSeenLayout Look(TsuiMessageDialog& dialog) {
             seen.Captions << button->text();
         }
     }
-    if (QWidget* focus = QApplication::focusWidget())
+    if (QWidget* focus = KeyTarget())
         seen.Focused = focus->objectName();
     seen.Title = dialog.windowTitle();
     return seen;
@@ -215,10 +224,10 @@ void TMessageDialogTest::RetryCancelAnswers() {
         [&](TsuiMessageDialog& dialog) {
             seen = Look(dialog);
             if (action == QLatin1String("Enter")) {
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                QTest::keyClick(KeyTarget(), Qt::Key_Return);
             } else if (action == QLatin1String("TabEnter")) {
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                QTest::keyClick(KeyTarget(), Qt::Key_Tab);
+                QTest::keyClick(KeyTarget(), Qt::Key_Return);
             } else {
                 Click(dialog.findChild<QWidget*>(action));
             }
@@ -249,7 +258,7 @@ void TMessageDialogTest::OkAnswersOne() {
         },
         [&](TsuiMessageDialog& dialog) {
             if (byKey)
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+                QTest::keyClick(KeyTarget(), Qt::Key_Enter);
             else
                 Click(ButtonOf(dialog, 1));
         });
