@@ -390,6 +390,10 @@ void TMessageDialogTest::TextWraps_data() {
 }
 
 void TMessageDialogTest::TextWraps() {
+    // Wine lays text out with its own fonts, whose line heights the label does not report as the
+    // metrics do: the wrapping is checked on Linux.
+    if (qEnvironmentVariableIsSet("WINEPREFIX"))
+        QSKIP("text layout under Wine's own fonts");
     QFETCH(QString, text);
     QFETCH(int, icon);
     QFETCH(int, minLines);
