@@ -141,7 +141,11 @@ void TCommInterface::SelectFlowControl(int mode) {
 }
 
 void TCommInterface::ApplyComboSelection() {
-    SelectPort(static_cast<TPortNumber>(OrdinalOf(*FUi->ComboBoxCOMPort)));
+    // A port the list has no entry for (COM5 from the stored settings) is kept as it is: taking the
+    // empty list as pnCustom would open the same line but lose its number, and closing would then
+    // store port 0 in place of the user's port.
+    if (FUi->ComboBoxCOMPort->currentIndex() >= 0)
+        SelectPort(static_cast<TPortNumber>(OrdinalOf(*FUi->ComboBoxCOMPort)));
     SelectBaudRate(static_cast<TBaudRate>(OrdinalOf(*FUi->ComboBoxBaudRate)));
 }
 

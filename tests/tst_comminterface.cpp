@@ -80,7 +80,7 @@ private slots:
     void PortListMapsOntoPorts();
     void BaudListMapsOntoRates_data();
     void BaudListMapsOntoRates();
-    void NoSelectionMapsToCustom();
+    void NoSelectionKeepsTheLine();
     void FlowControlModes_data();
     void FlowControlModes();
 
@@ -287,14 +287,14 @@ void TCommInterfaceTest::BaudListMapsOntoRates() {
     QCOMPARE(list.currentIndex(), position);
 }
 
-void TCommInterfaceTest::NoSelectionMapsToCustom() {
+void TCommInterfaceTest::NoSelectionKeepsTheLine() {
     TCommInterface dialog;
     dialog.ComboBoxCOMPort()->setCurrentIndex(-1);
     dialog.ComboBoxBaudRate()->setCurrentIndex(-1);
     dialog.ApplyComboSelection();
     const TCommPortDriver& driver = DriverOf(dialog);
-    QCOMPARE(dialog.CurrentPort(), pnCustom);
-    QCOMPARE(driver.PortName(), QStringLiteral("\\\\.\\COM2")); // the name is kept
+    QCOMPARE(dialog.CurrentPort(), pnCOM2); // the port is kept, number and name
+    QCOMPARE(driver.PortName(), QStringLiteral("\\\\.\\COM2"));
     QCOMPARE(dialog.CurrentBaudRate(), brCustom);
     QCOMPARE(driver.BaudRateValue(), 115200u); // and so is the rate
     QVERIFY(dialog.EnsureConnected());
@@ -554,6 +554,8 @@ void TCommInterfaceTest::PortOutsideListIsApplied() {
     QVERIFY(ShowAndWait(dialog));
     QCOMPARE(dialog.ComboBoxCOMPort()->currentIndex(), -1);
     QVERIFY(dialog.EnsureConnected());
+    // Connecting applies the lists; the port keeps its number, so the window stores 5 back, not 0.
+    QCOMPARE(dialog.CurrentPort(), pnCOM5);
     QCOMPARE(DriverOf(dialog).PortName(), QStringLiteral("\\\\.\\COM5"));
     QVERIFY(Reaches(dialog, *FCom3));
     QVERIFY(FShown.isEmpty());
