@@ -31,6 +31,24 @@ QString ImageErrorDetail(const TAbsoluteHexFile& reader, const TImageSource& sou
         .arg(reader.Position());
 }
 
+TFlashOutcome OutcomeOf(TOutcomeKind kind, THexResult result, const QString& text, const QString& caption) {
+    TFlashOutcome outcome;
+    outcome.Kind = kind;
+    outcome.ImageResult = result;
+    outcome.Text = text;
+    outcome.Caption = caption;
+    return outcome;
+}
+
+TFlashOutcome ImageErrorOutcome(THexResult result) {
+    return OutcomeOf(TOutcomeKind::okImageError, result, HexFileErrorMessage(result), kCaptionError);
+}
+
+QString CancelledText(TFlashOperation operation) {
+    return operation == TFlashOperation::foProgram ? QStringLiteral("Program operation canceled")
+                                                   : QStringLiteral("Verify operation canceled");
+}
+
 QString UpperHex(std::uint32_t value, int minDigits) {
     return QStringLiteral("%1").arg(value, minDigits, 16, QLatin1Char('0')).toUpper();
 }
@@ -76,30 +94,22 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     FClock.invalidate();
 
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
-    TFlashOutcome outcome;
     if (!reader) {
-        outcome.Kind = TOutcomeKind::okImageError;
-        outcome.ImageResult = hrCannotOpenFile;
-        outcome.Text = HexFileErrorMessage(outcome.ImageResult);
-        outcome.Caption = kCaptionError;
+        const TFlashOutcome outcome = ImageErrorOutcome(hrCannotOpenFile);
         FHost.ReportOutcome(outcome);
         return outcome;
     }
 
+    TFlashOutcome outcome;
     const THexResult opened = OpenImageSource(*reader, source);
     if (opened != hrOK) {
         reader->Close();
-        outcome.Kind = TOutcomeKind::okImageError;
-        outcome.ImageResult = opened;
-        outcome.Text = HexFileErrorMessage(opened);
-        outcome.Caption = kCaptionError;
+        outcome = ImageErrorOutcome(opened);
     } else if (!ImageHoldsData(*reader)) {
         // Nothing to send: not even the opening command, and never a lone size header.
         reader->Close();
-        outcome.Kind = TOutcomeKind::okEmptyImage;
-        outcome.ImageResult = hrOK;
-        outcome.Text = QStringLiteral("Image file holds no data.");
-        outcome.Caption = kCaptionError;
+        outcome = OutcomeOf(TOutcomeKind::okEmptyImage, hrOK, QStringLiteral("Image file holds no data."),
+                            kCaptionError);
     } else {
         FBytesTotal = reader->DataSize();
         FHost.TransferStarting(reader->TotalSize());
@@ -243,51 +253,26 @@ QString TFlashEngine::FlashStateText() const {
 }
 
 TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastResult) const {
+    const bool program = operation == TFlashOperation::foProgram;
     TFlashOutcome outcome;
-    outcome.ImageResult = lastResult;
+    if (!FLineFailure.isEmpty())
+        outcome = OutcomeOf(
+            TOutcomeKind::okLineFailure, lastResult,
+            QStringLiteral("Communication failure! %1\n%2").arg(FLineFailure, CancelledText(operation)),
+            kCaptionError);
+    else if (FCancelled || FHost.StopRequested())
+        outcome = OutcomeOf(TOutcomeKind::okCancelled, lastResult, CancelledText(operation), kCaptionMessage);
+    else if (!program && !FCompare.CompareOK)
+        outcome =
+            OutcomeOf(TOutcomeKind::okCompareError, lastResult, CompareErrorText(FCompare), kCaptionError);
+    else if (lastResult != hrEndOfFile)
+        outcome = ImageErrorOutcome(lastResult);
+    else if (program)
+        outcome = OutcomeOf(TOutcomeKind::okProgramDone, lastResult, QStringLiteral("Program OK!"),
+                            kCaptionMessage);
+    else
+        outcome = OutcomeOf(TOutcomeKind::okCompareDone, lastResult, QStringLiteral("Compare OK!"),
+                            kCaptionMessage);
     outcome.Compare = FCompare;
-    const bool stopped = FCancelled || FHost.StopRequested();
-    if (!FLineFailure.isEmpty()) {
-        outcome.Kind = TOutcomeKind::okLineFailure;
-        outcome.Text = QStringLiteral("Communication failure! %1\n%2")
-                           .arg(FLineFailure, operation == TFlashOperation::foProgram
-                                                  ? QStringLiteral("Program operation canceled")
-                                                  : QStringLiteral("Verify operation canceled"));
-        outcome.Caption = kCaptionError;
-        return outcome;
-    }
-    if (operation == TFlashOperation::foProgram) {
-        if (stopped) {
-            outcome.Kind = TOutcomeKind::okCancelled;
-            outcome.Text = QStringLiteral("Program operation canceled");
-            outcome.Caption = kCaptionMessage;
-        } else if (lastResult == hrEndOfFile) {
-            outcome.Kind = TOutcomeKind::okProgramDone;
-            outcome.Text = QStringLiteral("Program OK!");
-            outcome.Caption = kCaptionMessage;
-        } else {
-            outcome.Kind = TOutcomeKind::okImageError;
-            outcome.Text = HexFileErrorMessage(lastResult);
-            outcome.Caption = kCaptionError;
-        }
-        return outcome;
-    }
-    if (stopped) {
-        outcome.Kind = TOutcomeKind::okCancelled;
-        outcome.Text = QStringLiteral("Verify operation canceled");
-        outcome.Caption = kCaptionMessage;
-    } else if (FCompare.CompareOK && lastResult == hrEndOfFile) {
-        outcome.Kind = TOutcomeKind::okCompareDone;
-        outcome.Text = QStringLiteral("Compare OK!");
-        outcome.Caption = kCaptionMessage;
-    } else if (!FCompare.CompareOK) {
-        outcome.Kind = TOutcomeKind::okCompareError;
-        outcome.Text = CompareErrorText(FCompare);
-        outcome.Caption = kCaptionError;
-    } else {
-        outcome.Kind = TOutcomeKind::okImageError;
-        outcome.Text = HexFileErrorMessage(lastResult);
-        outcome.Caption = kCaptionError;
-    }
     return outcome;
 }

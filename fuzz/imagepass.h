@@ -7,6 +7,7 @@
 // measure, beginning at the start address.
 
 #include "fuzz/fuzzcheck.h"
+#include "fuzz/memoryfile.h"
 #include "image/hexfiles.h"
 
 #include <memory>
@@ -81,4 +82,20 @@ inline void CheckSamePasses(const TFuzzPass& first, const TFuzzPass& second) {
     FUZZ_CHECK(first.Opened == second.Opened && first.Final == second.Final);
     FUZZ_CHECK(first.Start == second.Start && first.Total == second.Total);
     FUZZ_CHECK(first.Blocks.size() == second.Blocks.size());
+}
+
+// The whole harness for a reader that needs nothing but the file. Input: one byte that picks the
+// caller's maximum block length (0 means the 200 the operations use), then the file's bytes; the
+// file is read twice, by two readers, with the checks above.
+template <class TReader> int FuzzReaderTwice(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    const std::uint16_t maxLength = data[0] == 0 ? 200 : data[0];
+    static TMemoryFile image;
+    image.Write(data + 1, size - 1);
+    TReader first;
+    TReader second;
+    CheckSamePasses(ReadFuzzImage(first, image.Path(), maxLength, size - 1),
+                    ReadFuzzImage(second, image.Path(), maxLength, size - 1));
+    return 0;
 }

@@ -194,6 +194,19 @@ void DetachPort(TFormTervolt& form) {
     });
 }
 
+bool TOneWindowTest::OpenWindow() {
+    FProgramDirectory = std::make_unique<TProgramDirectory>();
+    if (!FImages.isValid() || !FProgramDirectory->IsValid())
+        return false;
+    ClearStoredComSettings();
+    FForm = OpenMainWindow(FProgramDirectory->Path());
+    return FForm != nullptr;
+}
+
+QString TOneWindowTest::ImagePath(const QString& name) const {
+    return QDir(FImages.path()).filePath(name);
+}
+
 std::unique_ptr<TFormTervolt> OpenMainWindow(const QString& programDirectory) {
     TMessageRecorder quiet;
     auto form = std::make_unique<TFormTervolt>(programDirectory);

@@ -129,6 +129,20 @@ void DetachPort(TFormTervolt& form);
 // A shown and active main window without a port (COM2 is not mapped yet: the first connection fails,
 // its notice is answered). Null when the window did not become active.
 std::unique_ptr<TFormTervolt> OpenMainWindow(const QString& programDirectory);
+// A test object that works on one main window for all its cases: a program directory with the device
+// list, a folder for images, and no stored COM settings.
+class TOneWindowTest : public QObject {
+protected:
+    // False when any of it could not be made.
+    bool OpenWindow();
+    void CloseWindow() { FForm.reset(); }
+    QString ImagePath(const QString& name) const;
+
+    std::unique_ptr<TProgramDirectory> FProgramDirectory;
+    QTemporaryDir FImages;
+    std::unique_ptr<TFormTervolt> FForm;
+};
+
 // Back to the first choices: port closed, no file, Intel Extended, Program, size option ticked, start
 // address 0.
 void ResetChoices(TFormTervolt& form);

@@ -162,7 +162,7 @@ void SendMouseMove(QWidget* widget) {
 
 } // namespace
 
-class TMainWindowOpsTest : public QObject {
+class TMainWindowOpsTest : public TOneWindowTest {
     Q_OBJECT
 
 private slots:
@@ -198,21 +198,12 @@ private:
     void ChooseBinaryImage(const QByteArray& content, const QString& startAddress, bool sizeHeader);
     void SelectOperation(bool verify);
     void ClickStart();
-    QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
     void CheckIdleAgain();
 
-    std::unique_ptr<TProgramDirectory> FProgramDirectory;
-    QTemporaryDir FImages;
-    std::unique_ptr<TFormTervolt> FForm;
 };
 
 void TMainWindowOpsTest::initTestCase() {
-    QVERIFY(FImages.isValid());
-    FProgramDirectory = std::make_unique<TProgramDirectory>();
-    QVERIFY(FProgramDirectory->IsValid());
-    ClearStoredComSettings();
-    FForm = OpenMainWindow(FProgramDirectory->Path());
-    QVERIFY(FForm);
+    QVERIFY(OpenWindow());
 }
 
 void TMainWindowOpsTest::cleanup() {
@@ -220,7 +211,7 @@ void TMainWindowOpsTest::cleanup() {
 }
 
 void TMainWindowOpsTest::cleanupTestCase() {
-    FForm.reset();
+    CloseWindow();
 }
 
 void TMainWindowOpsTest::Attach(TSimServer& board) {

@@ -58,7 +58,7 @@ QString Status(const TFormTervolt& form) {
 
 } // namespace
 
-class TWindowDailyTest : public QObject {
+class TWindowDailyTest : public TOneWindowTest {
     Q_OBJECT
 
 private slots:
@@ -84,20 +84,11 @@ private:
     QString WriteImage(const QString& name, const TRecords& records);
     void Choose(const QString& path);
     void ClickStart();
-    QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
 
-    std::unique_ptr<TProgramDirectory> FProgramDirectory;
-    QTemporaryDir FImages;
-    std::unique_ptr<TFormTervolt> FForm;
 };
 
 void TWindowDailyTest::initTestCase() {
-    QVERIFY(FImages.isValid());
-    FProgramDirectory = std::make_unique<TProgramDirectory>();
-    QVERIFY(FProgramDirectory->IsValid());
-    ClearStoredComSettings();
-    FForm = OpenMainWindow(FProgramDirectory->Path());
-    QVERIFY(FForm);
+    QVERIFY(OpenWindow());
 }
 
 void TWindowDailyTest::cleanup() {
@@ -106,7 +97,7 @@ void TWindowDailyTest::cleanup() {
 }
 
 void TWindowDailyTest::cleanupTestCase() {
-    FForm.reset();
+    CloseWindow();
 }
 
 void TWindowDailyTest::Attach(TSimServer& board) {

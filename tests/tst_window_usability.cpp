@@ -57,7 +57,7 @@ struct TBox {
 Q_DECLARE_METATYPE(TBox)
 Q_DECLARE_METATYPE(QList<TSimFault>)
 
-class TWindowUsabilityTest : public QObject {
+class TWindowUsabilityTest : public TOneWindowTest {
     Q_OBJECT
 
 private slots:
@@ -81,21 +81,12 @@ private:
     void SelectFormat(int index);
     void TypeStartAddress(const QString& keys);
     void Activate();
-    QString ImagePath(const QString& name) const { return QDir(FImages.path()).filePath(name); }
     template <class T> T* Get(const char* name) const { return Control<T>(*FForm, name); }
 
-    std::unique_ptr<TProgramDirectory> FProgramDirectory;
-    QTemporaryDir FImages;
-    std::unique_ptr<TFormTervolt> FForm;
 };
 
 void TWindowUsabilityTest::initTestCase() {
-    QVERIFY(FImages.isValid());
-    FProgramDirectory = std::make_unique<TProgramDirectory>();
-    QVERIFY(FProgramDirectory->IsValid());
-    ClearStoredComSettings();
-    FForm = OpenMainWindow(FProgramDirectory->Path());
-    QVERIFY(FForm);
+    QVERIFY(OpenWindow());
 }
 
 void TWindowUsabilityTest::cleanup() {
@@ -103,7 +94,7 @@ void TWindowUsabilityTest::cleanup() {
 }
 
 void TWindowUsabilityTest::cleanupTestCase() {
-    FForm.reset();
+    CloseWindow();
 }
 
 std::unique_ptr<TSimServer> TWindowUsabilityTest::AttachBoard(const TSimConfig& config) {
