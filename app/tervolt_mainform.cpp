@@ -41,6 +41,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QUrl>
 
@@ -461,10 +462,7 @@ void TFormTervolt::BitBtnComSettingsClick() {
         return;
     if (FTalkingToTarget) {
         // The board's answer is awaited further down the stack; the dialog opens right after it.
-        if (!FComSettingsDeferred) {
-            FComSettingsDeferred = true;
-            QTimer::singleShot(0, this, [this] { RunDeferredComSettings(); });
-        }
+        RunWhenIdle(FComSettingsDeferred, [this] { BitBtnComSettingsClick(); });
         return;
     }
     FAutoIdentifierTimer->stop();
@@ -488,19 +486,22 @@ void TFormTervolt::BitBtnComSettingsClick() {
     }
 }
 
-void TFormTervolt::RunDeferredComSettings() {
-    RunWhenIdle([this] {
-        FComSettingsDeferred = false;
-        BitBtnComSettingsClick();
-    });
+// Once no identification waits for its answer: a dialog opened inside that wait would hold it. A
+// request made again while one is pending is dropped, so that two clicks open one dialog.
+void TFormTervolt::RunWhenIdle(bool& pending, const std::function<void()>& action) {
+    if (pending)
+        return;
+    pending = true;
+    QTimer::singleShot(0, this, [this, &pending, action] { RunPendingWhenIdle(pending, action); });
 }
 
-// Once no identification waits for its answer: a dialog opened inside that wait would hold it.
-void TFormTervolt::RunWhenIdle(const std::function<void()>& action) {
+void TFormTervolt::RunPendingWhenIdle(bool& pending, const std::function<void()>& action) {
     if (FTalkingToTarget) {
-        QTimer::singleShot(kAutoIdentifierIntervalMs, this, [this, action] { RunWhenIdle(action); });
+        QTimer::singleShot(kAutoIdentifierIntervalMs, this,
+                           [this, &pending, action] { RunPendingWhenIdle(pending, action); });
         return;
     }
+    pending = false;
     action();
 }
 
@@ -657,7 +658,7 @@ void TFormTervolt::SelectFormatOfFile(const QString& fileName) {
 void TFormTervolt::BitBtnBrowseClick() {
     if (FTalkingToTarget) {
         // Chosen while a board is being looked for: the dialog opens once the ping has its answer.
-        RunWhenIdle([this] { BitBtnBrowseClick(); });
+        RunWhenIdle(FBrowseDeferred, [this] { BitBtnBrowseClick(); });
         return;
     }
     if (FBusy)
@@ -952,6 +953,10 @@ void TFormTervolt::RestoreImageChoices() {
     FUi->GroupBoxBinaryDataFileParams->setVisible(FFileFormat == TImageFormat::Binary);
     FStartAddress = choices.StartAddress;
     FUi->EditStartAddress->setText(FormatStartAddress(FStartAddress));
+    // Each box stores the choices when toggled: a store from here would write the half-restored
+    // state (no file name yet) over what the last session left.
+    const QSignalBlocker sizeHeaderQuiet(FUi->CheckBoxWriteFileSizeOnStart);
+    const QSignalBlocker verifyQuiet(FUi->CheckBoxVerifyAfterProgram);
     FUi->CheckBoxWriteFileSizeOnStart->setChecked(choices.WriteSizeHeader);
     FUi->CheckBoxVerifyAfterProgram->setChecked(choices.VerifyAfterProgram);
     if (!choices.FileName.isEmpty()) {

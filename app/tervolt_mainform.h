@@ -151,7 +151,6 @@ private:
     void PortVanished();
     void SetHourglass(bool on);
     void ShowError(const QString& text);
-    void RunDeferredComSettings();
     // Runs one operation; `programmed` is the Program pass that this Verify follows (Program+Verify).
     TFlashOutcome RunOperation(bool verify, const QString& fileName, bool holdSuccess = false,
                                const TFlashOutcome* programmed = nullptr);
@@ -166,7 +165,8 @@ private:
     QString RunPlace(const QString& beforeChip) const;
     void RestoreImageChoices();
     void StoreImageChoices() const;
-    void RunWhenIdle(const std::function<void()>& action);
+    void RunWhenIdle(bool& pending, const std::function<void()>& action);
+    void RunPendingWhenIdle(bool& pending, const std::function<void()>& action);
 
     std::unique_ptr<Ui::FormTervolt> FUi;
     // The fields the window declares, in the order the program builds them.
@@ -193,8 +193,9 @@ private:
     bool FBusy = false;
     bool FHourglass = false;
     bool FPanelMouseMoveInstalled = false;
-    bool FTalkingToTarget = false; // an identification exchange is waiting for its answer
-    bool FComSettingsDeferred = false;
+    bool FTalkingToTarget = false;     // an identification exchange is waiting for its answer
+    bool FComSettingsDeferred = false; // waiting to open until no answer is awaited
+    bool FBrowseDeferred = false;
     bool FCloseRequested = false; // a close came in while an answer was awaited
     bool FLeavingStartAddress = false;
 };
