@@ -47,6 +47,8 @@ public:
     bool IsOpen() const { return FOpen; }
     bool Echoes() const { return FEchoes; }
     bool OwesOtherThanPings() const;
+    // The command lines still owed an answer, oldest first.
+    const std::deque<QByteArray>& Owed() const { return FOwed; }
     // A line opened anew owes nothing and has not shown whether it echoes.
     void Clear();
 

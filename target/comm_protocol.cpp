@@ -103,15 +103,21 @@ void TCommProtocol::ReplyTimerTimer() {
 }
 
 std::uint32_t TCommProtocol::TimeoutFor(const QByteArray& command, std::uint32_t baseMs) const {
+    return std::uint32_t(std::min<std::uint64_t>(baseMs + LineMs(AnswerChars(command)), 0x7FFFFFFF));
+}
+
+// The line itself, its echo (CR LF for CR), the result line with its CR LF, and the prompt.
+std::uint64_t TCommProtocol::AnswerChars(const QByteArray& command) {
+    return std::uint64_t(command.size()) * 2 + 1 + kLongestResultChars + 3;
+}
+
+std::uint64_t TCommProtocol::LineMs(std::uint64_t chars) const {
     const TCommPortDriver& driver = *FCommUnit->CommPortDriver();
     const std::uint64_t bitsPerSecond =
         driver.BaudRate() == brCustom ? driver.BaudRateValue() : BaudRateOf(driver.BaudRate());
     if (bitsPerSecond == 0)
-        return baseMs;
-    // The line itself, its echo (CR LF for CR), the result line with its CR LF, and the prompt.
-    const std::uint64_t chars = std::uint64_t(command.size()) * 2 + 1 + kLongestResultChars + 3;
-    const std::uint64_t lineMs = (chars * kBitsPerChar * 1000 + bitsPerSecond - 1) / bitsPerSecond;
-    return std::uint32_t(std::min<std::uint64_t>(baseMs + lineMs, 0x7FFFFFFF));
+        return 0;
+    return (chars * kBitsPerChar * 1000 + bitsPerSecond - 1) / bitsPerSecond;
 }
 
 TCommProtocol::TTake TCommProtocol::Fail(const QString& reason, bool lineFailure) {
@@ -248,10 +254,15 @@ TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
     // ping has been answered or was lost. The answer to `line` itself is taken when it comes.
     const QByteArray ping = PingCommand();
     const TFlagScope alsoPing(FAlsoPing, true);
+    // Every owed answer may still be on its way; at a low rate they alone outlast the fixed budget.
+    std::uint64_t owedChars = AnswerChars(ping);
+    for (const QByteArray& owed : FBook.Owed())
+        owedChars += AnswerChars(owed);
+    const std::uint64_t budgetMs = std::min<std::uint64_t>(kResyncBudgetMs + LineMs(owedChars), 0x7FFFFFFF);
     QElapsedTimer clock;
     clock.start();
     bool pingOut = false;
-    while (clock.elapsed() < kResyncBudgetMs) {
+    while (std::uint64_t(clock.elapsed()) < budgetMs) {
         TTake taken = TTake::tkNothing;
         if (!pingOut) {
             taken = Send(ping);
@@ -277,7 +288,7 @@ TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
             return TTake::tkNothing;
     }
     FLastFailure =
-        QStringLiteral("The board did not catch up with earlier commands within %1 ms.").arg(kResyncBudgetMs);
+        QStringLiteral("The board did not catch up with earlier commands within %1 ms.").arg(budgetMs);
     return TTake::tkFailed;
 }
 

@@ -26,7 +26,8 @@ class TCommunicationUnit;
 inline constexpr std::uint16_t kPingTimeoutMs = 500;
 inline constexpr std::uint16_t kIdentifyTimeoutMs = 1000;
 inline constexpr std::uint16_t kCommandTimeoutMs = 5000;
-// Longest wait for the board to catch up before a command gives up; one ping per ping time-out.
+// Longest wait for the board to catch up before a command gives up, besides the line time of the
+// answers it owes; one ping per ping time-out.
 inline constexpr std::uint32_t kResyncBudgetMs = kCommandTimeoutMs;
 // Longest result line a monitor gives (a compare error report with room to spare), for the line time
 // that a time-out must leave for the answer at low rates.
@@ -71,6 +72,9 @@ public:
     // The time-out of a command: its base plus the time its line and the longest expected answer
     // take on the line at the current rate (10 bits a character).
     std::uint32_t TimeoutFor(const QByteArray& command, std::uint32_t baseMs) const;
+    static std::uint64_t AnswerChars(const QByteArray& command);
+    // What `chars` characters take on the line at its present rate.
+    std::uint64_t LineMs(std::uint64_t chars) const;
 
 private:
     // What a look at the received replies found: nothing for the command, its answer, or a failure.
