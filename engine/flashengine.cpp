@@ -155,14 +155,17 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             result = readNext();
             if (result != hrOK || FCancelled || FHost.StopRequested() || (verify && !FCompare.CompareOK))
                 break;
-            FHost.ProcessMessages();
             // Program keeps a block below 200 bytes; Verify may fill it to exactly 200.
             const std::uint32_t gathered = FBlockLength + recordLength;
             const bool full = verify ? gathered > kMaxBlockLength : gathered >= kMaxBlockLength;
             if (full || FBlockAddress + FBlockLength != recordAddress) {
                 // Zero-length deliveries (read past an end record) never become a command of their own.
-                if (FBlockLength != 0)
+                if (FBlockLength != 0) {
+                    // Once a block, not once a record: each pass of the event loop costs the line the
+                    // time between the board's prompt and the next command.
+                    FHost.ProcessMessages();
                     SendBlock(operation);
+                }
                 FBlockLength = 0;
                 FBlockAddress = recordAddress;
             }

@@ -21,7 +21,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // Sent and received bytes are handled in batches this far apart while a line is busy, so that a fast
-// line does not cost a wake-up per character.
+// line does not cost a wake-up per character; a line's CR and an answer's last byte are taken at their
+// own time.
 constexpr auto kPaceTick = 1ms;
 // Beyond these the board stops reading, as a real UART with a full buffer would hold the line.
 constexpr std::size_t kMaxPendingIn = 1u << 20;
@@ -285,6 +286,10 @@ struct TSimServer::TServeState {
     std::chrono::nanoseconds CharTime{0};
     std::deque<TInByte> PendingIn;
     std::deque<TOutByte> PendingOut;
+    // When the pending line ends (CR) arrive and the pending answers end: these are taken at their
+    // time, not with the next batch, as a real board answers at once and its last byte leaves at once.
+    std::deque<TClock::time_point> LineEndsIn;
+    std::deque<TClock::time_point> AnswerEndsOut;
     TClock::time_point InLineFree{};
     TClock::time_point OutLineFree{};
     TClock::time_point LastWrite{};
@@ -324,7 +329,10 @@ void TSimServer::Enqueue(TServeState& state, std::string_view bytes, bool answer
             due = std::max(from, state.OutLineFree) + state.CharTime;
             state.OutLineFree = due;
         }
-        state.PendingOut.push_back({bytes[i], due, answer && i + 1 == bytes.size()});
+        const bool endsAnswer = answer && i + 1 == bytes.size();
+        state.PendingOut.push_back({bytes[i], due, endsAnswer});
+        if (endsAnswer)
+            state.AnswerEndsOut.push_back(due);
     }
     if (state.Paced) {
         std::lock_guard lock(FMutex);
@@ -377,6 +385,8 @@ void TSimServer::TakeArrived(TServeState& state, TClock::time_point now) {
     while (!state.PendingIn.empty() && state.PendingIn.front().Arrival <= now) {
         const TInByte in = state.PendingIn.front();
         state.PendingIn.pop_front();
+        if (in.Byte == '\r')
+            state.LineEndsIn.pop_front();
         if (FTiming.LiveEcho)
             EchoLive(state, in.Byte, in.Arrival);
         chunk.push_back(in.Byte);
@@ -439,6 +449,7 @@ bool TSimServer::WriteDue(TServeState& state, TClock::time_point now) {
             if (state.PendingOut.front().EndsAnswer) {
                 prompt = true;
                 promptDue = state.PendingOut.front().Due;
+                state.AnswerEndsOut.pop_front();
             }
             state.PendingOut.pop_front();
         }
@@ -481,15 +492,18 @@ bool TSimServer::HangUpWhenDrained(TServeState& state, TClock::time_point now,
 std::optional<TSimServer::TClock::time_point>
 TSimServer::NextWake(const TServeState& state, std::optional<TClock::time_point> wake) const {
     if (!state.PendingIn.empty()) {
-        const TClock::time_point arrival =
-            std::max(state.PendingIn.front().Arrival, state.LastDeliver + kPaceTick);
+        TClock::time_point arrival = std::max(state.PendingIn.front().Arrival, state.LastDeliver + kPaceTick);
+        if (!state.LineEndsIn.empty())
+            arrival = std::min(arrival, state.LineEndsIn.front());
         wake = wake ? std::min(*wake, arrival) : arrival;
     }
     if (!state.PendingOut.empty() && !state.WaitWritable) {
         const TClock::time_point due = state.PendingOut.front().Due;
-        const TClock::time_point release = FTiming.BurstMs ? ReleaseTime(state, due)
-                                           : state.Paced   ? std::max(due, state.LastWrite + kPaceTick)
-                                                           : due;
+        TClock::time_point release = FTiming.BurstMs ? ReleaseTime(state, due)
+                                     : state.Paced   ? std::max(due, state.LastWrite + kPaceTick)
+                                                     : due;
+        if (state.Paced && !FTiming.BurstMs && !state.AnswerEndsOut.empty())
+            release = std::min(release, state.AnswerEndsOut.front());
         wake = wake ? std::min(*wake, release) : release;
     }
     return wake;
@@ -511,6 +525,8 @@ bool TSimServer::ReadFromPc(TServeState& state, short events) {
             if (state.Paced)
                 state.InLineFree = std::max(at, state.InLineFree) + state.CharTime;
             state.PendingIn.push_back({state.Buffer[std::size_t(i)], state.Paced ? state.InLineFree : at});
+            if (state.Buffer[std::size_t(i)] == '\r')
+                state.LineEndsIn.push_back(state.PendingIn.back().Arrival);
         }
         if (state.Paced) {
             std::lock_guard lock(FMutex);
