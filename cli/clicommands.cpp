@@ -100,7 +100,7 @@ bool ImageIsUsable(TCliOptions& options, QString& message, QString& detail) {
     const THexResult opened = reader->Open(options.FileName, hmProgram, false);
     options.Image = reader->Snapshot();
     reader->Close();
-    if (opened == hrOK && ImageHoldsData(*reader))
+    if (opened == hrOK && reader->HoldsData())
         return true;
     if (opened != hrOK)
         detail = reader->LastFailure();

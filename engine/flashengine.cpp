@@ -64,10 +64,6 @@ THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source)
                            : reader.Open(source.FileName, hmProgram, false);
 }
 
-bool ImageHoldsData(const TAbsoluteHexFile& reader) {
-    return reader.HoldsData();
-}
-
 QString FormatBlockAddress(std::uint32_t address) {
     return QStringLiteral("0x") + UpperHex(address, 6);
 }
@@ -105,7 +101,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     if (opened != hrOK) {
         reader->Close();
         outcome = ImageErrorOutcome(opened);
-    } else if (!ImageHoldsData(*reader)) {
+    } else if (!reader->HoldsData()) {
         // Nothing to send: not even the opening command, and never a lone size header.
         reader->Close();
         outcome = OutcomeOf(TOutcomeKind::okEmptyImage, hrOK, QStringLiteral("Image file holds no data."),

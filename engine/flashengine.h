@@ -74,9 +74,6 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source);
 // Opens the source's snapshot, or takes one of its file, and measures the image.
 THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source);
 
-// False for an opened image that has nothing to send; such an image sends no command at all.
-bool ImageHoldsData(const TAbsoluteHexFile& reader);
-
 // Address of a block as the window shows it: "0x" and at least six upper-case digits.
 QString FormatBlockAddress(std::uint32_t address);
 QString CompareErrorText(const TCompareResult& result);

@@ -236,11 +236,6 @@ THexResult TIntelExtendedHexFile::Open(const QString& fileName, std::uint8_t mod
     return OpenStream(fileName, mode, overwrite, false);
 }
 
-bool TIntelExtendedHexFile::HoldsData() const {
-    // An image of zero-length records has a size measure but no byte to send.
-    return FTotalSize != 0 && FStartAddress != kAllOnes;
-}
-
 void TIntelExtendedHexFile::Reset() {
     Close();
     FStartAddress = 0;

@@ -67,8 +67,8 @@ public:
     // pre-scan; unlike TotalSize, gaps between records or segments do not count.
     std::uint64_t DataSize() const { return FDataSize; }
     bool IsOpen() const { return FFile != nullptr || FBytes != nullptr; }
-    // False for a measured image that has nothing to send.
-    virtual bool HoldsData() const { return FTotalSize != 0; }
+    // False for a measured image that has nothing to send: its blocks carry no byte.
+    virtual bool HoldsData() const { return FDataSize != 0; }
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
     // system's reason, or with the line of a text image. Empty after a success.
     QString LastFailure() const { return FLastFailure; }
@@ -118,7 +118,6 @@ public:
     THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
     THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
-    bool HoldsData() const override;
 
     // CS * 16 + IP of the last start segment record; all ones when there was none.
     std::uint32_t EntryAddress() const { return FEntryAddress; }
@@ -162,6 +161,8 @@ public:
     THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
     THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
+    // An empty file holds nothing, even though its size header would count as data.
+    bool HoldsData() const override { return FTotalSize != 0; }
 
     bool WriteSizeHeader() const { return FWriteSizeHeader; }
 
