@@ -126,8 +126,7 @@ public:
         const bool program = operation == TFlashOperation::foProgram;
         // A stop asked for before this point must not let the opening command (an erase) go out.
         if (TTerminalHost::Interrupted()) {
-            Outcome(program ? QStringLiteral("Program operation canceled")
-                            : QStringLiteral("Verify operation canceled"));
+            Outcome(CancelledText(operation));
             return esInterrupted;
         }
         const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
