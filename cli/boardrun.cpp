@@ -135,7 +135,7 @@ public:
         TFlashEngine engine(FProtocol, host);
         const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
         FResult.Retries += host.RetriesUsed();
-        FResult.Bytes += host.BytesConfirmed();
+        FResult.Bytes += outcome.BytesSent;
         if (outcome.Kind == TOutcomeKind::okCompareError)
             FResult.Compare = outcome.Compare;
         if (!outcome.Detail.isEmpty())

@@ -223,7 +223,6 @@ bool TFlashEngine::SendBlock(TFlashOperation operation) {
     if (accepted && (operation != TFlashOperation::foVerify || FCompare.CompareOK)) {
         FBytesSent += length;
         FLastByte = FBlockAddress + length - 1;
-        FHost.BlockConfirmed(length);
         FHost.ShowProgress(FBytesSent, FBytesTotal);
         FUnconfirmedLastByte.reset();
     } else if (!accepted && operation == TFlashOperation::foProgram) {

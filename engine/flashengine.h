@@ -55,8 +55,6 @@ public:
     virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;
     // Called once the image has been validated, just before the opening command.
     virtual void TransferStarting(std::uint32_t totalSize) { (void)totalSize; }
-    // The board accepted a block of `length` image bytes.
-    virtual void BlockConfirmed(std::uint32_t length) { (void)length; }
 };
 
 struct TImageSource {
