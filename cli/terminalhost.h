@@ -47,7 +47,7 @@ public:
     void ProcessMessages() override;
     bool StopRequested() override;
     void ReportOutcome(const TFlashOutcome& outcome) override;
-    void TransferStarting(std::uint32_t totalSize) override;
+    void TransferStarting() override;
     // A script that gave up wants no last attempt after it: the retries are the whole allowance.
 
     // True once a command failed more often than the retries allow.

@@ -116,7 +116,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         outcome = std::move(*refused);
     } else {
         FBytesTotal = reader->DataSize();
-        FHost.TransferStarting(reader->TotalSize());
+        FHost.TransferStarting();
         FClock.start();
         outcome = Transfer(operation, *reader);
         if (outcome.Kind == TOutcomeKind::okImageError)

@@ -54,7 +54,7 @@ public:
     virtual bool StopRequested() = 0;
     virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;
     // Called once the image has been validated, just before the opening command.
-    virtual void TransferStarting(std::uint32_t totalSize) { (void)totalSize; }
+    virtual void TransferStarting() {}
 };
 
 struct TImageSource {
