@@ -194,16 +194,28 @@ THexResult TAbsoluteHexFile::Scan() {
     return result;
 }
 
+THexResult TAbsoluteHexFile::ReadEveryBlock(std::uint32_t& firstAddress) {
+    firstAddress = kAllOnes;
+    std::uint8_t block[kScanBlockLength];
+    bool found = false;
+    THexResult result = hrOK;
+    do {
+        std::uint32_t address = 0;
+        std::uint16_t length = 0;
+        result = ReadBlock(address, block, length, sizeof block);
+        if (length > 0 && !found) {
+            firstAddress = address;
+            found = true;
+        }
+    } while (result == hrOK);
+    return result == hrEndOfFile ? THexResult(hrOK) : result;
+}
+
 THexResult TAbsoluteHexFile::MeasureStreamedBlocks() {
     if (!FBytes->Streamed())
         return hrOK;
-    std::uint8_t block[kScanBlockLength];
-    std::uint32_t address = 0;
-    std::uint16_t length = 0;
-    THexResult result = hrOK;
-    while ((result = ReadBlock(address, block, length, sizeof block)) == hrOK) {
-    }
-    return result == hrEndOfFile ? THexResult(hrOK) : result;
+    std::uint32_t firstAddress = 0;
+    return ReadEveryBlock(firstAddress);
 }
 
 THexResult TAbsoluteHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
@@ -256,24 +268,8 @@ void TIntelExtendedHexFile::Rewind() {
 
 THexResult TIntelExtendedHexFile::ScanImage() {
     Rewind();
-    FStartAddress = kAllOnes;
     FEntryAddress = kAllOnes;
-
-    std::uint8_t block[kScanBlockLength];
-    bool startFound = false;
-    THexResult result;
-    do {
-        std::uint32_t address = 0;
-        std::uint16_t length = 0;
-        result = ReadBlock(address, block, length, sizeof block);
-        if (length > 0 && !startFound) {
-            FStartAddress = address;
-            startFound = true;
-        }
-    } while (result == hrOK);
-
-    if (result == hrEndOfFile)
-        result = hrOK;
+    const THexResult result = ReadEveryBlock(FStartAddress);
     FTotalSize = FPosition;
     const bool refused = FLinearRefused;
     Rewind();

@@ -81,6 +81,10 @@ protected:
     // The common part of Open: the checks, Reset, the snapshot or the output file, and the pre-scan.
     THexResult OpenStream(const QString& fileName, std::uint8_t mode, bool overwrite, bool binary);
     virtual THexResult ScanImage() = 0;
+    // The pre-scan of a record format: reads every block once, so that ReadBlock validates and measures
+    // the image; `firstAddress` gets the address of the first block that carries a byte (all ones
+    // without one). hrOK at the end of the image. The caller then starts again at the beginning.
+    THexResult ReadEveryBlock(std::uint32_t& firstAddress);
     // For a reader whose pre-scan need not read the data: reads every block once, so that a file too
     // large for memory is measured (see ReadBlock). The caller then starts again at the beginning.
     THexResult MeasureStreamedBlocks();
