@@ -184,7 +184,8 @@ THexResult TAbsoluteHexFile::Scan() {
     FNextAddress = 0;
     if (FBytes)
         FBytes->Forget();
-    const THexResult result = FBytes ? ScanImage() : THexResult(hrFileNotOpened);
+    // Open for reading: its own bytes, or (auto-detection) those of the reader it passes on to.
+    const THexResult result = IsOpen() && !FFile ? ScanImage() : THexResult(hrFileNotOpened);
     if (FBytes)
         FBytes->Forget();
     FMeasuredFingerprint = FFingerprint;

@@ -55,8 +55,8 @@ public:
     THexResult Scan();
     // The next block. Once the pre-scan accepted the image, a pass that finds it different (an error,
     // or other blocks from a file too large to hold in memory) ends with hrImageChanged.
-    THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                         std::uint16_t maxLength);
+    virtual THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                 std::uint16_t maxLength);
     virtual THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) = 0;
     virtual THexResult Close();
 
@@ -66,7 +66,7 @@ public:
     // Bytes the blocks of the whole image carry (a binary size header included), measured by the
     // pre-scan; unlike TotalSize, gaps between records or segments do not count.
     std::uint64_t DataSize() const { return FDataSize; }
-    bool IsOpen() const { return FFile != nullptr || FBytes != nullptr; }
+    virtual bool IsOpen() const { return FFile != nullptr || FBytes != nullptr; }
     // False for a measured image that has nothing to send: its blocks carry no byte.
     virtual bool HoldsData() const { return FDataSize != 0; }
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
