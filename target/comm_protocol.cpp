@@ -103,9 +103,7 @@ void TCommProtocol::ReplyTimerTimer() {
 }
 
 std::uint32_t TCommProtocol::TimeoutFor(const QByteArray& command, std::uint32_t baseMs) const {
-    const TCommPortDriver& driver = *FCommUnit->CommPortDriver();
-    const std::uint64_t bitsPerSecond =
-        driver.BaudRate() == brCustom ? driver.BaudRateValue() : BaudRateOf(driver.BaudRate());
+    const std::uint64_t bitsPerSecond = FCommUnit->CommPortDriver()->BitsPerSecond();
     if (bitsPerSecond == 0)
         return baseMs;
     // The line itself, its echo (CR LF for CR), the result line with its CR LF, and the prompt.
