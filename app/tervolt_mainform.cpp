@@ -914,14 +914,6 @@ TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, b
     return engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
 }
 
-void TFormTervolt::ProgramFlash(const QString& fileName) {
-    RunOperation(false, fileName);
-}
-
-void TFormTervolt::VerifyFlash(const QString& fileName) {
-    RunOperation(true, fileName);
-}
-
 // ---- Daily use: shortcuts, remembered choices, recent files, the session log ----------------------
 
 void TFormTervolt::ConnectShortcuts() {

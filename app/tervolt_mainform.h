@@ -121,8 +121,6 @@ public:
     // Program and Verify.
     void BitBtnStartClick();
     void BitBtnStopClick();
-    void ProgramFlash(const QString& fileName);
-    void VerifyFlash(const QString& fileName);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
