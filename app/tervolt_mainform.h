@@ -156,6 +156,8 @@ private:
     void RunChosenOperations(const QString& fileName);
     bool ConfirmFormat(bool verify, const QString& fileName);
     void ConnectShortcuts();
+    // Opens the recent-files menu below the file name (the drop-down and Ctrl+R).
+    void PopUpRecentFiles();
     void StartReconnecting();
     void ReconnectTick();
     void UpdateStatusLine();
