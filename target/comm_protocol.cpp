@@ -346,7 +346,7 @@ bool TCommProtocol::CloseRun() {
     // garbled one) is a failure of the ping, and tried again; a line failure is final.
     for (int attempt = 0; attempt < kCloseAttempts && !answered; ++attempt) {
         FResyncForced = true;
-        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == "\r\n" || Refused());
+        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == kPingResult || Refused());
         if (FLineFailed)
             return false;
     }
@@ -386,7 +386,7 @@ bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint32_t b
 }
 
 bool TCommProtocol::PingTarget() {
-    return ExchangeExpecting(PingCommand(), kPingTimeoutMs, "\r\n");
+    return ExchangeExpecting(PingCommand(), kPingTimeoutMs, kPingResult);
 }
 
 bool TCommProtocol::IdentifyFlash(QByteArray& deviceId, QByteArray& manufacturer) {
