@@ -34,7 +34,7 @@ enum : THexResult {
     hrUnknownFormat = 12,      // auto-detection found no format
 };
 
-// Open modes: 0 and 1 read (Program and Verify pass them), 2 writes.
+// Open modes: 0 and 1 both read (the engine passes 0 for Program and Verify alike), 2 writes.
 enum : std::uint8_t { hmProgram = 0, hmVerify = 1, hmWrite = 2 };
 
 // The text of a result code; empty for 0. Kept apart from the message box so the core needs no widgets.
