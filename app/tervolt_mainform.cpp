@@ -217,10 +217,7 @@ void TFormTervolt::ConnectHandlers() {
     recent->setObjectName(QStringLiteral("ActionRecentFiles"));
     recent->setToolTip(QStringLiteral("Recent files (Ctrl+R)"));
     ui.EditFileName->addAction(recent, QLineEdit::TrailingPosition);
-    connect(recent, &QAction::triggered, this, [this] {
-        if (QMenu* menu = RecentFilesMenu(); menu != nullptr)
-            menu->popup(FUi->EditFileName->mapToGlobal(FUi->EditFileName->rect().bottomLeft()));
-    });
+    connect(recent, &QAction::triggered, this, &TFormTervolt::PopUpRecentFiles);
     ConnectShortcuts();
     // The panel also sees the moves its controls pass up, those over the Stop button included; the
     // filter tells them apart by position.
@@ -915,14 +912,6 @@ TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, b
     return engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
 }
 
-void TFormTervolt::ProgramFlash(const QString& fileName) {
-    RunOperation(false, fileName);
-}
-
-void TFormTervolt::VerifyFlash(const QString& fileName) {
-    RunOperation(true, fileName);
-}
-
 // ---- Daily use: shortcuts, remembered choices, recent files, the session log ----------------------
 
 void TFormTervolt::ConnectShortcuts() {
@@ -937,10 +926,12 @@ void TFormTervolt::ConnectShortcuts() {
     add(QKeySequence(Qt::Key_F5), FUi->BitBtnStart);
     add(QKeySequence(Qt::CTRL | Qt::Key_L), FUi->BitBtnLog);
     auto* recent = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
-    connect(recent, &QShortcut::activated, this, [this] {
-        if (QMenu* menu = RecentFilesMenu(); menu != nullptr)
-            menu->popup(FUi->EditFileName->mapToGlobal(FUi->EditFileName->rect().bottomLeft()));
-    });
+    connect(recent, &QShortcut::activated, this, &TFormTervolt::PopUpRecentFiles);
+}
+
+void TFormTervolt::PopUpRecentFiles() {
+    if (QMenu* menu = RecentFilesMenu(); menu != nullptr)
+        menu->popup(FUi->EditFileName->mapToGlobal(FUi->EditFileName->rect().bottomLeft()));
 }
 
 // The last image, its format, start address and options, as the previous session left them. A file

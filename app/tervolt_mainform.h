@@ -121,8 +121,6 @@ public:
     // Program and Verify.
     void BitBtnStartClick();
     void BitBtnStopClick();
-    void ProgramFlash(const QString& fileName);
-    void VerifyFlash(const QString& fileName);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -157,6 +155,8 @@ private:
     void RunChosenOperations(const QString& fileName);
     bool ConfirmFormat(bool verify, const QString& fileName);
     void ConnectShortcuts();
+    // Opens the recent-files menu below the file name (the drop-down and Ctrl+R).
+    void PopUpRecentFiles();
     void StartReconnecting();
     void ReconnectTick();
     void UpdateStatusLine();

@@ -79,7 +79,7 @@ void TWindowFlashHost::ShowPendingAddress() {
     FForm.FUi->LabelAddressNumber->setText(FLastAddressText);
 }
 
-void TWindowFlashHost::TransferStarting(std::uint32_t /*totalSize*/) {
+void TWindowFlashHost::TransferStarting() {
     FClock.start();
 }
 

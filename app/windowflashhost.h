@@ -31,7 +31,7 @@ public:
     void ProcessMessages() override;
     bool StopRequested() override;
     void ReportOutcome(const TFlashOutcome& outcome) override;
-    void TransferStarting(std::uint32_t totalSize) override;
+    void TransferStarting() override;
 
 private:
     void ShowPendingAddress();

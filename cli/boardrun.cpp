@@ -126,8 +126,7 @@ public:
         const bool program = operation == TFlashOperation::foProgram;
         // A stop asked for before this point must not let the opening command (an erase) go out.
         if (TTerminalHost::Interrupted()) {
-            Outcome(program ? QStringLiteral("Program operation canceled")
-                            : QStringLiteral("Verify operation canceled"));
+            Outcome(CancelledText(operation));
             return esInterrupted;
         }
         const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
@@ -136,7 +135,7 @@ public:
         TFlashEngine engine(FProtocol, host);
         const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
         FResult.Retries += host.RetriesUsed();
-        FResult.Bytes += host.BytesConfirmed();
+        FResult.Bytes += outcome.BytesSent;
         if (outcome.Kind == TOutcomeKind::okCompareError)
             FResult.Compare = outcome.Compare;
         if (!outcome.Detail.isEmpty())

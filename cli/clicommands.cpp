@@ -96,15 +96,15 @@ private:
 // Checks the image before any port is touched, so that a bad file sends nothing at all.
 // The image read here is the one every board sends.
 bool ImageIsUsable(TCliOptions& options, QString& message, QString& detail) {
-    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(ImageSourceOf(options));
-    const THexResult opened = reader->Open(options.FileName, hmProgram, false);
+    const TImageSource source = ImageSourceOf(options);
+    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
+    const std::optional<TFlashOutcome> refused = CheckImage(*reader, source);
     options.Image = reader->Snapshot();
     reader->Close();
-    if (opened == hrOK && ImageHoldsData(*reader))
+    if (!refused)
         return true;
-    if (opened != hrOK)
-        detail = reader->LastFailure();
-    message = opened != hrOK ? HexFileErrorMessage(opened) : QStringLiteral("Image file holds no data.");
+    message = refused->Text;
+    detail = refused->Detail;
     return false;
 }
 

@@ -76,9 +76,7 @@ std::optional<QString> ApplyFormat(const QString& value, TCliOptions& options) {
 }
 
 std::optional<QString> ApplyStartAddress(const QString& value, TCliOptions& options) {
-    // "0X100" is as common in scripts as "0x100".
-    const QString typed = value.startsWith(QLatin1String("0X")) ? QStringLiteral("0x") + value.mid(2) : value;
-    const std::optional<std::int32_t> address = ParseStartAddress(typed);
+    const std::optional<std::int32_t> address = ParseStartAddress(value);
     if (!address)
         return StartAddressErrorText(value);
     options.StartAddress = static_cast<std::uint32_t>(*address);

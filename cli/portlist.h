@@ -19,5 +19,9 @@ struct TSerialPortEntry {
 // pseudo-terminal, a link). Nothing is opened.
 std::vector<TSerialPortEntry> ListSerialPorts();
 
+// Why the port is not free ("in use by pid 123 (minicom)", "in use (/run/lock/LCK..ttyS0)"); empty
+// when nothing shows that it is taken. `ports` prints it and `--port auto` leaves such a port alone.
+QString InUseText(const TSerialPortEntry& entry);
+
 // Prints the list; returns the exit status.
 int PrintPortList();

@@ -166,8 +166,8 @@ int PrintPortList() {
             line += QStringLiteral("  (") + entry.Detail + QLatin1Char(')');
         line += entry.ComNames.isEmpty() ? QStringLiteral("  no COMn name")
                                          : QStringLiteral("  ") + entry.ComNames.join(", ");
-        if (!entry.HeldBy.isEmpty())
-            line += QStringLiteral("  in use by ") + entry.HeldBy;
+        if (const QString inUse = InUseText(entry); !inUse.isEmpty())
+            line += QStringLiteral("  ") + inUse;
         std::printf("%s\n", line.toLocal8Bit().constData());
     }
     return 0;

@@ -19,10 +19,7 @@ std::vector<TProbedPort> ProbePorts(const TCliOptions& options) {
         probed[i].Name = entries[i].Name;
         QStringList ignored; // the stored settings' warnings were said already
         links.push_back(ResolveLinkSettings(options, entries[i].Name, ignored));
-        if (!entries[i].HeldBy.isEmpty())
-            probed[i].Result = QStringLiteral("in use by ") + entries[i].HeldBy;
-        else if (!entries[i].LockFile.isEmpty())
-            probed[i].Result = QStringLiteral("in use (%1)").arg(entries[i].LockFile);
+        probed[i].Result = InUseText(entries[i]);
     }
     // One ping a port, all ports at once: nothing answering takes one ping time-out, not one a port.
     RunOnThreads(

@@ -100,7 +100,7 @@ bool TTerminalHost::AskRetry() {
     return true;
 }
 
-void TTerminalHost::TransferStarting(std::uint32_t /*totalSize*/) {
+void TTerminalHost::TransferStarting() {
     FFailures = 0;
     FClock.start();
 }

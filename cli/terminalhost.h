@@ -47,8 +47,7 @@ public:
     void ProcessMessages() override;
     bool StopRequested() override;
     void ReportOutcome(const TFlashOutcome& outcome) override;
-    void TransferStarting(std::uint32_t totalSize) override;
-    void BlockConfirmed(std::uint32_t length) override { FBytesConfirmed += length; }
+    void TransferStarting() override;
     // A script that gave up wants no last attempt after it: the retries are the whole allowance.
 
     // True once a command failed more often than the retries allow.
@@ -56,8 +55,6 @@ public:
     const TFlashOutcome& Outcome() const { return FOutcome; }
     // Commands sent again, over the whole run.
     int RetriesUsed() const { return FRetriesUsed; }
-    // Image bytes of the blocks the board accepted.
-    std::uint64_t BytesConfirmed() const { return FBytesConfirmed; }
 
     // Ctrl-C, SIGTERM and SIGHUP stop every board at once: a wait for an answer ends without its
     // time-out, and nothing more is sent. A second one ends the program at once. The flag is the
@@ -75,7 +72,6 @@ private:
     TProgressDisplay& FDisplay;
     const TFlashTarget* FTarget;
     std::uint32_t FAddress = 0;
-    std::uint64_t FBytesConfirmed = 0;
     QElapsedTimer FClock;
     TFlashOutcome FOutcome;
 };

@@ -27,26 +27,22 @@ bool TTraceLog::Open(const QString& fileName, const QString& header, QString& er
         return false;
     }
     FClock.start();
-    if (std::fprintf(FFile, "# %s\n", Readable(SystemFileName(header)).constData()) < 0 ||
+    if (std::fprintf(FFile, "# %s\n", TraceReadable(SystemFileName(header)).constData()) < 0 ||
         std::fflush(FFile) != 0)
         FWriteError = errno;
     return true;
 }
 
-QByteArray TTraceLog::Readable(const QByteArray& bytes) {
-    return TraceReadable(bytes);
-}
-
 void TTraceLog::Sent(const QString& port, const QByteArray& bytes) {
-    Write(port, '>', Readable(bytes));
+    Write(port, '>', TraceReadable(bytes));
 }
 
 void TTraceLog::Received(const QString& port, const QByteArray& bytes) {
-    Write(port, '<', Readable(bytes));
+    Write(port, '<', TraceReadable(bytes));
 }
 
 void TTraceLog::Note(const QString& port, const QString& text) {
-    Write(port, '#', Readable(SystemFileName(text)));
+    Write(port, '#', TraceReadable(SystemFileName(text)));
 }
 
 void TTraceLog::Write(const QString& port, char direction, const QByteArray& text) {

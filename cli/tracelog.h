@@ -35,9 +35,6 @@ public:
     // at any time of the run.
     bool Close(QString& error);
 
-    // The bytes as the trace shows them.
-    static QByteArray Readable(const QByteArray& bytes);
-
 private:
     void Write(const QString& port, char direction, const QByteArray& text);
 

@@ -144,15 +144,15 @@ void TIniReader::Scan(const QByteArray& text, const TVisitor& visit) {
     }
 }
 
-void TIniReader::Parse(const QByteArray& text, const TFilter& keep) {
+void TIniReader::Parse(const QByteArray& text) {
     FSections.clear();
     TSection* current = nullptr;
     Scan(text, [&](const QString& section, const QString& key, const QByteArray& value) {
         if (key.isEmpty()) {
-            current = !keep || keep(section, QString()) ? &FSections[section] : nullptr;
+            current = &FSections[section];
             return;
         }
-        if (current == nullptr || current->contains(key) || (keep && !keep(section, key)))
+        if (current == nullptr || current->contains(key))
             return;
         current->insert(key, QString::fromLatin1(value));
     });

@@ -14,8 +14,9 @@
 // - No inline comments: "ID=VF040B ; note" has the value "VF040B ; note".
 // - Files larger than kMaxFileBytes are refused (no text), and so is anything that is
 //   not a regular file; nothing blocks in open() (a named pipe has no writer to wait for).
-// - A filter keeps only the sections and keys a caller asks about, so that memory follows what is
-//   asked for, not how many lines or sections the file holds.
+// - Scan keeps nothing, so that a caller's memory follows what it keeps, not how many lines or
+//   sections the file holds. Parse keeps the whole table: the device-list fuzz harness checks the
+//   list's reading against it.
 
 #include <QHash>
 #include <QString>
@@ -27,15 +28,11 @@ class TIniReader {
 public:
     static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 
-    // Called with folded names: (section, empty key) for a section header, (section, key) for a key.
-    using TFilter = std::function<bool(const QString& section, const QString& key)>;
-
     TIniReader() = default;
     // The whole file's bytes; false (and no text) when it cannot be read. `error` gets the reason.
     static bool ReadFile(const QString& fileName, QByteArray& text, QString* error = nullptr);
-    // Parses text that is already in memory (one character per byte), keeping what `keep` accepts
-    // (everything without one).
-    void Parse(const QByteArray& text, const TFilter& keep = {});
+    // Parses text that is already in memory (one character per byte) into the table of every section.
+    void Parse(const QByteArray& text);
 
     // Every section header (with an empty key and value) and every key line of a well-formed
     // section, in file order, with folded names and the value as ReadString gives it. Nothing is

@@ -44,11 +44,6 @@ TFlashOutcome ImageErrorOutcome(THexResult result) {
     return OutcomeOf(TOutcomeKind::okImageError, result, HexFileErrorMessage(result), kCaptionError);
 }
 
-QString CancelledText(TFlashOperation operation) {
-    return operation == TFlashOperation::foProgram ? QStringLiteral("Program operation canceled")
-                                                   : QStringLiteral("Verify operation canceled");
-}
-
 QString UpperHex(std::uint32_t value, int minDigits) {
     return QStringLiteral("%1").arg(value, minDigits, 16, QLatin1Char('0')).toUpper();
 }
@@ -64,8 +59,23 @@ THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source)
                            : reader.Open(source.FileName, hmProgram, false);
 }
 
-bool ImageHoldsData(const TAbsoluteHexFile& reader) {
-    return reader.HoldsData();
+std::optional<TFlashOutcome> CheckImage(TAbsoluteHexFile& reader, const TImageSource& source) {
+    const THexResult opened = OpenImageSource(reader, source);
+    if (opened != hrOK) {
+        TFlashOutcome outcome = ImageErrorOutcome(opened);
+        outcome.Detail = ImageErrorDetail(reader, source, opened);
+        return outcome;
+    }
+    // Nothing to send: not even the opening command, and never a lone size header.
+    if (!reader.HoldsData())
+        return OutcomeOf(TOutcomeKind::okEmptyImage, hrOK, QStringLiteral("Image file holds no data."),
+                         kCaptionError);
+    return std::nullopt;
+}
+
+QString CancelledText(TFlashOperation operation) {
+    return operation == TFlashOperation::foProgram ? QStringLiteral("Program operation canceled")
+                                                   : QStringLiteral("Verify operation canceled");
 }
 
 QString FormatBlockAddress(std::uint32_t address) {
@@ -101,23 +111,17 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     }
 
     TFlashOutcome outcome;
-    const THexResult opened = OpenImageSource(*reader, source);
-    if (opened != hrOK) {
+    if (std::optional<TFlashOutcome> refused = CheckImage(*reader, source)) {
         reader->Close();
-        outcome = ImageErrorOutcome(opened);
-    } else if (!ImageHoldsData(*reader)) {
-        // Nothing to send: not even the opening command, and never a lone size header.
-        reader->Close();
-        outcome = OutcomeOf(TOutcomeKind::okEmptyImage, hrOK, QStringLiteral("Image file holds no data."),
-                            kCaptionError);
+        outcome = std::move(*refused);
     } else {
         FBytesTotal = reader->DataSize();
-        FHost.TransferStarting(reader->TotalSize());
+        FHost.TransferStarting();
         FClock.start();
         outcome = Transfer(operation, *reader);
+        if (outcome.Kind == TOutcomeKind::okImageError)
+            outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
     }
-    if (outcome.Kind == TOutcomeKind::okImageError)
-        outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
     reader.reset(); // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
     return outcome;
@@ -222,7 +226,6 @@ bool TFlashEngine::SendBlock(TFlashOperation operation) {
     if (accepted && (operation != TFlashOperation::foVerify || FCompare.CompareOK)) {
         FBytesSent += length;
         FLastByte = FBlockAddress + length - 1;
-        FHost.BlockConfirmed(length);
         FHost.ShowProgress(FBytesSent, FBytesTotal);
         FUnconfirmedLastByte.reset();
     } else if (!accepted && operation == TFlashOperation::foProgram) {

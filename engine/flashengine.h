@@ -54,9 +54,7 @@ public:
     virtual bool StopRequested() = 0;
     virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;
     // Called once the image has been validated, just before the opening command.
-    virtual void TransferStarting(std::uint32_t totalSize) { (void)totalSize; }
-    // The board accepted a block of `length` image bytes.
-    virtual void BlockConfirmed(std::uint32_t length) { (void)length; }
+    virtual void TransferStarting() {}
 };
 
 struct TImageSource {
@@ -73,9 +71,13 @@ struct TImageSource {
 std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source);
 // Opens the source's snapshot, or takes one of its file, and measures the image.
 THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source);
+// Opens the image and checks that there is something to send: nothing when it can be sent, else the
+// outcome that ends the run before any command (an image error with its detail, or an empty image).
+// The caller closes the reader.
+std::optional<TFlashOutcome> CheckImage(TAbsoluteHexFile& reader, const TImageSource& source);
 
-// False for an opened image that has nothing to send; such an image sends no command at all.
-bool ImageHoldsData(const TAbsoluteHexFile& reader);
+// "Program operation canceled" or "Verify operation canceled".
+QString CancelledText(TFlashOperation operation);
 
 // Address of a block as the window shows it: "0x" and at least six upper-case digits.
 QString FormatBlockAddress(std::uint32_t address);

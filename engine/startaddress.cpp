@@ -1,9 +1,10 @@
 #include "engine/startaddress.h"
 
 std::optional<std::int32_t> ParseStartAddress(const QString& text) {
-    const QString prefix = QStringLiteral("0x");
-    const QString full = text.startsWith(prefix) ? text : prefix + text;
-    const QStringView digits = QStringView(full).mid(prefix.size());
+    // "0X100" is as common in scripts as "0x100".
+    const QStringView digits = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                                   ? QStringView(text).mid(2)
+                                   : QStringView(text);
     if (digits.isEmpty())
         return std::nullopt;
     std::uint64_t value = 0;

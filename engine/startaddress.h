@@ -1,6 +1,6 @@
 #pragma once
-// The start-address field's rules: hexadecimal text with or without "0x", at most 32 bits, shown back
-// as exactly eight upper-case digits.
+// The start-address field's rules: hexadecimal text with or without "0x" (or "0X"), at most 32 bits,
+// shown back as exactly eight upper-case digits.
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // The start-address field's conversion on arbitrary typed text (read as UTF-8).
 //
-// Checked against the rule itself (one optional "0x", then one or more hexadecimal digits of either
+// Checked against the rule itself (one optional "0x" or "0X", then one or more hexadecimal digits of either
 // case whose value fits in 32 bits): the conversion accepts exactly such text and gives its value; an
 // accepted value shown as the field shows it (eight upper-case digits) converts back to itself, with
 // and without the prefix; the error text quotes the typed text unchanged.
@@ -11,7 +11,7 @@
 namespace {
 
 std::optional<std::uint32_t> RuleValue(QStringView text) {
-    if (text.startsWith(QLatin1String("0x")))
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         text = text.mid(2);
     if (text.isEmpty())
         return std::nullopt;

@@ -184,7 +184,8 @@ THexResult TAbsoluteHexFile::Scan() {
     FNextAddress = 0;
     if (FBytes)
         FBytes->Forget();
-    const THexResult result = FBytes ? ScanImage() : THexResult(hrFileNotOpened);
+    // Open for reading: its own bytes, or (auto-detection) those of the reader it passes on to.
+    const THexResult result = IsOpen() && !FFile ? ScanImage() : THexResult(hrFileNotOpened);
     if (FBytes)
         FBytes->Forget();
     FMeasuredFingerprint = FFingerprint;
@@ -194,16 +195,28 @@ THexResult TAbsoluteHexFile::Scan() {
     return result;
 }
 
+THexResult TAbsoluteHexFile::ReadEveryBlock(std::uint32_t& firstAddress) {
+    firstAddress = kAllOnes;
+    std::uint8_t block[kScanBlockLength];
+    bool found = false;
+    THexResult result = hrOK;
+    do {
+        std::uint32_t address = 0;
+        std::uint16_t length = 0;
+        result = ReadBlock(address, block, length, sizeof block);
+        if (length > 0 && !found) {
+            firstAddress = address;
+            found = true;
+        }
+    } while (result == hrOK);
+    return result == hrEndOfFile ? THexResult(hrOK) : result;
+}
+
 THexResult TAbsoluteHexFile::MeasureStreamedBlocks() {
     if (!FBytes->Streamed())
         return hrOK;
-    std::uint8_t block[kScanBlockLength];
-    std::uint32_t address = 0;
-    std::uint16_t length = 0;
-    THexResult result = hrOK;
-    while ((result = ReadBlock(address, block, length, sizeof block)) == hrOK) {
-    }
-    return result == hrEndOfFile ? THexResult(hrOK) : result;
+    std::uint32_t firstAddress = 0;
+    return ReadEveryBlock(firstAddress);
 }
 
 THexResult TAbsoluteHexFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
@@ -236,11 +249,6 @@ THexResult TIntelExtendedHexFile::Open(const QString& fileName, std::uint8_t mod
     return OpenStream(fileName, mode, overwrite, false);
 }
 
-bool TIntelExtendedHexFile::HoldsData() const {
-    // An image of zero-length records has a size measure but no byte to send.
-    return FTotalSize != 0 && FStartAddress != kAllOnes;
-}
-
 void TIntelExtendedHexFile::Reset() {
     Close();
     FStartAddress = 0;
@@ -261,24 +269,8 @@ void TIntelExtendedHexFile::Rewind() {
 
 THexResult TIntelExtendedHexFile::ScanImage() {
     Rewind();
-    FStartAddress = kAllOnes;
     FEntryAddress = kAllOnes;
-
-    std::uint8_t block[kScanBlockLength];
-    bool startFound = false;
-    THexResult result;
-    do {
-        std::uint32_t address = 0;
-        std::uint16_t length = 0;
-        result = ReadBlock(address, block, length, sizeof block);
-        if (length > 0 && !startFound) {
-            FStartAddress = address;
-            startFound = true;
-        }
-    } while (result == hrOK);
-
-    if (result == hrEndOfFile)
-        result = hrOK;
+    const THexResult result = ReadEveryBlock(FStartAddress);
     FTotalSize = FPosition;
     const bool refused = FLinearRefused;
     Rewind();

@@ -34,7 +34,7 @@ enum : THexResult {
     hrUnknownFormat = 12,      // auto-detection found no format
 };
 
-// Open modes: 0 and 1 read (Program and Verify pass them), 2 writes.
+// Open modes: 0 and 1 both read (the engine passes 0 for Program and Verify alike), 2 writes.
 enum : std::uint8_t { hmProgram = 0, hmVerify = 1, hmWrite = 2 };
 
 // The text of a result code; empty for 0. Kept apart from the message box so the core needs no widgets.
@@ -55,8 +55,8 @@ public:
     THexResult Scan();
     // The next block. Once the pre-scan accepted the image, a pass that finds it different (an error,
     // or other blocks from a file too large to hold in memory) ends with hrImageChanged.
-    THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
-                         std::uint16_t maxLength);
+    virtual THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                 std::uint16_t maxLength);
     virtual THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) = 0;
     virtual THexResult Close();
 
@@ -66,9 +66,9 @@ public:
     // Bytes the blocks of the whole image carry (a binary size header included), measured by the
     // pre-scan; unlike TotalSize, gaps between records or segments do not count.
     std::uint64_t DataSize() const { return FDataSize; }
-    bool IsOpen() const { return FFile != nullptr || FBytes != nullptr; }
-    // False for a measured image that has nothing to send.
-    virtual bool HoldsData() const { return FTotalSize != 0; }
+    virtual bool IsOpen() const { return FFile != nullptr || FBytes != nullptr; }
+    // False for a measured image that has nothing to send: its blocks carry no byte.
+    virtual bool HoldsData() const { return FDataSize != 0; }
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
     // system's reason, or with the line of a text image. Empty after a success.
     QString LastFailure() const { return FLastFailure; }
@@ -81,6 +81,10 @@ protected:
     // The common part of Open: the checks, Reset, the snapshot or the output file, and the pre-scan.
     THexResult OpenStream(const QString& fileName, std::uint8_t mode, bool overwrite, bool binary);
     virtual THexResult ScanImage() = 0;
+    // The pre-scan of a record format: reads every block once, so that ReadBlock validates and measures
+    // the image; `firstAddress` gets the address of the first block that carries a byte (all ones
+    // without one). hrOK at the end of the image. The caller then starts again at the beginning.
+    THexResult ReadEveryBlock(std::uint32_t& firstAddress);
     // For a reader whose pre-scan need not read the data: reads every block once, so that a file too
     // large for memory is measured (see ReadBlock). The caller then starts again at the beginning.
     THexResult MeasureStreamedBlocks();
@@ -118,7 +122,6 @@ public:
     THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
     THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
-    bool HoldsData() const override;
 
     // CS * 16 + IP of the last start segment record; all ones when there was none.
     std::uint32_t EntryAddress() const { return FEntryAddress; }
@@ -162,6 +165,8 @@ public:
     THexResult Open(const QString& fileName, std::uint8_t mode, bool overwrite) override;
     void Reset() override;
     THexResult WriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length) override;
+    // An empty file holds nothing, even though its size header would count as data.
+    bool HoldsData() const override { return FTotalSize != 0; }
 
     bool WriteSizeHeader() const { return FWriteSizeHeader; }
 

@@ -39,23 +39,17 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
     Reset();
     FFileName = snapshot->FileName();
     FLastFailure.clear();
-    std::unique_ptr<TImageBytes> bytes = TImageBytes::Open(snapshot, FLastFailure);
-    if (!bytes)
+    std::uint8_t head[kHeadBytes];
+    std::size_t headLength = kHeadBytes;
+    if (!snapshot->ReadHead(head, headLength, FLastFailure))
         return hrCannotOpenFile;
-    const std::size_t head = bytes->Size() < kHeadBytes ? std::size_t(bytes->Size()) : kHeadBytes;
-    const std::uint8_t* first = bytes->View(0, head);
-    if (!first) {
-        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, bytes->Error());
-        return hrCannotOpenFile;
-    }
-    FDetected = DetectImageFormat(first, head, FFileName);
+    FDetected = DetectImageFormat(head, headLength, FFileName);
     if (FDetected == TImageFormat::Auto) {
         FLastFailure = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
-        FBytes = std::move(bytes); // open, and reading on meets the same fault
+        FUnknownOpen = true;
         return hrUnknownFormat;
     }
     FReader = CreateImageReaderFor(FDetected, FBinaryStart, FWriteSizeHeader);
-    FBytes = std::move(bytes); // open while the reader is
     return Mirror(FReader->OpenSnapshot(std::move(snapshot)));
 }
 
@@ -80,8 +74,13 @@ void TAutoImageFile::Reset() {
 
 THexResult TAutoImageFile::Close() {
     const THexResult result = FReader ? FReader->Close() : THexResult(hrOK);
+    FUnknownOpen = false;
     TAbsoluteHexFile::Close();
     return result;
+}
+
+bool TAutoImageFile::IsOpen() const {
+    return FReader ? FReader->IsOpen() : FUnknownOpen;
 }
 
 bool TAutoImageFile::HoldsData() const {
@@ -94,14 +93,20 @@ std::shared_ptr<TImageSnapshot> TAutoImageFile::Snapshot() const {
 
 THexResult TAutoImageFile::ScanImage() {
     if (!FReader)
-        return FBytes ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+        return FUnknownOpen ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
     return Mirror(FReader->Scan());
+}
+
+// The reader keeps the books of its blocks: counted here again they would be counted twice.
+THexResult TAutoImageFile::ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                                     std::uint16_t maxLength) {
+    return ReadNext(address, buffer, length, maxLength);
 }
 
 THexResult TAutoImageFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                                     std::uint16_t maxLength) {
     length = 0;
     if (!FReader)
-        return FBytes ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+        return FUnknownOpen ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
     return Mirror(FReader->ReadBlock(address, buffer, length, maxLength));
 }

@@ -12,7 +12,9 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReaderFor(TImageFormat format, std:
                                                        bool writeSizeHeader = true);
 
 // Reads Intel HEX (records 00..05), S-record or ELF by the file's first bytes, or binary by its
-// extension (.rbf, .bin); any other file is hrUnknownFormat.
+// extension (.rbf, .bin); any other file is hrUnknownFormat. Once the format is known, everything
+// passes on to that format's reader, which keeps the books of the pass (measure, changed image); this
+// one holds no bytes of its own and only mirrors the reader's figures.
 class TAutoImageFile final : public TReadOnlyImageFile {
 public:
     TAutoImageFile(std::uint32_t startAddress, bool writeSizeHeader);
@@ -20,6 +22,9 @@ public:
     THexResult OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot) override;
     void Reset() override;
     THexResult Close() override;
+    bool IsOpen() const override;
+    THexResult ReadBlock(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
+                         std::uint16_t maxLength) override;
     bool HoldsData() const override;
     std::shared_ptr<TImageSnapshot> Snapshot() const override;
 
@@ -38,4 +43,5 @@ private:
     bool FWriteSizeHeader;
     TImageFormat FDetected = TImageFormat::Auto;
     std::unique_ptr<TAbsoluteHexFile> FReader;
+    bool FUnknownOpen = false; // open on a file of no known format: reading on meets the same fault
 };

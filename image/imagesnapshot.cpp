@@ -67,6 +67,31 @@ std::shared_ptr<TImageSnapshot> TImageSnapshot::Take(const QString& fileName, QS
     return snapshot;
 }
 
+bool TImageSnapshot::ReadHead(std::uint8_t* buffer, std::size_t& count, QString& detail) const {
+    if (FInMemory) {
+        count = std::min(count, FBytes.size());
+        std::copy_n(FBytes.begin(), count, buffer);
+        return true;
+    }
+    QString reason;
+    TDescriptor file{OpenRegularFileForReading(FFileName, reason)};
+    std::size_t have = 0;
+    while (file.Fd >= 0 && have < count) {
+        const long long got = ReadFileAt(file.Fd, have, buffer + have, unsigned(count - have), reason);
+        if (got < 0)
+            break;
+        if (got == 0) {
+            count = have;
+            return true;
+        }
+        have += static_cast<std::size_t>(got);
+    }
+    if (have == count)
+        return true;
+    detail = QStringLiteral("%1: %2").arg(FFileName, reason);
+    return false;
+}
+
 bool TImageSnapshot::SameAsFirstMeasure(std::uint64_t fingerprint) {
     if (FInMemory)
         return true;

@@ -28,6 +28,9 @@ public:
     std::size_t WindowBytes() const { return FWindowBytes; }
     bool InMemory() const { return FInMemory; }
     const std::vector<std::uint8_t>& Bytes() const { return FBytes; }
+    // The first `count` bytes, fewer when the file is shorter: from memory, or for a streamed file
+    // read from it at once (no window). False with the name and the system's reason in `detail`.
+    bool ReadHead(std::uint8_t* buffer, std::size_t& count, QString& detail) const;
 
     // For a streamed file: the first reader to measure it records the fingerprint of its blocks; every
     // later one must measure the same, or the file changed between boards. Always true in memory.

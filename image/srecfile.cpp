@@ -11,7 +11,6 @@ constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
 // 'S', type, the count and the 255 bytes it counts as digit pairs, CR and LF.
 constexpr int kMaxPieceLength = 2 + 2 * 256 + 2;
 constexpr int kMaxRecordBytes = (kMaxPieceLength - 2) / 2;
-constexpr std::uint16_t kScanBlockLength = 200;
 
 // Address bytes of each record type; 0 for a type that does not exist (S4).
 constexpr int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
@@ -37,18 +36,7 @@ void TSRecordFile::Rewind() {
 
 THexResult TSRecordFile::ScanImage() {
     Rewind();
-    FStartAddress = kAllOnes;
-    std::uint8_t block[kScanBlockLength];
-    THexResult result;
-    do {
-        std::uint32_t address = 0;
-        std::uint16_t length = 0;
-        result = ReadBlock(address, block, length, sizeof block);
-        if (length > 0 && FStartAddress == kAllOnes)
-            FStartAddress = address;
-    } while (result == hrOK);
-    if (result == hrEndOfFile)
-        result = hrOK;
+    const THexResult result = ReadEveryBlock(FStartAddress);
     FTotalSize = FPosition;
     Rewind();
     return result;

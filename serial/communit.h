@@ -15,6 +15,9 @@
 
 class EComUnitError : public std::runtime_error {
 public:
+    // Nothing raises kTransmitError any more (SendCommand reports a short write by its result), but
+    // the code keeps its text: the constructor gives every code of the unit its message, and the test
+    // of those texts checks both.
     enum : int { kTransmitError = 1, kDataNotReady = 2 };
 
     // An empty message takes the text that belongs to the code.

@@ -297,8 +297,8 @@ void TCommPortDriver::ArmDuePoll() {
     std::uint32_t queued = 0;
     if (!FCommPort->QueuedIn(queued))
         return;
-    const std::uint32_t bitsPerSecond = FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
-    const std::uint32_t dueMs = queued >= FExpected ? 0 : DelayForRXAtRate(bitsPerSecond, FExpected - queued);
+    const std::uint32_t dueMs =
+        queued >= FExpected ? 0 : DelayForRXAtRate(BitsPerSecond(), FExpected - queued);
     if (FPollTimer.isActive() && dueMs >= std::uint32_t(std::max(0, FPollTimer.remainingTime())))
         return;
     FDueTimer.start(int(std::min<std::uint32_t>(dueMs, 0x7FFFFFFF)));
@@ -517,9 +517,12 @@ void TCommPortDriver::ToggleRTS(bool onOff) {
     CheckVanished();
 }
 
+std::uint32_t TCommPortDriver::BitsPerSecond() const {
+    return FBaudRate == brCustom ? FBaudRateValue : BaudRateOf(FBaudRate);
+}
+
 std::uint32_t TCommPortDriver::PacketDelay(std::uint32_t dataSize) const {
-    return FBaudRate == brCustom ? DelayForRXAtRate(FBaudRateValue, dataSize)
-                                 : DelayForRX(FBaudRate, dataSize);
+    return DelayForRXAtRate(BitsPerSecond(), dataSize);
 }
 
 void TCommPortDriver::PollTimerTick() {

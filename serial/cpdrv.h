@@ -89,6 +89,8 @@ public:
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate value);
     std::uint32_t BaudRateValue() const { return FBaudRateValue; }
+    // The line's rate in bits per second, listed or custom.
+    std::uint32_t BitsPerSecond() const;
     void SetBaudRateValue(std::uint32_t value);
     TDataBits DataBits() const { return FDataBits; }
     void SetDataBits(TDataBits value);

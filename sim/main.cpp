@@ -382,15 +382,9 @@ int main(int argc, char** argv) {
     }
     link.reset();
 
-    if (!options.DumpPath.empty()) {
-        std::uint64_t skipped = 0;
-        if (!WriteProgrammedHex(options.DumpPath, server.Snapshot(), skipped, error)) {
-            std::fprintf(stderr, "tervolt-sim: %s\n", error.c_str());
-            status = kExitFailure;
-        } else if (skipped > 0) {
-            std::fprintf(stderr, "tervolt-sim: %llu programmed bytes at or above 1 MiB are not in %s\n",
-                         (unsigned long long)skipped, options.DumpPath.c_str());
-        }
+    if (!options.DumpPath.empty() && !WriteProgrammedHex(options.DumpPath, server.Snapshot(), error)) {
+        std::fprintf(stderr, "tervolt-sim: %s\n", error.c_str());
+        status = kExitFailure;
     }
     if (!options.StatsPath.empty() && !server.WriteStats(options.StatsPath, error)) {
         std::fprintf(stderr, "tervolt-sim: %s\n", error.c_str());

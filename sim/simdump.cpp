@@ -21,9 +21,7 @@ std::string HexError(const std::string& fileName, THexResult code) {
 
 } // namespace
 
-bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board, std::uint64_t& skipped,
-                        std::string& error) {
-    skipped = 0;
+bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board, std::string& error) {
     TIntelExtendedHexFile hex(true); // record 04 above 1 MiB
     THexResult result = hex.Open(QString::fromLocal8Bit(fileName.c_str()), hmWrite, true);
     if (result != hrOK) {
@@ -31,22 +29,19 @@ bool WriteProgrammedHex(const std::string& fileName, const TFlashSnapshot& board
         return false;
     }
     const std::size_t size = std::min(board.Flash.size(), board.Programmed.size());
-    const std::size_t limit = size;
     std::size_t address = 0;
-    while (address < limit && result == hrOK) {
+    while (address < size && result == hrOK) {
         if (!board.Programmed[address]) {
             ++address;
             continue;
         }
         std::size_t end = address;
-        while (end < limit && end - address < kDumpRecordBytes && board.Programmed[end])
+        while (end < size && end - address < kDumpRecordBytes && board.Programmed[end])
             ++end;
         result = hex.WriteBlock(std::uint32_t(address), board.Flash.data() + address,
                                 std::uint16_t(end - address));
         address = end;
     }
-    for (std::size_t i = limit; i < size; ++i)
-        skipped += board.Programmed[i] ? 1 : 0;
     const THexResult closed = hex.Close();
     if (result == hrOK)
         result = closed;

@@ -153,8 +153,7 @@ std::string TSimStats::ToJson() const {
 
 TSimServer::TSimServer(TSimConfig config, unsigned baud) : TSimServer(std::move(config), TSimTiming{baud}) {}
 
-TSimServer::TSimServer(TSimConfig config, TSimTiming timing)
-    : FMonitor(std::move(config)), FBaud(timing.Baud), FTiming(timing) {
+TSimServer::TSimServer(TSimConfig config, TSimTiming timing) : FMonitor(std::move(config)), FTiming(timing) {
     FStats.Baud = timing.Baud;
     FStats.LiveEcho = timing.LiveEcho;
     FStats.BurstMs = timing.BurstMs;
@@ -250,8 +249,8 @@ TSimStats TSimServer::Stats() const {
     stats.Commands = FMonitor.CommandCount();
     // In whole character times as the line knows them, not as rounded to the clock's nanoseconds.
     const auto busy = std::chrono::duration_cast<std::chrono::nanoseconds>(FBusy.Busy());
-    stats.LineBusySeconds =
-        FBaud ? double(busy.count()) / double(CharTime(FBaud).count()) * 10.0 / FBaud : 0.0;
+    const unsigned baud = FTiming.Baud;
+    stats.LineBusySeconds = baud ? double(busy.count()) / double(CharTime(baud).count()) * 10.0 / baud : 0.0;
     stats.WallSeconds = FAnyByte ? std::chrono::duration<double>(FLastByte - FFirstByte).count() : 0.0;
     return stats;
 }
@@ -574,8 +573,8 @@ TSimServer::TWaitResult TSimServer::WaitForLine(TServeState& state, std::optiona
 
 void TSimServer::Serve() {
     TServeState state;
-    state.Paced = FBaud > 0;
-    state.CharTime = CharTime(FBaud);
+    state.Paced = FTiming.Baud > 0;
+    state.CharTime = CharTime(FTiming.Baud);
     state.BurstEpoch = TClock::now();
     std::string banner;
     {

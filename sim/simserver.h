@@ -162,7 +162,6 @@ private:
     void Fail(const std::string& what, int errorNumber);
 
     TSimMonitor FMonitor;
-    const unsigned FBaud;
     const TSimTiming FTiming;
     TUniqueFd FMaster;
     TUniqueFd FSlaveKeeper; // keeps the line up while no PC has it open

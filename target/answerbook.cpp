@@ -1,13 +1,8 @@
 #include "target/answerbook.h"
 
+#include "target/commandtext.h"
+
 #include <algorithm>
-
-namespace {
-
-// A ping's answer: its empty echo line, then an empty result line.
-const QByteArray kPingResult = "\r\n";
-
-} // namespace
 
 QByteArray EchoOf(const QByteArray& reply) {
     const qsizetype lf = reply.indexOf('\n');

@@ -112,9 +112,7 @@ std::uint64_t TCommProtocol::AnswerChars(const QByteArray& command) {
 }
 
 std::uint64_t TCommProtocol::LineMs(std::uint64_t chars) const {
-    const TCommPortDriver& driver = *FCommUnit->CommPortDriver();
-    const std::uint64_t bitsPerSecond =
-        driver.BaudRate() == brCustom ? driver.BaudRateValue() : BaudRateOf(driver.BaudRate());
+    const std::uint64_t bitsPerSecond = FCommUnit->CommPortDriver()->BitsPerSecond();
     if (bitsPerSecond == 0)
         return 0;
     return (chars * kBitsPerChar * 1000 + bitsPerSecond - 1) / bitsPerSecond;
@@ -359,7 +357,7 @@ bool TCommProtocol::CloseRun() {
     // garbled one) is a failure of the ping, and tried again; a line failure is final.
     for (int attempt = 0; attempt < kCloseAttempts && !answered; ++attempt) {
         FResyncForced = true;
-        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == "\r\n" || Refused());
+        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == kPingResult || Refused());
         if (FLineFailed)
             return false;
     }
@@ -399,7 +397,7 @@ bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint32_t b
 }
 
 bool TCommProtocol::PingTarget() {
-    return ExchangeExpecting(PingCommand(), kPingTimeoutMs, "\r\n");
+    return ExchangeExpecting(PingCommand(), kPingTimeoutMs, kPingResult);
 }
 
 bool TCommProtocol::IdentifyFlash(QByteArray& deviceId, QByteArray& manufacturer) {

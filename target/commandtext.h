@@ -7,6 +7,8 @@
 #include <cstdint>
 
 inline constexpr char kCommandEnd = '\r';
+// What a ping's answer holds after its echo line: an empty result line.
+inline constexpr char kPingResult[] = "\r\n";
 
 QByteArray PingCommand();     // CR alone
 QByteArray IdentifyCommand(); // "P ID" CR

@@ -80,6 +80,7 @@ struct TReadSummary {
     std::optional<std::uint32_t> FirstAddress;
     bool Ascending = true;       // no block starts below an earlier one
     bool PositionInRange = true; // Position() never passed TotalSize()
+    bool MeasureKept = true;     // DataSize() stayed what the pre-scan measured
     QString Fault;               // a broken invariant; empty when none
 };
 
@@ -90,6 +91,7 @@ TReadSummary ReadAll(TAbsoluteHexFile& reader, qint64 fileSize) {
     const qint64 maxCalls = fileSize + 4;
     constexpr std::uint8_t kGuard = 0xA5;
     std::uint32_t highest = 0;
+    const std::uint64_t measured = reader.DataSize();
     for (qint64 call = 0; call <= maxCalls; ++call) {
         std::uint8_t buffer[kBlockMax + 8];
         std::memset(buffer + kBlockMax, kGuard, 8);
@@ -103,6 +105,8 @@ TReadSummary ReadAll(TAbsoluteHexFile& reader, qint64 fileSize) {
             summary.Fault = QStringLiteral("length %1 above the maximum").arg(length);
         if (reader.Position() > reader.TotalSize())
             summary.PositionInRange = false;
+        if (reader.DataSize() != measured)
+            summary.MeasureKept = false;
         if (result != hrOK) {
             summary.Final = result;
             if (result == hrEndOfFile && length != 0)
@@ -216,6 +220,7 @@ void TTestCorpus::readImage() {
         QCOMPARE(read.Bytes, *image.Bytes);
     if (image.Open == hrOK) {
         QVERIFY(read.PositionInRange);
+        QVERIFY(read.MeasureKept);
         QCOMPARE(reader->Position(), reader->TotalSize());
         QVERIFY(read.Ascending);
         if (!image.Binary)

@@ -29,7 +29,7 @@ void TestStartAddress::conversion_data() {
     QTest::newRow("nine significant digits") << "100000000" << false << "00000000";
     QTest::newRow("leading blank") << " 12" << false << "00000000";
     QTest::newRow("trailing blank") << "12 " << false << "00000000";
-    QTest::newRow("upper-case prefix is not a prefix") << "0X12" << false << "00000000";
+    QTest::newRow("upper-case prefix") << "0X12" << true << "00000012";
     QTest::newRow("sign") << "-1" << false << "00000000";
     QTest::newRow("huge") << "0x123456789ABCDEF0123" << false << "00000000";
 }
