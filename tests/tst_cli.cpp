@@ -66,8 +66,7 @@ void TestCli::usage_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("stderrHas");
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "";
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "";
+    // --help and --version: informationOptions.
     QTest::newRow("no command") << QStringList{} << 64 << "no command";
     QTest::newRow("unknown command") << QStringList{"flash"} << 64 << "unknown command";
     QTest::newRow("missing file") << QStringList{"program"} << 64 << "needs an image file";

@@ -3,6 +3,7 @@
 
 #include "sim/simserver.h"
 #include "tests/support/clirun.h"
+#include "tests/support/simboard.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,22 +26,13 @@ std::unique_ptr<TSimServer> StartBoard(std::vector<TSimFault> faults = {}, unsig
     TSimConfig config;
     config.Faults = std::move(faults);
     auto server = std::make_unique<TSimServer>(config, baud);
-    std::string error;
-    if (!server->Start(error))
-        qFatal("%s", error.c_str());
+    if (!Started(*server))
+        qFatal("no board to test with");
     return server;
 }
 
 QString PortOf(const TSimServer& server) {
     return QString::fromStdString(server.SlavePath());
-}
-
-bool Holds(const TSimServer& server, const QByteArray& image) {
-    const TFlashSnapshot snapshot = server.Snapshot();
-    for (int i = 0; i < image.size(); ++i)
-        if (!snapshot.Programmed[size_t(i)] || snapshot.Flash[size_t(i)] != std::uint8_t(image[i]))
-            return false;
-    return true;
 }
 
 } // namespace
@@ -106,8 +98,9 @@ void TestCliBoards::productionLine() {
     const TCliRun run = Cli(args);
     const QString why = run.Out.join('\n') + '\n' + run.Err;
     QVERIFY2(run.Exit == 3, qPrintable(why)); // communication outranks a compare error
-    QVERIFY(Holds(*boards[0], FImage));
-    QVERIFY(Holds(*boards[3], FImage));
+    QString held;
+    QVERIFY2(BoardHolds(*boards[0], ImageOf({{0, FImage}}), held), qPrintable(held));
+    QVERIFY2(BoardHolds(*boards[3], ImageOf({{0, FImage}}), held), qPrintable(held));
     const std::uint8_t wanted = std::uint8_t(FImage[kMismatchAddress]);
     const auto hex2 = [](std::uint8_t v) { return QString::number(v, 16).toUpper().rightJustified(2, u'0'); };
     const QString compareText =

@@ -6,6 +6,7 @@
 #include "tests/support/clirun.h"
 #include "tests/support/hexwriter.h"
 #include "tests/support/residentmemory.h"
+#include "tests/support/simboard.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,41 +32,11 @@
 
 namespace {
 
-using TImage = std::map<std::uint32_t, std::uint8_t>;
-
-TImage ImageOf(const std::vector<std::pair<std::uint32_t, QByteArray>>& records) {
-    TImage image;
-    for (const auto& [address, data] : records)
-        for (int i = 0; i < data.size(); ++i)
-            image[address + std::uint32_t(i)] = std::uint8_t(data[i]);
-    return image;
-}
-
 QByteArray RandomBytes(QRandomGenerator& random, int size) {
     QByteArray bytes(size, '\0');
     for (char& c : bytes)
         c = char(random.bounded(256));
     return bytes;
-}
-
-// True when the board holds exactly the image: every image byte programmed, nothing else programmed.
-bool BoardHolds(const TSimServer& server, const TImage& image, QString& why) {
-    const TFlashSnapshot snapshot = server.Snapshot();
-    size_t programmed = 0;
-    for (size_t a = 0; a < snapshot.Programmed.size(); ++a)
-        programmed += snapshot.Programmed[a] ? 1 : 0;
-    if (programmed != image.size()) {
-        why = QStringLiteral("%1 bytes programmed, image has %2").arg(programmed).arg(image.size());
-        return false;
-    }
-    for (const auto& [address, value] : image) {
-        if (address >= snapshot.Flash.size() || !snapshot.Programmed[address] ||
-            snapshot.Flash[address] != value) {
-            why = QStringLiteral("byte at 0x%1 differs").arg(address, 0, 16);
-            return false;
-        }
-    }
-    return true;
 }
 
 // The outcome line of a run's output. A Program cut short adds what the FLASH holds below it, which
@@ -122,7 +93,6 @@ private slots:
     void faultKinds_data();
     void faultKinds();
     void mismatchIsReported();
-    void hangupEndsTheRun();
     void lowRateNeedsNoRetry();
     void misbehavingBoards_data();
     void misbehavingBoards();
@@ -155,8 +125,7 @@ void TestCliSim::programThenVerifyIntelHex() {
     QVERIFY(WriteIntelHexFile(path, records));
 
     TSimServer server(Config());
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const TCliRun program = Cli(OnBoard(server, {"program", path}));
     QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
     QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
@@ -182,8 +151,7 @@ void TestCliSim::binaryImages() {
     QVERIFY(WriteFile(path, file));
 
     TSimServer server(Config());
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const QStringList options{"--start-address", "2000", header ? "--size-header" : "--no-size-header"};
     const TCliRun program = Cli(OnBoard(server, QStringList{"program", path} + options));
     QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
@@ -203,8 +171,7 @@ void TestCliSim::droppedAnswersAreRetried() {
     QVERIFY(WriteFile(path, records[0].second));
 
     TSimServer server(Config({{fkDrop, 3}}));
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const TCliRun program = Cli(OnBoard(server, {"program", path, "--no-size-header"}));
     QVERIFY2(program.Exit == 0, qPrintable(program.Err + program.Out.join('\n')));
     QCOMPARE(program.Out.last(), QStringLiteral("Program OK!"));
@@ -233,8 +200,7 @@ void TestCliSim::faultKinds() {
     const QString path = FDir.filePath(QStringLiteral("fault.bin"));
     QVERIFY(WriteFile(path, bytes));
     TSimServer server(Config({{TSimFaultKind(kind), std::uint32_t(value)}}));
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const TCliRun program = Cli(OnBoard(server, {"program", path, "--no-size-header", "--retries", "1"}));
     QCOMPARE(program.Exit, exit);
     QCOMPARE(OutcomeLine(program.Out, server), last);
@@ -254,8 +220,7 @@ void TestCliSim::mismatchIsReported() {
         records.emplace_back(0x300 + std::uint32_t(offset - 32), bytes.mid(offset, 16));
     QVERIFY(WriteIntelHexFile(path, records));
     TSimServer server(Config({{fkMismatch, 0x345}}));
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     QCOMPARE(Cli(OnBoard(server, {"program", path})).Exit, 0);
     const TCliRun verify = Cli(OnBoard(server, {"verify", path}));
     QCOMPARE(verify.Exit, 1);
@@ -266,19 +231,6 @@ void TestCliSim::mismatchIsReported() {
     QCOMPARE(verify.Out.mid(verify.Out.size() - 3).join('\n'), text);
 }
 
-void TestCliSim::hangupEndsTheRun() {
-    QRandomGenerator random(9);
-    const QString path = FDir.filePath(QStringLiteral("hangup.bin"));
-    QVERIFY(WriteFile(path, RandomBytes(random, 5000)));
-    TSimServer server(Config({{fkHangupAfter, 5}}));
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
-    const TCliRun program = Cli(OnBoard(server, {"program", path}), 60000);
-    QCOMPARE(program.Exit, 3);
-    QVERIFY2(program.Milliseconds < 15000, "a hang-up must end the run within a few seconds");
-    QVERIFY(!program.Out.contains(QStringLiteral("Program OK!")));
-}
-
 void TestCliSim::lowRateNeedsNoRetry() {
     // At 600 baud a full block and its answer take 14 s on the line, far more than the 5000 ms a
     // command waits at high rates: a correct board must still succeed without a single time-out.
@@ -287,8 +239,7 @@ void TestCliSim::lowRateNeedsNoRetry() {
     const QString path = FDir.filePath(QStringLiteral("slow-line.bin"));
     QVERIFY(WriteFile(path, bytes));
     TSimServer server(Config(), 600);
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const TCliRun run =
         Cli(OnBoard(server, {"--baud", "600", "--retries", "0", "program", path, "--no-size-header"}));
     QVERIFY2(run.Exit == 0, qPrintable(run.Err + run.Out.join('\n')));
@@ -414,12 +365,9 @@ void TestCliSim::misbehavingBoards() {
     const QByteArray bytes = RandomBytes(random, 1000);
     const QString path = FDir.filePath(QStringLiteral("misbehaving.bin"));
     QVERIFY(WriteFile(path, bytes));
-    TImage image;
-    for (int i = 0; i < bytes.size(); ++i)
-        image[std::uint32_t(i)] = std::uint8_t(bytes[i]);
+    const TImage image = ImageOf({{0, bytes}});
     TSimServer server(config);
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const QStringList options{"--no-size-header", "--retries", "3"};
     // A board slower than every time-out cannot be programmed first.
     if (verify && boardFaults.filter(QStringLiteral("slow:")).isEmpty()) {
@@ -454,8 +402,7 @@ void TestCliSim::unlistedChip() {
     TSimConfig config;
     config.DeviceId = "vf040b"; // differs from the list only in case
     TSimServer server(config);
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const QString path = FDir.filePath(QStringLiteral("any.hex"));
     QVERIFY(WriteIntelHexFile(path, {{0, QByteArray(16, 'x')}}));
     const TCliRun program = Cli(OnBoard(server, {"program", path}));
@@ -470,8 +417,7 @@ void TestCliSim::unlistedChip() {
 
 void TestCliSim::malformedImageSendsNothing() {
     TSimServer server(Config());
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const QString path = FDir.filePath(QStringLiteral("bad.hex"));
     QVERIFY(WriteFile(path, ":1000000000\n"));
     const TCliRun program = Cli(OnBoard(server, {"program", path}));
@@ -503,8 +449,7 @@ void TestCliSim::refusedBlockIsNamed() {
     TSimConfig config;
     config.Size = 4096;
     TSimServer server(config);
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     const QString path = FDir.filePath(QStringLiteral("beyond.rbf"));
     QVERIFY(WriteFile(path, QByteArray(16, 'x')));
     const TCliRun program =
@@ -534,8 +479,7 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     // Paced, so that the run lasts long enough to interrupt; or silent from "P INIT" on.
     const std::uint32_t answered = silent ? 2 : 6; // ping, P ID (and P INIT, three blocks)
     TSimServer server(silent ? Config({{fkSilentAfter, answered}}) : Config(), silent ? 0 : 115200);
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
+    QVERIFY(Started(server));
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), FHome.path());
@@ -626,8 +570,7 @@ void TestCliSim::runInputs() {
     QFETCH(QString, errHas);
     TSimServer board(Config());
     TSimServer other(Config());
-    std::string error;
-    QVERIFY2(board.Start(error) && other.Start(error), error.c_str());
+    QVERIFY(Started(board) && Started(other));
     QTemporaryDir dir;
     const QString image = dir.filePath(QStringLiteral("image.bin"));
     QVERIFY(WriteFile(image, QByteArray(8 * 1024, '\x5A')));
@@ -809,8 +752,7 @@ void TestCliSim::imageFormatsOnTheBoard() {
         if (rewritten && i == 0)
             config.Faults.push_back({fkSlow, 0, kind == "hex" ? 5u : 50u});
         servers.push_back(std::make_unique<TSimServer>(config));
-        std::string failed;
-        QVERIFY2(servers.back()->Start(failed), failed.c_str());
+        QVERIFY(Started(*servers.back()));
         ports << "--port" << QString::fromStdString(servers.back()->SlavePath());
     }
     // Once the first bytes are on the first board, the file gets other bytes of the same size.

@@ -32,7 +32,6 @@ private slots:
     void openErrors_data();
     void openErrors();
     void permissionDeniedNamesTheGroup();
-    void exclusiveOpen();
     void restoresSettingsOnClose();
 
     void lineStateReadBack_data();
@@ -161,18 +160,6 @@ void TestCommPosix::permissionDeniedNamesTheGroup() {
     QCOMPARE(
         QString::fromUtf8(text),
         QStringLiteral("cannot open %1: Permission denied (add the user to the dialout group)").arg(device));
-}
-
-void TestCommPosix::exclusiveOpen() {
-    TPtyPair pty;
-    TCommPortPosix first;
-    TCommPortPosix second;
-    QVERIFY2(first.Open(pty.SlavePath()), qPrintable(first.LastFailure()));
-    QVERIFY(!second.Open(pty.SlavePath()));
-    QCOMPARE(second.LastFailure(), QStringLiteral("cannot open %1: device is in use").arg(pty.SlavePath()));
-    first.Close();
-    QVERIFY2(second.Open(pty.SlavePath()), qPrintable(second.LastFailure()));
-    QVERIFY(second.LastFailure().isEmpty());
 }
 
 void TestCommPosix::restoresSettingsOnClose() {

@@ -1,9 +1,8 @@
 // The command protocol over a real pseudo-terminal: exact command bytes, accepted and refused answers,
-// scanning, time-outs, and round trips against the simulated monitor.
+// scanning and time-outs. Round trips against the simulated board are tervolt-cli's, in tst_cli_sim.
 
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
-#include "sim/simserver.h"
 #include "target/answerbook.h"
 #include "target/comm_protocol.h"
 #include "target/commandtext.h"
@@ -100,7 +99,6 @@ private slots:
     void answerRacingTheTimeout();
     void nestedCommandIsRefused();
     void strayCompareErrorFailsTheClose();
-    void roundTripAgainstMonitor();
 };
 
 void TestCommProtocol::commandText_data() {
@@ -416,37 +414,6 @@ void TestCommProtocol::strayCompareErrorFailsTheClose() {
     QVERIFY(protocol.LineFailed());
     QVERIFY2(protocol.LastFailure().contains(QStringLiteral("Compare error at address 1F00")),
              qPrintable(protocol.LastFailure()));
-}
-
-void TestCommProtocol::roundTripAgainstMonitor() {
-    TSimServer server(TSimConfig{});
-    std::string error;
-    QVERIFY2(server.Start(error), error.c_str());
-    TCommProtocol protocol;
-    QVERIFY(Connect(protocol, QString::fromStdString(server.SlavePath())));
-    QVERIFY(protocol.PingTarget());
-    QByteArray id;
-    QByteArray maker;
-    QVERIFY(protocol.IdentifyFlash(id, maker));
-    QCOMPARE(id, QByteArray("VF040B"));
-    QCOMPARE(maker, QByteArray("VELUM"));
-    QVERIFY(protocol.InitFlash());
-    std::uint8_t block[200];
-    for (int i = 0; i < 200; ++i)
-        block[i] = std::uint8_t(i * 3);
-    QVERIFY(protocol.ProgramBlock(0x1000, block, 200));
-    QVERIFY(protocol.ResetFlash());
-    TCompareResult compare;
-    QVERIFY(protocol.VerifyBlock(0x1000, block, 200, compare));
-    QVERIFY(compare.CompareOK);
-    block[7] = 0x00; // the board holds 0x15 there
-    QVERIFY(protocol.VerifyBlock(0x1000, block, 200, compare));
-    QVERIFY(!compare.CompareOK);
-    QCOMPARE(compare.Address, 0x1007u);
-    QCOMPARE(int(compare.Expected), 0x00);
-    QCOMPARE(int(compare.Actual), 0x15);
-    const TFlashSnapshot snapshot = server.Snapshot();
-    QCOMPARE(int(snapshot.Flash[0x1007]), 0x15);
 }
 
 QTEST_GUILESS_MAIN(TestCommProtocol)

@@ -40,7 +40,6 @@ private slots:
     void sendCommandOnClosedPort();
     void errorMessages_data();
     void errorMessages();
-    void replyOverPseudoTerminal();
 };
 
 void TestCommunit::construction() {
@@ -179,20 +178,6 @@ void TestCommunit::errorMessages() {
     QCOMPARE(QString::fromUtf8(error.what()), expected);
     const std::runtime_error& base = error;
     QCOMPARE(QString::fromUtf8(base.what()), expected);
-}
-
-void TestCommunit::replyOverPseudoTerminal() {
-    TPtyPair pty;
-    TCommunicationUnit unit;
-    unit.CommPortDriver()->SetPortName(pty.SlavePath());
-    unit.CommPortDriver()->SetBaudRate(br115200);
-    QVERIFY(unit.CommPortDriver()->Connect());
-    unit.SendCommand("P ID\r");
-    QCOMPARE(pty.ReadUntil('\r', 2s), QByteArray("P ID\r"));
-    QVERIFY(pty.Write("P ID\r\n0x01 0x227E\r\nDone\r\n>"));
-    QTRY_VERIFY(unit.RxReady());
-    QCOMPARE(unit.ReadReply(), QByteArray("P ID\r\n0x01 0x227E\r\nDone\r\n"));
-    QVERIFY(unit.CommPortDriver()->IsPolling());
 }
 
 QTEST_GUILESS_MAIN(TestCommunit)

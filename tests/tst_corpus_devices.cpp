@@ -181,6 +181,7 @@ void TTestCorpusDevices::missingFile() {
     TDevicesList list;
     QVERIFY(!list.LoadFromFile(QDir(kCorpusDir).filePath(QStringLiteral("no-such-file.tervolt"))));
     QVERIFY(!list.LoadFromFile(kCorpusDir)); // a directory is no list either
+    QVERIFY(!list.LoadFromFile(QString()));
     // Nor is a named pipe, and opening it must not wait for a writer.
     QTemporaryDir dir;
     const QString pipe = dir.filePath(QStringLiteral("devices.tervolt"));

@@ -21,7 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString kCom2Name = QStringLiteral("\\\\.\\COM2");
 // Only a wait that hangs takes this long, however loaded the machine. The processor time of waiting
 // is measured in bench/, not here.
 constexpr qint64 kHangMs = 30000;
@@ -76,21 +75,14 @@ class TestCpdrv : public QObject {
 
 private slots:
     // Properties and their setters
-    void defaults();
     void setPort_data();
     void setPort();
     void setPortName();
     void portAndBuffersFixedWhileOpen();
     void baudRateSetters();
-    void pollingDelay_data();
-    void pollingDelay();
+    void settingLimits_data();
+    void settingLimits();
     void pollingDelayTimerRestart();
-    void packetTimeout_data();
-    void packetTimeout();
-    void bufferSizes_data();
-    void bufferSizes();
-    void packetSizeGrowsBuffer_data();
-    void packetSizeGrowsBuffer();
     void delayForRX_data();
     void delayForRX();
 
@@ -124,32 +116,6 @@ private slots:
     void hangupWhileIdle_data();
     void hangupWhileIdle();
 };
-
-void TestCpdrv::defaults() {
-    TCommPortDriver driver;
-    QCOMPARE(driver.Port(), pnCOM2);
-    QCOMPARE(driver.PortName(), kCom2Name);
-    QCOMPARE(driver.BaudRate(), br9600);
-    QCOMPARE(driver.BaudRateValue(), 9600u);
-    QCOMPARE(driver.DataBits(), db8BITS);
-    QCOMPARE(driver.StopBits(), sb1BITS);
-    QCOMPARE(driver.Parity(), ptNONE);
-    QCOMPARE(driver.HwFlow(), hfNONERTSON);
-    QCOMPARE(driver.SwFlow(), sfNONE);
-    QCOMPARE(driver.InBufSize(), 2048u);
-    QCOMPARE(driver.OutBufSize(), 2048u);
-    QCOMPARE(driver.PacketSize(), std::int16_t(-1));
-    QCOMPARE(driver.PacketTimeout(), -1);
-    QCOMPARE(driver.PacketMode(), pmDiscard);
-    QCOMPARE(driver.PollingDelay(), std::uint16_t(50));
-    QCOMPARE(driver.EnableDTROnOpen(), true);
-    QCOMPARE(driver.InputTimeout(), 200u);
-    QCOMPARE(driver.CheckLineStatus(), false);
-    QCOMPARE(driver.PollOnReadable(), false);
-    QVERIFY(driver.IsPolling());
-    QVERIFY(!driver.Connected());
-    QCOMPARE(driver.Handle(), kInvalidCommHandle);
-}
 
 void TestCpdrv::setPort_data() {
     QTest::addColumn<int>("port");
@@ -215,22 +181,57 @@ void TestCpdrv::baudRateSetters() {
     QCOMPARE(driver.BaudRateValue(), 31250u);
 }
 
-void TestCpdrv::pollingDelay_data() {
+// What each setter makes of a value outside its range.
+void TestCpdrv::settingLimits_data() {
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<int>("pollingDelay");
     QTest::addColumn<int>("value");
     QTest::addColumn<int>("expected");
-    QTest::newRow("0 raised to the floor") << 0 << 5;
-    QTest::newRow("4 raised to the floor") << 4 << 5;
-    QTest::newRow("5") << 5 << 5;
-    QTest::newRow("1000") << 1000 << 1000;
-    QTest::newRow("largest") << 65535 << 65535;
+    QTest::addColumn<uint>("inBufSize"); // after a packet size
+    for (const auto& [value, expected] : {std::pair{0, 5}, {4, 5}, {5, 5}, {1000, 1000}, {65535, 65535}})
+        QTest::addRow("polling delay %d", value) << "polling delay" << value << value << expected << 0u;
+    QTest::newRow("packet time-out below the delay") << "packet time-out" << 50 << 30 << 70 << 0u;
+    QTest::newRow("packet time-out below the floor delay") << "packet time-out" << 5 << 3 << 7 << 0u;
+    QTest::newRow("packet time-out equal to the delay") << "packet time-out" << 50 << 50 << 50 << 0u;
+    QTest::newRow("packet time-out above the delay") << "packet time-out" << 50 << 200 << 200 << 0u;
+    QTest::newRow("packet time-out zero is off") << "packet time-out" << 50 << 0 << -1 << 0u;
+    QTest::newRow("packet time-out negative is off") << "packet time-out" << 50 << -20 << -1 << 0u;
+    for (const auto& [value, expected] :
+         {std::pair{100, 128}, {0, 128}, {128, 128}, {3000, 3000}, {8192, 8192}, {10000, 8192}})
+        QTest::addRow("buffers %d", value) << "buffers" << 50 << value << expected << 0u;
+    QTest::newRow("packet size grows the buffer") << "packet size" << 50 << 3000 << 3000 << 3000u;
+    QTest::newRow("packet size fits") << "packet size" << 50 << 100 << 100 << 2048u;
+    QTest::newRow("packet size capped at the largest buffer") << "packet size" << 50 << 9000 << 8192 << 8192u;
+    QTest::newRow("packet size zero is off") << "packet size" << 50 << 0 << -1 << 2048u;
+    QTest::newRow("packet size negative is off") << "packet size" << 50 << -5 << -1 << 2048u;
 }
 
-void TestCpdrv::pollingDelay() {
+void TestCpdrv::settingLimits() {
+    QFETCH(QString, setting);
+    QFETCH(int, pollingDelay);
     QFETCH(int, value);
     QFETCH(int, expected);
+    QFETCH(uint, inBufSize);
     TCommPortDriver driver;
-    driver.SetPollingDelay(std::uint16_t(value));
-    QCOMPARE(int(driver.PollingDelay()), expected);
+    driver.SetPollingDelay(std::uint16_t(pollingDelay));
+    if (setting == QLatin1String("polling delay")) {
+        QCOMPARE(int(driver.PollingDelay()), expected);
+    } else if (setting == QLatin1String("packet time-out")) {
+        driver.SetPacketTimeout(value);
+        QCOMPARE(driver.PacketTimeout(), expected);
+    } else if (setting == QLatin1String("buffers")) {
+        driver.SetInBufSize(uint(value));
+        driver.SetOutBufSize(uint(value));
+        QCOMPARE(int(driver.InBufSize()), expected);
+        QCOMPARE(int(driver.OutBufSize()), expected);
+    } else {
+        driver.SetPacketSize(std::int16_t(value));
+        QCOMPARE(int(driver.PacketSize()), expected);
+        QCOMPARE(driver.InBufSize(), inBufSize);
+        // A smaller buffer afterwards is grown again to the packet.
+        driver.SetInBufSize(128);
+        QCOMPARE(driver.InBufSize(), std::max(128u, expected > 0 ? uint(expected) : 0u));
+    }
 }
 
 void TestCpdrv::pollingDelayTimerRestart() {
@@ -253,76 +254,6 @@ void TestCpdrv::pollingDelayTimerRestart() {
     QCOMPARE(timer->interval(), 5);
     driver.Disconnect();
     QVERIFY(!timer->isActive());
-}
-
-void TestCpdrv::packetTimeout_data() {
-    QTest::addColumn<int>("pollingDelay");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("below the delay") << 50 << 30 << 70;
-    QTest::newRow("below the floor delay") << 5 << 3 << 7;
-    QTest::newRow("equal to the delay") << 50 << 50 << 50;
-    QTest::newRow("above the delay") << 50 << 200 << 200;
-    QTest::newRow("zero is off") << 50 << 0 << -1;
-    QTest::newRow("negative is off") << 50 << -20 << -1;
-}
-
-void TestCpdrv::packetTimeout() {
-    QFETCH(int, pollingDelay);
-    QFETCH(int, value);
-    QFETCH(int, expected);
-    TCommPortDriver driver;
-    driver.SetPollingDelay(std::uint16_t(pollingDelay));
-    driver.SetPacketTimeout(value);
-    QCOMPARE(driver.PacketTimeout(), expected);
-}
-
-void TestCpdrv::bufferSizes_data() {
-    QTest::addColumn<uint>("value");
-    QTest::addColumn<uint>("expected");
-    QTest::newRow("below the minimum") << 100u << 128u;
-    QTest::newRow("zero") << 0u << 128u;
-    QTest::newRow("minimum") << 128u << 128u;
-    QTest::newRow("inside") << 3000u << 3000u;
-    QTest::newRow("maximum") << 8192u << 8192u;
-    QTest::newRow("above the maximum") << 10000u << 8192u;
-}
-
-void TestCpdrv::bufferSizes() {
-    QFETCH(uint, value);
-    QFETCH(uint, expected);
-    TCommPortDriver driver;
-    driver.SetInBufSize(value);
-    driver.SetOutBufSize(value);
-    QCOMPARE(driver.InBufSize(), expected);
-    QCOMPARE(driver.OutBufSize(), expected);
-}
-
-void TestCpdrv::packetSizeGrowsBuffer_data() {
-    QTest::addColumn<int>("inBufSize");
-    QTest::addColumn<int>("packetSize");
-    QTest::addColumn<int>("expectedPacketSize");
-    QTest::addColumn<uint>("expectedInBufSize");
-    QTest::newRow("grows the buffer") << 2048 << 3000 << 3000 << 3000u;
-    QTest::newRow("fits") << 2048 << 100 << 100 << 2048u;
-    QTest::newRow("capped at the largest buffer") << 2048 << 9000 << 8192 << 8192u;
-    QTest::newRow("zero is off") << 2048 << 0 << -1 << 2048u;
-    QTest::newRow("negative is off") << 2048 << -5 << -1 << 2048u;
-}
-
-void TestCpdrv::packetSizeGrowsBuffer() {
-    QFETCH(int, inBufSize);
-    QFETCH(int, packetSize);
-    QFETCH(int, expectedPacketSize);
-    QFETCH(uint, expectedInBufSize);
-    TCommPortDriver driver;
-    driver.SetInBufSize(uint(inBufSize));
-    driver.SetPacketSize(std::int16_t(packetSize));
-    QCOMPARE(int(driver.PacketSize()), expectedPacketSize);
-    QCOMPARE(driver.InBufSize(), expectedInBufSize);
-    // A smaller buffer afterwards is grown again to the packet.
-    driver.SetInBufSize(128);
-    QCOMPARE(driver.InBufSize(), std::max(128u, expectedPacketSize > 0 ? uint(expectedPacketSize) : 0u));
 }
 
 void TestCpdrv::delayForRX_data() {

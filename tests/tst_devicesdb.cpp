@@ -41,7 +41,6 @@ private:
 private slots:
     void LoadFile_data();
     void LoadFile();
-    void MissingFileIsRefused();
     void LoadAppendsAndFailedLoadLeavesListAlone();
     void FindDevice_data();
     void FindDevice();
@@ -154,14 +153,6 @@ void TDevicesDbTest::LoadFile() {
     QCOMPARE(Entries(list), entries);
     QCOMPARE(list.Count(), entries.size());
     QCOMPARE(list.LastFailure().isEmpty(), accepted);
-}
-
-void TDevicesDbTest::MissingFileIsRefused() {
-    TDevicesList list;
-    QVERIFY(!list.LoadFromFile(FDir.filePath(QStringLiteral("absent.tervolt"))));
-    QVERIFY(!list.LoadFromFile(FDir.path()));
-    QVERIFY(!list.LoadFromFile(QString()));
-    QVERIFY(list.Head() == nullptr);
 }
 
 void TDevicesDbTest::LoadAppendsAndFailedLoadLeavesListAlone() {

@@ -128,8 +128,8 @@ private slots:
     void blockSizes_data();
     void blockSizes();
     void gapStartsNewBlock();
-    void binaryWithSizeHeader();
-    void binaryWithoutHeader();
+    void binaryImages_data();
+    void binaryImages();
     void retryThenSuccess();
     void cancelInOpeningPrompt();
     void cancelInBlockPromptSendsNothingMore();
@@ -138,8 +138,8 @@ private slots:
     void progressFollowsConfirmedBytes_data();
     void progressFollowsConfirmedBytes();
     void progressOfHugeImageDoesNotOverflow();
-    void mismatchInLastBlock();
-    void mismatchEndsVerifyAtNextTurn();
+    void mismatchEndsVerify_data();
+    void mismatchEndsVerify();
     void emptyImagesSendNothing_data();
     void emptyImagesSendNothing();
     void malformedImageSendsNothing();
@@ -214,41 +214,36 @@ void TestFlashEngine::gapStartsNewBlock() {
     QCOMPARE(host.Addresses, (std::vector<std::uint32_t>{0x100, 0x200, 0x10000}));
 }
 
-void TestFlashEngine::binaryWithSizeHeader() {
-    const QByteArray file = Pattern(500, 9);
+void TestFlashEngine::binaryImages_data() {
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<quint32>("start");
+    QTest::addColumn<bool>("verify");
+    // 500 bytes and the 4-byte little-endian size: 200, 200, 104.
+    QTest::newRow("size header") << true << 500 << 0x4000u << false;
+    QTest::newRow("bare data") << false << 450 << 0x20000u << true;
+}
+
+void TestFlashEngine::binaryImages() {
+    QFETCH(bool, header);
+    QFETCH(int, size);
+    QFETCH(quint32, start);
+    QFETCH(bool, verify);
+    const QByteArray file = Pattern(size, 9);
     const QString path = WriteBinary(QStringLiteral("image.rbf"), file);
     TRecordingTarget target;
     TScriptedHost host;
-    TFlashEngine(target, host)
-        .Run(TFlashOperation::foProgram, Source(path, TImageFormat::Binary, 0x4000, true));
+    const auto outcome = TFlashEngine(target, host)
+                             .Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram,
+                                  Source(path, TImageFormat::Binary, start, header));
+    QByteArray sent = header ? QByteArray("\xF4\x01\x00\x00", 4) + file : file;
     const auto blocks = target.Blocks();
     QCOMPARE(blocks.size(), size_t(3));
-    QCOMPARE(blocks[0].Address, 0x4000u);
-    QCOMPARE(blocks[0].Data.size(), 200);
-    QCOMPARE(blocks[0].Data.left(4), QByteArray("\xF4\x01\x00\x00", 4));
-    QCOMPARE(blocks[0].Data.mid(4), file.left(196));
-    QCOMPARE(blocks[1].Address, 0x4000u + 200);
-    QCOMPARE(blocks[1].Data, file.mid(196, 200));
-    QCOMPARE(blocks[2].Address, 0x4000u + 400);
-    QCOMPARE(blocks[2].Data, file.mid(396));
-}
-
-void TestFlashEngine::binaryWithoutHeader() {
-    const QByteArray file = Pattern(450, 5);
-    const QString path = WriteBinary(QStringLiteral("image.bin"), file);
-    TRecordingTarget target;
-    TScriptedHost host;
-    const auto outcome =
-        TFlashEngine(target, host)
-            .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0x20000, false));
-    const auto blocks = target.Blocks();
-    QCOMPARE(blocks.size(), size_t(3));
-    const int sizes[] = {200, 200, 50};
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(blocks[size_t(i)].Address, 0x20000u + 200u * std::uint32_t(i));
-        QCOMPARE(blocks[size_t(i)].Data, file.mid(200 * i, sizes[i]));
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        QCOMPARE(blocks[i].Address, start + 200u * std::uint32_t(i));
+        QCOMPARE(blocks[i].Data, sent.mid(200 * int(i), 200));
     }
-    QCOMPARE(outcome.Kind, TOutcomeKind::okCompareDone);
+    QCOMPARE(outcome.Kind, verify ? TOutcomeKind::okCompareDone : TOutcomeKind::okProgramDone);
     QCOMPARE(host.Progress.back(), 100);
 }
 
@@ -404,41 +399,37 @@ void TestFlashEngine::progressOfHugeImageDoesNotOverflow() {
     QFile::remove(path);
 }
 
-void TestFlashEngine::mismatchInLastBlock() {
-    const QString path = WriteBinary(QStringLiteral("mismatch.bin"), Pattern(450, 3));
-    TRecordingTarget target;
-    target.Compare = [](const TSentCommand& c, TCompareResult& r) {
-        r.CompareOK = c.Address != 400;
-        if (!r.CompareOK) {
-            r.Address = 0x1F00;
-            r.Expected = 0x1234;
-            r.Actual = 0xFFFF;
-        }
-    };
-    TScriptedHost host;
-    const auto outcome = TFlashEngine(target, host)
-                             .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
-    QCOMPARE(outcome.Kind, TOutcomeKind::okCompareError);
-    QCOMPARE(outcome.Text,
-             QStringLiteral("Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF."));
-    QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Error"));
+void TestFlashEngine::mismatchEndsVerify_data() {
+    QTest::addColumn<quint32>("block"); // the block that reads back wrong, of 1000 bytes in five
+    QTest::addColumn<int>("sent");      // the blocks sent: none after the one found wrong
+    QTest::addColumn<quint32>("expected");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("last block") << 800u << 5 << 0x1234u
+                                << "Compare error at address 0x001F00.\nExpected: 0x1234.\nActual: 0xFFFF.";
+    QTest::newRow("second block") << 200u << 2 << 0x5u
+                                  << "Compare error at address 0x001F00.\nExpected: 0x05.\nActual: 0xFFFF.";
 }
 
-void TestFlashEngine::mismatchEndsVerifyAtNextTurn() {
-    const QString path = WriteBinary(QStringLiteral("mismatch2.bin"), Pattern(1000, 3));
+void TestFlashEngine::mismatchEndsVerify() {
+    QFETCH(quint32, block);
+    QFETCH(int, sent);
+    QFETCH(quint32, expected);
+    QFETCH(QString, text);
+    const QString path = WriteBinary(QStringLiteral("mismatch.bin"), Pattern(1000, 3));
     TRecordingTarget target;
-    target.Compare = [](const TSentCommand& c, TCompareResult& r) {
-        r.CompareOK = c.Address != 200;
-        r.Address = 0x2A;
-        r.Expected = 0x5;
-        r.Actual = 0x7;
+    target.Compare = [&](const TSentCommand& c, TCompareResult& r) {
+        r.CompareOK = c.Address != block;
+        r.Address = 0x1F00;
+        r.Expected = std::uint16_t(expected);
+        r.Actual = 0xFFFF;
     };
     TScriptedHost host;
     const auto outcome = TFlashEngine(target, host)
                              .Run(TFlashOperation::foVerify, Source(path, TImageFormat::Binary, 0, false));
-    QCOMPARE(target.Blocks().size(), size_t(2));
-    QCOMPARE(outcome.Text,
-             QStringLiteral("Compare error at address 0x00002A.\nExpected: 0x05.\nActual: 0x07."));
+    QCOMPARE(target.Blocks().size(), size_t(sent));
+    QCOMPARE(outcome.Kind, TOutcomeKind::okCompareError);
+    QCOMPARE(outcome.Text, text);
+    QCOMPARE(outcome.Caption, QStringLiteral("Tervolt Error"));
 }
 
 void TestFlashEngine::emptyImagesSendNothing_data() {

@@ -98,11 +98,8 @@ private slots:
     void ListedChipEnablesStartOnlyWithFile();
     void UnlistedChipReportedOnce_data();
     void UnlistedChipReportedOnce();
-    void ComSettingsDisconnect();
     void ComSettingsWaitsForTheBoardsAnswer();
 
-    void StartAddressField_data();
-    void StartAddressField();
     void FormatSwitchKeepsFileAndPicksFilter();
 
 private:
@@ -403,12 +400,10 @@ void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange_data() {
     QTest::newRow("no such port or rate") << QVariant(0) << QVariant(16) << 2 << 13 << QString();
     QTest::newRow("past the driver") << QVariant(17) << QVariant(255) << 2 << 13 << QString();
     QTest::newRow("baud only") << none << QVariant(4) << 2 << 4 << QString();
-    QTest::newRow("text port") << QVariant(QStringLiteral("abc")) << QVariant(7) << 2 << 13
-                               << QStringLiteral("Invalid data type for 'COMPort'");
+    // Which texts the reader refuses, and with what message: tst_corpus_devices' storedSettings; a
+    // refused port at start-up: StoredTextPortStopsReading.
     QTest::newRow("text baud") << QVariant(4) << QVariant(QStringLiteral("fast")) << 4 << 13
                                << QStringLiteral("Invalid data type for 'BaudRate'");
-    QTest::newRow("port too big") << QVariant(QStringLiteral("4294967296")) << QVariant(7) << 2 << 13
-                                  << QStringLiteral("Failed to get data for 'COMPort'");
 }
 
 void TMainWindowTest::LoadComSettingsKeepsDefaultsOutOfRange() {
@@ -503,9 +498,20 @@ void TMainWindowTest::ListedChipEnablesStartOnlyWithFile() {
     ChooseFile(form, QStringLiteral("/images/second.hex"));
     QVERIFY(Control<TsuiImageButton>(form, "BitBtnStart")->isEnabled());
 
-    // A file chosen while no target is known: identification enables Start once it succeeds.
+    // Disconnect in the COM settings: the Disconnected look; what the user chose stays choosable.
     DetachPort(form);
+    QVERIFY(!form.PortOpen());
+    QCOMPARE(Control<QLabel>(form, "LabelConnect")->text(), QStringLiteral("Disconnected"));
+    QVERIFY(!Control<TsuiImageButton>(form, "BitBtnInit")->isEnabled());
     QVERIFY(!Control<TsuiImageButton>(form, "BitBtnStart")->isEnabled());
+    QVERIFY(!form.FlashIdentified());
+    QVERIFY(Control<TsuiEdit>(form, "EditFLASHManefacturer")->text().isEmpty());
+    QVERIFY(Control<TsuiEdit>(form, "EditFLASHProduct")->text().isEmpty());
+    QVERIFY(!form.AutoIdentifierTimer()->isActive());
+    QVERIFY(Control<TsuiImageButton>(form, "BitBtnBrowse")->isEnabled());
+    QVERIFY(Control<TsuiRadioGroup>(form, "RadioGroupOperation")->isEnabled());
+    QCOMPARE(Control<TsuiEdit>(form, "EditFileName")->text(), QStringLiteral("/images/second.hex"));
+    // A file chosen while no target is known: identification enables Start once it succeeds.
     ChooseFile(form, QStringLiteral("/images/third.hex"));
     QVERIFY(!Control<TsuiImageButton>(form, "BitBtnStart")->isEnabled());
     AttachPort(form, FBoard->SlavePath());
@@ -519,20 +525,24 @@ void TMainWindowTest::UnlistedChipReportedOnce_data() {
     QTest::addColumn<QString>("manufacturer");
     QTest::addColumn<QString>("deviceId");
     QTest::addColumn<bool>("answersId");
+    QTest::addColumn<QString>("why"); // the line below the notice
+    const QString unlisted = QStringLiteral("The board reports %1 %2, which is not in devices.tervolt.");
     QTest::newRow("device id differs in case") << "VELUM"
-                                               << "vf040b" << true;
+                                               << "vf040b" << true << unlisted.arg("VELUM", "vf040b");
     QTest::newRow("manufacturer differs in case") << "Velum"
-                                                  << "VF040B" << true;
+                                                  << "VF040B" << true << unlisted.arg("Velum", "VF040B");
     QTest::newRow("not in the list") << "VELUM"
-                                     << "VF999Z" << true;
-    QTest::newRow("no answer to P ID") << "VELUM"
-                                       << "VF040B" << false;
+                                     << "VF999Z" << true << unlisted.arg("VELUM", "VF999Z");
+    QTest::newRow("no answer to P ID")
+        << "VELUM"
+        << "VF040B" << false << "The board did not answer the chip query. No answer within 1.0 s.";
 }
 
 void TMainWindowTest::UnlistedChipReportedOnce() {
     QFETCH(QString, manufacturer);
     QFETCH(QString, deviceId);
     QFETCH(bool, answersId);
+    QFETCH(QString, why);
     TFormTervolt& form = BoardForm();
     TSimConfig config;
     config.Manufacturer = manufacturer.toStdString();
@@ -547,6 +557,9 @@ void TMainWindowTest::UnlistedChipReportedOnce() {
     FBoard->SetMode(answersId ? TScriptedBoard::bmAnswering : TScriptedBoard::bmPingOnly);
     QVERIFY(WaitUntil([&] { return !boxes.Shown.isEmpty(); }, 10s));
     CheckNotice(boxes.Shown.first(), kNotIdentified);
+    QCOMPARE(boxes.Shown.first().Text, kNotIdentified + u'\n' + why);
+    QCOMPARE(Control<QLabel>(form, "LabelStatus")->text(),
+             QStringLiteral("COM2 \u00b7 115200 baud \u00b7 board answers, chip not identified"));
     const int pings = FBoard->Pings();
     QTest::qWait(1500); // long enough for a couple of retries, had the timer been left running
     QCOMPARE(boxes.Shown.size(), 1);
@@ -558,31 +571,6 @@ void TMainWindowTest::UnlistedChipReportedOnce() {
     QVERIFY(Control<TsuiEdit>(form, "EditFLASHManefacturer")->text().isEmpty());
     QVERIFY(Control<TsuiEdit>(form, "EditFLASHProduct")->text().isEmpty());
     QVERIFY(!Control<TsuiImageButton>(form, "BitBtnStart")->isEnabled());
-}
-
-void TMainWindowTest::ComSettingsDisconnect() {
-    TFormTervolt& form = BoardForm();
-    FBoard = std::make_unique<TScriptedBoard>();
-    FBoard->SetMode(TScriptedBoard::bmAnswering);
-    TMessageRecorder boxes;
-    AttachPort(form, FBoard->SlavePath());
-    ChooseFile(form, QStringLiteral("/images/fourth.hex"));
-    QVERIFY(Control<TsuiImageButton>(form, "BitBtnStart")->isEnabled());
-
-    DetachPort(form);
-    QVERIFY(!form.PortOpen());
-    QCOMPARE(Control<QLabel>(form, "LabelConnect")->text(), QStringLiteral("Disconnected"));
-    QVERIFY(!Control<TsuiImageButton>(form, "BitBtnInit")->isEnabled());
-    QVERIFY(!Control<TsuiImageButton>(form, "BitBtnStart")->isEnabled());
-    QVERIFY(!form.FlashIdentified());
-    QVERIFY(Control<TsuiEdit>(form, "EditFLASHManefacturer")->text().isEmpty());
-    QVERIFY(Control<TsuiEdit>(form, "EditFLASHProduct")->text().isEmpty());
-    QVERIFY(!form.AutoIdentifierTimer()->isActive());
-    // What the user chose stays choosable.
-    QVERIFY(Control<TsuiImageButton>(form, "BitBtnBrowse")->isEnabled());
-    QVERIFY(Control<TsuiRadioGroup>(form, "RadioGroupOperation")->isEnabled());
-    QCOMPARE(Control<TsuiEdit>(form, "EditFileName")->text(), QStringLiteral("/images/fourth.hex"));
-    QVERIFY(boxes.Shown.isEmpty());
 }
 
 void TMainWindowTest::ComSettingsWaitsForTheBoardsAnswer() {
@@ -621,70 +609,6 @@ void TMainWindowTest::ComSettingsWaitsForTheBoardsAnswer() {
 }
 
 // ---- Image selection ------------------------------------------------------------------------------
-
-void TMainWindowTest::StartAddressField_data() {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("byEnter");
-    QTest::addColumn<bool>("legal");
-    QTest::addColumn<qint64>("stored");
-    QTest::addColumn<QString>("shown");
-    const qint64 previous = 0xABCD;
-    for (const bool enter : {false, true}) {
-        const char* how = enter ? "enter" : "leave";
-        auto row = [&](const char* name) -> QTestData& {
-            return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(how, name)));
-        };
-        // What the field does not take while typing (other characters, a ninth digit) is in
-        // tst_window_usability.
-        row("1234") << "1234" << enter << true << qint64(0x1234) << "00001234";
-        row("10") << "10" << enter << true << qint64(0x10) << "00000010";
-        row("FF") << "FF" << enter << true << qint64(0xFF) << "000000FF";
-        row("lower case") << "beef" << enter << true << qint64(0xBEEF) << "0000BEEF";
-        row("FFFFFFFF") << "FFFFFFFF" << enter << true << qint64(-1) << "FFFFFFFF";
-        row("top bit") << "80000000" << enter << true << qint64(INT32_MIN) << "80000000";
-        row("empty") << "" << enter << false << previous << "0000ABCD";
-    }
-}
-
-void TMainWindowTest::StartAddressField() {
-    QFETCH(QString, typed);
-    QFETCH(bool, byEnter);
-    QFETCH(bool, legal);
-    QFETCH(qint64, stored);
-    QFETCH(QString, shown);
-    TFormTervolt& form = IdleForm();
-    // The field is in the binary group, which shows only for binary images.
-    QTest::mouseClick(Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
-    auto* field = Control<TsuiEdit>(form, "EditStartAddress");
-    auto* elsewhere = Control<QCheckBox>(form, "CheckBoxWriteFileSizeOnStart");
-    TMessageRecorder boxes;
-
-    field->setFocus();
-    field->setText(QStringLiteral("ABCD"));
-    QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(form.StartAddress(), 0xABCD);
-
-    field->selectAll();
-    QTest::keyClick(field, Qt::Key_Backspace);
-    QTest::keyClicks(field, typed);
-    QCOMPARE(field->text(), typed);
-    if (byEnter)
-        QTest::keyClick(field, Qt::Key_Enter);
-    else
-        elsewhere->setFocus();
-
-    QCOMPARE(qint64(form.StartAddress()), stored);
-    QCOMPARE(field->text(), shown);
-    if (legal) {
-        QVERIFY(boxes.Shown.isEmpty());
-        QCOMPARE(field->hasFocus(), byEnter); // Enter applies without leaving the field
-    } else {
-        QCOMPARE(boxes.Shown.size(), 1);
-        CheckNotice(boxes.Shown.first(),
-                    QLatin1Char('"') + typed + QStringLiteral("\" is illegal hexadecimal string"));
-        QVERIFY2(field->hasFocus(), "the field gets the focus back");
-    }
-}
 
 void TMainWindowTest::FormatSwitchKeepsFileAndPicksFilter() {
     TFormTervolt& form = IdleForm();

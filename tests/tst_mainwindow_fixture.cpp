@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QSettings>
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -207,6 +208,51 @@ QString TOneWindowTest::ImagePath(const QString& name) const {
     return QDir(FImages.path()).filePath(name);
 }
 
+void TOneWindowTest::Attach(const TSimServer& board) {
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board.SlavePath()));
+    QVERIFY2(FForm->FlashIdentified(), qPrintable(boxes.Texts().join(u'|')));
+    QVERIFY(boxes.Shown.isEmpty());
+}
+
+void TOneWindowTest::ChooseFile(const QString& path) {
+    FForm->SetOpenFileDialog([path](QWidget*, const QString&) { return path; });
+    QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnBrowse"), Qt::LeftButton);
+    FForm->SetOpenFileDialog({});
+    QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->text(), path);
+}
+
+void TOneWindowTest::ClickStart() {
+    auto* start = Control<TsuiImageButton>(*FForm, "BitBtnStart");
+    QVERIFY(start->isVisible() && start->isEnabled());
+    QTest::mouseClick(start, Qt::LeftButton);
+}
+
+QByteArray Pattern(int length, int seed) {
+    QByteArray data;
+    for (int i = 0; i < length; ++i)
+        data.append(char((i * 31 + seed * 7 + 5) & 0xFF));
+    return data;
+}
+
+TRecords Records(std::uint32_t address, int length, int seed) {
+    TRecords records;
+    const QByteArray data = Pattern(length, seed);
+    for (int offset = 0; offset < length; offset += 16)
+        records.emplace_back(address + std::uint32_t(offset), data.mid(offset, 16));
+    return records;
+}
+
+void CheckBoardHolds(const TSimServer& board, const TImage& image) {
+    QString why;
+    QVERIFY2(BoardHolds(board, image, why), qPrintable(why));
+}
+
+std::size_t Programmed(const TSimServer& board) {
+    const TFlashSnapshot snapshot = board.Snapshot();
+    return std::size_t(std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true));
+}
+
 std::unique_ptr<TFormTervolt> OpenMainWindow(const QString& programDirectory) {
     TMessageRecorder quiet;
     auto form = std::make_unique<TFormTervolt>(programDirectory);
@@ -230,8 +276,6 @@ void ResetChoices(TFormTervolt& form) {
 
 std::unique_ptr<TSimServer> StartSimBoard(const TSimConfig& config) {
     auto board = std::make_unique<TSimServer>(config);
-    std::string error;
-    if (!board->Start(error))
-        qWarning("cannot start the simulated board: %s", error.c_str());
+    Started(*board);
     return board;
 }

@@ -8,6 +8,7 @@
 #include "sim/monitor.h"
 #include "sim/simserver.h"
 #include "tests/support/ptypair.h"
+#include "tests/support/simboard.h"
 
 #include <QList>
 #include <QObject>
@@ -18,8 +19,12 @@
 #include <QVariant>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 // Points the per-user settings at a temporary folder. Construct it before QApplication exists.
 class TPrivateSettings {
@@ -137,6 +142,12 @@ protected:
     bool OpenWindow();
     void CloseWindow() { FForm.reset(); }
     QString ImagePath(const QString& name) const;
+    // Through the COM settings dialog; the chip must be identified without a box.
+    void Attach(const TSimServer& board);
+    // Through Browse, as a click would; the name field then holds `path`.
+    void ChooseFile(const QString& path);
+    // Start clicked; returns when the run has ended.
+    void ClickStart();
 
     std::unique_ptr<TProgramDirectory> FProgramDirectory;
     QTemporaryDir FImages;
@@ -149,6 +160,16 @@ void ResetChoices(TFormTervolt& form);
 // The simulated board on a thread of its own; a board that cannot start is reported as a warning
 // (the identification that follows then fails visibly).
 std::unique_ptr<TSimServer> StartSimBoard(const TSimConfig& config = TSimConfig());
+
+using TRecords = std::vector<std::pair<std::uint32_t, QByteArray>>;
+
+QByteArray Pattern(int length, int seed);
+// Contiguous 16-byte records from `address` on.
+TRecords Records(std::uint32_t address, int length, int seed);
+// The board holds exactly the image: each of its bytes programmed with its value, nothing else written.
+void CheckBoardHolds(const TSimServer& board, const TImage& image);
+// Bytes the board holds programmed.
+std::size_t Programmed(const TSimServer& board);
 
 // Waits, processing events, until `condition` holds or the deadline passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);

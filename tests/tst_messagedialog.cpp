@@ -146,17 +146,6 @@ const QString kLongText = QStringLiteral(
     "The target did not answer the block command in time. Check the cable and the target, then retry "
     "the block or cancel the operation.");
 
-// A box whose ShowText records that it was reached through the virtual call.
-class TRecordingBox : public TVelumMessageBox {
-public:
-    TRecordingBox() : TVelumMessageBox(DeepBlue) {}
-    TModalResult ShowText(const QString& text, const QString& caption) override {
-        ++ShowTextCalls;
-        return TVelumMessageBox::ShowText(text, caption);
-    }
-    int ShowTextCalls = 0;
-};
-
 enum TShowOperation { soText, soTextIcon, soOneButton, soTwoButtons, soThreeButtons };
 
 } // namespace
@@ -168,10 +157,8 @@ private slots:
     void cleanup();
 
     // The real dialog, driven by clicks and keys.
-    void RetryCancelAnswers_data();
-    void RetryCancelAnswers();
-    void OkAnswersOne_data();
-    void OkAnswersOne();
+    void ButtonAnswers_data();
+    void ButtonAnswers();
     void ClosingWithoutAButtonIsCancel_data();
     void ClosingWithoutAButtonIsCancel();
     void Layout_data();
@@ -184,7 +171,6 @@ private slots:
     void ResponderSeesWhatWouldBeShown_data();
     void ResponderSeesWhatWouldBeShown();
     void ShowTextKeepsIconAndCaptions();
-    void ShowTextIconGoesThroughVirtualShowText();
     void ScopedResponderRestoresThePreviousOne();
 
     // The skinned controls the windows rely on.
@@ -201,30 +187,39 @@ void TMessageDialogTest::cleanup() {
     QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
 }
 
-void TMessageDialogTest::RetryCancelAnswers_data() {
+void TMessageDialogTest::ButtonAnswers_data() {
+    QTest::addColumn<QStringList>("captions");
     QTest::addColumn<QString>("action");
     QTest::addColumn<int>("expected");
-    QTest::newRow("click Retry") << "Button1" << mrRetry;
-    QTest::newRow("click Cancel") << "Button2" << mrCancel;
-    QTest::newRow("Enter") << "Enter" << mrRetry;
-    QTest::newRow("Tab then Enter") << "TabEnter" << mrCancel;
+    const QStringList retryCancel{QStringLiteral("Retry"), QStringLiteral("Cancel")};
+    QTest::newRow("click Retry") << retryCancel << "Button1" << mrRetry;
+    QTest::newRow("click Cancel") << retryCancel << "Button2" << mrCancel;
+    QTest::newRow("Enter") << retryCancel << "Enter" << mrRetry;
+    QTest::newRow("Tab then Enter") << retryCancel << "TabEnter" << mrCancel;
+    QTest::newRow("click Ok") << QStringList{QStringLiteral("Ok")} << "Button1" << mrOk;
+    QTest::newRow("keypad Enter on Ok") << QStringList{QStringLiteral("Ok")} << "KeypadEnter" << mrOk;
 }
 
-void TMessageDialogTest::RetryCancelAnswers() {
+void TMessageDialogTest::ButtonAnswers() {
+    QFETCH(QStringList, captions);
     QFETCH(QString, action);
     QFETCH(int, expected);
     TVelumMessageBox box(DeepBlue);
     TSeenLayout seen;
     const TModalRun run = RunModal(
         [&] {
+            if (captions.size() == 1)
+                return box.ShowOneButton(QStringLiteral("Program OK!"), QStringLiteral("Tervolt Message"),
+                                         suiInformation, captions.at(0), mrOk);
             return box.ShowTwoButtons(QStringLiteral("No reply from the target."),
-                                      QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"),
-                                      mrRetry, QStringLiteral("Cancel"), mrCancel);
+                                      QStringLiteral("Tervolt Error"), suiStop, captions.at(0), mrRetry,
+                                      captions.at(1), mrCancel);
         },
         [&](TsuiMessageDialog& dialog) {
             seen = Look(dialog);
-            if (action == QLatin1String("Enter")) {
-                QTest::keyClick(KeyTarget(), Qt::Key_Return);
+            if (action.endsWith(QLatin1String("Enter")) && action != QLatin1String("TabEnter")) {
+                QTest::keyClick(KeyTarget(),
+                                action == QLatin1String("Enter") ? Qt::Key_Return : Qt::Key_Enter);
             } else if (action == QLatin1String("TabEnter")) {
                 QTest::keyClick(KeyTarget(), Qt::Key_Tab);
                 QTest::keyClick(KeyTarget(), Qt::Key_Return);
@@ -235,36 +230,13 @@ void TMessageDialogTest::RetryCancelAnswers() {
     QVERIFY(run.Appeared);
     QVERIFY2(!run.Forced, "the dialog stayed open");
     QCOMPARE(run.Result, expected);
-    QCOMPARE(seen.Captions, (QStringList{QStringLiteral("Retry"), QStringLiteral("Cancel")}));
-    QCOMPARE(seen.Buttons.size(), 2);
-    QVERIFY2(seen.Buttons.at(0).x() < seen.Buttons.at(1).x(), "Retry must stand left of Cancel");
+    QCOMPARE(seen.Captions, captions);
+    QCOMPARE(seen.Buttons.size(), captions.size());
+    if (captions.size() == 2)
+        QVERIFY2(seen.Buttons.at(0).x() < seen.Buttons.at(1).x(), "Retry must stand left of Cancel");
     QCOMPARE(seen.Focused, QStringLiteral("Button1"));
-    QCOMPARE(seen.Title, QStringLiteral("Tervolt Error"));
-}
-
-void TMessageDialogTest::OkAnswersOne_data() {
-    QTest::addColumn<bool>("byKey");
-    QTest::newRow("click") << false;
-    QTest::newRow("Enter") << true;
-}
-
-void TMessageDialogTest::OkAnswersOne() {
-    QFETCH(bool, byKey);
-    TVelumMessageBox box(DeepBlue);
-    const TModalRun run = RunModal(
-        [&] {
-            return box.ShowOneButton(QStringLiteral("Program OK!"), QStringLiteral("Tervolt Message"),
-                                     suiInformation, QStringLiteral("Ok"), mrOk);
-        },
-        [&](TsuiMessageDialog& dialog) {
-            if (byKey)
-                QTest::keyClick(KeyTarget(), Qt::Key_Enter);
-            else
-                Click(ButtonOf(dialog, 1));
-        });
-    QVERIFY(run.Appeared);
-    QVERIFY(!run.Forced);
-    QCOMPARE(run.Result, mrOk);
+    QCOMPARE(seen.Title,
+             captions.size() == 1 ? QStringLiteral("Tervolt Message") : QStringLiteral("Tervolt Error"));
 }
 
 void TMessageDialogTest::ClosingWithoutAButtonIsCancel_data() {
@@ -542,13 +514,6 @@ void TMessageDialogTest::ShowTextKeepsIconAndCaptions() {
     // The captions stay in the dialog for a later two-button show to reuse.
     QCOMPARE(box.Dialog()->Button1Caption(), QStringLiteral("Retry"));
     QCOMPARE(box.Dialog()->Button2ModalResult(), mrCancel);
-}
-
-void TMessageDialogTest::ShowTextIconGoesThroughVirtualShowText() {
-    const TScopedMessageResponder responder([](const TShownMessage&) { return mrOk; });
-    TRecordingBox box;
-    box.ShowTextIcon(QStringLiteral("x"), QStringLiteral("y"), suiInformation);
-    QCOMPARE(box.ShowTextCalls, 1);
 }
 
 void TMessageDialogTest::ScopedResponderRestoresThePreviousOne() {

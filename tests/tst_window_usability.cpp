@@ -77,12 +77,10 @@ private slots:
 
 private:
     std::unique_ptr<TSimServer> AttachBoard(const TSimConfig& config = TSimConfig());
-    void Choose(const QString& path);
     void SelectFormat(int index);
     void TypeStartAddress(const QString& keys);
     void Activate();
     template <class T> T* Get(const char* name) const { return Control<T>(*FForm, name); }
-
 };
 
 void TWindowUsabilityTest::initTestCase() {
@@ -113,12 +111,6 @@ void TWindowUsabilityTest::Activate() {
     QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
 }
 
-void TWindowUsabilityTest::Choose(const QString& path) {
-    FForm->SetOpenFileDialog([path](QWidget*, const QString&) { return path; });
-    FForm->BitBtnBrowseClick();
-    FForm->SetOpenFileDialog({});
-}
-
 void TWindowUsabilityTest::SelectFormat(int index) {
     QTest::mouseClick(Get<TsuiRadioGroup>("RadioGroupHexFileFormat")->Button(index), Qt::LeftButton);
 }
@@ -143,10 +135,7 @@ void TWindowUsabilityTest::RunsAndTheirBoxes_data() {
     QTest::addColumn<TBox>("outcome");
     const QList<TSimFault> none;
     // Attaching sends the ping and "P ID", Start its own "P ID": the opening command is the fourth.
-    QTest::newRow("program OK informs") << false << QString() << none << 0 << QString()
-                                        << TBox{QStringLiteral("Program OK!"), kMessage, suiInformation};
-    QTest::newRow("compare OK informs") << true << QString() << none << 0 << QString()
-                                        << TBox{QStringLiteral("Compare OK!"), kMessage, suiInformation};
+    // How "Program OK!" and "Compare OK!" look: tst_mainwindow_ops' ProgramThenVerifyHexWithGaps.
     QTest::newRow("compare error is an error")
         << true << QString() << QList<TSimFault>{{fkMismatch, 0x0105}} << 0 << QString()
         << TBox{QStringLiteral("Compare error at address 0x000105."), kError, suiStop};
@@ -192,7 +181,7 @@ void TWindowUsabilityTest::RunsAndTheirBoxes() {
         path = ImagePath(QStringLiteral("erased.bin"));
         QVERIFY(WriteBytes(path, erased));
     }
-    Choose(path);
+    ChooseFile(path);
     Get<TsuiRadioGroup>("RadioGroupOperation")->SetItemIndex(verify ? 0 : 1);
 
     // The chip query that opens the run already holds every choice; the run itself too.
@@ -256,7 +245,7 @@ void TWindowUsabilityTest::KeyboardOrder() {
     QFETCH(int, format);
     QFETCH(QStringList, stops);
     auto board = AttachBoard();
-    Choose(ImagePath(QStringLiteral("order.hex"))); // selects Auto-detect
+    ChooseFile(ImagePath(QStringLiteral("order.hex"))); // selects Auto-detect
     SelectFormat(format);
     QVERIFY(Get<TsuiImageButton>("BitBtnStart")->isEnabled());
 
@@ -275,11 +264,17 @@ void TWindowUsabilityTest::KeyboardOrder() {
     QCOMPARE(operation->ItemIndex(), 0);
     QCOMPARE(FocusName(QApplication::focusWidget()), QStringLiteral("RadioGroupOperation/Item0"));
 
-    // Start without a file ends on Browse, where the next step is.
+    // Start without a file (the button itself is disabled then) sends nothing after the chip query
+    // and ends on Browse, where the next step is.
     TMessageRecorder boxes;
     Get<TsuiEdit>("EditFileName")->clear();
+    const std::uint64_t before = board->Stats().Commands;
     FForm->BitBtnStartClick();
     QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Please specify File Name first")});
+    QCOMPARE(boxes.Shown.first().Caption, kError);
+    QCOMPARE(boxes.Shown.first().IconType, suiStop);
+    QCOMPARE(board->Stats().Commands, before + 1);
+    QVERIFY(!FForm->Busy());
     QCOMPARE(FocusName(QApplication::focusWidget()), QStringLiteral("BitBtnBrowse"));
 }
 
@@ -289,28 +284,34 @@ void TWindowUsabilityTest::StartAddressTyping_data() {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("pasted");
     QTest::addColumn<QString>("kept");  // what the field holds before it is applied
+    QTest::addColumn<bool>("leave");    // applied by leaving the field, else by Enter
     QTest::addColumn<qint64>("stored"); // the address then, or
     QTest::addColumn<bool>("refused");  // the error box, and the address stays
-    QTest::newRow("digits") << "1234" << QString() << "1234" << qint64(0x1234) << false;
-    QTest::newRow("other letters are not taken") << "12G4 z" << QString() << "124" << qint64(0x124) << false;
+    QTest::newRow("digits") << "1234" << QString() << "1234" << false << qint64(0x1234) << false;
+    QTest::newRow("digits, leaving") << "1234" << QString() << "1234" << true << qint64(0x1234) << false;
+    QTest::newRow("other letters are not taken")
+        << "12G4 z" << QString() << "124" << false << qint64(0x124) << false;
     QTest::newRow("typed prefix: the x is not taken")
-        << "0x1F" << QString() << "01F" << qint64(0x1F) << false;
+        << "0x1F" << QString() << "01F" << false << qint64(0x1F) << false;
     QTest::newRow("at most eight digits")
-        << "123456789" << QString() << "12345678" << qint64(0x12345678) << false;
-    QTest::newRow("all bits") << "ffffffff" << QString() << "ffffffff" << qint64(-1) << false;
+        << "123456789" << QString() << "12345678" << false << qint64(0x12345678) << false;
+    QTest::newRow("all bits") << "ffffffff" << QString() << "ffffffff" << false << qint64(-1) << false;
+    QTest::newRow("top bit") << "80000000" << QString() << "80000000" << true << qint64(INT32_MIN) << false;
     QTest::newRow("pasted with prefix") << ""
                                         << "0x00ABCDEF"
-                                        << "00ABCDEF" << qint64(0xABCDEF) << false;
+                                        << "00ABCDEF" << false << qint64(0xABCDEF) << false;
     QTest::newRow("pasted text") << ""
                                  << "address 12"
-                                 << "" << qint64(0xC0DE) << true;
-    QTest::newRow("nothing") << "" << QString() << "" << qint64(0xC0DE) << true;
+                                 << "" << false << qint64(0xC0DE) << true;
+    QTest::newRow("nothing") << "" << QString() << "" << false << qint64(0xC0DE) << true;
+    QTest::newRow("nothing, leaving") << "" << QString() << "" << true << qint64(0xC0DE) << true;
 }
 
 void TWindowUsabilityTest::StartAddressTyping() {
     QFETCH(QString, keys);
     QFETCH(QString, pasted);
     QFETCH(QString, kept);
+    QFETCH(bool, leave);
     QFETCH(qint64, stored);
     QFETCH(bool, refused);
     Activate();
@@ -326,9 +327,24 @@ void TWindowUsabilityTest::StartAddressTyping() {
         field->insert(pasted); // what a paste does
     QCOMPARE(field->text(), kept);
     TMessageRecorder boxes;
-    QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(boxes.Shown.size(), refused ? 1 : 0);
+    if (leave)
+        Get<QCheckBox>("CheckBoxWriteFileSizeOnStart")->setFocus();
+    else
+        QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(qint64(FForm->StartAddress()), stored);
+    QCOMPARE(field->text(), QStringLiteral("%1").arg(quint32(stored), 8, 16, QLatin1Char('0')).toUpper());
+    if (refused) {
+        QCOMPARE(boxes.Texts(),
+                 QStringList{QLatin1Char('"') + kept + QStringLiteral("\" is illegal hexadecimal string")});
+        QCOMPARE(boxes.Shown.first().Caption, kError);
+        QCOMPARE(boxes.Shown.first().IconType, suiStop);
+        QCOMPARE(boxes.Shown.first().ButtonCaptions, QStringList{QStringLiteral("Ok")});
+        QVERIFY2(field->hasFocus(), "the field gets the focus back");
+    } else {
+        QVERIFY(boxes.Shown.isEmpty());
+        QCOMPARE(field->hasFocus(), !leave); // Enter applies without leaving the field
+    }
+    field->setFocus();
 
     // All eight digits fit while the field has the focus: nothing is scrolled out at the left.
     const auto firstDigitLeft = [field](const QString& text) {
