@@ -29,6 +29,10 @@ int main(int argc, char* argv[]) {
     // A reader that went away (`| head`) or a full file-size limit is a failed write, reported below,
     // not a silent death.
     IgnoreFailedWriteSignals();
+    // Qt's own event loop rather than GLib's: a transfer wakes the host for every batch of bytes the
+    // board sends, and GLib's loop spends more on each wake-up. The user's choice stands.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));

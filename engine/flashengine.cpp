@@ -1,5 +1,6 @@
 #include "engine/flashengine.h"
 
+#include "engine/eventloopwaits.h"
 #include "engine/processpriority.h"
 #include "image/imagereader.h"
 
@@ -139,6 +140,7 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
     };
     {
         TProcessPriorityBoost boost;
+        TEventLoopWaits loopWaits;
 
         FTarget.BeginRun();
         if (verify) {
@@ -165,9 +167,11 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             if (full || FBlockAddress + FBlockLength != recordAddress) {
                 // Zero-length deliveries (read past an end record) never become a command of their own.
                 if (FBlockLength != 0) {
-                    // Once a block, not once a record: each pass of the event loop costs the line the
-                    // time between the board's prompt and the next command.
-                    FHost.ProcessMessages();
+                    // The host's events are served once a block. A target that waited for its answer
+                    // in the event loop has served them while the line was busy; a pass here, between
+                    // the board's prompt and the next command, would only cost the line its time.
+                    if (!loopWaits.Take())
+                        FHost.ProcessMessages();
                     SendBlock(operation);
                 }
                 FBlockLength = 0;

@@ -154,6 +154,7 @@ void TCommPortDriver::SetOutBufSize(std::uint32_t value) {
 void TCommPortDriver::SetPacketSize(std::int16_t value) {
     if (value <= 0) {
         FPacketSize = -1;
+        UpdatePollTimer();
         return;
     }
     FPacketSize = std::int16_t(std::min<std::uint32_t>(std::uint32_t(value), kMaxBufSize));
@@ -162,6 +163,7 @@ void TCommPortDriver::SetPacketSize(std::int16_t value) {
     // While open the receive buffer cannot grow; a packet never outgrows it.
     if (std::uint32_t(FPacketSize) > FInBufSize)
         FPacketSize = std::int16_t(FInBufSize);
+    UpdatePollTimer();
 }
 
 void TCommPortDriver::SetPacketTimeout(std::int32_t value) {
@@ -177,12 +179,8 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t value) {
     value = std::max(value, kMinPollingDelayMs);
     if (value == FPollingDelay)
         return;
-    const bool restart = Connected();
-    if (restart)
-        FPollTimer.stop();
     FPollingDelay = value;
-    if (restart)
-        FPollTimer.start(FPollingDelay);
+    FPollTimer.setInterval(FPollingDelay); // a running timer restarts with it
     SetPacketTimeout(FPacketTimeout);
 }
 
@@ -268,16 +266,27 @@ void TCommPortDriver::SetHandle(TCommHandle value) {
 }
 
 void TCommPortDriver::StartPolling() {
-    if (!FPollTimer.isActive())
-        FPollTimer.start(FPollingDelay);
     if (FPollOnReadable && FCommPort->CanNotifyReadable() && !FReadNotifier) {
         FReadNotifier = new QSocketNotifier(qintptr(Handle()), QSocketNotifier::Read, this);
         connect(FReadNotifier, &QSocketNotifier::activated, this, &TCommPortDriver::ReadNotifierActivated);
         FReadNotifier->setEnabled(IsPolling());
     }
+    FPolling = true;
+    UpdatePollTimer();
+}
+
+void TCommPortDriver::UpdatePollTimer() {
+    // An enabled readable notice sees every byte and every hang-up: the timer would only wake the
+    // host for nothing. It runs while the notice is off and for packets, whose time-out it keeps.
+    const bool noticeCovers = FReadNotifier && FReadNotifier->isEnabled() && FPacketSize <= 0;
+    if (!FPolling || noticeCovers)
+        FPollTimer.stop();
+    else if (!FPollTimer.isActive())
+        FPollTimer.start(FPollingDelay);
 }
 
 void TCommPortDriver::StopPolling() {
+    FPolling = false;
     FPollTimer.stop();
     FDueTimer.stop();
     FExpected = 0;
@@ -311,12 +320,15 @@ void TCommPortDriver::DropReadNotifier() {
     FReadNotifier->setEnabled(false);
     FReadNotifier->deleteLater();
     FReadNotifier = nullptr;
+    UpdatePollTimer();
 }
 
 void TCommPortDriver::PollTimerTimeout() {
     PollTimerTick();
-    if (FReadNotifier && IsPolling())
+    if (FReadNotifier && IsPolling()) {
         FReadNotifier->setEnabled(true);
+        UpdatePollTimer();
+    }
 }
 
 void TCommPortDriver::ReadNotifierActivated() {
@@ -327,15 +339,23 @@ void TCommPortDriver::ReadNotifierActivated() {
     if (!FReadNotifier)
         return;
     const std::uint64_t before = FBytesRead;
-    PollTimerTick();
-    if (FReadNotifier && FBytesRead == before)
+    // The descriptor is readable: a read takes what is there without asking how much first.
+    if (FPacketSize <= 0 && Connected() && IsPolling())
+        PollStream(std::uint32_t(FTempInBuffer.size()));
+    else
+        PollTimerTick();
+    if (FReadNotifier && FBytesRead == before) {
         FReadNotifier->setEnabled(false);
+        UpdatePollTimer();
+    }
 }
 
 void TCommPortDriver::ContinuePolling() {
     --FPollingPauseCount;
-    if (FReadNotifier && IsPolling())
+    if (FReadNotifier && IsPolling()) {
         FReadNotifier->setEnabled(true);
+        UpdatePollTimer();
+    }
 }
 
 bool TCommPortDriver::CheckVanished() {

@@ -182,6 +182,8 @@ private:
 
     void StartPolling();
     void StopPolling();
+    // Runs the timer only when nothing else would see the port's bytes (see the definition).
+    void UpdatePollTimer();
     void DropReadNotifier();
     void ReadNotifierActivated();
     void PollTimerTimeout();
@@ -224,4 +226,5 @@ private:
     std::uint32_t FPacketStartTime = kNoPacket;
     std::uint64_t FConnections = 0;
     std::int32_t FPollingPauseCount = 0;
+    bool FPolling = false; // between StartPolling and StopPolling
 };

@@ -13,6 +13,7 @@
 #include <pty.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -572,6 +573,9 @@ TSimServer::TWaitResult TSimServer::WaitForLine(TServeState& state, std::optiona
 }
 
 void TSimServer::Serve() {
+    // A board's UART hands over a byte when its last bit is in, not up to the kernel's default 50 µs
+    // of timer slack later: the paced line wakes at its own times.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     TServeState state;
     state.Paced = FTiming.Baud > 0;
     state.CharTime = CharTime(FTiming.Baud);
