@@ -1,8 +1,8 @@
 #include "serial/tracetext.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 // Both run once for every batch of bytes a traced run sends or receives: no per-character appends,
 // no floating-point formatting.
@@ -48,13 +48,20 @@ QByteArray TraceReadable(const QByteArray& bytes) {
 
 QByteArray TraceLine(double milliseconds, const QByteArray& port, char direction,
                      const QByteArray& readable) {
-    // As "%10.3f" would print it, for the elapsed times a trace holds (never negative).
+    // The form of "%10.3f", for the elapsed times a trace holds (never negative).
     const long long thousandths = std::llround(std::max(milliseconds, 0.0) * 1000.0);
-    char time[32];
-    const int timeLength =
-        std::snprintf(time, sizeof time, "%6lld.%03lld", thousandths / 1000, thousandths % 1000);
+    char digits[24];
+    const char* const digitsEnd = std::to_chars(digits, digits + sizeof digits, thousandths / 1000).ptr;
+    const auto whole = qsizetype(digitsEnd - digits);
+    constexpr qsizetype kWholeWidth = 6;
+    const long long fraction = thousandths % 1000;
+    const char decimals[] = {'.', char('0' + fraction / 100), char('0' + fraction / 10 % 10),
+                             char('0' + fraction % 10)};
     QByteArray line;
-    line.reserve(timeLength + port.size() + readable.size() + 7);
-    line.append(time, timeLength).append("  ").append(port).append("  ").append(direction).append("  ");
+    line.reserve(kWholeWidth + whole + qsizetype(sizeof decimals) + port.size() + readable.size() + 7);
+    if (whole < kWholeWidth)
+        line.fill(' ', kWholeWidth - whole);
+    line.append(digits, whole).append(decimals, qsizetype(sizeof decimals)).append("  ").append(port);
+    line.append("  ").append(direction).append("  ");
     return line.append(readable);
 }
