@@ -49,7 +49,8 @@ public:
     virtual void ShowBlockAddress(std::uint32_t address) = 0;
     // Progress as the share of the image's bytes the board has confirmed.
     virtual void ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) = 0;
-    // Once per record: let the user interface handle what is pending, without waiting.
+    // Once per block, unless the wait for the last answer has just run the event loop: let the user
+    // interface handle what is pending, without waiting.
     virtual void ProcessMessages() = 0;
     virtual bool StopRequested() = 0;
     virtual void ReportOutcome(const TFlashOutcome& outcome) = 0;

@@ -292,6 +292,7 @@ bool TCommPortPosix::Open(const QString& name) {
     FHaveOriginal = true;
     FExclusive = true;
     FFd = fd.Take();
+    FBlocking = false;
     RequestLowLatency();
     return true;
 }
@@ -323,6 +324,8 @@ void TCommPortPosix::Adopt(TCommHandle handle) {
     FLastFailure.clear();
     FPath = QStringLiteral("descriptor %1").arg(handle);
     FFd = int(handle);
+    const int flags = ::fcntl(FFd, F_GETFL);
+    FBlocking = flags >= 0 && !(flags & O_NONBLOCK);
     FHaveOriginal = ::ioctl(FFd, TCGETS2, &FOriginal) == 0;
     FExclusive = false;
 }
@@ -465,6 +468,15 @@ std::int64_t TCommPortPosix::Read(void* buffer, std::uint32_t size) {
         return -1;
     if (size == 0)
         return 0;
+    // An adopted descriptor may block (and wait for more than is there): take only what is queued.
+    if (FBlocking) {
+        std::uint32_t queued = 0;
+        if (!QueuedIn(queued))
+            return -1;
+        size = std::min(size, queued);
+        if (size == 0)
+            return 0;
+    }
     for (;;) {
         const ssize_t n = ::read(FFd, buffer, size);
         if (n > 0)

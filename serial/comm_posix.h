@@ -77,4 +77,5 @@ private:
     termios2 FOriginal{};        // found at open, restored on close
     bool FLowLatencySet = false; // we turned low latency on at open and turn it off on close
     int FWriteTimeoutMs = 10;
+    bool FBlocking = false; // an adopted descriptor without O_NONBLOCK
 };

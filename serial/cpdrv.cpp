@@ -16,6 +16,9 @@ constexpr int kWriteTimeoutMs = 10;
 // While the device holds more than OutBufSize, the queue drains at line speed: look again after this.
 constexpr auto kQueueDrainPause = std::chrono::milliseconds(2);
 constexpr std::uint32_t kClosedCount = 65535;
+// While the readable notice does the reading, the timer only checks now and then that the notice is
+// still on: the event loop turns a notifier off by itself when its descriptor turns invalid.
+constexpr int kNoticeWatchMs = 250;
 
 // A wrapping millisecond count, as the stall and packet clocks expect.
 std::uint32_t TickCount() {
@@ -180,7 +183,7 @@ void TCommPortDriver::SetPollingDelay(std::uint16_t value) {
     if (value == FPollingDelay)
         return;
     FPollingDelay = value;
-    FPollTimer.setInterval(FPollingDelay); // a running timer restarts with it
+    UpdatePollTimer();
     SetPacketTimeout(FPacketTimeout);
 }
 
@@ -276,13 +279,17 @@ void TCommPortDriver::StartPolling() {
 }
 
 void TCommPortDriver::UpdatePollTimer() {
-    // An enabled readable notice sees every byte and every hang-up: the timer would only wake the
-    // host for nothing. It runs while the notice is off and for packets, whose time-out it keeps.
-    const bool noticeCovers = FReadNotifier && FReadNotifier->isEnabled() && FPacketSize <= 0;
-    if (!FPolling || noticeCovers)
+    // An enabled readable notice sees every byte and every hang-up: polling at full rate beside it
+    // would only wake the host for nothing. Full rate while the notice is off and for packets, whose
+    // time-out the timer keeps.
+    if (!FPolling) {
         FPollTimer.stop();
-    else if (!FPollTimer.isActive())
-        FPollTimer.start(FPollingDelay);
+        return;
+    }
+    const bool noticeCovers = FReadNotifier && FReadNotifier->isEnabled() && FPacketSize <= 0;
+    const int interval = noticeCovers ? std::max<int>(kNoticeWatchMs, FPollingDelay) : FPollingDelay;
+    if (!FPollTimer.isActive() || FPollTimer.interval() != interval)
+        FPollTimer.start(interval);
 }
 
 void TCommPortDriver::StopPolling() {

@@ -1,11 +1,10 @@
 #include "serial/tracetext.h"
 
-#include <algorithm>
 #include <charconv>
-#include <cmath>
+#include <system_error>
 
 // Both run once for every batch of bytes a traced run sends or receives: no per-character appends,
-// no floating-point formatting.
+// no printf.
 
 QByteArray TraceReadable(const QByteArray& bytes) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -48,20 +47,15 @@ QByteArray TraceReadable(const QByteArray& bytes) {
 
 QByteArray TraceLine(double milliseconds, const QByteArray& port, char direction,
                      const QByteArray& readable) {
-    // The form of "%10.3f", for the elapsed times a trace holds (never negative).
-    const long long thousandths = std::llround(std::max(milliseconds, 0.0) * 1000.0);
-    char digits[24];
-    const char* const digitsEnd = std::to_chars(digits, digits + sizeof digits, thousandths / 1000).ptr;
-    const auto whole = qsizetype(digitsEnd - digits);
-    constexpr qsizetype kWholeWidth = 6;
-    const long long fraction = thousandths % 1000;
-    const char decimals[] = {'.', char('0' + fraction / 100), char('0' + fraction / 10 % 10),
-                             char('0' + fraction % 10)};
+    // What "%10.3f" prints, rounding included.
+    constexpr qsizetype kTimeWidth = 10;
+    char time[64];
+    const auto converted = std::to_chars(time, time + sizeof time, milliseconds, std::chars_format::fixed, 3);
+    const auto timeLength = converted.ec == std::errc() ? qsizetype(converted.ptr - time) : 0;
     QByteArray line;
-    line.reserve(kWholeWidth + whole + qsizetype(sizeof decimals) + port.size() + readable.size() + 7);
-    if (whole < kWholeWidth)
-        line.fill(' ', kWholeWidth - whole);
-    line.append(digits, whole).append(decimals, qsizetype(sizeof decimals)).append("  ").append(port);
-    line.append("  ").append(direction).append("  ");
+    line.reserve(kTimeWidth + timeLength + port.size() + readable.size() + 7);
+    if (timeLength < kTimeWidth)
+        line.fill(' ', kTimeWidth - timeLength);
+    line.append(time, timeLength).append("  ").append(port).append("  ").append(direction).append("  ");
     return line.append(readable);
 }

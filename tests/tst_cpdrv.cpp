@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtTest>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -107,6 +109,8 @@ private slots:
     void largeSendToSlowReader();
     void setHandle();
     void pollOnReadable();
+    void readableNoticeOffIsWatched();
+    void adoptedBlockingDescriptorIsReadByItsCount();
     void expectedBytesNeverHoldArrivedData_data();
     void expectedBytesNeverHoldArrivedData();
 
@@ -669,6 +673,50 @@ void TestCpdrv::pollOnReadable() {
     QVERIFY(pty.Write("timer only"));
     QTest::qWait(200);
     QCOMPARE(deliveries.Calls.size(), 2);
+}
+
+// While the notice reads, the timer only watches it; the event loop may turn a notifier off by itself
+// (a descriptor that turned invalid), and the watch must turn it on again.
+void TestCpdrv::readableNoticeOffIsWatched() {
+    TPtyPair pty;
+    TCommPortDriver driver;
+    TDeliveries deliveries;
+    deliveries.Attach(driver);
+    driver.SetPollingDelay(5);
+    driver.SetPollOnReadable(true);
+    QVERIFY(ConnectTo(driver, pty));
+    for (QSocketNotifier* notifier : driver.findChildren<QSocketNotifier*>())
+        notifier->setEnabled(false);
+    QVERIFY(pty.Write("watched"));
+    QTRY_COMPARE_WITH_TIMEOUT(deliveries.Calls.size(), 1, kHangMs);
+    QCOMPARE(deliveries.Calls.first(), QByteArray("watched"));
+}
+
+// A descriptor adopted in blocking mode, whose terminal wants 4 bytes for a read: the readable notice
+// takes the 2 that are there at once instead of blocking the thread until 2 more come.
+void TestCpdrv::adoptedBlockingDescriptorIsReadByItsCount() {
+    TPtyPair pty;
+    const int fd = ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    termios tio{};
+    QCOMPARE(::tcgetattr(fd, &tio), 0);
+    tio.c_cc[VMIN] = 4;
+    tio.c_cc[VTIME] = 0;
+    QCOMPARE(::tcsetattr(fd, TCSANOW, &tio), 0);
+    TCommPortDriver driver;
+    TDeliveries deliveries;
+    deliveries.Attach(driver);
+    driver.SetPollOnReadable(true);
+    driver.SetHandle(fd);
+    QVERIFY(pty.Write("ab"));
+    // Should the read block, these end it, and the first delivery shows it.
+    std::thread rest([&pty] {
+        std::this_thread::sleep_for(500ms);
+        pty.Write("cd");
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!deliveries.Calls.isEmpty(), kHangMs);
+    rest.join();
+    QCOMPARE(deliveries.Calls.first(), QByteArray("ab"));
 }
 
 // A hint of bytes to come may shorten a wait but never holds back what has arrived: at 110 baud a
