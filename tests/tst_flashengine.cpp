@@ -318,8 +318,9 @@ void TestFlashEngine::hostEventsServedOncePerBlock() {
     TRecordingTarget target;
     target.Answer = [targetWaits](const TSentCommand&) {
         if (targetWaits) {
+            // Long enough that the loop must wait for it: a timer already due is served without waiting.
             QEventLoop loop;
-            QTimer::singleShot(1, &loop, &QEventLoop::quit);
+            QTimer::singleShot(20, &loop, &QEventLoop::quit);
             loop.exec();
         }
         return true;
