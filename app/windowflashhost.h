@@ -2,7 +2,8 @@
 // The main window as the host of a Program or Verify run: it asks Retry/Cancel in the message box
 // (with what the board did below the question), shows the block address, the percentage of the
 // image's bytes (on the bar and in the window title) and the time left, pumps its messages once per
-// block when the wait for the last answer did not, and tells the outcome with what was done: bytes, time, rate, port and chip.
+// block when the wait for the last answer did not, and tells the outcome with what was done: bytes,
+// time, rate, port and chip.
 
 #include "engine/flashengine.h"
 
