@@ -235,8 +235,10 @@ void TTestCorpus::cliBlocks() {
     const TCliRun run = RunBlocks(QDir(kCorpusDir).filePath(image.File), image.Format);
     if (image.Disputed())
         QEXPECT_FAIL("", qPrintable(image.Note), Abort);
-    QCOMPARE(run.Exit, image.CliExit);
-    QVERIFY(!run.Out.isEmpty());
+    QVERIFY2(run.Exit == image.CliExit && !run.Out.isEmpty(),
+             qPrintable(QStringLiteral("exit %1, output %2, errors %3")
+                            .arg(run.Exit)
+                            .arg(run.Out.join(QLatin1Char('|')), run.Err)));
     QCOMPARE(run.Out.last(), image.Message);
     if (image.CliExit != 0) {
         // A refused image sends nothing: the message is all there is.

@@ -33,6 +33,8 @@ TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
     process.start(CliProgram(), args);
     TCliRun run;
     if (!process.waitForFinished(timeoutMs)) {
+        // Said in Err, so that a failed check shows why there is no exit status.
+        run.Err = QStringLiteral("tervolt-cli did not finish: %1").arg(process.errorString());
         process.kill();
         process.waitForFinished();
         return run;
@@ -41,6 +43,8 @@ TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
     run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.Out = OutputText(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     run.Err = OutputText(process.readAllStandardError());
+    if (process.exitStatus() != QProcess::NormalExit)
+        run.Err += QStringLiteral("tervolt-cli crashed (code %1)").arg(process.exitCode());
     return run;
 }
 
