@@ -1,22 +1,19 @@
 // The window program: builds the main window, which builds everything else, and runs the message
-// loop. A failed start-up is shown in the standard error box and ends the program; without a display
-// there is no box, so that is said on standard error.
+// loop. A failed start-up is shown in the standard error box and ends the program with status 1;
+// without a display there is no box, so that is said on standard error.
 
-#include "app/tervolt_mainform.h"
+#include "app/windowstartup.h"
 #include "common/version.h"
-#include "devices/deviceslocation.h"
 #include "files/systemfiles.h"
 #include "skin/logomark.h"
 
 #include <QApplication>
-#include <QFileInfo>
-#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
+#include <optional>
 
 namespace {
 
@@ -62,11 +59,27 @@ void DisplayFailureHandler(QtMsgType type, const QMessageLogContext& context, co
     std::_Exit(1);
 }
 
-void ShowStartupError(const QString& message, const QString& detail) {
-    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message, QMessageBox::Ok);
-    if (!detail.isEmpty())
-        box.setInformativeText(detail);
-    box.exec();
+// Anything that escapes the window's own handling: a box when there is an application to show it,
+// else standard error.
+int InternalError(const std::exception_ptr& thrown) {
+    QString what = QStringLiteral("unknown exception");
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::exception& caught) {
+        what = QString::fromLocal8Bit(caught.what());
+    } catch (...) {
+        // not one of the standard exceptions: nothing more to name
+    }
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        try {
+            ShowStartupError(QStringLiteral("Internal error"), what);
+            return 1;
+        } catch (...) {
+            // the box itself failed: standard error is left
+        }
+    }
+    std::fprintf(stderr, "tervolt: internal error: %s\n", what.toLocal8Bit().constData());
+    return 1;
 }
 
 } // namespace
@@ -75,30 +88,19 @@ int main(int argc, char* argv[]) {
     EnsureStandardDescriptors(); // the serial port must never become descriptor 1 or 2
     if (AnswerInformationOption(argc, argv))
         return 0;
-    gQtHandler = qInstallMessageHandler(DisplayFailureHandler);
-    QApplication application(argc, argv);
-    qInstallMessageHandler(gQtHandler);
-    QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
-    QGuiApplication::setDesktopFileName(QStringLiteral(TERVOLT_APP_ID));
-    QApplication::setWindowIcon(LogoMarkIcon());
-
+    // Outside the guard: the box of an internal error needs the application.
+    std::optional<QApplication> application;
     try {
-        // The program directory is where the executable lies; no argument is interpreted. The device
-        // list is taken from there, else from the installed data folder.
-        const TDevicesFileLocation devices = LocateDevicesFile(QCoreApplication::applicationDirPath());
-        if (devices.Path.isEmpty()) {
-            ShowStartupError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName),
-                             devices.NotFoundText());
-            return 0;
-        }
-        TFormTervolt form(QFileInfo(devices.Path).absolutePath());
-        form.FormShow();
-        application.exec();
-    } catch (const ETervoltError& error) {
-        ShowStartupError(error.Message(), error.Detail());
-    } catch (const std::exception& error) {
-        ShowStartupError(QString::fromLocal8Bit(error.what()), QString());
+        gQtHandler = qInstallMessageHandler(DisplayFailureHandler);
+        application.emplace(argc, argv);
+        qInstallMessageHandler(gQtHandler);
+        QCoreApplication::setOrganizationName(QStringLiteral("VELUM"));
+        QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
+        QGuiApplication::setDesktopFileName(QStringLiteral(TERVOLT_APP_ID));
+        QApplication::setWindowIcon(LogoMarkIcon());
+        // The program directory is where the executable lies; no argument is interpreted.
+        return RunMainWindow(QCoreApplication::applicationDirPath());
+    } catch (...) {
+        return InternalError(std::current_exception());
     }
-    return 0;
 }

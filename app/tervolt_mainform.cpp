@@ -128,6 +128,9 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FReconnectTimer = new QTimer(this);
     FReconnectTimer->setObjectName(QStringLiteral("ReconnectTimer"));
     FReconnectTimer->setInterval(kReconnectIntervalMs);
+    FFloodWatchTimer = new QTimer(this);
+    FFloodWatchTimer->setObjectName(QStringLiteral("FloodWatchTimer"));
+    FFloodWatchTimer->setInterval(kFloodCheckMs);
     FSessionLog = std::make_unique<TSessionLog>();
     // Enter on a focused button presses it, as Space does.
     for (QPushButton* button : findChildren<QPushButton*>())
@@ -180,6 +183,7 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
 TFormTervolt::~TFormTervolt() {
     FAutoIdentifierTimer->stop();
     FReconnectTimer->stop();
+    FFloodWatchTimer->stop();
     SetHourglass(false);
     FCommInterface.reset();
     FDevicesList.reset();
@@ -188,6 +192,7 @@ TFormTervolt::~TFormTervolt() {
 void TFormTervolt::ConnectHandlers() {
     Ui::FormTervolt& ui = *FUi;
     connect(FAutoIdentifierTimer, &QTimer::timeout, this, &TFormTervolt::AutoIdentifierTimerTimer);
+    connect(FFloodWatchTimer, &QTimer::timeout, this, &TFormTervolt::FloodWatchTick);
     connect(FReconnectTimer, &QTimer::timeout, this, &TFormTervolt::ReconnectTick);
     // Disconnect in the COM settings is the user's word: the port stays closed.
     connect(FCommInterface->BitBtnDisconnect(), &QAbstractButton::clicked, this, [this] {
@@ -377,6 +382,10 @@ void TFormTervolt::ShowConnected() {
     HideNoAnswerHint();
     FReconnecting = false;
     FReconnectTimer->stop();
+    FFloodClosed = false;
+    FFloodSince.invalidate();
+    FDiscardMark = FCommInterface->CommUnit()->BytesDiscarded();
+    FFloodWatchTimer->start();
     FUi->LabelConnect->setText(QStringLiteral("Connected"));
     FUi->BitBtnInit->setEnabled(true);
     UpdateStatusLine();
@@ -384,6 +393,7 @@ void TFormTervolt::ShowConnected() {
 
 void TFormTervolt::ShowDisconnected() {
     HideNoAnswerHint();
+    FFloodWatchTimer->stop();
     FUi->LabelConnect->setText(QStringLiteral("Disconnected"));
     FUi->BitBtnInit->setEnabled(false);
     FUi->BitBtnStart->setEnabled(false);
@@ -414,6 +424,55 @@ void TFormTervolt::ReconnectTick() {
     FAutoIdentifierTimer->start();
 }
 
+// Text that no command reads, arriving without a pause: a board stuck in a loop, or wired to something
+// else. Reading it costs a core for as long as it goes on, idle or searching.
+bool TFormTervolt::FloodGoesOn() {
+    const std::uint64_t discarded = FCommInterface->CommUnit()->BytesDiscarded();
+    const bool grew = discarded != FDiscardMark;
+    FDiscardMark = discarded;
+    if (!grew) {
+        if (!FLastDiscard.isValid() || FLastDiscard.elapsed() >= kFloodPauseMs)
+            FFloodSince.invalidate();
+        return false;
+    }
+    FLastDiscard.start();
+    if (!FFloodSince.isValid())
+        FFloodSince.start();
+    return FFloodSince.elapsed() >= kFloodLimitMs;
+}
+
+void TFormTervolt::FloodWatchTick() {
+    // A run accounts for every reply itself and ends on a flood.
+    if (FBusy || !PortOpen()) {
+        FDiscardMark = FCommInterface->CommUnit()->BytesDiscarded();
+        FFloodSince.invalidate();
+        return;
+    }
+    if (FloodGoesOn() && MayCloseLine())
+        CloseFloodedLine();
+}
+
+// An exchange or a box must not lose its line underneath; the next look closes it.
+bool TFormTervolt::MayCloseLine() const {
+    return !FBusy && !FTalkingToTarget && QApplication::activeModalWidget() == nullptr;
+}
+
+// Closed, not reopened: Connect under Com opens the line again once the board is mended.
+void TFormTervolt::CloseFloodedLine() {
+    FAutoIdentifierTimer->stop();
+    FReconnecting = false;
+    FReconnectTimer->stop();
+    FCommInterface->CommUnit()->CommPortDriver()->Disconnect();
+    FFloodClosed = true;
+    ClearStatusLabels();
+    ShowDisconnected();
+    FUi->LabelHint->setText(QStringLiteral("%1 kept sending text that answers no command for %2 s. "
+                                           "Connect under Com opens it again.")
+                                .arg(ShownPort())
+                                .arg(kFloodLimitMs / 1000));
+    FUi->LabelHint->show();
+}
+
 QString TFormTervolt::ShownPort() const {
     return ShownPortName(FCommInterface->CommUnit()->CommPortDriver()->PortName());
 }
@@ -434,10 +493,11 @@ void TFormTervolt::UpdateStatusLine() {
     const QString port = ShownPort();
     QString text;
     if (!PortOpen()) {
-        text = FReconnecting ? QStringLiteral("%1 has gone away; trying to reopen it every %2 s")
-                                   .arg(port)
-                                   .arg(double(kReconnectIntervalMs) / 1000.0, 0, 'f', 1)
-                             : QStringLiteral("%1 is not open").arg(port);
+        text = FFloodClosed    ? QStringLiteral("The board sends without pause; the line was closed.")
+               : FReconnecting ? QStringLiteral("%1 has gone away; trying to reopen it every %2 s")
+                                     .arg(port)
+                                     .arg(double(kReconnectIntervalMs) / 1000.0, 0, 'f', 1)
+                               : QStringLiteral("%1 is not open").arg(port);
     } else {
         text = QStringLiteral("%1 \u00b7 %2 baud \u00b7 ").arg(port).arg(driver.BaudRateValue());
         // FlashIdentified outlives a board that stopped answering; the chip is named only while it does.
@@ -467,6 +527,7 @@ void TFormTervolt::BitBtnComSettingsClick() {
     ClearStatusLabels();
     HideNoAnswerHint();
     FCommInterface->exec();
+    FFloodClosed = false; // whatever the dialog did, the line is the user's choice now
     if (PortOpen()) {
         ShowConnected();
         IdentifyTarget();
@@ -518,6 +579,11 @@ void TFormTervolt::AutoIdentifierTimerTimer() {
     if (!PortOpen())
         return;
     IdentifyTarget();
+    // A search under a flood is hardly ever idle when the watch looks: it looks here too.
+    if (PortOpen() && FloodGoesOn() && MayCloseLine()) {
+        CloseFloodedLine();
+        return;
+    }
     if (!FTargetFound)
         FAutoIdentifierTimer->start();
 }

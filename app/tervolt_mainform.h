@@ -60,6 +60,12 @@ public:
     static constexpr int kNoAnswerHintAfterMs = 5000;
     // While the port is gone with its device, how often it is opened again (an adapter plugged back in).
     static constexpr int kReconnectIntervalMs = 1500;
+    // A board that keeps sending text that no command reads (replies dropped unread, a flood without
+    // an end) costs the idle window a core reading it: after this long without a pause of
+    // kFloodPauseMs, the window stops identifying and closes the line. Looked at every kFloodCheckMs.
+    static constexpr int kFloodLimitMs = 3000;
+    static constexpr int kFloodPauseMs = 1000;
+    static constexpr int kFloodCheckMs = 250;
 
     // Builds the whole program: the COM settings dialog, the power-on picture (2 s), the device list
     // from `programDirectory`/devices.tervolt, the saved COM settings and the first connection.
@@ -71,6 +77,7 @@ public:
     TDevicesList* DevicesList() const { return FDevicesList.get(); }
     QTimer* AutoIdentifierTimer() const { return FAutoIdentifierTimer; }
     QTimer* ReconnectTimer() const { return FReconnectTimer; }
+    QTimer* FloodWatchTimer() const { return FFloodWatchTimer; }
     const TSessionLog& SessionLog() const { return *FSessionLog; }
     QStringList RecentFiles() const { return FRecentFiles; }
     // The recent-files menu (rebuilt each time it is asked for).
@@ -159,6 +166,11 @@ private:
     void PopUpRecentFiles();
     void StartReconnecting();
     void ReconnectTick();
+    // True once text nobody reads has been discarded for kFloodLimitMs without a pause.
+    bool FloodGoesOn();
+    void FloodWatchTick();
+    bool MayCloseLine() const;
+    void CloseFloodedLine();
     void UpdateStatusLine();
     QString ShownPort() const;
     // "COM2 at 115200 baud, VELUM VF040B": where a run went; `beforeChip` goes between port and chip.
@@ -182,6 +194,11 @@ private:
     QTimer* FAutoIdentifierTimer = nullptr; // a child of the window
     QTimer* FReconnectTimer = nullptr;      // a child of the window
     bool FReconnecting = false;             // the port went away with its device
+    QTimer* FFloodWatchTimer = nullptr;     // a child of the window; runs while the port is open
+    std::uint64_t FDiscardMark = 0;         // the unit's discarded bytes at the last look
+    QElapsedTimer FFloodSince;              // text has been discarded without a pause since then
+    QElapsedTimer FLastDiscard;             // the last look that found text discarded
+    bool FFloodClosed = false;              // the window closed the line because of a flood
     std::unique_ptr<TSessionLog> FSessionLog;
     std::unique_ptr<QMenu> FRecentMenu;
     QStringList FRecentFiles;

@@ -66,7 +66,15 @@ public:
             FResult.Retries += attempt > 0 ? 1 : 0;
             if (FProtocol.PingTarget())
                 return esSuccess;
+            if (!FProtocol.CommUnit()->CommPortDriver()->Connected())
+                break;
         }
+        if (!TTerminalHost::Interrupted() && !FProtocol.CommUnit()->CommPortDriver()->Connected()) {
+            Outcome(QStringLiteral("The device hung up. The line was lost."));
+            return esCommunicationFailure;
+        }
+        if (!TTerminalHost::Interrupted() && !FProtocol.LastFailure().isEmpty())
+            Error(FProtocol.LastFailure());
         Outcome(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
         return TTerminalHost::Interrupted() ? esInterrupted : esCommunicationFailure;
     }
@@ -96,13 +104,16 @@ public:
                 return esInterrupted;
             }
             if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
-                Outcome(QStringLiteral("Connection lost"));
+                Outcome(QStringLiteral("The device hung up. The line was lost."));
                 return esCommunicationFailure;
             }
             if (FProtocol.LineFailed()) {
                 Outcome(QStringLiteral("Communication failure! ") + FProtocol.LastFailure());
                 return esCommunicationFailure;
             }
+            // What the board did instead (a flood, a garbled answer) says more than the outcome alone.
+            if (!FProtocol.LastFailure().isEmpty())
+                Error(FProtocol.LastFailure());
             Outcome(QStringLiteral("FLASH not identified."));
             return esNotIdentified;
         }

@@ -265,7 +265,13 @@ int RunOnBoards(const TCliOptions& given) {
     const bool direct = jobs.size() == 1 && !options.Json;
     if (direct) {
         TDirectOutput output(!options.Quiet);
-        results[0] = RunBoard(jobs[0], output);
+        // As on a board's thread: the port is closed as the stack unwinds, the run still reports.
+        try {
+            results[0] = RunBoard(jobs[0], output);
+        } catch (...) {
+            results[0] = InternalErrorResult(jobs[0], ExceptionText(std::current_exception()));
+            PrintLine(results[0].Headline);
+        }
     } else {
         QStringList names;
         for (const TBoardJob& job : jobs)
@@ -278,6 +284,15 @@ int RunOnBoards(const TCliOptions& given) {
                 results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
                 const QString& headline = results[size_t(i)].Headline;
                 console.SetState(i, headline.isEmpty() ? QStringLiteral("done") : headline);
+            },
+            [&](int i, const QString& what) {
+                results[size_t(i)] = InternalErrorResult(jobs[size_t(i)], what);
+                try {
+                    console.Note(i, results[size_t(i)].Headline);
+                    console.SetState(i, results[size_t(i)].Headline);
+                } catch (...) {
+                    // The result is kept; only its live line is missing.
+                }
             },
             [&console] { console.Refresh(); }, kConsoleRefreshMs);
         console.Finish();

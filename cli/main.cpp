@@ -1,3 +1,4 @@
+#include "cli/boardthreads.h"
 #include "cli/clicommands.h"
 #include "cli/clioptions.h"
 #include "cli/platformsignals.h"
@@ -22,13 +23,7 @@ QStringList SystemArguments(int argc, char* argv[]) {
     return arguments;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    EnsureStandardDescriptors();
-    // A reader that went away (`| head`) or a full file-size limit is a failed write, reported below,
-    // not a silent death.
-    IgnoreFailedWriteSignals();
+int RunProgram(int argc, char* argv[], bool& json) {
     // Qt's own event loop rather than GLib's: a transfer wakes the host for every batch of bytes the
     // board sends, and GLib's loop spends more on each wake-up. The user's choice stands.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
@@ -38,6 +33,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("Tervolt"));
 
     const TCliParseResult parsed = ParseCliArguments(SystemArguments(argc, argv));
+    json = parsed.Json || (parsed.Options && parsed.Options->Json);
     if (!parsed.Options) {
         if (!parsed.Output.isEmpty())
             std::fputs(SystemFileName(parsed.Output).constData(), stdout);
@@ -54,4 +50,25 @@ int main(int argc, char* argv[]) {
         return esCommunicationFailure;
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    EnsureStandardDescriptors();
+    // A reader that went away (`| head`) or a full file-size limit is a failed write, reported below,
+    // not a silent death.
+    IgnoreFailedWriteSignals();
+    bool json = false;
+    try {
+        return RunProgram(argc, argv, json);
+    } catch (...) {
+        // Boards catch their own; this is a fault of the run itself. The ports were closed by the
+        // unwinding.
+        const QString what = ExceptionText(std::current_exception());
+        std::fprintf(stderr, "tervolt-cli: internal error: %s\n", what.toLocal8Bit().constData());
+        if (json)
+            PrintJsonReport(esCommunicationFailure, {}, QStringLiteral("internal error: ") + what);
+        return esCommunicationFailure;
+    }
 }

@@ -37,6 +37,11 @@ std::vector<TProbedPort> ProbePorts(const TCliOptions& options) {
             port.Answered = protocol.PingTarget();
             port.Result = port.Answered ? QStringLiteral("answered") : QStringLiteral("no answer");
         },
+        [&](int i, const QString& what) {
+            // Whatever the port did before, no board is known to answer there.
+            probed[size_t(i)].Answered = false;
+            probed[size_t(i)].Result = QStringLiteral("internal error: %1").arg(what);
+        },
         [] {}, kProbeTickMs);
     return probed;
 }

@@ -102,6 +102,7 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     FBytesTotal = 0;
     FLastByte = 0;
     FUnconfirmedLastByte.reset();
+    FDoubt.clear();
     FClock.invalidate();
 
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
@@ -117,11 +118,17 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         outcome = std::move(*refused);
     } else {
         FBytesTotal = reader->DataSize();
+        // The read-back reads the very bytes that were sent.
+        TImageSource sent = source;
+        if (const std::shared_ptr<TImageSnapshot> snapshot = reader->Snapshot())
+            sent.Snapshot = snapshot;
         FHost.TransferStarting();
         FClock.start();
         outcome = Transfer(operation, *reader);
         if (outcome.Kind == TOutcomeKind::okImageError)
             outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
+        else if (outcome.Kind == TOutcomeKind::okProgramDone && !FDoubt.isEmpty())
+            outcome = ProveProgram(std::move(outcome), std::move(sent));
     }
     reader.reset(); // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
@@ -187,9 +194,26 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
             SendBlock(operation);
         }
         // Success is reported only for a board that owes nothing and sent nothing unasked.
-        if (!FCancelled && !FHost.StopRequested() && result == hrEndOfFile &&
-            (!verify || FCompare.CompareOK) && !FTarget.CloseRun())
-            NoteLineFailure();
+        const bool finished =
+            !FCancelled && !FHost.StopRequested() && result == hrEndOfFile && (!verify || FCompare.CompareOK);
+        const bool closed = finished && FTarget.CloseRun();
+        if (finished && !closed) {
+            // A mismatch the board reported anywhere in a Verify is a mismatch, whatever took its place.
+            if (!verify || !FTarget.StrayMismatch(FCompare))
+                NoteLineFailure();
+        } else if (closed && verify && !FTarget.OrderInDoubt().isEmpty()) {
+            FLineFailure = FTarget.OrderInDoubt();
+        }
+        // A Program that did not close on a board without echo: its confirmations stand only if a
+        // closing ping shows that no answer was left over (one taken by the wrong block would be).
+        if (!verify && !closed && !FTarget.AnswersInStep() && FTarget.OrderInDoubt().isEmpty() &&
+            (finished || !FTarget.CloseRun()) && FTarget.OrderInDoubt().isEmpty())
+            FDoubt =
+                QStringLiteral("The board does not echo its commands, and its answers could not be shown to "
+                               "belong to the blocks they confirmed.");
+        if (!verify && FDoubt.isEmpty())
+            FDoubt =
+                !FTarget.MayHaveDoneOther().isEmpty() ? FTarget.MayHaveDoneOther() : FTarget.OrderInDoubt();
     }
     reader.Close();
     TFlashOutcome outcome = Outcome(operation, result);
@@ -244,14 +268,42 @@ void TFlashEngine::NoteLineFailure() {
         FLineFailure = QStringLiteral("The board's answers could not be accounted for.");
 }
 
+TFlashOutcome TFlashEngine::ProveProgram(TFlashOutcome programmed, TImageSource source) {
+    const std::uint64_t programmedBytes = FBytesSent;
+    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
+    TFlashOutcome proof;
+    if (!reader || OpenImageSource(*reader, source) != hrOK) {
+        proof = ImageErrorOutcome(hrImageChanged);
+    } else {
+        FBytesSent = 0;
+        FCompare = TCompareResult{};
+        proof = Transfer(TFlashOperation::foVerify, *reader);
+    }
+    if (proof.Kind == TOutcomeKind::okCompareDone) {
+        programmed.ElapsedMs = FClock.elapsed();
+        return programmed;
+    }
+    // Whatever ended the read-back, what the board holds is not known to be the image.
+    proof.Text.replace(CancelledText(TFlashOperation::foVerify), CancelledText(TFlashOperation::foProgram));
+    proof.BytesSent = programmedBytes;
+    proof.FlashState = FlashStateText();
+    return proof;
+}
+
 // Only a Program that erased the chip and did not finish leaves the FLASH in a state worth naming.
 QString TFlashEngine::FlashStateText() const {
+    // Nothing that was confirmed can be vouched for.
+    if (!FDoubt.isEmpty())
+        return FDoubt +
+               QStringLiteral(" The FLASH may hold wrong data anywhere; erase it and program it again.");
     // A block whose answer never came (a time-out, a lost line, Ctrl-C during the wait) may have been
     // written all the same: the FLASH state names it rather than claim it is not there.
-    const QString unconfirmed = FUnconfirmedLastByte
-                                    ? QStringLiteral(" The block up to %1 may be written in part.")
-                                          .arg(FormatBlockAddress(*FUnconfirmedLastByte))
-                                    : QString();
+    const QString unconfirmed =
+        FUnconfirmedLastByte
+            ? QStringLiteral(" The block up to %1 went out unconfirmed: it may be written in part, or "
+                             "elsewhere if the line changed it.")
+                  .arg(FormatBlockAddress(*FUnconfirmedLastByte))
+            : QString();
     if (FBytesSent != 0)
         return QStringLiteral("The FLASH holds the image only up to %1.").arg(FormatBlockAddress(FLastByte)) +
                unconfirmed;

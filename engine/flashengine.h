@@ -98,6 +98,8 @@ private:
     bool SendBlock(TFlashOperation operation);
     void NoteLineFailure();
     TFlashOutcome Transfer(TFlashOperation operation, TAbsoluteHexFile& reader);
+    // A Program whose board may have done otherwise than it answered is read back before it succeeds.
+    TFlashOutcome ProveProgram(TFlashOutcome programmed, TImageSource source);
     TFlashOutcome Outcome(TFlashOperation operation, THexResult lastResult) const;
     QString FlashStateText() const;
 
@@ -115,5 +117,8 @@ private:
     std::uint32_t FLastByte = 0; // address of the last byte confirmed
     // The last byte of a block that went out and was never confirmed: the board may have written it.
     std::optional<std::uint32_t> FUnconfirmedLastByte;
+    // Why what the board answered cannot be taken as what it holds (a changed command carried out,
+    // answers matched by a doubtful order); empty while it can.
+    QString FDoubt;
     QElapsedTimer FClock;
 };

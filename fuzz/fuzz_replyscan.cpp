@@ -1,9 +1,9 @@
 // Reading the monitor's "P ID" and "P VERIFY" answers out of arbitrary reply text.
 //
-// Checked: an accepted identify answer begins with "DeviceID:" and yields two tokens of 1 to 50
-// characters without blanks or NUL bytes, which read back unchanged from a freshly written answer; an
-// accepted mismatch report begins with its first word, and the three numbers it yields read back
-// unchanged from a freshly written report.
+// Checked: an accepted answer is one line ended by CR LF. An identify answer begins with "DeviceID:"
+// and yields two tokens of 1 to 50 printable characters without blanks or '>', which read back
+// unchanged from a freshly written answer; a mismatch report begins with its fixed words, its values
+// fit a byte, and the three numbers read back unchanged from a freshly written report.
 
 #include "fuzz/fuzzcheck.h"
 #include "target/replyscan.h"
@@ -16,9 +16,13 @@ bool IsToken(const QByteArray& token) {
     if (token.isEmpty() || token.size() > kMaxIdentToken)
         return false;
     for (const char c : token)
-        if (c == '\0' || std::isspace(static_cast<unsigned char>(c)))
+        if (c == '\0' || c == '>' || std::isspace(static_cast<unsigned char>(c)))
             return false;
     return true;
+}
+
+bool IsOneLine(const QByteArray& reply) {
+    return reply.endsWith("\r\n") && reply.count('\n') == 1 && reply.count('\r') == 1;
 }
 
 void CheckIdentify(const QByteArray& reply) {
@@ -27,6 +31,7 @@ void CheckIdentify(const QByteArray& reply) {
     if (!ScanIdentifyReply(reply, deviceId, manufacturer))
         return;
     FUZZ_CHECK(reply.startsWith("DeviceID:"));
+    FUZZ_CHECK(IsOneLine(reply));
     FUZZ_CHECK(IsToken(deviceId));
     FUZZ_CHECK(IsToken(manufacturer));
     FUZZ_CHECK(reply.contains(deviceId) && reply.contains(manufacturer));
@@ -42,9 +47,10 @@ void CheckCompare(const QByteArray& reply) {
     TCompareResult result;
     if (!ScanCompareReply(reply, result))
         return;
-    // The format begins with a word; its blanks match any run of white space.
-    FUZZ_CHECK(reply.startsWith("Compare"));
+    FUZZ_CHECK(reply.startsWith("Compare error at address "));
+    FUZZ_CHECK(IsOneLine(reply));
     FUZZ_CHECK(!result.CompareOK);
+    FUZZ_CHECK(result.Expected <= 0xFF && result.Actual <= 0xFF);
 
     const QByteArray written = QByteArray("Compare error at address ") +
                                QByteArray::number(result.Address, 16) +

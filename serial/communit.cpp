@@ -82,9 +82,12 @@ void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t*
     std::uint32_t runStart = 0;
     // Appends received text that closes nothing, within the bound; beyond it the text is a flood.
     auto keep = [this](const char* from, std::uint32_t count) {
-        if (FDiscarding)
+        if (FDiscarding) {
+            FBytesDiscarded += count;
             return;
+        }
         if (FRxBuffer.size() + qsizetype(count) > kMaxReplyBytes) {
+            FBytesDiscarded += std::uint64_t(FRxBuffer.size()) + count;
             FRxBuffer.clear();
             FRxBuffer.squeeze();
             FDiscarding = true;
@@ -113,6 +116,7 @@ void TCommunicationUnit::CommPortDriverReceiveData(QObject*, const std::uint8_t*
         FRxBuffer.clear();
         FRxReady = true;
         if (FReplies.size() == kMaxQueuedReplies) {
+            FBytesDiscarded += std::uint64_t(FReplies.front().size());
             FReplies.pop_front();
             ++FRepliesDropped;
         }

@@ -63,6 +63,9 @@ public:
     // that grew past kMaxReplyBytes without closing; it and the reply it ends in are discarded).
     std::uint64_t RepliesDropped() const { return FRepliesDropped; }
     std::uint64_t Overflows() const { return FOverflows; }
+    // Bytes received that nobody will read: those of the dropped replies and of floods. A count that
+    // keeps growing while no command waits is a board that sends without pause.
+    std::uint64_t BytesDiscarded() const { return FBytesDiscarded; }
     // Inside a flood: text past kMaxReplyBytes is being dropped until the next closing '>'.
     bool InFlood() const { return FDiscarding; }
 
@@ -81,6 +84,7 @@ private:
     std::deque<QByteArray> FReplies;
     std::uint64_t FRepliesDropped = 0;
     std::uint64_t FOverflows = 0;
+    std::uint64_t FBytesDiscarded = 0;
     char FStreamTail[2] = {};      // the last two bytes received, for a '>' at the start of a delivery
     bool FDiscarding = false;      // inside a flood: drop everything up to the next closing '>'
     std::uint64_t FConnection = 0; // the driver's connection the received text belongs to

@@ -80,6 +80,11 @@ TCommPortDriver::~TCommPortDriver() {
     Disconnect();
 }
 
+void TCommPortDriver::UsePort(std::unique_ptr<TCommPort> port) {
+    Disconnect();
+    FCommPort = std::move(port);
+}
+
 void TCommPortDriver::SetPort(TPortNumber value) {
     if (Connected())
         return;

@@ -81,6 +81,9 @@ public:
 
     explicit TCommPortDriver(QObject* owner = nullptr);
     ~TCommPortDriver() override;
+    // Drives another kind of port than the platform's (an in-memory line in the simulation); the
+    // present one is closed first.
+    void UsePort(std::unique_ptr<TCommPort> port);
 
     TPortNumber Port() const { return FPort; }
     void SetPort(TPortNumber value);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <getopt.h>
 #include <optional>
@@ -317,10 +318,7 @@ bool WaitForEnd(int signalFd, const TSimServer& server, std::string& error) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    EnsureStandardDescriptors(); // the terminal must never become descriptor 1 or 2
+int RunSimulator(int argc, char** argv) {
     TOptions options;
     std::string answer;
     if (const int status = ParseOptions(argc, argv, options, answer); status != kExitOk)
@@ -391,4 +389,18 @@ int main(int argc, char** argv) {
         status = kExitFailure;
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    EnsureStandardDescriptors(); // the terminal must never become descriptor 1 or 2
+    try {
+        return RunSimulator(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tervolt-sim: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "tervolt-sim: internal error: unknown exception\n");
+    }
+    return kExitFailure;
 }

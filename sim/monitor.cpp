@@ -236,6 +236,12 @@ std::string TSimMonitor::StartupBanner() const {
            std::to_string(FConfig.Size) + " bytes\r\n>";
 }
 
+void TSimMonitor::Restart() {
+    FLine.clear();
+    FLineOverflow = false;
+    FLastWasCR = false;
+}
+
 std::vector<std::string> TSimMonitor::Feed(std::string_view received) {
     std::vector<std::string> texts;
     for (TSimAnswer& answer : FeedTimed(received))
@@ -401,6 +407,11 @@ std::string TSimMonitor::ExecuteBlock(bool program, std::string_view addressText
         const std::uint8_t wanted = (*data)[i];
         if (program) {
             // NOR cells: programming clears bits; only an erase sets them again.
+            if (!FConfig.CheckWrites) {
+                FFlash[at] &= wanted;
+                FProgrammed[at] = true;
+                continue;
+            }
             if ((FFlash[at] & wanted) != wanted)
                 return Format("Program error at address %06X: Wanted: %02X Found: %02X", at, wanted,
                               FFlash[at]);

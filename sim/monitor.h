@@ -65,6 +65,9 @@ struct TSimConfig {
     std::vector<TSimFault> Faults;
     // The first line of every answer echoes the command line; without echo it is empty.
     bool Echo = true;
+    // A "P PROG" checks that every byte took its value. Without the check it writes blindly, as a
+    // bare NOR part does: the cells keep the AND of old and new, and the answer is "Done".
+    bool CheckWrites = true;
     // Result lines given instead of the real ones, by command: "PING", "ID", "INIT", "RESET", "PROG",
     // "VERIFY". The command is still carried out.
     std::vector<std::pair<std::string, std::string>> Results;
@@ -91,6 +94,8 @@ public:
     std::vector<std::string> Feed(std::string_view received);
     // The same, with the time the board is busy before each answer.
     std::vector<TSimAnswer> FeedTimed(std::string_view received);
+    // A power cycle: the line being received is lost, the FLASH keeps what it holds.
+    void Restart();
     // True once the flood fault has started: everything after is text without an end.
     bool Flooding() const { return FFlooding; }
 

@@ -209,7 +209,16 @@ bool TSimServer::Start(std::string& error) {
     FFinished = std::move(finishedFd);
     FSlavePath = name;
     try {
-        FThread = std::thread(&TSimServer::Serve, this);
+        FThread = std::thread([this] {
+            // An exception would end the whole process; the board ends instead and says why.
+            try {
+                Serve();
+            } catch (const std::exception& e) {
+                EndWithInternalError(e.what());
+            } catch (...) {
+                EndWithInternalError("unknown exception");
+            }
+        });
     } catch (const std::system_error& e) {
         error = std::string("cannot start the serving thread: ") + e.what();
         return false;
@@ -273,6 +282,15 @@ bool TSimServer::WriteStats(const std::string& fileName, std::string& error) con
         return false;
     }
     return true;
+}
+
+void TSimServer::EndWithInternalError(const std::string& what) {
+    {
+        std::lock_guard lock(FMutex);
+        FFailure = "internal error on " + FSlavePath + ": " + what;
+        FEnded = true;
+    }
+    Signal(FFinished.Get());
 }
 
 void TSimServer::Fail(const std::string& what, int errorNumber) {

@@ -160,6 +160,7 @@ private:
     bool ReadFromPc(TServeState& state, short events);
     void NoteBytes(std::size_t count, bool in, TClock::time_point at);
     void Fail(const std::string& what, int errorNumber);
+    void EndWithInternalError(const std::string& what);
 
     TSimMonitor FMonitor;
     const TSimTiming FTiming;

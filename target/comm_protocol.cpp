@@ -5,10 +5,7 @@
 #include "target/commandtext.h"
 #include "target/replyscan.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QStringList>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -84,22 +81,11 @@ QByteArray LineOf(const QByteArray& command) {
 
 } // namespace
 
-TCommProtocol::TCommProtocol() : FCommUnit(std::make_unique<TCommunicationUnit>()) {
-    FReplyTimeout = kCommandTimeoutMs;
-    FReplyTimer = std::make_unique<QTimer>();
-    FReplyTimer->setTimerType(Qt::PreciseTimer);
-    FReplyTimer->setInterval(kCommandTimeoutMs);
-    QObject::connect(FReplyTimer.get(), &QTimer::timeout, [this] { ReplyTimerTimer(); });
-}
+TCommProtocol::TCommProtocol(std::unique_ptr<TLinkClock> clock)
+    : FCommUnit(std::make_unique<TCommunicationUnit>()), FClock(std::move(clock)) {}
 
 TCommProtocol::~TCommProtocol() {
-    FReplyTimer.reset();
     FCommUnit.reset();
-}
-
-void TCommProtocol::ReplyTimerTimer() {
-    FReplyTimer->stop();
-    FTimedOut = true;
 }
 
 std::uint32_t TCommProtocol::TimeoutFor(const QByteArray& command, std::uint32_t baseMs) const {
@@ -130,6 +116,7 @@ TCommProtocol::TTake TCommProtocol::TakeQueued() {
         const std::uint64_t count = dropped - FDroppedSeen;
         FDroppedSeen = dropped;
         FResyncForced = true;
+        NoteOrderDoubt(QStringLiteral("sent more replies than it was asked for"));
         if (FBook.IsOpen())
             return Fail(
                 QStringLiteral("The board sent more replies than it was asked for; %1 were dropped unread.")
@@ -154,6 +141,7 @@ TCommProtocol::TTake TCommProtocol::TakeQueued() {
             continue;
         case TReplyKind::rkSurplus:
             FResyncForced = true;
+            NoteOrderDoubt(QStringLiteral("sent an answer that no command was waiting for"));
             return Fail(SurplusText(reply), true);
         case TReplyKind::rkUnechoed:
             NoteCompareError(reply);
@@ -162,63 +150,86 @@ TCommProtocol::TTake TCommProtocol::TakeQueued() {
                         false);
         case TReplyKind::rkNotSent:
             NoteCompareError(reply);
-            return Fail(QStringLiteral("Not taken: the board answered a command that was not sent (\"%1\").")
-                            .arg(OneLine(EchoOf(reply), kMaxShownEchoChars)),
-                        false);
+            return Fail(NotSentText(EchoOf(reply)), false);
         }
     }
     return TTake::tkNothing;
 }
 
 void TCommProtocol::NoteCompareError(const QByteArray& reply) {
-    const QByteArray result = ResultOf(reply);
-    if (result.startsWith("Compare error") && FStrayCompareError.isEmpty())
-        FStrayCompareError = OneLine(result);
+    // Any line of it: a bare one-line report has no echo line before it.
+    if (!FStrayCompareError.isEmpty())
+        return;
+    for (const QByteArray& line : reply.split('\n')) {
+        if (line.startsWith("Compare error")) {
+            FStrayCompareError = OneLine(line);
+            FStrayCompareLine = line.endsWith('\r') ? line + '\n' : line + "\r\n";
+            return;
+        }
+    }
+}
+
+QString TCommProtocol::NotSentText(const QByteArray& echo) {
+    // The board echoes what it received: a command changed on the line may have been carried out.
+    if (FBook.IsOpen() && FChangedCommand.isEmpty())
+        FChangedCommand = QStringLiteral("The board echoed \"%1\", which was not sent: it may have carried "
+                                         "out a command changed on the line.")
+                              .arg(OneLine(echo, kMaxShownEchoChars));
+    // Against the command it most likely is, the one awaited: where they part tells a line error.
+    if (!FAwaitedLine.isEmpty() && echo.size() == FAwaitedLine.size()) {
+        const auto differs = std::mismatch(echo.begin(), echo.end(), FAwaitedLine.begin()).first;
+        return QStringLiteral("Not taken: the board echoed the command with a difference at character %1 (a "
+                              "line error).")
+            .arg(differs - echo.begin() + 1);
+    }
+    return QStringLiteral("Not taken: the board answered a command that was not sent (\"%1\").")
+        .arg(OneLine(echo, kMaxShownEchoChars));
 }
 
 bool TCommProtocol::WaitForReply() {
     FTimedOut = false;
     FReply.clear();
     FAnsweredLine.clear();
-    FReplyTimer->setInterval(int(std::min<std::uint32_t>(FReplyTimeout, 0x7FFFFFFF)));
-    FReplyTimer->start();
+    const TFlagScope waiting(FWaiting, true);
+    const std::int64_t deadline = FClock->NowMs() + std::int64_t(FReplyTimeout);
     const std::uint64_t overflowsAtStart = FAwaiting ? FOverflowsAtSend : FCommUnit->Overflows();
+    bool lastLook = false;
     for (;;) {
         // Replies first: one that is complete wins over a time-out that passed meanwhile (a modal box
         // opened during the wait can hold the loop well past it).
         QByteArray reply;
         if (!FAwaiting && FCommUnit->TakeReply(reply)) {
-            FReplyTimer->stop();
-            FTimedOut = false;
             FBook.Account(reply);
             FReply = ResultOf(reply);
             return true;
         }
         const TTake taken = FAwaiting ? TakeQueued() : TTake::tkNothing;
-        if (taken != TTake::tkNothing) {
-            FReplyTimer->stop();
-            FTimedOut = false;
+        if (taken != TTake::tkNothing)
             return taken == TTake::tkAnswer;
-        }
         // Text longer than any answer: whatever it is, it is not this command's answer.
         if (FCommUnit->Overflows() != overflowsAtStart) {
-            FReplyTimer->stop();
             FResyncForced = true;
             return false;
         }
-        if (FTimedOut)
-            return false;
-        if (Aborted()) {
-            FReplyTimer->stop();
+        if (FClock->NowMs() >= deadline) {
+            // Bytes that came in while the thread was held are read before the time-out is called.
+            if (!lastLook) {
+                lastLook = true;
+                FClock->WaitUntil(deadline);
+                continue;
+            }
+            FTimedOut = true;
+            // Without echo a late answer can only be matched by order, and the order is now in doubt.
+            NoteOrderDoubt(QStringLiteral("an answer came late"));
             return false;
         }
+        if (Aborted())
+            return false;
         // A line that went away (an unplugged adapter) will not answer: fail now, not at the time-out.
-        if (!FCommUnit->CommPortDriver()->Connected()) {
-            FReplyTimer->stop();
+        if (!FCommUnit->CommPortDriver()->Connected())
             return false;
-        }
-        // Blocks until the next event (a poll tick, received bytes, the reply timer) instead of spinning.
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // Blocks until the next event (received bytes, a hang-up, the deadline) instead of spinning.
+        FClock->WaitUntil(deadline);
     }
 }
 
@@ -242,7 +253,17 @@ TCommProtocol::TTake TCommProtocol::Send(const QByteArray& command) {
         FResyncForced = true;
         return Fail(QStringLiteral("The command could not be sent."), false);
     }
-    if (!FBook.Sent(LineOf(command)))
+    const QByteArray line = LineOf(command);
+    // A block written a second time: the board may have carried out both, and the answer taken may
+    // be the first one's while the second was changed on the line.
+    if (FBook.IsOpen() && line == FLastSentLine && line.startsWith("P PROG") && FChangedCommand.isEmpty())
+        FChangedCommand =
+            QStringLiteral("The block at 0x%1 was sent again; the board may have carried out both, "
+                           "one of them changed on the line.")
+                .arg(QString::fromLatin1(line.mid(7, line.indexOf(' ', 7) - 7)));
+    if (!line.isEmpty())
+        FLastSentLine = line;
+    if (!FBook.Sent(line))
         FResyncForced = true;
     return TTake::tkNothing;
 }
@@ -257,10 +278,9 @@ TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
     for (const QByteArray& owed : FBook.Owed())
         owedChars += AnswerChars(owed);
     const std::uint64_t budgetMs = std::min<std::uint64_t>(kResyncBudgetMs + LineMs(owedChars), 0x7FFFFFFF);
-    QElapsedTimer clock;
-    clock.start();
+    const std::int64_t start = FClock->NowMs();
     bool pingOut = false;
-    while (std::uint64_t(clock.elapsed()) < budgetMs) {
+    while (std::uint64_t(FClock->NowMs() - start) < budgetMs) {
         TTake taken = TTake::tkNothing;
         if (!pingOut) {
             taken = Send(ping);
@@ -344,6 +364,11 @@ void TCommProtocol::BeginRun() {
     FLastFailure.clear();
     FLineFailed = false;
     FStrayCompareError.clear();
+    FStrayCompareLine.clear();
+    FChangedCommand.clear();
+    FOrderDoubt.clear();
+    FClosedInStep = false;
+    FLastSentLine.clear();
     FBook.Open();
 }
 
@@ -378,11 +403,28 @@ bool TCommProtocol::CloseRun() {
         return false;
     }
     FBook.Close();
+    FClosedInStep = true;
     return true;
+}
+
+bool TCommProtocol::StrayMismatch(TCompareResult& result) const {
+    if (FStrayCompareLine.isEmpty() || !ScanCompareReply(FStrayCompareLine, result))
+        return false;
+    result.CompareOK = false;
+    return true;
+}
+
+void TCommProtocol::NoteOrderDoubt(const QString& why) {
+    if (FBook.IsOpen() && !FBook.Echoes() && FOrderDoubt.isEmpty())
+        FOrderDoubt = QStringLiteral("The board does not echo its commands and %1, so its answers may belong "
+                                     "to other commands.")
+                          .arg(why);
 }
 
 bool TCommProtocol::Refused() {
     const QString answer = OneLine(FReply);
+    // Without echo, an answer that does not fit may be another command's: the rest may be shifted.
+    NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
     FLastFailure = answer.isEmpty() ? QStringLiteral("The board answered with an empty line.")
                                     : QStringLiteral("The board answered: %1").arg(answer);
     return false;

@@ -12,6 +12,7 @@
 #include "target/answerbook.h"
 #include "target/compareresult.h"
 #include "target/flashtarget.h"
+#include "target/linkclock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,7 +21,6 @@
 #include <cstdint>
 #include <memory>
 
-class QTimer;
 class TCommunicationUnit;
 
 inline constexpr std::uint16_t kPingTimeoutMs = 500;
@@ -35,13 +35,16 @@ inline constexpr std::uint32_t kLongestResultChars = 80;
 
 class TCommProtocol : public TFlashTarget {
 public:
-    TCommProtocol();
+    // The clock the waits run on: the thread's event loop unless a simulation brings its own.
+    explicit TCommProtocol(std::unique_ptr<TLinkClock> clock = CreateEventLoopClock());
     ~TCommProtocol() override;
     TCommProtocol(const TCommProtocol&) = delete;
     TCommProtocol& operator=(const TCommProtocol&) = delete;
 
     TCommunicationUnit* CommUnit() const { return FCommUnit.get(); }
-    QTimer* ReplyTimer() const { return FReplyTimer.get(); }
+    TLinkClock& Clock() const { return *FClock; }
+    // A command is waiting for its answer.
+    bool Waiting() const { return FWaiting; }
     bool TimedOut() const { return FTimedOut; }
     // The answer to the last command without its first line.
     const QByteArray& Reply() const { return FReply; }
@@ -51,7 +54,6 @@ public:
     // Waits for the answer to the command in flight; an answer that is there wins over a time-out
     // that passed while events were being handled elsewhere.
     bool WaitForReply();
-    void ReplyTimerTimer();
     // A flag that, once set (Ctrl-C in the CLI), ends every wait at once as a failure. Whoever sets
     // it must also wake the waiting thread's event loop.
     void SetAbortFlag(const std::atomic<bool>* flag) { FAbort = flag; }
@@ -68,6 +70,10 @@ public:
     void BeginRun() override;
     // One ping whose answer must be the next reply: nothing owed or unasked may come before it.
     bool CloseRun() override;
+    QString MayHaveDoneOther() const override { return FChangedCommand; }
+    QString OrderInDoubt() const override { return FOrderDoubt; }
+    bool StrayMismatch(TCompareResult& result) const override;
+    bool AnswersInStep() const override { return FBook.Echoes() || FClosedInStep; }
 
     // The time-out of a command: its base plus the time its line and the longest expected answer
     // take on the line at the current rate (10 bits a character).
@@ -86,6 +92,9 @@ private:
                            const QByteArray& accepted);
     // Records the unaccepted answer as the failure; always false.
     bool Refused();
+    // On a board without echo, answers are matched by order alone: once that order is in doubt this
+    // run, no result can be taken as it stands.
+    void NoteOrderDoubt(const QString& why);
     // Accounts for the replies received so far, then writes the command (tkNothing) unless they
     // hold the awaited answer or a failure.
     TTake Send(const QByteArray& command);
@@ -95,6 +104,9 @@ private:
     TTake Fail(const QString& reason, bool lineFailure);
     // Remembers a mismatch the board reported in a reply that no command took.
     void NoteCompareError(const QByteArray& reply);
+    // Why an echo that is no command of ours was not taken; notes that the board may have carried
+    // out a changed command.
+    QString NotSentText(const QByteArray& echo);
     bool Aborted() const { return FAbort && FAbort->load(); }
     void ForgetEarlierLine();
     // Pings until no command but pings is owed; an answer to the awaited line that arrives meanwhile
@@ -102,8 +114,9 @@ private:
     TTake CatchUp(const QByteArray& line);
 
     std::unique_ptr<TCommunicationUnit> FCommUnit;
-    std::unique_ptr<QTimer> FReplyTimer;
+    std::unique_ptr<TLinkClock> FClock;
     bool FTimedOut = false;
+    bool FWaiting = false;
     bool FCommandActive = false;
     const std::atomic<bool>* FAbort = nullptr;
     QByteArray FReply;
@@ -120,6 +133,13 @@ private:
     bool FClosing = false;
     // A "Compare error" of this run that no command took: the run cannot end well.
     QString FStrayCompareError;
+    QByteArray FStrayCompareLine;
+    // This run: the board echoed a command we did not send, so it may have carried that out; or, on a
+    // board without echo, an answer came late, so answers may have been matched to the wrong command.
+    QString FChangedCommand;
+    QString FOrderDoubt;
+    bool FClosedInStep = false;
+    QByteArray FLastSentLine; // the last command other than a ping, this run
     QByteArray FAnsweredLine;
     std::uint64_t FOverflowsAtSend = 0;
     std::uint64_t FDroppedSeen = 0;

@@ -25,4 +25,15 @@ public:
     virtual void BeginRun() {}
     // Before a run reports success: true when the board owes nothing and sent nothing unasked.
     virtual bool CloseRun() { return true; }
+    // This run, the board may have carried out a command other than the ones it answered (it echoed a
+    // changed command): why, or empty. What it holds must be read back before the run can succeed.
+    virtual QString MayHaveDoneOther() const { return {}; }
+    // A board without echo is matched to its commands by order alone; once an answer came late this
+    // run, that order is in doubt: why, or empty. Its results cannot then be taken as they stand.
+    virtual QString OrderInDoubt() const { return {}; }
+    // Every answer taken this run is known to be its own command's: the board echoes, or a closing
+    // ping showed that nothing was left over. A board without echo is matched by order alone.
+    virtual bool AnswersInStep() const { return true; }
+    // A mismatch the board reported this run in a reply that no command took, when it reads as one.
+    virtual bool StrayMismatch(TCompareResult&) const { return false; }
 };

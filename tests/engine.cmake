@@ -7,3 +7,6 @@ if(NOT WIN32 AND NOT TERVOLT_CORE_ONLY)
                    tervolt_serial tervolt_devices Qt6::Core)
   add_dependencies(tst_cli tervolt-cli tervolt tervolt-sim)
 endif()
+# The board's identify and compare answers, read strictly; no line or board needed.
+list(APPEND tervolt_unit_tests tst_replyscan)
+tervolt_add_test(tst_replyscan SOURCES tst_replyscan.cpp LIBS tervolt_target Qt6::Core)

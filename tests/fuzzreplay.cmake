@@ -21,3 +21,7 @@ if(NOT WIN32)
   tervolt_fuzz_replay(elfimage SOURCES fuzz/memoryfile.cpp LIBS tervolt_image)
   tervolt_fuzz_replay(devicelist SOURCES fuzz/memoryfile.cpp LIBS tervolt_devices)
 endif()
+# The simulated run's schedules; the simulation needs the monitor model, which the Linux build has.
+if(TARGET tervolt_detsim)
+  tervolt_fuzz_replay(schedule LIBS tervolt_detsim)
+endif()

@@ -46,7 +46,9 @@ QString OutcomeLine(const QStringList& out, const TSimServer& server) {
     // the block whose answer never came.
     static const QRegularExpression holds(QStringLiteral(
         "^The FLASH (?:holds the image only up to 0x([0-9A-F]{6})|was erased; nothing was confirmed)\\."
-        "(?: The block up to 0x([0-9A-F]{6}) may be written in part\\.)?$"));
+        "(?: The block up to 0x([0-9A-F]{6}) went out unconfirmed: it may be written in part, or elsewhere "
+        "if "
+        "the line changed it\\.)?$"));
     const TFlashSnapshot snapshot = server.Snapshot();
     const auto programmed = std::count(snapshot.Programmed.begin(), snapshot.Programmed.end(), true);
     if (const QRegularExpressionMatch match = holds.match(out.last()); match.hasMatch()) {

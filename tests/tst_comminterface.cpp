@@ -166,8 +166,7 @@ void TCommInterfaceTest::Defaults() {
     QCOMPARE(dialog.ComboBoxBaudRate()->currentText(), QStringLiteral("115200"));
     QVERIFY(dialog.BitBtnConnect()->isEnabled());
     QVERIFY(!dialog.BitBtnDisconnect()->isEnabled());
-    QVERIFY(!dialog.ReplyTimer()->isActive());
-    QCOMPARE(dialog.ReplyTimer()->interval(), 5000);
+    QVERIFY(!dialog.Waiting());
     QCOMPARE(dialog.ReplyTimeout(), 5000);
     QVERIFY(FShown.isEmpty());
 }

@@ -370,13 +370,13 @@ void TestFlashEngine::progressFollowsConfirmedBytes_data() {
     // A block that was not confirmed moves nothing, and the FLASH is said to be half-written.
     QTest::newRow("cancel at the third block")
         << false << 2 << std::vector<int>{28, 57}
-        << QStringLiteral("The FLASH holds the image only up to 0x00018F. The block up to 0x000257 may be "
-                          "written in part.");
+        << QStringLiteral("The FLASH holds the image only up to 0x00018F. The block up to 0x000257 went out "
+                          "unconfirmed: it may be written in part, or elsewhere if the line changed it.");
     // The block that failed went out: the board may have written some of it.
     QTest::newRow("cancel at the first block")
         << false << 0 << std::vector<int>{}
-        << QStringLiteral("The FLASH was erased; nothing was confirmed. The block up to 0x0000C7 may be "
-                          "written in part.");
+        << QStringLiteral("The FLASH was erased; nothing was confirmed. The block up to 0x0000C7 went out "
+                          "unconfirmed: it may be written in part, or elsewhere if the line changed it.");
 }
 
 void TestFlashEngine::progressFollowsConfirmedBytes() {

@@ -3,6 +3,7 @@
 // image format and file choice and the start-address field.
 
 #include "app/windowfilefilter.h"
+#include "app/windowstartup.h"
 #include "devices/devicesdb.h"
 #include "dialogs/comm_interface.h"
 #include "dialogs/poweron.h"
@@ -22,6 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -233,6 +236,19 @@ void TMainWindowTest::StartupFailsWithoutDeviceList() {
                  "no main window is left behind");
     // The list is checked before the port is opened: nothing was tried, nothing was asked.
     QVERIFY(boxes.Shown.isEmpty());
+
+    // The program ends after the error box with a status that says it failed.
+    QString said;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&said] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            said = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answer.start(10);
+    QCOMPARE(RunMainWindow(directory.Path()), 1);
+    QCOMPARE(said, QStringLiteral("Can't load \"devices.tervolt\""));
 }
 
 namespace {
@@ -588,7 +604,7 @@ void TMainWindowTest::ComSettingsWaitsForTheBoardsAnswer() {
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         TCommInterface* dialog = form.CommInterface();
-        if (!clicked && dialog->ReplyTimer()->isActive()) {
+        if (!clicked && dialog->Waiting()) {
             clicked = true;
             // From an event of its own, so that this watcher keeps running whatever the click does.
             QTimer::singleShot(0, &form, [&form] {
@@ -597,7 +613,7 @@ void TMainWindowTest::ComSettingsWaitsForTheBoardsAnswer() {
         }
         if (!shown && QApplication::activeModalWidget() == dialog) {
             shown = true;
-            waitingAtShow = dialog->ReplyTimer()->isActive();
+            waitingAtShow = dialog->Waiting();
             FBoard->SetMode(TScriptedBoard::bmAnswering);
             dialog->BitBtnOK()->click();
         }

@@ -337,8 +337,11 @@ void TMainWindowOpsTest::LostAnswerIsRetried() {
         return message.ButtonResults.first();
     });
     ClickStart();
-    QCOMPARE(boxes.Shown.size(), 2);
-    QVERIFY(boxes.Shown.first().Text.startsWith(kRetryText)); // and what the board did, below
+    // The block sent again makes the window read the image back before "Program OK!", and the board
+    // drops every fifth command there too: each drop is one prompt.
+    QVERIFY(boxes.Shown.size() >= 2);
+    for (qsizetype i = 0; i + 1 < boxes.Shown.size(); ++i)
+        QVERIFY(boxes.Shown.at(i).Text.startsWith(kRetryText)); // and what the board did, below
     QCOMPARE(boxes.Texts().last(), QStringLiteral("Program OK!"));
     const TShownMessage& prompt = boxes.Shown.first();
     QCOMPARE(prompt.Caption, QStringLiteral("Tervolt Error"));

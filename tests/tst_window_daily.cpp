@@ -28,6 +28,11 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -37,6 +42,65 @@ const QString kIdentified = QStringLiteral("COM2 \u00b7 115200 baud \u00b7 VELUM
 QString Status(const TFormTervolt& form) {
     return Control<QLabel>(form, "LabelStatus")->text();
 }
+
+// A monitor that answers the ping and "P ID" until it is stuck in a loop: from then on it sends one
+// answer's text again and again without pause. Served from a thread of its own.
+class TRepeatingBoard {
+public:
+    explicit TRepeatingBoard(const QByteArray& text) : FBurst(text.repeated(256)), FCycle(text.size()) {
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TRepeatingBoard() {
+        FStop = true;
+        FThread.join();
+    }
+    QString SlavePath() const { return FPty.SlavePath(); }
+    void GetStuck() { FStuck = true; }
+
+private:
+    void Serve() {
+        const int fd = FPty.MasterFd();
+        QByteArray line;
+        qsizetype offset = 0;
+        while (!FStop) {
+            const bool repeating = FStuck;
+            pollfd watched{fd, short(POLLIN | (repeating ? POLLOUT : 0)), 0};
+            if (::poll(&watched, 1, 50) <= 0)
+                continue;
+            if (watched.revents & (POLLHUP | POLLERR)) {
+                std::this_thread::sleep_for(20ms); // nobody holds the line; wait to be stopped
+                continue;
+            }
+            char received[256];
+            const ssize_t count = (watched.revents & POLLIN) ? ::read(fd, received, sizeof received) : 0;
+            for (ssize_t i = 0; i < count; ++i) {
+                if (received[i] != '\r') {
+                    line.append(received[i]);
+                    continue;
+                }
+                const QByteArray result = line.isEmpty() ? QByteArray()
+                                          : line == "P ID"
+                                              ? QByteArray("DeviceID: VF040B Manufacturer: VELUM")
+                                              : QByteArray("Unknown command");
+                if (!repeating)
+                    FPty.Write(line + "\r\n" + result + "\r\n>");
+                line.clear();
+            }
+            if (repeating && (watched.revents & POLLOUT)) {
+                const ssize_t sent = ::write(fd, FBurst.constData() + offset, size_t(FBurst.size() - offset));
+                if (sent > 0)
+                    offset = (offset + sent) % FCycle;
+            }
+        }
+    }
+
+    TPtyPair FPty;
+    const QByteArray FBurst;
+    const qsizetype FCycle;
+    std::atomic<bool> FStop{false};
+    std::atomic<bool> FStuck{false};
+    std::thread FThread;
+};
 
 } // namespace
 
@@ -56,6 +120,8 @@ private slots:
     void ImageIsChosenWhileNoBoardAnswers();
     void ProgramAndVerifyInOneStart();
     void ChoicesAreRemembered();
+    void FloodingBoardLosesTheLine_data();
+    void FloodingBoardLosesTheLine();
 
 private:
     QString WriteImage(const QString& name, const TRecords& records);
@@ -362,6 +428,40 @@ void TWindowDailyTest::ChoicesAreRemembered() {
         QCOMPARE(next->RecentFiles().contains(path), fileStays);
         QCOMPARE(Status(*next), QStringLiteral("COM2 is not open"));
     }
+}
+
+// A board that keeps sending what no command reads would hold a core of the idle window for ever:
+// the window closes the line and says why, and does not open it again by itself.
+void TWindowDailyTest::FloodingBoardLosesTheLine_data() {
+    QTest::addColumn<QByteArray>("repeated"); // empty: the simulated board's endless text from power-up
+    QTest::newRow("answers after identification") << QByteArray("\r\nCompare OK\r\n>");
+    QTest::newRow("text without end while searching") << QByteArray();
+}
+
+void TWindowDailyTest::FloodingBoardLosesTheLine() {
+    QFETCH(QByteArray, repeated);
+    std::unique_ptr<TRepeatingBoard> repeating;
+    std::unique_ptr<TSimServer> endless;
+    if (repeated.isEmpty()) {
+        TSimConfig config;
+        config.Faults.push_back({fkFlood, 0});
+        endless = StartSimBoard(config);
+    } else {
+        repeating = std::make_unique<TRepeatingBoard>(repeated);
+    }
+    TMessageRecorder boxes;
+    AttachPort(*FForm, endless ? QString::fromStdString(endless->SlavePath()) : repeating->SlavePath());
+    if (repeating) {
+        QVERIFY(FForm->FlashIdentified());
+        repeating->GetStuck();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!FForm->PortOpen(), 60000);
+    QCOMPARE(Status(*FForm), QStringLiteral("The board sends without pause; the line was closed."));
+    QCOMPARE(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Disconnected"));
+    QVERIFY(!FForm->AutoIdentifierTimer()->isActive());
+    QVERIFY(!FForm->ReconnectTimer()->isActive());
+    QVERIFY(!FForm->FlashIdentified());
+    QVERIFY2(boxes.Shown.isEmpty(), qPrintable(boxes.Texts().join(u'|')));
 }
 
 int main(int argc, char* argv[]) {
