@@ -63,8 +63,10 @@ public:
     // A board that keeps sending text that no command reads (replies dropped unread, a flood without
     // an end) costs the idle window a core reading it: after this long without a pause of
     // kFloodPauseMs, the window stops identifying and closes the line. Looked at every kFloodCheckMs.
+    // The pause that ends a flood is longer than the flood allowed, so that bursts with short rests
+    // between them cannot keep the window reading without end.
     static constexpr int kFloodLimitMs = 3000;
-    static constexpr int kFloodPauseMs = 1000;
+    static constexpr int kFloodPauseMs = 10000;
     static constexpr int kFloodCheckMs = 250;
 
     // Builds the whole program: the COM settings dialog, the power-on picture (2 s), the device list

@@ -63,11 +63,12 @@ TSetup ChooseSetup(TDecisions& decisions) {
     f.Hangup = FaultChance(decisions, level / 10);
     if (!setup.Echo) {
         // Without echo no host can see a command changed on the way, a forged answer of the right
-        // kind, nor an answer lost or held back and a repeated one in its place: such a board is
-        // indistinguishable from one that lies. Verify is the answer there, not the protocol.
-        f.ChangeCommand = f.ForgeAnswer = 0;
+        // kind, an answer held back behind a later one, nor an answer lost and a repeated one in its
+        // place: such a board is indistinguishable from one that lies. Verify is the answer there,
+        // not the protocol.
+        f.ChangeCommand = f.ForgeAnswer = f.ReorderAnswer = 0;
         if (f.DuplicateAnswer != 0)
-            f.DropCommand = f.DropAnswer = f.ReorderAnswer = f.Reset = 0;
+            f.DropCommand = f.DropAnswer = f.Reset = 0;
     }
     if (decisions.Chance(40))
         setup.StopAfterBlocks = int(decisions.Below(6));
@@ -272,6 +273,10 @@ THistoryResult RunHistory(TDecisions& decisions, bool keepTrace) {
             differs) {
             result.Violation = "\"" + outcome.Text.toStdString() +
                                "\" but the board differs from the image at " + Hex(*differs);
+        } else if (outcome.Kind == TOutcomeKind::okCompareError && !differs &&
+                   line.MisleadingAnswers() == 0) {
+            result.Violation = "a mismatch at " + Hex(outcome.Compare.Address) +
+                               " reported for a board that holds the image, with no answer changed or forged";
         } else if (program && outcome.Kind != TOutcomeKind::okProgramDone &&
                    outcome.Kind != TOutcomeKind::okImageError) {
             result.Violation = CheckFlashState(outcome.FlashState.toStdString(), image, before, flash,
@@ -284,6 +289,9 @@ THistoryResult RunHistory(TDecisions& decisions, bool keepTrace) {
             result.Outcome += " / " + outcome.Text.toStdString();
             if (outcome.Kind == TOutcomeKind::okCompareDone && differs)
                 result.Violation = "\"Compare OK!\" but the board differs from the image at " + Hex(*differs);
+            else if (outcome.Kind == TOutcomeKind::okCompareError && !differs &&
+                     line.MisleadingAnswers() == 0)
+                result.Violation = "a mismatch reported for a board that holds the image";
         }
     }
     if (line.Hung())

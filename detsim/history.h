@@ -4,7 +4,8 @@
 // decision source; then the outcome is checked against what the board holds.
 //
 // The property: a run that reports success left the board holding the image (Program) or found it
-// there (Verify); a Program that fails says truthfully what the FLASH holds; no history hangs
+// there (Verify); a Program that fails says truthfully what the FLASH holds; a mismatch is reported
+// only for a board that has one, unless an answer was changed or forged on the way; no history hangs
 // (simulated time is bounded) or spins (waits are bounded).
 
 #include "detsim/decisions.h"

@@ -260,8 +260,10 @@ void TSimLine::Send(std::string answer, std::uint32_t busyMs, bool mayChange) {
         Note("the answer is lost on the way to the host");
         return;
     }
-    if (mayChange && FDecisions.Chance(FFaults.ChangeAnswer))
+    if (mayChange && FDecisions.Chance(FFaults.ChangeAnswer)) {
+        ++FMisleadingAnswers;
         ChangeOneByte(answer, 0, answer.size(), "to the host");
+    }
     if (FDecisions.Chance(FFaults.DelayAnswer)) {
         const std::uint32_t lateMs = FDecisions.Between(1, kMaxLateMs);
         Note("the board answers " + std::to_string(lateMs) + " ms late");
@@ -271,6 +273,9 @@ void TSimLine::Send(std::string answer, std::uint32_t busyMs, bool mayChange) {
     if (const std::size_t mismatch = answer.find("\r\nCompare error");
         mismatch != std::string::npos && FDecisions.Chance(FFaults.ForgeAnswer)) {
         Note("the board claims a match, then reports the mismatch alone");
+        // Of a command changed on the way: the bare report cannot say it is not about the block sent.
+        if (!mayChange)
+            ++FMisleadingAnswers;
         Transmit(answer.substr(0, mismatch) + "\r\nCompare OK\r\n>", earliest);
         Transmit(answer.substr(mismatch + 2), FBoardFreeUs);
         return;
@@ -303,6 +308,7 @@ std::string TSimLine::Forged() {
     case 1:
         return "\r\nCompare OK\r\n>";
     case 2:
+        ++FMisleadingAnswers;
         return "Compare error at address 350: Expected: 12 Actual: 48\r\n>";
     case 3:
         return FLastAnswer; // a second answer to a command already answered

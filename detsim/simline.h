@@ -59,8 +59,10 @@ public:
     bool Hung() const { return FHung; }
     bool Spun() const { return FSpun; }
     bool HungUp() const { return FHungUp; }
-    // Commands the line changed on the way to the board.
+    // Commands the line changed on the way to the board; answers changed on the way back or forged
+    // as a mismatch report: what may make an honest host report a mismatch the board does not have.
     std::uint32_t ChangedCommands() const { return FChangedCommands; }
+    std::uint32_t MisleadingAnswers() const { return FMisleadingAnswers; }
     const std::string& Trace() const { return FTrace; }
     // A line of the history's own (the host's steps) in the trace.
     void Note(const std::string& text);
@@ -117,6 +119,7 @@ private:
     std::uint64_t FWaits = 0;
     bool FHungUp = false;
     std::uint32_t FChangedCommands = 0;
+    std::uint32_t FMisleadingAnswers = 0;
     bool FHung = false;
     bool FSpun = false;
 };

@@ -103,6 +103,8 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
     FLastByte = 0;
     FUnconfirmedLastByte.reset();
     FDoubt.clear();
+    FMismatch = false;
+    FVerifyInDoubt = false;
     FClock.invalidate();
 
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
@@ -128,7 +130,9 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         if (outcome.Kind == TOutcomeKind::okImageError)
             outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
         else if (outcome.Kind == TOutcomeKind::okProgramDone && !FDoubt.isEmpty())
-            outcome = ProveProgram(std::move(outcome), std::move(sent));
+            outcome = ProveProgram(std::move(outcome), sent);
+        else if (FVerifyInDoubt)
+            outcome = ReadBack(sent); // once more: the first pass's answers could not be matched
     }
     reader.reset(); // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
@@ -197,13 +201,16 @@ TFlashOutcome TFlashEngine::Transfer(TFlashOperation operation, TAbsoluteHexFile
         const bool finished =
             !FCancelled && !FHost.StopRequested() && result == hrEndOfFile && (!verify || FCompare.CompareOK);
         const bool closed = finished && FTarget.CloseRun();
-        if (finished && !closed) {
-            // A mismatch the board reported anywhere in a Verify is a mismatch, whatever took its place.
-            if (!verify || !FTarget.StrayMismatch(FCompare))
-                NoteLineFailure();
-        } else if (closed && verify && !FTarget.OrderInDoubt().isEmpty()) {
+        if (finished && !closed)
+            NoteLineFailure();
+        else if (closed && verify && !FTarget.OrderInDoubt().isEmpty()) {
             FLineFailure = FTarget.OrderInDoubt();
+            FVerifyInDoubt = true;
         }
+        // A mismatch the board reported anywhere in a Verify is a mismatch, whatever took its place and
+        // however the run ended.
+        if (verify && !FMismatch && FTarget.StrayMismatch(FCompare))
+            FMismatch = true;
         // A Program that did not close on a board without echo: its confirmations stand only if a
         // closing ping shows that no answer was left over (one taken by the wrong block would be).
         if (!verify && !closed && !FTarget.AnswersInStep() && FTarget.OrderInDoubt().isEmpty() &&
@@ -250,6 +257,8 @@ bool TFlashEngine::SendBlock(TFlashOperation operation) {
         operation == TFlashOperation::foVerify
             ? Issue([&] { return FTarget.VerifyBlock(FBlockAddress, FBlock, length, FCompare); })
             : Issue([&] { return FTarget.ProgramBlock(FBlockAddress, FBlock, length); });
+    if (accepted && operation == TFlashOperation::foVerify && !FCompare.CompareOK)
+        FMismatch = true;
     // A block that compared wrong was answered, but not confirmed; one that failed moves nothing.
     if (accepted && (operation != TFlashOperation::foVerify || FCompare.CompareOK)) {
         FBytesSent += length;
@@ -268,17 +277,24 @@ void TFlashEngine::NoteLineFailure() {
         FLineFailure = QStringLiteral("The board's answers could not be accounted for.");
 }
 
-TFlashOutcome TFlashEngine::ProveProgram(TFlashOutcome programmed, TImageSource source) {
-    const std::uint64_t programmedBytes = FBytesSent;
+TFlashOutcome TFlashEngine::ReadBack(const TImageSource& source) {
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
-    TFlashOutcome proof;
-    if (!reader || OpenImageSource(*reader, source) != hrOK) {
-        proof = ImageErrorOutcome(hrImageChanged);
-    } else {
-        FBytesSent = 0;
-        FCompare = TCompareResult{};
-        proof = Transfer(TFlashOperation::foVerify, *reader);
-    }
+    if (!reader || OpenImageSource(*reader, source) != hrOK)
+        return ImageErrorOutcome(hrImageChanged);
+    FBytesSent = 0;
+    FCompare = TCompareResult{};
+    FMismatch = false;
+    FVerifyInDoubt = false;
+    FLineFailure.clear();
+    FCancelled = false;
+    TFlashOutcome outcome = Transfer(TFlashOperation::foVerify, *reader);
+    outcome.ElapsedMs = FClock.elapsed();
+    return outcome;
+}
+
+TFlashOutcome TFlashEngine::ProveProgram(TFlashOutcome programmed, const TImageSource& source) {
+    const std::uint64_t programmedBytes = FBytesSent;
+    TFlashOutcome proof = ReadBack(source);
     if (proof.Kind == TOutcomeKind::okCompareDone) {
         programmed.ElapsedMs = FClock.elapsed();
         return programmed;
@@ -317,7 +333,11 @@ QString TFlashEngine::FlashStateText() const {
 TFlashOutcome TFlashEngine::Outcome(TFlashOperation operation, THexResult lastResult) const {
     const bool program = operation == TFlashOperation::foProgram;
     TFlashOutcome outcome;
-    if (!FLineFailure.isEmpty())
+    // The board was checked and is known bad: that outranks how the run ended.
+    if (!program && FMismatch)
+        outcome =
+            OutcomeOf(TOutcomeKind::okCompareError, lastResult, CompareErrorText(FCompare), kCaptionError);
+    else if (!FLineFailure.isEmpty())
         outcome = OutcomeOf(
             TOutcomeKind::okLineFailure, lastResult,
             QStringLiteral("Communication failure! %1\n%2").arg(FLineFailure, CancelledText(operation)),

@@ -98,8 +98,10 @@ private:
     bool SendBlock(TFlashOperation operation);
     void NoteLineFailure();
     TFlashOutcome Transfer(TFlashOperation operation, TAbsoluteHexFile& reader);
+    // One Verify pass of the image that was sent, from its start.
+    TFlashOutcome ReadBack(const TImageSource& source);
     // A Program whose board may have done otherwise than it answered is read back before it succeeds.
-    TFlashOutcome ProveProgram(TFlashOutcome programmed, TImageSource source);
+    TFlashOutcome ProveProgram(TFlashOutcome programmed, const TImageSource& source);
     TFlashOutcome Outcome(TFlashOperation operation, THexResult lastResult) const;
     QString FlashStateText() const;
 
@@ -108,6 +110,8 @@ private:
     bool FCancelled = false;
     QString FLineFailure; // why the run ended as a communication failure
     TCompareResult FCompare;
+    bool FMismatch = false;      // the board reported a mismatch this run (FCompare holds it)
+    bool FVerifyInDoubt = false; // a Verify whose answers could not be matched to its blocks
     std::uint8_t FBlock[kMaxBlockLength] = {};
     std::uint32_t FBlockAddress = 0;
     std::uint32_t FBlockLength = 0;

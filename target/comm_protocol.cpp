@@ -74,6 +74,19 @@ QString SurplusText(const QByteArray& reply) {
         .arg(parts.join(u' '));
 }
 
+// What one of the monitor's commands answers, right or wrong: text that may belong to another command.
+bool IsSomeCommandsResult(const QByteArray& result) {
+    static const QByteArray kFixed[] = {"\r\n", "Done\r\n", "Compare OK\r\n",
+                                        "FLASH is ready to programming.\r\n", "FLASH reset done\r\n"};
+    if (std::find(std::begin(kFixed), std::end(kFixed), result) != std::end(kFixed))
+        return true;
+    QByteArray id;
+    QByteArray maker;
+    TCompareResult compare;
+    return ScanIdentifyReply(result, id, maker) || ScanCompareReply(result, compare) ||
+           result.startsWith("Program error at address");
+}
+
 // The command line as the monitor echoes it: without the closing CR.
 QByteArray LineOf(const QByteArray& command) {
     return command.endsWith(kCommandEnd) ? command.chopped(1) : command;
@@ -141,6 +154,7 @@ TCommProtocol::TTake TCommProtocol::TakeQueued() {
             continue;
         case TReplyKind::rkSurplus:
             FResyncForced = true;
+            NoteCompareError(reply);
             NoteOrderDoubt(QStringLiteral("sent an answer that no command was waiting for"));
             return Fail(SurplusText(reply), true);
         case TReplyKind::rkUnechoed:
@@ -149,7 +163,16 @@ TCommProtocol::TTake TCommProtocol::TakeQueued() {
                             .arg(OneLine(ResultOf(reply))),
                         false);
         case TReplyKind::rkNotSent:
-            NoteCompareError(reply);
+            // A mismatch reported on a line of its own, without an echo. Under the echo of a changed
+            // command the board compared other bytes: that report says nothing of this block.
+            if (EchoOf(reply).startsWith("Compare error")) {
+                NoteCompareError(reply);
+                return Fail(
+                    QStringLiteral("Not taken: the board reported a mismatch without echoing the command "
+                                   "(\"%1\").")
+                        .arg(OneLine(EchoOf(reply))),
+                    false);
+            }
             return Fail(NotSentText(EchoOf(reply)), false);
         }
     }
@@ -423,8 +446,10 @@ void TCommProtocol::NoteOrderDoubt(const QString& why) {
 
 bool TCommProtocol::Refused() {
     const QString answer = OneLine(FReply);
-    // Without echo, an answer that does not fit may be another command's: the rest may be shifted.
-    NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
+    // Without echo, an answer that another command gives may be that command's: the rest may be
+    // shifted. Text that answers no command (a garbled line) shifts nothing.
+    if (IsSomeCommandsResult(FReply))
+        NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
     FLastFailure = answer.isEmpty() ? QStringLiteral("The board answered with an empty line.")
                                     : QStringLiteral("The board answered: %1").arg(answer);
     return false;
@@ -471,5 +496,9 @@ bool TCommProtocol::VerifyBlock(std::uint32_t address, const std::uint8_t* data,
         result.CompareOK = true;
         return true;
     }
-    return ScanCompareReply(FReply, result) || Refused();
+    if (ScanCompareReply(FReply, result))
+        return true;
+    // A mismatch inside an answer that is none (two results run together) is still a mismatch.
+    NoteCompareError(FReply);
+    return Refused();
 }

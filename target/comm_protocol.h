@@ -71,7 +71,8 @@ public:
     // One ping whose answer must be the next reply: nothing owed or unasked may come before it.
     bool CloseRun() override;
     QString MayHaveDoneOther() const override { return FChangedCommand; }
-    QString OrderInDoubt() const override { return FOrderDoubt; }
+    // A doubt noted before the board showed its echo is moot once it has: every answer is then matched by it.
+    QString OrderInDoubt() const override { return FBook.Echoes() ? QString() : FOrderDoubt; }
     bool StrayMismatch(TCompareResult& result) const override;
     bool AnswersInStep() const override { return FBook.Echoes() || FClosedInStep; }
 

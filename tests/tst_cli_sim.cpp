@@ -311,13 +311,14 @@ void TestCliSim::misbehavingBoards_data() {
         << QList<int>{3, 1} << "";
     QTest::newRow("no echo: answer duplicated 300 ms later, wrong byte in the last block")
         << QStringList{"mismatch:0x3E0"} << QStringList{"dup:7:300"} << QStringList{} << false << true
-        << QList<int>{3} << "The board sent an answer that no command was waiting for: \"Compare error";
+        << QList<int>{1} << "Compare error at address 0x0003E0.";
     QTest::newRow("echo: answer duplicated")
         << QStringList{} << QStringList{"dup:6:5"} << QStringList{} << true << false << QList<int>{3}
         << "The board sent an answer that no command was waiting for";
+    // A mismatch the board reported anywhere is a mismatch, even in an answer no command took.
     QTest::newRow("echo: Compare OK, then the echoed error for the same block")
         << QStringList{"mismatch:0x2A0"} << QStringList{"extra:7:Compare OK"} << QStringList{} << true << true
-        << QList<int>{3} << "Compare error at address 0002A0";
+        << QList<int>{1} << "Compare error at address 0x0002A0.";
     QTest::newRow("no echo: Compare OK, then the error for the same block")
         << QStringList{"mismatch:0x2A0"} << QStringList{"extra:7:Compare OK"} << QStringList{} << false
         << true << QList<int>{3, 1} << "";
