@@ -24,11 +24,11 @@ constexpr std::uint16_t kExtendedCount = 0xFFFF; // PN_XNUM: the count lies in a
 // Where the fields lie in each class.
 struct TLayout {
     std::size_t HeaderSize, PhOff, PhEntSize, PhNum;
-    std::size_t EntrySize, Type, Offset, PAddr, FileSize;
+    std::size_t EntrySize, Type, Offset, PAddr, FileSize, MemSize;
     int WordBytes;
 };
-constexpr TLayout kLayout32{52, 0x1C, 0x2A, 0x2C, 32, 0, 4, 12, 16, 4};
-constexpr TLayout kLayout64{64, 0x20, 0x36, 0x38, 56, 0, 8, 24, 32, 8};
+constexpr TLayout kLayout32{52, 0x1C, 0x2A, 0x2C, 32, 0, 4, 12, 16, 20, 4};
+constexpr TLayout kLayout64{64, 0x20, 0x36, 0x38, 56, 0, 8, 24, 32, 40, 8};
 
 std::uint64_t Field(const std::uint8_t* at, int bytes, bool bigEndian) {
     std::uint64_t value = 0;
@@ -119,6 +119,14 @@ THexResult TElfFile::ReadSegments() {
         const std::uint64_t fileSize = Field(entry + layout.FileSize, layout.WordBytes, big);
         if (Field(entry + layout.Type, 4, big) != kLoadSegment || fileSize == 0)
             continue;
+        // More bytes in the file than the segment holds in memory: no loader would know which to take.
+        if (const std::uint64_t memSize = Field(entry + layout.MemSize, layout.WordBytes, big);
+            fileSize > memSize)
+            return Fail(hrIllegalRecord,
+                        QStringLiteral("program header %1: %2 bytes in the file, %3 in memory")
+                            .arg(i)
+                            .arg(fileSize)
+                            .arg(memSize));
         const std::uint64_t offset = Field(entry + layout.Offset, layout.WordBytes, big);
         const std::uint64_t address = Field(entry + layout.PAddr, layout.WordBytes, big);
         if (offset > size || size - offset < fileSize)

@@ -260,6 +260,8 @@ void TIntelExtendedHexFile::Rewind() {
     FPosition = 0;
     FSegmentBase = 0;
     FLastAddress = 0;
+    FDataEnd = 0;
+    FOverlap = false;
     FLineNumber = 0;
     FLinearRefused = false;
     FWritePage = kAllOnes;
@@ -283,7 +285,12 @@ THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t*
     const THexResult result = ReadRecords(address, buffer, length, maxLength);
     if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
         FLastFailure = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
-        if (FLinearRefused)
+        if (FOverlap)
+            FLastFailure = QStringLiteral("%1: records overlap at 0x%2 (line %3)")
+                               .arg(FFileName)
+                               .arg(FOverlapAt, 0, 16)
+                               .arg(FLineNumber);
+        else if (FLinearRefused)
             FLastFailure += QStringLiteral(" (records 04/05 need --format ihex (or auto))");
         else if (FBytes && !FBytes->Error().isEmpty())
             FLastFailure += QStringLiteral(": ") + FBytes->Error();
@@ -338,15 +345,15 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
         case 0x01:
             result = hrEndOfFile;
             break;
-        // Types 02 and 03: the byte count is not examined; the value is read from positions 9-12
-        // (and 13-16), which must lie on the line.
+        // Types 02 and 03 hold exactly a segment (two bytes) and a segment with an offset (four): any
+        // other count would take the value from the checksum or beyond it.
         case 0x02:
-            if (recordBytes < kRecordHeaderBytes + 2)
+            if (record[0] != dataBytes || dataBytes != 2)
                 return hrIllegalRecord;
             FSegmentBase = static_cast<std::uint32_t>(Word(data)) * 16;
             break;
         case 0x03:
-            if (recordBytes < kRecordHeaderBytes + 4)
+            if (record[0] != dataBytes || dataBytes != 4)
                 return hrIllegalRecord;
             FEntryAddress = static_cast<std::uint32_t>(Word(data)) * 16 + Word(data + 2);
             break;
@@ -382,6 +389,14 @@ THexResult TIntelExtendedHexFile::ParseDataRecord(const std::uint8_t* record, st
     }
     if (address < FLastAddress)
         return hrNonAscending;
+    // Two records for the same bytes: which one the board keeps is no rule of the format.
+    if (record[0] > 0 && address < FDataEnd) {
+        FOverlap = true;
+        FOverlapAt = address;
+        return hrNonAscending;
+    }
+    if (record[0] > 0)
+        FDataEnd = wide + record[0];
 
     std::uint16_t count = record[0];
     FPosition += count;

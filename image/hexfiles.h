@@ -145,6 +145,9 @@ private:
     std::uint32_t FEntryAddress = 0xFFFFFFFFu;
     std::uint32_t FSegmentBase = 0;
     std::uint32_t FLastAddress = 0;
+    std::uint64_t FDataEnd = 0;   // past the last byte any data record held
+    std::uint32_t FOverlapAt = 0; // where a record went back over data before it
+    bool FOverlap = false;
     std::uint32_t FLineNumber = 0;          // the line the last piece belongs to
     std::uint32_t FWritePage = 0xFFFFFFFFu; // upper address bits of the last record 04 written
     TLineCursor FCursor;

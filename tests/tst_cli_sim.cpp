@@ -532,6 +532,13 @@ void TestCliSim::runInputs_data() {
     QTest::newRow("trace is the settings file")
         << QStringList{"ping", "--trace", "$SETTINGS"} << 1 << "" << 64 << ""
         << "is the settings file";
+    QTest::newRow("trace is the per-user device list")
+        << QStringList{"ping", "--trace", "$USERDEVICES"} << 1 << "" << 64 << ""
+        << "is the per-user device list";
+    // Not there yet: the trace would create it, full of trace text, for the next start to read.
+    QTest::newRow("trace is the settings file, not there yet")
+        << QStringList{"ping", "--trace", "$NOSETTINGS"} << 1 << "" << 64 << ""
+        << "is the settings file";
     QTest::newRow("trace is the board's port")
         << QStringList{"ping", "--trace", "$PORT"} << 1 << "" << 64 << ""
         << "is a port of this run";
@@ -581,6 +588,13 @@ void TestCliSim::runInputs() {
     QVERIFY(QFile::copy(QStringLiteral(TERVOLT_BIN_DIR "/devices.tervolt"), devices));
     const QString settings = QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
     QVERIFY(QDir(FHome.path()).mkpath(QStringLiteral("VELUM")) && WriteFile(settings, "[ComSettings]\n"));
+    const QString userDevices =
+        QDir(FHome.path()).filePath(QStringLiteral(".local/share/tervolt/devices.tervolt"));
+    if (args.contains(QStringLiteral("$USERDEVICES")))
+        QVERIFY(QDir(FHome.path()).mkpath(QStringLiteral(".local/share/tervolt")) &&
+                QFile::copy(devices, userDevices));
+    if (args.contains(QStringLiteral("$NOSETTINGS")))
+        QVERIFY(QFile::remove(settings));
     const QString trace = dir.filePath(QStringLiteral("run.trace"));
     const QString pipe = dir.filePath(QStringLiteral("trace.pipe"));
     QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
@@ -592,6 +606,8 @@ void TestCliSim::runInputs() {
                                                    {"$PORT", QString::fromStdString(board.SlavePath())},
                                                    {"$OTHER", QString::fromStdString(other.SlavePath())},
                                                    {"$SETTINGS", settings},
+                                                   {"$NOSETTINGS", settings},
+                                                   {"$USERDEVICES", userDevices},
                                                    {"$DEVICES", devices},
                                                    {"$TRACE", trace},
                                                    {"$PIPE", pipe},
@@ -623,6 +639,7 @@ void TestCliSim::runInputs() {
     const ssize_t pipedBytes = ::read(reader, piped.data(), size_t(piped.size()));
     ::close(reader);
     QFile::remove(settings);
+    QFile::remove(userDevices);
     QCOMPARE(run.Exit, exit);
     QCOMPARE(run.Out.value(run.Out.size() - 1), last);
     QVERIFY2(run.Err.contains(errHas), qPrintable(run.Err));

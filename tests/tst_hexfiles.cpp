@@ -161,13 +161,21 @@ void TTestHexFiles::intelOpenResult_data() {
     QTest::newRow("count below digits") << Record(0, 0, "\x55\x66", 1) + "\n" + kEnd << 6;
     QTest::newRow("segment record without segment") << Record(2, 0, {}) + "\n" + kEnd << 6;
     QTest::newRow("start record without address") << Record(3, 0, "\x12\x34") + "\n" + kEnd << 6;
+    // The count says how many bytes the value has: one byte would take the checksum for the rest.
+    QTest::newRow("segment record of one byte") << QByteArray(":0100000200FD\n") + data1 + kEnd << 6;
+    QTest::newRow("segment record of three bytes")
+        << Record(2, 0, QByteArray(3, 0)) + "\n" + data1 + kEnd << 6;
+    QTest::newRow("start record of five bytes") << Record(3, 0, QByteArray(5, 0)) + "\n" + data1 + kEnd << 6;
     QTest::newRow("descending") << ":01001000559A\n" + data1 + kEnd << 8;
     QTest::newRow("descending across segments")
         << ":020000021000EC\n:0100100055" + QByteArray("9A") + "\n:020000020000FC\n:01FFF00055BB\n" + kEnd
         << 8;
-    QTest::newRow("same start accepted") << ":02001000556633\n:010010007778\n" + kEnd << 0;
-    QTest::newRow("start inside accepted")
-        << ":0400100011223344" + QByteArray("42\n") + ":0100110055" + "99\n" + kEnd << 0;
+    // Two records for the same bytes are refused in every format: which one wins is no rule.
+    QTest::newRow("same start refused") << ":02001000556633\n:010010007778\n" + kEnd << 8;
+    QTest::newRow("start inside refused")
+        << ":0400100011223344" + QByteArray("42\n") + ":0100110055" + "99\n" + kEnd << 8;
+    QTest::newRow("next to each other accepted")
+        << ":0400100011223344" + QByteArray("42\n") + ":0100140055" + "96\n" + kEnd << 0;
     QTest::newRow("zero-length record below is still checked")
         << ":0100100055" + QByteArray("9A\n") + Record(0, 0, {}) + "\n" + kEnd << 8;
     QTest::newRow("malformed lines after the end record") << data1 + kEnd + "garbage\n\n:04\n" << 0;
@@ -298,10 +306,10 @@ void TTestHexFiles::intelSizeMeasure() {
     // Across a segment change and a gap the measure still ends exactly at the total.
     TIntelExtendedHexFile gaps;
     const QByteArray gapped = Record(0, 0x8000, Filled(7)) + "\n" + Record(2, 0, QByteArray("\x10\x00", 2)) +
-                              "\n" + Record(0, 0x0003, Filled(40)) + "\n" + Record(0, 0x0003, Filled(2)) +
+                              "\n" + Record(0, 0x0003, Filled(40)) + "\n" + Record(0, 0x002B, Filled(2)) +
                               "\n";
     QCOMPARE(int(gaps.Open(WriteFile(gapped), hmProgram, false)), 0);
-    QCOMPARE(gaps.TotalSize(), quint32(7 + (0x10003 - 0x8000) + 40 + 2));
+    QCOMPARE(gaps.TotalSize(), quint32(7 + (0x10003 - 0x8000) + 40 + (0x1002B - 0x10003) + 2));
     ReadAll(gaps);
     QCOMPARE(gaps.Position(), gaps.TotalSize());
 }

@@ -26,6 +26,7 @@ TCliRun RunCli(const QStringList& args, const QString& home, int timeoutMs) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
         process.setProcessEnvironment(env);
     }
     QElapsedTimer clock;
