@@ -319,6 +319,9 @@ int RunOnBoards(const TCliOptions& given) {
         PrintError(traceError);
         status = esCommunicationFailure;
     }
+    // Lines a slow trace lost cost the trace, not the run.
+    if (!trace.Notice().isEmpty())
+        PrintError(trace.Notice());
     if (options.Json)
         PrintJsonReport(status, results, traceError);
     return status;

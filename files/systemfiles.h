@@ -43,6 +43,11 @@ std::FILE* CreateFileForWriting(const QString& name, QString& reason);
 // named pipe that nobody reads; nullptr with the reason.
 std::FILE* OpenFileForAppending(const QString& name, QString& reason);
 
+// Writes all of `bytes` to a file opened for appending, unbuffered: on Linux in one write() a
+// time, so that whole lines of one writer never interleave with another's on an appended file. False
+// with errno's value in `error`. It may block while a pipe's reader does not read.
+bool AppendWhole(std::FILE* file, const QByteArray& bytes, int& error);
+
 // True when both names lead to one existing file (links followed; hard links too where the system
 // can tell).
 bool SameExistingFile(const QString& first, const QString& second);

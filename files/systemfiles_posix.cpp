@@ -245,6 +245,22 @@ std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
     return file;
 }
 
+bool AppendWhole(std::FILE* file, const QByteArray& bytes, int& error) {
+    const int fd = ::fileno(file);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            return false;
+        }
+        done += qsizetype(n);
+    }
+    return true;
+}
+
 bool SameExistingFile(const QString& first, const QString& second) {
     struct stat a {};
     struct stat b {};

@@ -121,6 +121,14 @@ std::FILE* OpenFileForAppending(const QString& name, QString& reason) {
     return file;
 }
 
+bool AppendWhole(std::FILE* file, const QByteArray& bytes, int& error) {
+    if (std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), file) == std::size_t(bytes.size()) &&
+        std::fflush(file) == 0)
+        return true;
+    error = errno != 0 ? errno : EIO;
+    return false;
+}
+
 // Windows names one file in many spellings (case, short names); the canonical path settles most.
 bool SameExistingFile(const QString& first, const QString& second) {
     const QString a = QFileInfo(first).canonicalFilePath();

@@ -106,6 +106,8 @@ private slots:
     void interruptStopsBetweenBlocks();
     void runInputs_data();
     void runInputs();
+    void traceReaderThatStops();
+    void tracesOfTwoRunsStayWhole();
     void simulatorDumpEqualsTheImage();
     void imageFormatsOnTheBoard_data();
     void imageFormatsOnTheBoard();
@@ -569,6 +571,58 @@ void TestCliSim::runInputs_data() {
     QTest::newRow("device list missing") << QStringList{"identify", "--devices", "$DEVICES.gone"} << 1 << ""
                                          << 6 << "Can't load \"devices.tervolt.gone\""
                                          << "No such file or directory";
+}
+
+// A named pipe whose reader stops reading: the trace loses its last lines, never the run.
+void TestCliSim::traceReaderThatStops() {
+    TSimServer board(Config());
+    QVERIFY(Started(board));
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("image.bin"));
+    QByteArray bytes(64 * 1024, '\0');
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + (i >> 8));
+    QVERIFY(WriteFile(image, bytes));
+    const QString pipe = dir.filePath(QStringLiteral("stuck.pipe"));
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    // Opened for reading, never read: the pipe fills after 64 KiB of trace.
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    const TCliRun run = Cli(OnBoard(board, {"program", image, "--no-size-header", "--trace", pipe}));
+    ::close(reader);
+    QVERIFY2(run.Exit == 0 && run.Out.last() == QStringLiteral("Program OK!"), qPrintable(run.Err));
+    QVERIFY2(run.Err.contains(QStringLiteral("its reader stopped reading")), qPrintable(run.Err));
+    QString why;
+    QVERIFY2(BoardHolds(board, ImageOf({{0, bytes}}), why), qPrintable(why));
+}
+
+// Two runs appending to one trace at once: every line is whole, a header or a line of one run.
+void TestCliSim::tracesOfTwoRunsStayWhole() {
+    TSimServer first(Config());
+    TSimServer second(Config());
+    QVERIFY(Started(first) && Started(second));
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("image.bin"));
+    QVERIFY(WriteFile(image, QByteArray(32 * 1024, '\x3C')));
+    const QString trace = dir.filePath(QStringLiteral("shared.trace"));
+    QProcess runs[2];
+    const TSimServer* boards[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i)
+        runs[i].start(CliProgram(),
+                      OnBoard(*boards[i], {"program", image, "--no-size-header", "--trace", trace}));
+    for (QProcess& run : runs)
+        QVERIFY(run.waitForFinished(60000) && run.exitCode() == 0);
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    static const QRegularExpression whole(QStringLiteral("^(# .*|\\s*\\d+\\.\\d{3}  \\S+  [<>#]  .*)$"));
+    int lines = 0;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        ++lines;
+        QVERIFY2(whole.match(QString::fromLatin1(line)).hasMatch(), line.left(120).constData());
+    }
+    QVERIFY(lines > 100);
 }
 
 void TestCliSim::runInputs() {
