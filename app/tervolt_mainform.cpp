@@ -18,6 +18,7 @@
 #include "engine/flashengine.h"
 #include "engine/startaddress.h"
 #include "files/systemfiles.h"
+#include "files/usersettings.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suiform.h"
@@ -163,7 +164,8 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
     FDevicesList = std::make_unique<TDevicesList>();
     FDevicesList->Clear();
     QString why;
-    if (!LoadDeviceLists(*FDevicesList, QDir(programDirectory).filePath(kDevicesFileName), why)) {
+    FDevicesFile = QDir(programDirectory).filePath(kDevicesFileName);
+    if (!LoadDeviceLists(*FDevicesList, FDevicesFile, why)) {
         FDevicesList.reset();
         throw ETervoltError(QStringLiteral("Can't load \"%1\"").arg(kDevicesFileName), why);
     }
@@ -1056,5 +1058,9 @@ void TFormTervolt::BitBtnLogClick() {
         return;
     TFormSessionLog log(this);
     log.SetText(FSessionLog->Text());
+    log.SetTakenFiles({{FUi->EditFileName->text(), QStringLiteral("the image file")},
+                       {FDevicesFile, QStringLiteral("the device list")},
+                       {UserDevicesFile(), QStringLiteral("the per-user device list"), true},
+                       {UserSettingsFile(), QStringLiteral("the settings file"), true}});
     log.exec();
 }

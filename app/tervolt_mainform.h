@@ -202,6 +202,7 @@ private:
     QElapsedTimer FLastDiscard;             // the last look that found text discarded
     bool FFloodClosed = false;              // the window closed the line because of a flood
     std::unique_ptr<TSessionLog> FSessionLog;
+    QString FDevicesFile; // the installed device list, never written by the log's Save
     std::unique_ptr<QMenu> FRecentMenu;
     QStringList FRecentFiles;
     QString FTitle; // the window title between runs

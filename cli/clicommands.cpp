@@ -15,6 +15,7 @@
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
 #include "engine/flashengine.h"
+#include "files/outputguard.h"
 #include "files/systemfiles.h"
 #include "files/usersettings.h"
 #include "serial/commport.h"
@@ -166,34 +167,21 @@ QString DevicesFileOf(const TCliOptions& options, QString& notFound) {
     return location.Path.isEmpty() ? kDevicesFileName : location.Path;
 }
 
-// Where a name will be once it is created: its folder, links resolved, and its own name.
-QString PathOnceCreated(const QString& name) {
-    const QFileInfo info(name);
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    return folder.isEmpty() ? info.absoluteFilePath() : folder + u'/' + info.fileName();
-}
-
 // A trace must never overwrite what the run reads or talks to: the image, the device lists, the
 // settings file, a board's port. A terminal or another device is refused when the file is opened.
 QString TraceRefusal(const TCliOptions& options, const QString& devicesFile,
                      const std::vector<TBoardJob>& jobs) {
-    std::vector<std::pair<QString, QString>> taken{
+    std::vector<TTakenFile> taken{
         {options.FileName, QStringLiteral("the image file")},
         {devicesFile, QStringLiteral("the device list")},
-        {UserDevicesFile(), QStringLiteral("the per-user device list")},
-        {UserSettingsFile(), QStringLiteral("the settings file")},
+        {UserDevicesFile(), QStringLiteral("the per-user device list"), true},
+        {UserSettingsFile(), QStringLiteral("the settings file"), true},
     };
     for (const TBoardJob& job : jobs)
-        taken.emplace_back(job.Link.Device, QStringLiteral("a port of this run"));
-    for (const auto& [file, what] : taken)
-        if (!file.isEmpty() && SameExistingFile(options.TraceFile, file))
-            return QStringLiteral("--trace %1 is %2").arg(ShownName(options.TraceFile), what);
-    // The files the programs read later: a trace must not create them either.
-    for (const auto& [file, what] : {std::pair{UserDevicesFile(), QStringLiteral("the per-user device list")},
-                                     std::pair{UserSettingsFile(), QStringLiteral("the settings file")}})
-        if (!file.isEmpty() && PathOnceCreated(options.TraceFile) == PathOnceCreated(file))
-            return QStringLiteral("--trace %1 is %2").arg(ShownName(options.TraceFile), what);
-    return QString();
+        taken.push_back({job.Link.Device, QStringLiteral("a port of this run")});
+    const QString what = OutputRefusal(options.TraceFile, taken);
+    return what.isEmpty() ? QString()
+                          : QStringLiteral("--trace %1 is %2").arg(ShownName(options.TraceFile), what);
 }
 
 // A header line a run, so that runs sharing one trace file stay apart.

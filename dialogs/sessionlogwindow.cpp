@@ -6,35 +6,23 @@
 #include "skin/suiform.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QSaveFile>
 #include <QVBoxLayout>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
 
 namespace {
 
 constexpr int kWidthPx = 640;
 constexpr int kHeightPx = 420;
 
-struct TFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Writes `text` whole; the system's reason when anything failed.
+// Writes `text` whole to a new file renamed over `fileName`; the system's reason when anything failed.
 QString WriteText(const QString& fileName, const QByteArray& text) {
-    QString reason;
-    std::unique_ptr<std::FILE, TFileCloser> file(CreateFileForWriting(fileName, reason));
-    if (!file)
-        return reason;
-    const bool written =
-        std::fwrite(text.constData(), 1, std::size_t(text.size()), file.get()) == std::size_t(text.size());
-    const int error = errno;
-    if (std::fclose(file.release()) != 0 || !written)
-        return QString::fromLocal8Bit(std::strerror(written ? errno : error));
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        return file.errorString();
     return QString();
 }
 
@@ -86,7 +74,14 @@ bool TFormSessionLog::Save() {
                                                                 QStringLiteral("Text files (*.txt)"));
     if (fileName.isEmpty())
         return false;
-    const QString problem = WriteText(fileName, Text().toUtf8());
+    QString problem;
+    const QFileInfo target(fileName);
+    if (const QString what = OutputRefusal(fileName, FTaken); !what.isEmpty())
+        problem = QStringLiteral("it is %1").arg(what);
+    else if (target.exists() && !target.isFile())
+        problem = QStringLiteral("not a regular file");
+    else
+        problem = WriteText(fileName, Text().toUtf8());
     if (problem.isEmpty())
         return true;
     TVelumMessageBox box(DeepBlue);

@@ -2,6 +2,7 @@
 // results by real clicks and keys, the title-bar close, the layout rules, wrapping, and the test seam.
 // A few cases at the end cover the skinned controls the windows are built from.
 
+#include "dialogs/sessionlogwindow.h"
 #include "dialogs/velummessagebox.h"
 #include "skin/skinstyle.h"
 #include "skin/suicontrols.h"
@@ -20,6 +21,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -154,6 +156,8 @@ class TMessageDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void logSaveGuards_data();
+    void logSaveGuards();
     void cleanup();
 
     // The real dialog, driven by clicks and keys.
@@ -666,6 +670,69 @@ void TMessageDialogTest::StyleSheetHasEveryColour() {
     QVERIFY(sheet.contains(QStringLiteral("TsuiEdit")));
     QVERIFY2(!sheet.contains(QLatin1Char('@')), "a colour name in deepblue.qss is not in the palette");
     QCOMPARE(SkinStyleSheet(Custom), sheet);
+}
+
+// The log's Save writes a regular file of its own choosing only: never the image, a device list, the
+// settings file (even before it exists) or a device, and a file it replaces is replaced whole.
+void TMessageDialogTest::logSaveGuards_data() {
+    QTest::addColumn<QString>("target");  // $DIR is a fresh folder; image.hex and old.txt are in it
+    QTest::addColumn<QString>("refusal"); // empty: written
+    QTest::newRow("a new file") << "$DIR/log.txt" << QString();
+    QTest::newRow("an older log, replaced") << "$DIR/old.txt" << QString();
+    QTest::newRow("the image") << "$DIR/image.hex"
+                               << "it is the image file";
+    QTest::newRow("the settings file, not there yet") << "$DIR/settings.conf"
+                                                      << "it is the settings file";
+    QTest::newRow("a folder") << "$DIR"
+                              << "not a regular file";
+    // Links and /dev are Linux's (a Windows link is a file of its own).
+    if (QSysInfo::kernelType() != QLatin1String("winnt")) {
+        QTest::newRow("the image through a link") << "$DIR/link.hex"
+                                                  << "it is the image file";
+        QTest::newRow("a device") << "/dev/null"
+                                  << "not a regular file";
+    }
+}
+
+void TMessageDialogTest::logSaveGuards() {
+    QFETCH(QString, target);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    target.replace(QStringLiteral("$DIR"), dir.path());
+    const QString image = dir.filePath(QStringLiteral("image.hex"));
+    QFile imageFile(image);
+    QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.write(":00000001FF\n") > 0);
+    imageFile.close();
+    if (target.endsWith(QStringLiteral("link.hex")))
+        QVERIFY(QFile::link(image, target));
+    QFile old(dir.filePath(QStringLiteral("old.txt")));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write(QByteArray(4096, 'x')) > 0);
+    old.close();
+    TFormSessionLog log;
+    log.SetText(QStringLiteral("12:00  COM2  Program OK!"));
+    log.SetTakenFiles(
+        {{image, QStringLiteral("the image file")},
+         {dir.filePath(QStringLiteral("settings.conf")), QStringLiteral("the settings file"), true}});
+    log.SetSaveFileDialog([target](QWidget*) { return target; });
+    QStringList shown;
+    TScopedMessageResponder responder([&shown](const TShownMessage& message) {
+        shown << message.Text;
+        return message.ButtonResults.first();
+    });
+    QCOMPARE(log.Save(), refusal.isEmpty());
+    QFile image2(image);
+    QVERIFY(image2.open(QIODevice::ReadOnly));
+    QCOMPARE(image2.readAll(), QByteArray(":00000001FF\n"));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("settings.conf"))));
+    if (refusal.isEmpty()) {
+        QFile written(target);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("12:00  COM2  Program OK!"));
+        QVERIFY(shown.isEmpty());
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(refusal), qPrintable(shown.first()));
+    }
 }
 
 QTEST_MAIN(TMessageDialogTest)
