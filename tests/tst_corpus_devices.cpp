@@ -102,7 +102,8 @@ private slots:
     void missingFile();
     void storedSettings_data();
     void storedSettings();
-    void settingsFileThatIsAPipe();
+    void settingsFileNotToWrite_data();
+    void settingsFileNotToWrite();
 };
 
 void TTestCorpusDevices::initTestCase() {
@@ -266,20 +267,52 @@ void TTestCorpusDevices::storedSettings() {
     QCOMPARE(stored.BaudRate, wantBaudRate);
 }
 
-// A named pipe as the settings file must not block: it is not read, not written, and says so.
-void TTestCorpusDevices::settingsFileThatIsAPipe() {
+// A settings file that is a named pipe must not block; one that is a link to a file that is no settings
+// file (an image) must not destroy it. Neither is read nor written, and both say so. A link to a
+// settings file is written through.
+void TTestCorpusDevices::settingsFileNotToWrite_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error"); // $FILE is the settings path, $TARGET the link's target
+    QTest::newRow("a named pipe") << "pipe"
+                                  << "$FILE is not a regular file";
+    QTest::newRow("a link to an image") << "image"
+                                        << "$FILE is a link to $TARGET, which is not a settings file";
+    QTest::newRow("a link to a settings file") << "settings"
+                                               << "";
+}
+
+void TTestCorpusDevices::settingsFileNotToWrite() {
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
     QTemporaryDir base;
     QVERIFY(QDir(base.path()).mkpath(QStringLiteral("VELUM")));
-    const QString pipe = QDir(base.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
-    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const QString file = QDir(base.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
+    const QString target = QDir(base.path()).filePath(QStringLiteral("target"));
+    const QByteArray before = kind == QLatin1String("image") ? ":00000001FF\n" : "[ComSettings]\nCOMPort=2\n";
+    if (kind == QLatin1String("pipe")) {
+        QVERIFY(mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+    } else {
+        QFile written(target);
+        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(before) == before.size());
+        written.close();
+        QVERIFY(QFile::link(target, file));
+    }
     UseSettingsBase(base.path());
     const TStoredComSettings stored = ReadStoredComSettings();
     WriteStoredComSettings(3, 7);
     const bool exists = StoredComSettingsExist();
     UseSettingsBase(FSettingsBase.path());
-    QCOMPARE(stored.Error, pipe + QStringLiteral(" is not a regular file"));
-    QVERIFY(!exists);
-    QVERIFY(QFileInfo(pipe).isFile() == false);
+    QCOMPARE(
+        stored.Error,
+        QString(error).replace(QStringLiteral("$FILE"), file).replace(QStringLiteral("$TARGET"), target));
+    QCOMPARE(exists, error.isEmpty());
+    QVERIFY(!QFileInfo(file).isFile() || QFileInfo(file).isSymLink());
+    if (kind != QLatin1String("pipe")) {
+        QFile after(target);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        const QByteArray text = after.readAll();
+        QVERIFY2(error.isEmpty() ? text.contains("COMPort=3") : text == before, text.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TTestCorpusDevices)
