@@ -3,6 +3,7 @@
 #include "engine/eventloopwaits.h"
 #include "engine/processpriority.h"
 #include "image/imagereader.h"
+#include "image/imagesnapshot.h"
 
 #include <cstring>
 
@@ -68,9 +69,14 @@ std::optional<TFlashOutcome> CheckImage(TAbsoluteHexFile& reader, const TImageSo
         return outcome;
     }
     // Nothing to send: not even the opening command, and never a lone size header.
-    if (!reader.HoldsData())
-        return OutcomeOf(TOutcomeKind::okEmptyImage, hrOK, QStringLiteral("Image file holds no data."),
+    if (!reader.HoldsData()) {
+        const std::shared_ptr<TImageSnapshot> snapshot = reader.Snapshot();
+        const bool emptyFile = snapshot && snapshot->InMemory() && snapshot->Bytes().empty();
+        return OutcomeOf(TOutcomeKind::okEmptyImage, hrOK,
+                         emptyFile ? QStringLiteral("The image file is empty.")
+                                   : QStringLiteral("Image file holds no data."),
                          kCaptionError);
+    }
     return std::nullopt;
 }
 

@@ -44,6 +44,9 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
     if (!snapshot->ReadHead(head, headLength, FLastFailure))
         return hrCannotOpenFile;
     FDetected = DetectImageFormat(head, headLength, FFileName);
+    // An empty file fits every format: it is read as one, and said to be empty.
+    if (FDetected == TImageFormat::Auto && headLength == 0)
+        FDetected = TImageFormat::IntelExtended;
     if (FDetected == TImageFormat::Auto) {
         FLastFailure = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
         FUnknownOpen = true;

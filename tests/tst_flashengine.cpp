@@ -27,7 +27,9 @@ TImageSource Source(const QString& path, TImageFormat format, std::uint32_t star
 
 // The tables name the formats as the window's items did: 1 Intel Extended, 2 Binary.
 TImageFormat FormatNumber(int number) {
-    return number == 2 ? TImageFormat::Binary : TImageFormat::IntelExtended;
+    return number == 2   ? TImageFormat::Binary
+           : number == 0 ? TImageFormat::Auto
+                         : TImageFormat::IntelExtended;
 }
 
 struct TSentCommand {
@@ -470,6 +472,9 @@ void TestFlashEngine::emptyImagesSendNothing_data() {
     QTest::addColumn<bool>("header");
     QTest::newRow("binary with size header") << "empty.rbf" << QByteArray() << 2 << true;
     QTest::newRow("binary without header") << "empty.bin" << QByteArray() << 2 << false;
+    // An empty file is said to be one, in every format and when the format is to be detected.
+    QTest::newRow("empty, detected") << "empty.img" << QByteArray() << 0 << true;
+    QTest::newRow("empty hex") << "empty.hex" << QByteArray() << 1 << true;
     QTest::newRow("hex end record only") << "empty.hex" << QByteArray(":00000001FF\n") << 1 << true;
     QTest::newRow("hex zero-length data")
         << "zero.hex" << QByteArray(":00010000FF\n:00000001FF\n") << 1 << true;
@@ -491,7 +496,8 @@ void TestFlashEngine::emptyImagesSendNothing() {
     QVERIFY(target.Sent.empty());
     QVERIFY(host.Progress.empty());
     QCOMPARE(outcome.Kind, TOutcomeKind::okEmptyImage);
-    QCOMPARE(outcome.Text, QStringLiteral("Image file holds no data."));
+    QCOMPARE(outcome.Text, content.isEmpty() ? QStringLiteral("The image file is empty.")
+                                             : QStringLiteral("Image file holds no data."));
 }
 
 void TestFlashEngine::malformedImageSendsNothing() {
