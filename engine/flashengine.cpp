@@ -301,6 +301,8 @@ TFlashOutcome TFlashEngine::ReadBack(const TImageSource& source) {
 TFlashOutcome TFlashEngine::ProveProgram(TFlashOutcome programmed, const TImageSource& source) {
     const std::uint64_t programmedBytes = FBytesSent;
     TFlashOutcome proof = ReadBack(source);
+    if (FVerifyInDoubt)
+        proof = ReadBack(source); // once more, as a Verify in doubt does
     if (proof.Kind == TOutcomeKind::okCompareDone) {
         programmed.ElapsedMs = FClock.elapsed();
         return programmed;

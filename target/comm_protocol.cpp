@@ -74,19 +74,6 @@ QString SurplusText(const QByteArray& reply) {
         .arg(parts.join(u' '));
 }
 
-// What one of the monitor's commands answers, right or wrong: text that may belong to another command.
-bool IsSomeCommandsResult(const QByteArray& result) {
-    static const QByteArray kFixed[] = {"\r\n", "Done\r\n", "Compare OK\r\n",
-                                        "FLASH is ready to programming.\r\n", "FLASH reset done\r\n"};
-    if (std::find(std::begin(kFixed), std::end(kFixed), result) != std::end(kFixed))
-        return true;
-    QByteArray id;
-    QByteArray maker;
-    TCompareResult compare;
-    return ScanIdentifyReply(result, id, maker) || ScanCompareReply(result, compare) ||
-           result.startsWith("Program error at address");
-}
-
 // The command line as the monitor echoes it: without the closing CR.
 QByteArray LineOf(const QByteArray& command) {
     return command.endsWith(kCommandEnd) ? command.chopped(1) : command;
@@ -446,10 +433,9 @@ void TCommProtocol::NoteOrderDoubt(const QString& why) {
 
 bool TCommProtocol::Refused() {
     const QString answer = OneLine(FReply);
-    // Without echo, an answer that another command gives may be that command's: the rest may be
-    // shifted. Text that answers no command (a garbled line) shifts nothing.
-    if (IsSomeCommandsResult(FReply))
-        NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
+    // Without echo, an answer that does not fit may be another command's, or text in the place of one
+    // (a restart's banner) whose real answer is still to come: the rest may be shifted.
+    NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
     FLastFailure = answer.isEmpty() ? QStringLiteral("The board answered with an empty line.")
                                     : QStringLiteral("The board answered: %1").arg(answer);
     return false;
