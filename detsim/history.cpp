@@ -108,44 +108,41 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
+// The monitor's command that writes `bytes` at `address`, built on the board's side of the test.
+std::string ProgCommand(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+    std::string command = "P PROG " + Hex(address).substr(2) + ' ';
+    for (const std::uint8_t byte : bytes) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        command += digits;
+    }
+    return command + '\r';
+}
+
 std::string Preload(const TPoolImage& image, const TSetup& setup, TDecisions& decisions, TSimMonitor& board) {
+    const bool verify = setup.Operation == TSimOperation::soVerify;
     std::string command = "P INIT\r";
-    std::string note = "the board holds old data";
     for (const auto& [address, bytes] : image.Segments) {
         std::vector<std::uint8_t> data = bytes;
-        if (setup.Operation != TSimOperation::soVerify) {
+        if (!verify) {
             for (std::uint8_t& byte : data)
                 byte = std::uint8_t(decisions.Below(256));
         }
-        command += "P PROG " + Hex(address).substr(2) + ' ';
-        for (const std::uint8_t byte : data) {
-            char digits[3];
-            std::snprintf(digits, sizeof digits, "%02X", byte);
-            command += digits;
-        }
-        command += '\r';
+        command += ProgCommand(address, data);
     }
-    if (setup.Operation == TSimOperation::soVerify) {
-        note = "the board holds the image";
-        if (!setup.BoardHoldsImage) {
-            // One bit of one byte cleared, as a bad cell would.
-            const auto& [address, bytes] =
-                image.Segments[decisions.Below(std::uint32_t(image.Segments.size()))];
-            const std::uint32_t at = address + decisions.Below(std::uint32_t(bytes.size()));
-            command += "P INIT\r";
-            note = "the board holds the image but for the byte at " + Hex(at);
-            for (const auto& [segment, data] : image.Segments) {
-                command += "P PROG " + Hex(segment).substr(2) + ' ';
-                for (std::size_t i = 0; i < data.size(); ++i) {
-                    std::uint8_t byte = data[i];
-                    if (segment + i == at)
-                        byte = byte == 0 ? 0xFE : std::uint8_t(byte & (byte - 1));
-                    char digits[3];
-                    std::snprintf(digits, sizeof digits, "%02X", byte);
-                    command += digits;
-                }
-                command += '\r';
-            }
+    std::string note = verify ? "the board holds the image" : "the board holds old data";
+    if (verify && !setup.BoardHoldsImage) {
+        // One bit of one byte cleared, as a bad cell would.
+        const std::size_t segment = decisions.Below(std::uint32_t(image.Segments.size()));
+        const auto& [address, bytes] = image.Segments[segment];
+        const std::uint32_t offset = decisions.Below(std::uint32_t(bytes.size()));
+        note = "the board holds the image but for the byte at " + Hex(address + offset);
+        command += "P INIT\r";
+        for (std::size_t i = 0; i < image.Segments.size(); ++i) {
+            std::vector<std::uint8_t> data = image.Segments[i].second;
+            if (i == segment)
+                data[offset] = data[offset] == 0 ? 0xFE : std::uint8_t(data[offset] & (data[offset] - 1));
+            command += ProgCommand(image.Segments[i].first, data);
         }
     }
     board.Feed(command);
