@@ -857,7 +857,9 @@ void TFormTervolt::BitBtnStartClick() {
         FocusAfterRun();
         return;
     }
-    if (!ConfirmFormat(FUi->RadioGroupOperation->ItemIndex() == 0, fileName)) {
+    const std::optional<TImageFormat> format =
+        ConfirmFormat(FUi->RadioGroupOperation->ItemIndex() == 0, fileName);
+    if (!format) {
         FocusAfterRun();
         return;
     }
@@ -866,7 +868,7 @@ void TFormTervolt::BitBtnStartClick() {
     FUi->BitBtnStop->show();
     FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would
 
-    RunChosenOperations(fileName);
+    RunChosenOperations(fileName, *format);
 
     SetBusy(false);
     ClearStatusLabels();
@@ -882,7 +884,7 @@ void TFormTervolt::BitBtnStartClick() {
 }
 
 // The chosen operation, or Program and then Verify in one Start; one line in the session log.
-void TFormTervolt::RunChosenOperations(const QString& fileName) {
+void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat format) {
     const int operation = FUi->RadioGroupOperation->ItemIndex();
     if (operation != 0 && operation != 1)
         return;
@@ -897,13 +899,13 @@ void TFormTervolt::RunChosenOperations(const QString& fileName) {
     };
     const QString started = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
     startPass(verify);
-    TFlashOutcome outcome = RunOperation(verify, fileName, thenVerify);
+    TFlashOutcome outcome = RunOperation(verify, fileName, format, thenVerify);
     QString said = outcome.Text;
     qint64 milliseconds = outcome.ElapsedMs;
     if (thenVerify && outcome.Kind == TOutcomeKind::okProgramDone) {
         startPass(true);
         const TFlashOutcome programmed = outcome;
-        outcome = RunOperation(true, fileName, false, &programmed);
+        outcome = RunOperation(true, fileName, format, false, &programmed);
         said += QLatin1Char(' ') + outcome.Text;
         milliseconds += outcome.ElapsedMs;
     }
@@ -915,20 +917,24 @@ void TFormTervolt::RunChosenOperations(const QString& fileName) {
                          : thenVerify ? QStringLiteral("Program+Verify")
                                       : QStringLiteral("Program");
     // The outcome before the image: a long path must not hide it.
-    const QString summary =
+    QString summary =
         RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") + RunPlace(QStringLiteral(", "));
+    if (format == TImageFormat::Auto && outcome.ReadAs != TImageFormat::Auto)
+        summary += QStringLiteral(", read as ") + ImageFormatTitle(outcome.ReadAs);
     FSessionLog->AddRun(QStringLiteral("%1  %2  %3  (%4)  %5").arg(started, name, said, summary, fileName));
 }
 
 // A format that does not fit the file is asked about first; No (the default) starts nothing.
-bool TFormTervolt::ConfirmFormat(bool verify, const QString& fileName) {
-    const QString question = FormatMismatchQuestion(fileName, FFileFormat, verify);
-    if (question.isEmpty())
-        return true;
+std::optional<TImageFormat> TFormTervolt::ConfirmFormat(bool verify, const QString& fileName) {
+    const TFormatCheck check = CheckChosenFormat(fileName, FFileFormat, verify);
+    if (check.Question.isEmpty())
+        return check.RunAs;
     TVelumMessageBox box(DeepBlue);
     box.Dialog()->SetDefaultButton(2);
-    return box.ShowTwoButtons(question, kCaptionWarning, suiWarning, QStringLiteral("Yes"), mrYes,
-                              QStringLiteral("No"), mrNo) == mrYes;
+    if (box.ShowTwoButtons(check.Question, kCaptionWarning, suiWarning, QStringLiteral("Yes"), mrYes,
+                           QStringLiteral("No"), mrNo) != mrYes)
+        return std::nullopt;
+    return check.RunAs;
 }
 
 // Back where the next step is: Start again, or Browse while no file is chosen.
@@ -966,11 +972,11 @@ void TFormTervolt::BitBtnStopClick() {
         FStopRequested = true;
 }
 
-TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, bool holdSuccess,
-                                         const TFlashOutcome* programmed) {
+TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, TImageFormat format,
+                                         bool holdSuccess, const TFlashOutcome* programmed) {
     TImageSource source;
     source.FileName = fileName;
-    source.Format = FFileFormat;
+    source.Format = format;
     source.StartAddress = std::uint32_t(FStartAddress);
     source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
     // The last pass's trace is the one the log keeps.

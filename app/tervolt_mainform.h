@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 class QMenu;
@@ -159,10 +160,11 @@ private:
     void SetHourglass(bool on);
     void ShowError(const QString& text);
     // Runs one operation; `programmed` is the Program pass that this Verify follows (Program+Verify).
-    TFlashOutcome RunOperation(bool verify, const QString& fileName, bool holdSuccess = false,
-                               const TFlashOutcome* programmed = nullptr);
-    void RunChosenOperations(const QString& fileName);
-    bool ConfirmFormat(bool verify, const QString& fileName);
+    TFlashOutcome RunOperation(bool verify, const QString& fileName, TImageFormat format,
+                               bool holdSuccess = false, const TFlashOutcome* programmed = nullptr);
+    void RunChosenOperations(const QString& fileName, TImageFormat format);
+    // The format to run with, once a format that does not fit the file was confirmed; nothing: No.
+    std::optional<TImageFormat> ConfirmFormat(bool verify, const QString& fileName);
     void ConnectShortcuts();
     // Opens the recent-files menu below the file name (the drop-down and Ctrl+R).
     void PopUpRecentFiles();

@@ -11,6 +11,21 @@
 
 namespace {
 
+// The detail of a refused image, with the window's format choice to make instead.
+QString WindowImageDetail(const TFlashOutcome& outcome) {
+    switch (outcome.Advice) {
+    case TFormatAdvice::None:
+        break;
+    case TFormatAdvice::LinearRecords:
+        return outcome.Detail + QStringLiteral(" (records 04/05 need the Auto-detect format)");
+    case TFormatAdvice::RawOrSegments:
+    case TFormatAdvice::RawOrRecords:
+    case TFormatAdvice::Raw:
+        return outcome.Detail + QStringLiteral("; choose Binary to send its bytes raw");
+    }
+    return outcome.Detail;
+}
+
 // The time left is rewritten at most this often: a changing second is enough to read.
 constexpr qint64 kTimeLeftRefreshMs = 1000;
 
@@ -128,8 +143,8 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
         // An image that changed during a Program has left the FLASH half-written: that goes below too.
         ShowHexFileError(outcome.ImageResult, QStringLiteral("Tervolt Error"),
                          outcome.FlashState.isEmpty()
-                             ? outcome.Detail
-                             : outcome.Detail + QLatin1Char('\n') + outcome.FlashState);
+                             ? WindowImageDetail(outcome)
+                             : WindowImageDetail(outcome) + QLatin1Char('\n') + outcome.FlashState);
         return;
     case TOutcomeKind::okEmptyImage:
     case TOutcomeKind::okCompareError:

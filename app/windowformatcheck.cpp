@@ -3,77 +3,68 @@
 #include "files/systemfiles.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <array>
-#include <cctype>
 
 namespace {
 
-// What a file looks like, from its first bytes or else from its name.
-enum class TImageLook { ilUnknown, ilIntelHex, ilBinary };
+// What the window's formats are called on their radio items.
+QString ChoiceName(TImageFormat format) {
+    return format == TImageFormat::IntelExtended ? QStringLiteral("Intel Extended")
+           : format == TImageFormat::Binary      ? QStringLiteral("Binary")
+                                                 : QStringLiteral("Auto-detect");
+}
 
-// The window's formats: the name of the radio item and the looks that fit it. A format that takes
-// any file (detection) fits every look.
-struct TFormatFit {
-    TImageFormat Format;
-    const char* Name;
-    bool FitsIntelHex;
-    bool FitsBinary;
-};
-constexpr std::array kFormats{
-    TFormatFit{TImageFormat::IntelExtended, "Intel Extended", true, false},
-    TFormatFit{TImageFormat::Binary, "Binary", false, true},
-    TFormatFit{TImageFormat::Auto, "Auto-detect", true, true},
-};
-
-constexpr int kSniffBytes = 256;
-
-TImageLook LookOfContent(const QString& fileName) {
+// The format the file's first bytes point to; Auto for a file that cannot be read (the run says why).
+TImageFormat FormatOfContent(const QString& fileName) {
     // Only a regular file is read: nothing here may block on a pipe or touch a device.
     QString reason;
     const int descriptor = OpenRegularFileForReading(fileName, reason);
     QFile file;
     if (descriptor < 0 || !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return TImageLook::ilUnknown;
-    for (const char c : file.read(kSniffBytes)) {
-        if (std::isspace(static_cast<unsigned char>(c)))
-            continue;
-        // An Intel HEX file's first non-blank byte is ':'.
-        return c == ':' ? TImageLook::ilIntelHex : TImageLook::ilUnknown;
-    }
-    return TImageLook::ilUnknown;
-}
-
-TImageLook LookOf(const QString& fileName) {
-    if (const TImageLook look = LookOfContent(fileName); look != TImageLook::ilUnknown)
-        return look;
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("hex"))
-        return TImageLook::ilIntelHex;
-    if (suffix == QLatin1String("rbf") || suffix == QLatin1String("bin"))
-        return TImageLook::ilBinary;
-    return TImageLook::ilUnknown;
+        return TImageFormat::Auto;
+    std::array<char, 4> head{};
+    const qint64 length = file.read(head.data(), qint64(head.size()));
+    return length <= 0
+               ? TImageFormat::Auto
+               : FormatOfHead(reinterpret_cast<const std::uint8_t*>(head.data()), std::size_t(length));
 }
 
 } // namespace
 
-QString FormatMismatchQuestion(const QString& fileName, TImageFormat chosenFormat, bool verify) {
-    const TFormatFit* chosen = nullptr;
-    for (const TFormatFit& fit : kFormats)
-        if (fit.Format == chosenFormat)
-            chosen = &fit;
-    if (chosen == nullptr)
-        return QString();
-    const TImageLook look = LookOf(fileName);
-    QString looksLike;
-    if (look == TImageLook::ilIntelHex && !chosen->FitsIntelHex)
-        looksLike = QStringLiteral("Intel HEX");
-    else if (look == TImageLook::ilBinary && !chosen->FitsBinary)
-        looksLike = QStringLiteral("a binary image");
+TFormatCheck CheckChosenFormat(const QString& fileName, TImageFormat chosenFormat, bool verify) {
+    TFormatCheck check{QString(), chosenFormat};
+    const TImageFormat named = ImageFormatNamed(fileName);
+    const bool namedBinary = named == TImageFormat::Binary;
+    // The first bytes, or else the name: the image layer's two rules.
+    TImageFormat content = FormatOfContent(fileName);
+    if (content == TImageFormat::Auto && !namedBinary)
+        content = named;
+    QString looksLike = content == TImageFormat::Auto ? QString() : ImageFormatTitle(content);
+    QString chosen = ChoiceName(chosenFormat) + QStringLiteral(" is chosen");
+    switch (chosenFormat) {
+    case TImageFormat::Binary:
+        break;
+    case TImageFormat::IntelExtended:
+        if (content == TImageFormat::IntelHex || content == TImageFormat::IntelExtended)
+            looksLike.clear();
+        else if (looksLike.isEmpty() && namedBinary)
+            looksLike = QStringLiteral("a binary image");
+        break;
+    default:
+        // Detection reads a file named as binary raw, unless it is a whole image of another format: the
+        // user says which.
+        if (!namedBinary)
+            looksLike.clear();
+        chosen = QStringLiteral("its name says binary");
+        check.RunAs = TImageFormat::Binary;
+        break;
+    }
     if (looksLike.isEmpty())
-        return QString();
-    const QString name = QString::fromLatin1(chosen->Name);
-    return QStringLiteral("The file looks like %1 but %2 is chosen. %3 it as %2?")
-        .arg(looksLike, name, verify ? QStringLiteral("Verify") : QStringLiteral("Program"));
+        return TFormatCheck{QString(), chosenFormat};
+    check.Question =
+        QStringLiteral("The file looks like %1 but %2. %3 it as %4?")
+            .arg(looksLike, chosen, verify ? QStringLiteral("Verify") : QStringLiteral("Program"),
+                 ChoiceName(check.RunAs));
+    return check;
 }

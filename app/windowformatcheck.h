@@ -6,8 +6,11 @@
 
 #include <QString>
 
-#include <cstdint>
+struct TFormatCheck {
+    QString Question;     // empty when the format fits (or the file says nothing either way)
+    TImageFormat RunAs{}; // the format to run with once the question, if any, is answered Yes
+};
 
-// The question to ask, or an empty text when the format fits (or the file says nothing either way).
-// `chosenFormat` is the window's format, `verify` picks the verb of the question.
-QString FormatMismatchQuestion(const QString& fileName, TImageFormat chosenFormat, bool verify);
+// `chosenFormat` is the window's format, `verify` picks the verb of the question. The file's first
+// bytes and its name are weighed by the image layer's rules.
+TFormatCheck CheckChosenFormat(const QString& fileName, TImageFormat chosenFormat, bool verify);

@@ -20,7 +20,7 @@ QString ImageDialogFolder(const QString& currentImage) {
     }
     // Through the one opener: a settings file that is no regular file is not read (it could block).
     const std::unique_ptr<QSettings> settings = OpenUserSettings();
-    const QString remembered = settings ? settings->value(kImageFolderKey).toString() : QString();
+    const QString remembered = settings ? FileNameFromStored(settings->value(kImageFolderKey)) : QString();
     return !remembered.isEmpty() && QFileInfo(remembered).isDir() ? remembered : QString();
 }
 
@@ -28,5 +28,5 @@ void RememberImageFolder(const QString& chosenImage) {
     if (chosenImage.isEmpty())
         return;
     if (const std::unique_ptr<QSettings> settings = OpenUserSettings())
-        settings->setValue(kImageFolderKey, QFileInfo(chosenImage).absolutePath());
+        settings->setValue(kImageFolderKey, StoredFileName(QFileInfo(chosenImage).absolutePath()));
 }

@@ -1,9 +1,8 @@
 #include "app/windowmemory.h"
 
 #include "engine/startaddress.h"
+#include "files/systemfiles.h"
 #include "files/usersettings.h"
-
-#include <QFileInfo>
 
 namespace {
 
@@ -14,8 +13,20 @@ const QString kWriteSizeHeader = QStringLiteral("Window/WriteFileSizeOnStart");
 const QString kVerifyAfterProgram = QStringLiteral("Window/VerifyAfterProgram");
 const QString kRecentFiles = QStringLiteral("Window/RecentFiles");
 
+// The settings give a list of one back as its one value.
+QVariantList ListOf(const QVariant& value) {
+    if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        return value.toList();
+    return value.isValid() ? QVariantList{value} : QVariantList{};
+}
+
+// A regular file by the name's own bytes (the name may not be valid UTF-8).
 bool Exists(const QString& fileName) {
-    return !fileName.isEmpty() && QFileInfo(fileName).isFile();
+    QString reason;
+    const int fd = fileName.isEmpty() ? -1 : OpenRegularFileForReading(fileName, reason);
+    if (fd >= 0)
+        CloseFileDescriptor(fd);
+    return fd >= 0;
 }
 
 } // namespace
@@ -25,7 +36,7 @@ TImageChoices LoadImageChoices() {
     const auto settings = OpenUserSettings();
     if (!settings)
         return choices;
-    if (const QString file = settings->value(kImageFile).toString(); Exists(file))
+    if (const QString file = FileNameFromStored(settings->value(kImageFile)); Exists(file))
         choices.FileName = file;
     // Kept by its command-line name ("hex", "bin", "auto"): the window offers these three.
     if (const auto format = ImageFormatFromName(settings->value(kImageFormat).toString());
@@ -44,7 +55,7 @@ void SaveImageChoices(const TImageChoices& choices) {
     const auto settings = OpenUserSettings();
     if (!settings)
         return;
-    settings->setValue(kImageFile, choices.FileName);
+    settings->setValue(kImageFile, StoredFileName(choices.FileName));
     settings->setValue(kImageFormat, ImageFormatName(choices.FileFormat));
     settings->setValue(kStartAddress, FormatStartAddress(choices.StartAddress));
     settings->setValue(kWriteSizeHeader, choices.WriteSizeHeader);
@@ -56,8 +67,9 @@ QStringList LoadRecentFiles() {
     QStringList files;
     if (!settings)
         return files;
-    for (const QString& file : settings->value(kRecentFiles).toStringList())
-        if (Exists(file) && !files.contains(file) && files.size() < kRecentFilesKept)
+    for (const QVariant& stored : ListOf(settings->value(kRecentFiles)))
+        if (const QString file = FileNameFromStored(stored);
+            Exists(file) && !files.contains(file) && files.size() < kRecentFilesKept)
             files.append(file);
     return files;
 }
@@ -68,7 +80,10 @@ QStringList RememberRecentFile(const QString& fileName) {
     files.prepend(fileName);
     while (files.size() > kRecentFilesKept)
         files.removeLast();
+    QVariantList stored;
+    for (const QString& file : files)
+        stored.append(StoredFileName(file));
     if (const auto settings = OpenUserSettings())
-        settings->setValue(kRecentFiles, files);
+        settings->setValue(kRecentFiles, stored);
     return files;
 }

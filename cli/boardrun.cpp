@@ -149,8 +149,10 @@ public:
         FResult.Bytes += outcome.BytesSent;
         if (outcome.Kind == TOutcomeKind::okCompareError)
             FResult.Compare = outcome.Compare;
+        if (outcome.ReadAs != TImageFormat::Auto)
+            FResult.Format = ImageFormatName(outcome.ReadAs);
         if (!outcome.Detail.isEmpty())
-            Error(outcome.Detail);
+            Error(ImageDetailOf(outcome));
         Outcome(outcome.Text);
         if (!outcome.FlashState.isEmpty()) {
             FResult.FlashState = outcome.FlashState;
@@ -210,7 +212,27 @@ TImageSource ImageSourceOf(const TCliOptions& options) {
     source.Snapshot = options.Image;
     source.StartAddress = options.StartAddress;
     source.WriteSizeHeader = options.WriteSizeHeader;
+    source.NameRule = options.FormatGiven ? TNameRule::ContentFirst : TNameRule::NameFirst;
     return source;
+}
+
+QString ImageDetailOf(const TFlashOutcome& outcome) {
+    switch (outcome.Advice) {
+    case TFormatAdvice::None:
+        break;
+    case TFormatAdvice::LinearRecords:
+        return outcome.Detail + QStringLiteral(" (records 04/05 need --format ihex (or auto))");
+    case TFormatAdvice::RawOrSegments:
+    case TFormatAdvice::RawOrRecords:
+        return outcome.Detail +
+               QStringLiteral("; give --format bin to program its bytes raw, or --format auto "
+                              "to program its %1")
+                   .arg(outcome.Advice == TFormatAdvice::RawOrSegments ? QStringLiteral("segments")
+                                                                       : QStringLiteral("records"));
+    case TFormatAdvice::Raw:
+        return outcome.Detail + QStringLiteral("; give --format bin if it is a raw image");
+    }
+    return outcome.Detail;
 }
 
 int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host) {

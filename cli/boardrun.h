@@ -34,6 +34,7 @@ struct TBoardResult {
     int Retries = 0;                       // commands sent again
     std::optional<TCompareResult> Compare; // when a compare failed
     QString FlashState;                    // a Program that did not finish: what the FLASH holds now
+    QString Format;                        // the format the image was read as ("ihex", "elf", ...)
 };
 
 // Where a board's words go while it runs.
@@ -69,5 +70,7 @@ QString OperationName(const TCliOptions& options);
 
 // The image as the options name it.
 TImageSource ImageSourceOf(const TCliOptions& options);
+// The detail of a refused image, with the option to give instead when there is one.
+QString ImageDetailOf(const TFlashOutcome& outcome);
 // The exit status an outcome stands for; `host` says whether a cancel was a give-up.
 int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host);

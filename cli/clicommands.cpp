@@ -42,7 +42,13 @@ void PrintLine(const QString& text) {
 
 // File names in the text go out in the bytes they came in with.
 void PrintError(const QString& text) {
+    std::fflush(stdout); // after what was printed before it, when both go to one place
     std::fprintf(stderr, "tervolt-cli: %s\n", SystemFileName(text).constData());
+}
+
+// What auto-detection chose when the name does not say it, before anything is sent.
+QString ReadAsNote(const QString& fileName, TImageFormat readAs) {
+    return QStringLiteral("%1: read as %2, by its content").arg(fileName, ImageFormatTitle(readAs));
 }
 
 int RunBlocks(const TCliOptions& options) {
@@ -53,7 +59,12 @@ int RunBlocks(const TCliOptions& options) {
     const TFlashOperation operation = options.Verify ? TFlashOperation::foVerify : TFlashOperation::foProgram;
     const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(options));
     if (!outcome.Detail.isEmpty())
-        PrintError(outcome.Detail);
+        PrintError(ImageDetailOf(outcome));
+    else if (options.FileFormat == TImageFormat::Auto && outcome.ReadAs != TImageFormat::Auto &&
+             ImageFormatNamed(options.FileName) != outcome.ReadAs)
+        PrintError(ReadAsNote(options.FileName, outcome.ReadAs));
+    if (!outcome.ImageNote.isEmpty())
+        PrintError(QStringLiteral("%1: %2").arg(options.FileName, outcome.ImageNote));
     PrintLine(outcome.Text);
     return ExitStatusOf(outcome, host);
 }
@@ -95,17 +106,25 @@ private:
 };
 
 // Checks the image before any port is touched, so that a bad file sends nothing at all.
-// The image read here is the one every board sends.
+// The image read here is the one every board sends, in the format found here.
 bool ImageIsUsable(TCliOptions& options, QString& message, QString& detail) {
     const TImageSource source = ImageSourceOf(options);
     std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReader(source);
-    const std::optional<TFlashOutcome> refused = CheckImage(*reader, source);
+    std::optional<TFlashOutcome> refused = CheckImage(*reader, source);
     options.Image = reader->Snapshot();
     reader->Close();
-    if (!refused)
+    if (!refused) {
+        if (options.FileFormat == TImageFormat::Auto && !options.Quiet && !options.Json &&
+            ImageFormatNamed(options.FileName) != reader->ReadsAs())
+            PrintError(ReadAsNote(options.FileName, reader->ReadsAs()));
+        if (!reader->Note().isEmpty() && !options.Quiet && !options.Json)
+            PrintError(QStringLiteral("%1: %2").arg(options.FileName, reader->Note()));
+        options.FileFormat = reader->ReadsAs();
         return true;
+    }
     message = refused->Text;
-    detail = refused->Detail;
+    refused->ReadAs = reader->ReadsAs();
+    detail = ImageDetailOf(*refused);
     return false;
 }
 

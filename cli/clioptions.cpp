@@ -72,6 +72,7 @@ std::optional<QString> ApplyFormat(const QString& value, TCliOptions& options) {
     if (!named)
         return QStringLiteral("invalid format '%1' (auto, hex, ihex, srec, elf or bin)").arg(value);
     options.FileFormat = *named;
+    options.FormatGiven = true;
     return std::nullopt;
 }
 
@@ -115,9 +116,9 @@ const TOptionRow kOptions[] = {
      "Device list (default: devices.tervolt beside the program, then in the installed data folder).", false,
      SetText<&TCliOptions::DevicesFile>},
     {"format", "FORMAT",
-     "Image format: auto (the default: bin for .rbf and .bin, else Intel HEX, S-record or ELF by the first "
-     "bytes), ihex (Intel HEX, records 00-05), hex (Intel HEX, records 00-03 only), srec (S19/S28/S37), elf "
-     "or bin.",
+     "Image format: auto (the default: Intel HEX, S-record or ELF by the content, bin for .rbf and .bin; a "
+     ".bin file that is a whole image of another format is refused unless --format is given), ihex (Intel "
+     "HEX, records 00-05), hex (Intel HEX, records 00-03 only), srec (S19/S28/S37), elf or bin.",
      false, ApplyFormat},
     {"start-address", "HEX", "Load address of a binary image, hexadecimal.", false, ApplyStartAddress},
     {"size-header", nullptr, "Write the file size in front of a binary image (default).", false,

@@ -37,6 +37,7 @@ struct TCliOptions {
     QString DevicesFile;               // empty: devices.tervolt beside the program
     QString FileName;
     TImageFormat FileFormat = TImageFormat::Auto;
+    bool FormatGiven = false; // --format named: an explicit auto lets a whole image outweigh a .bin name
     std::shared_ptr<TImageSnapshot> Image; // read once before the boards start: they all send it
     std::uint32_t StartAddress = 0;
     bool WriteSizeHeader = true;

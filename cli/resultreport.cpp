@@ -112,6 +112,8 @@ void PrintJsonReport(int exitStatus, const std::vector<TBoardResult>& boards, co
                                       {QStringLiteral("actual"), int(board.Compare->Actual)}});
         if (!board.FlashState.isEmpty())
             object.insert(QStringLiteral("flash_state"), board.FlashState);
+        if (!board.Format.isEmpty())
+            object.insert(QStringLiteral("format"), board.Format);
         list.append(object);
     }
     QJsonObject run{{QStringLiteral("exit_status"), exitStatus}, {QStringLiteral("boards"), list}};

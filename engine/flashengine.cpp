@@ -53,7 +53,7 @@ QString UpperHex(std::uint32_t value, int minDigits) {
 } // namespace
 
 std::unique_ptr<TAbsoluteHexFile> CreateImageReader(const TImageSource& source) {
-    return CreateImageReaderFor(source.Format, source.StartAddress, source.WriteSizeHeader);
+    return CreateImageReaderFor(source.Format, source.StartAddress, source.WriteSizeHeader, source.NameRule);
 }
 
 THexResult OpenImageSource(TAbsoluteHexFile& reader, const TImageSource& source) {
@@ -66,6 +66,7 @@ std::optional<TFlashOutcome> CheckImage(TAbsoluteHexFile& reader, const TImageSo
     if (opened != hrOK) {
         TFlashOutcome outcome = ImageErrorOutcome(opened);
         outcome.Detail = ImageErrorDetail(reader, source, opened);
+        outcome.Advice = reader.Advice();
         return outcome;
     }
     // Nothing to send: not even the opening command, and never a lone size header.
@@ -126,20 +127,24 @@ TFlashOutcome TFlashEngine::Run(TFlashOperation operation, const TImageSource& s
         outcome = std::move(*refused);
     } else {
         FBytesTotal = reader->DataSize();
-        // The read-back reads the very bytes that were sent.
+        // The read-back reads the very bytes that were sent, in the format they were read as.
         TImageSource sent = source;
+        sent.Format = reader->ReadsAs();
         if (const std::shared_ptr<TImageSnapshot> snapshot = reader->Snapshot())
             sent.Snapshot = snapshot;
         FHost.TransferStarting();
         FClock.start();
         outcome = Transfer(operation, *reader);
-        if (outcome.Kind == TOutcomeKind::okImageError)
+        if (outcome.Kind == TOutcomeKind::okImageError) {
             outcome.Detail = ImageErrorDetail(*reader, source, outcome.ImageResult);
-        else if (outcome.Kind == TOutcomeKind::okProgramDone && !FDoubt.isEmpty())
+            outcome.Advice = reader->Advice();
+        } else if (outcome.Kind == TOutcomeKind::okProgramDone && !FDoubt.isEmpty())
             outcome = ProveProgram(std::move(outcome), sent);
         else if (FVerifyInDoubt)
             outcome = ReadBack(sent); // once more: the first pass's answers could not be matched
     }
+    outcome.ReadAs = reader->ReadsAs();
+    outcome.ImageNote = reader->Note();
     reader.reset(); // closed and gone before the user hears of the outcome
     FHost.ReportOutcome(outcome);
     return outcome;

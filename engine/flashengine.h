@@ -5,6 +5,7 @@
 
 #include "image/hexfiles.h"
 #include "image/imageformat.h"
+#include "image/imagereader.h"
 #include "target/flashtarget.h"
 
 #include <QElapsedTimer>
@@ -33,6 +34,9 @@ struct TFlashOutcome {
     QString Caption;
     THexResult ImageResult = hrOK; // last reader result; the message source for okImageError
     QString Detail;                // okImageError: the file name with the system's reason or the line
+    TFormatAdvice Advice = TFormatAdvice::None; // okImageError: another format choice to suggest
+    TImageFormat ReadAs = TImageFormat::Auto;   // the format the image was read as, once it was opened
+    QString ImageNote;                          // what the reader said of the image it accepted
     TCompareResult Compare;
     std::uint64_t BytesSent = 0; // image bytes in the blocks the board confirmed
     qint64 ElapsedMs = 0;        // from the opening command to the end of the transfer
@@ -63,6 +67,7 @@ struct TImageSource {
     TImageFormat Format = TImageFormat::IntelExtended;
     std::uint32_t StartAddress = 0;
     bool WriteSizeHeader = true;
+    TNameRule NameRule = TNameRule::NameFirst; // Auto: how a name that says binary weighs
     // Taken once for a run of several boards, so that each sends the same bytes; empty: the run
     // takes its own.
     std::shared_ptr<TImageSnapshot> Snapshot;

@@ -1,5 +1,7 @@
 #include "files/usersettings.h"
 
+#include "files/systemfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,4 +52,16 @@ std::unique_ptr<QSettings> OpenUserSettings(QString* problem) {
 
 bool StoredAsInteger(const QVariant&) {
     return true;
+}
+
+QVariant StoredFileName(const QString& name) {
+    const QByteArray bytes = SystemFileName(name);
+    if (bytes == name.toUtf8())
+        return name;
+    return bytes;
+}
+
+QString FileNameFromStored(const QVariant& value) {
+    return value.typeId() == QMetaType::QByteArray ? FileNameFromSystem(value.toByteArray())
+                                                   : value.toString();
 }

@@ -21,3 +21,8 @@ std::unique_ptr<QSettings> OpenUserSettings(QString* problem = nullptr);
 // Whether a stored value has the type of a 32-bit integer: a registry value must be a DWORD; a file
 // keeps text only, whose digits the reader checks.
 bool StoredAsInteger(const QVariant& value);
+
+// A file name as the settings keep it: as text, and on Linux a name that is not valid UTF-8 as its
+// bytes, since the text of the file would replace them; FileNameFromStored gives it back unchanged.
+QVariant StoredFileName(const QString& name);
+QString FileNameFromStored(const QVariant& value);

@@ -17,3 +17,12 @@ std::unique_ptr<QSettings> OpenUserSettings(QString*) {
 bool StoredAsInteger(const QVariant& value) {
     return value.typeId() == QMetaType::Int;
 }
+
+// Registry strings are UTF-16, as the names are: they keep any name as it is.
+QVariant StoredFileName(const QString& name) {
+    return name;
+}
+
+QString FileNameFromStored(const QVariant& value) {
+    return value.toString();
+}

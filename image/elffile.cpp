@@ -2,6 +2,8 @@
 
 #include "image/imagesnapshot.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <cstring>
 
@@ -148,7 +150,25 @@ THexResult TElfFile::ReadSegments() {
             return Fail(hrNonAscending, QStringLiteral("the segments at %1 and %2 overlap")
                                             .arg(Hex(before.Address), Hex(FSegments[i].Address)));
     }
+    NoteHeadersInSegments(std::max<std::uint64_t>(layout.HeaderSize, tableOffset + count * entrySize));
     return hrOK;
+}
+
+// A segment that starts at the top of the file (a linker's text segment often does) carries the ELF
+// and program headers to the FLASH, which an image copied out of the sections would not hold.
+void TElfFile::NoteHeadersInSegments(std::uint64_t headersEnd) {
+    QStringList notes;
+    for (std::size_t i = 0; i < FSegments.size(); ++i) {
+        const TSegment& segment = FSegments[i];
+        if (segment.Offset >= headersEnd)
+            continue;
+        const std::uint64_t bytes = std::min<std::uint64_t>(headersEnd - segment.Offset, segment.Size);
+        notes << QStringLiteral("segment %1 includes the ELF headers (%2 bytes at %3)")
+                     .arg(i + 1)
+                     .arg(bytes)
+                     .arg(Hex(segment.Address));
+    }
+    FNote = notes.join(QStringLiteral("; "));
 }
 
 THexResult TElfFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,

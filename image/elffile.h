@@ -1,7 +1,8 @@
 #pragma once
 // ELF images (32 and 64 bits, either byte order): the file data of the PT_LOAD program headers at
 // their physical (load) addresses, in address order. The zero-filled rest of a segment (.bss) is not
-// part of the image, and no section header is read.
+// part of the image, and no section header is read. A segment that begins at file offset 0 holds the
+// ELF and program headers too, and they are programmed with it: Note() says so.
 
 #include "image/hexfiles.h"
 
@@ -12,6 +13,7 @@ public:
     TElfFile() = default;
 
     void Reset() override;
+    TImageFormat ReadsAs() const override { return TImageFormat::Elf; }
 
 protected:
     THexResult ScanImage() override;
@@ -26,6 +28,7 @@ private:
     };
     THexResult Fail(THexResult result, const QString& problem);
     THexResult ReadSegments();
+    void NoteHeadersInSegments(std::uint64_t headersEnd);
 
     std::vector<TSegment> FSegments;
     std::size_t FSegment = 0;       // the segment being delivered

@@ -36,17 +36,27 @@ constexpr std::uint32_t kSegmentReach = 0x100000;
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 // Checks the start code, the digits and the checksum, and decodes the digit pairs into `record`
-// (count, offset, type, data, checksum). Returns the number of bytes, or -1 for an invalid line.
-int DecodeRecord(const char* line, int length, std::uint8_t* record) {
-    if (length < kMinRecordLength || line[0] != ':' || (length - 1) % 2 != 0)
+// (count, offset, type, data, checksum). Returns the number of bytes, or -1 with the rule broken.
+int DecodeRecord(const char* line, int length, std::uint8_t* record, const char*& rule) {
+    if (length == 0 || line[0] != ':')
+        rule = "a record starts with ':'";
+    else if (length < kMinRecordLength)
+        rule = "shorter than any record";
+    else if ((length - 1) % 2 != 0)
+        rule = "an odd number of digits";
+    else if (!DecodeHexPairs(line + 1, (length - 1) / 2, record))
+        rule = "not a hex digit";
+    if (rule != nullptr)
         return -1;
     const int byteCount = (length - 1) / 2;
-    if (!DecodeHexPairs(line + 1, byteCount, record))
-        return -1;
     unsigned sum = 0;
     for (int i = 0; i < byteCount; ++i)
         sum += record[i];
-    return (sum & 0xFF) == 0 ? byteCount : -1;
+    if ((sum & 0xFF) != 0) {
+        rule = "checksum error";
+        return -1;
+    }
+    return byteCount;
 }
 
 std::uint16_t Word(const std::uint8_t* bytes) {
@@ -95,6 +105,8 @@ QString HexFileErrorMessage(int code) {
         return QStringLiteral("Image runs past the highest address, 0xFFFFFFFF.");
     case hrUnknownFormat:
         return QStringLiteral("Image file format not recognised.");
+    case hrNotAsNamed:
+        return QStringLiteral("Image file is not what its name says.");
     default:
         return QStringLiteral("Unknown error - code no. %1").arg(code);
     }
@@ -134,12 +146,18 @@ THexResult TAbsoluteHexFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapsh
     Reset();
     FFileName = snapshot->FileName();
     FLastFailure.clear();
+    FAdvice = TFormatAdvice::None;
+    FNote.clear();
     FBytes = TImageBytes::Open(std::move(snapshot), FLastFailure);
     if (!FBytes)
         return hrCannotOpenFile;
     const THexResult result = Scan();
-    // A file too large to hold is read again by each board: each must find what the first measured.
-    if (result == hrOK && !FBytes->Snapshot().SameAsFirstMeasure(FMeasuredFingerprint))
+    // A file too large to hold is read again by each board and pass: each must find what the first
+    // measured, and a fault the first did not meet means the file changed, not that it was bad.
+    TImageSnapshot& taken = FBytes->Snapshot();
+    if (result == hrOK && !taken.SameAsFirstMeasure(FMeasuredFingerprint))
+        return hrImageChanged;
+    if (IsImageFault(result) && taken.MeasuredBefore())
         return hrImageChanged;
     return result;
 }
@@ -151,6 +169,7 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
     Reset();
     FFileName = fileName;
     FLastFailure.clear();
+    FAdvice = TFormatAdvice::None;
 
     switch (mode) {
     case hmProgram:
@@ -261,7 +280,7 @@ void TIntelExtendedHexFile::Rewind() {
     FSegmentBase = 0;
     FLastAddress = 0;
     FDataEnd = 0;
-    FOverlap = false;
+    FProblem.clear();
     FLineNumber = 0;
     FLinearRefused = false;
     FWritePage = kAllOnes;
@@ -285,17 +304,19 @@ THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t*
     const THexResult result = ReadRecords(address, buffer, length, maxLength);
     if (result != hrOK && result != hrEndOfFile && result != hrFileNotOpened) {
         FLastFailure = QStringLiteral("%1: line %2").arg(FFileName).arg(FLineNumber);
-        if (FOverlap)
-            FLastFailure = QStringLiteral("%1: records overlap at 0x%2 (line %3)")
-                               .arg(FFileName)
-                               .arg(FOverlapAt, 0, 16)
-                               .arg(FLineNumber);
-        else if (FLinearRefused)
-            FLastFailure += QStringLiteral(" (records 04/05 need --format ihex (or auto))");
+        if (!FProblem.isEmpty())
+            FLastFailure += QStringLiteral(": ") + FProblem;
         else if (FBytes && !FBytes->Error().isEmpty())
             FLastFailure += QStringLiteral(": ") + FBytes->Error();
+        if (FLinearRefused)
+            FAdvice = TFormatAdvice::LinearRecords;
     }
     return result;
+}
+
+THexResult TIntelExtendedHexFile::Illegal(QString rule) {
+    FProblem = std::move(rule);
+    return hrIllegalRecord;
 }
 
 THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffer,
@@ -315,6 +336,7 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
     const int maxPiece = FLinearRecords ? kMaxLinearPieceLength : kMaxPieceLength;
     std::uint8_t record[kMaxRecordBytes];
     THexResult result = hrOK;
+    FProblem.clear();
     while (length == 0 && result == hrOK && !FCursor.AtEnd) {
         const char* line = nullptr;
         int lineLength = 0;
@@ -323,38 +345,45 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
         case TLineRead::lrNothing:
             continue;
         case TLineRead::lrError:
-        case TLineRead::lrTooLong:
-        case TLineRead::lrInvalid:
             return hrIllegalRecord;
+        case TLineRead::lrTooLong:
+            return Illegal(QStringLiteral("longer than %1 characters").arg(maxPiece - 1));
+        case TLineRead::lrInvalid:
+            return Illegal(QStringLiteral("a NUL byte in the line"));
         case TLineRead::lrLine:
             break;
         }
 
-        const int recordBytes = DecodeRecord(line, lineLength, record);
+        const char* rule = nullptr;
+        const int recordBytes = DecodeRecord(line, lineLength, record, rule);
         if (recordBytes < 0)
-            return hrIllegalRecord;
+            return Illegal(QLatin1String(rule));
         const int dataBytes = recordBytes - kRecordOverheadBytes;
         const std::uint8_t* data = record + kRecordHeaderBytes;
+        const int type = record[3];
+        if (record[0] != dataBytes)
+            return Illegal(
+                QStringLiteral("the byte count says %1, the record holds %2").arg(record[0]).arg(dataBytes));
+        // 02 and 04 hold two bytes (a segment, the upper address bits), 03 and 05 four (an entry point):
+        // any other count would take the value from the checksum or beyond it.
+        const int fixedCount = type == 0x02 || type == 0x04 ? 2 : type == 0x03 || type == 0x05 ? 4 : -1;
+        if (fixedCount >= 0 && dataBytes != fixedCount)
+            return Illegal(QStringLiteral("a record %1 holds %2 bytes, not %3")
+                               .arg(type, 2, 16, QLatin1Char('0'))
+                               .arg(dataBytes)
+                               .arg(fixedCount));
 
-        switch (record[3]) {
+        switch (type) {
         case 0x00:
-            if (record[0] != dataBytes)
-                return hrIllegalRecord;
             result = ParseDataRecord(record, address, buffer, length, maxLength);
             break;
         case 0x01:
             result = hrEndOfFile;
             break;
-        // Types 02 and 03 hold exactly a segment (two bytes) and a segment with an offset (four): any
-        // other count would take the value from the checksum or beyond it.
         case 0x02:
-            if (record[0] != dataBytes || dataBytes != 2)
-                return hrIllegalRecord;
             FSegmentBase = static_cast<std::uint32_t>(Word(data)) * 16;
             break;
         case 0x03:
-            if (record[0] != dataBytes || dataBytes != 4)
-                return hrIllegalRecord;
             FEntryAddress = static_cast<std::uint32_t>(Word(data)) * 16 + Word(data + 2);
             break;
         // 04 replaces the base as 02 does, with the upper 16 bits of a 32-bit address; 05 (the entry
@@ -362,13 +391,14 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
         case 0x04:
         case 0x05:
             FLinearRefused = !FLinearRecords;
-            if (FLinearRefused || record[0] != dataBytes || dataBytes != (record[3] == 0x04 ? 2 : 4))
-                return hrIllegalRecord;
-            if (record[3] == 0x04)
+            if (FLinearRefused)
+                return Illegal(QStringLiteral("record %1 is not taken by the reader of records 00-03")
+                                   .arg(type, 2, 16, QLatin1Char('0')));
+            if (type == 0x04)
                 FSegmentBase = static_cast<std::uint32_t>(Word(data)) << 16;
             break;
         default:
-            return hrIllegalRecord;
+            return Illegal(QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')));
         }
     }
     return result;
@@ -387,12 +417,14 @@ THexResult TIntelExtendedHexFile::ParseDataRecord(const std::uint8_t* record, st
             FPosition += address - FLastAddress;
         FLastAddress = address;
     }
-    if (address < FLastAddress)
+    if (address < FLastAddress) {
+        FProblem = QStringLiteral("address 0x%1 lies below the record before (addresses must ascend)")
+                       .arg(address, 0, 16);
         return hrNonAscending;
+    }
     // Two records for the same bytes: which one the board keeps is no rule of the format.
     if (record[0] > 0 && address < FDataEnd) {
-        FOverlap = true;
-        FOverlapAt = address;
+        FProblem = QStringLiteral("records overlap at 0x%1").arg(address, 0, 16);
         return hrNonAscending;
     }
     if (record[0] > 0)

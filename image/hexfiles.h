@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "image/imageformat.h"
 #include "image/textlines.h"
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +33,7 @@ enum : THexResult {
     hrImageChanged = 10,       // the second pass did not deliver what the pre-scan measured
     hrBeyondAddressSpace = 11, // an image whose last byte would lie above 0xFFFFFFFF
     hrUnknownFormat = 12,      // auto-detection found no format
+    hrNotAsNamed = 13,         // a name that says binary on a whole image of another format
 };
 
 // Open modes: 0 and 1 both read (the engine passes 0 for Program and Verify alike), 2 writes.
@@ -72,6 +74,12 @@ public:
     // What the last failed Open or ReadBlock adds to its message, on one line: the file name with the
     // system's reason, or with the line of a text image. Empty after a success.
     QString LastFailure() const { return FLastFailure; }
+    // What the measure found that the user should hear of although the image is fine; empty for most.
+    QString Note() const { return FNote; }
+    // What the last failed Open or ReadBlock suggests choosing instead.
+    TFormatAdvice Advice() const { return FAdvice; }
+    // The format read; for auto-detection the one found by the last Open (Auto before).
+    virtual TImageFormat ReadsAs() const = 0;
     // The snapshot being read, for the other boards of the run; nullptr when not open for reading.
     virtual std::shared_ptr<TImageSnapshot> Snapshot() const;
 
@@ -102,6 +110,8 @@ protected:
     std::uint32_t FPosition = 0;
     QString FFileName;
     QString FLastFailure;
+    TFormatAdvice FAdvice = TFormatAdvice::None;
+    QString FNote;
 
 private:
     bool FWriting = false;  // a failed flush on Close must not go unnoticed
@@ -125,6 +135,9 @@ public:
 
     // CS * 16 + IP of the last start segment record; all ones when there was none.
     std::uint32_t EntryAddress() const { return FEntryAddress; }
+    TImageFormat ReadsAs() const override {
+        return FLinearRecords ? TImageFormat::IntelHex : TImageFormat::IntelExtended;
+    }
 
 protected:
     THexResult ScanImage() override;
@@ -136,6 +149,8 @@ private:
                            std::uint16_t maxLength);
     THexResult ParseDataRecord(const std::uint8_t* record, std::uint32_t& address, std::uint8_t* buffer,
                                std::uint16_t& length, std::uint16_t maxLength);
+    // The rule a record breaks, for the detail: hrIllegalRecord.
+    THexResult Illegal(QString rule);
     void Rewind();
     THexResult WriteLinearBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length);
     bool WriteRecord(std::uint8_t type, std::uint16_t offset, const std::uint8_t* data, std::uint8_t count);
@@ -145,9 +160,8 @@ private:
     std::uint32_t FEntryAddress = 0xFFFFFFFFu;
     std::uint32_t FSegmentBase = 0;
     std::uint32_t FLastAddress = 0;
-    std::uint64_t FDataEnd = 0;   // past the last byte any data record held
-    std::uint32_t FOverlapAt = 0; // where a record went back over data before it
-    bool FOverlap = false;
+    std::uint64_t FDataEnd = 0;             // past the last byte any data record held
+    QString FProblem;                       // the rule the last refused record broke
     std::uint32_t FLineNumber = 0;          // the line the last piece belongs to
     std::uint32_t FWritePage = 0xFFFFFFFFu; // upper address bits of the last record 04 written
     TLineCursor FCursor;
@@ -172,6 +186,7 @@ public:
     bool HoldsData() const override { return FTotalSize != 0; }
 
     bool WriteSizeHeader() const { return FWriteSizeHeader; }
+    TImageFormat ReadsAs() const override { return TImageFormat::Binary; }
 
 protected:
     THexResult ScanImage() override;

@@ -38,15 +38,33 @@ std::optional<TImageFormat> ImageFormatFromName(const QString& name) {
 }
 
 TImageFormat ImageFormatOfFileName(const QString& fileName) {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    return suffix == QLatin1String("rbf") || suffix == QLatin1String("bin") ? TImageFormat::Binary
-                                                                            : TImageFormat::Auto;
+    return ImageFormatNamed(fileName) == TImageFormat::Binary ? TImageFormat::Binary : TImageFormat::Auto;
 }
 
-TImageFormat DetectImageFormat(const std::uint8_t* head, std::size_t length, const QString& fileName) {
-    // A raw image may well begin with ':' or "S1": its name decides first.
-    if (ImageFormatOfFileName(fileName) == TImageFormat::Binary)
-        return TImageFormat::Binary;
+TImageFormat ImageFormatNamed(const QString& fileName) {
+    static const std::array<std::pair<const char*, TImageFormat>, 13> kExtensions{{
+        {"hex", TImageFormat::IntelHex},
+        {"ihx", TImageFormat::IntelHex},
+        {"ihex", TImageFormat::IntelHex},
+        {"mcs", TImageFormat::IntelHex},
+        {"s19", TImageFormat::SRecord},
+        {"s28", TImageFormat::SRecord},
+        {"s37", TImageFormat::SRecord},
+        {"srec", TImageFormat::SRecord},
+        {"mot", TImageFormat::SRecord},
+        {"elf", TImageFormat::Elf},
+        {"axf", TImageFormat::Elf},
+        {"bin", TImageFormat::Binary},
+        {"rbf", TImageFormat::Binary},
+    }};
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    for (const auto& [extension, format] : kExtensions)
+        if (suffix == QLatin1String(extension))
+            return format;
+    return TImageFormat::Auto;
+}
+
+TImageFormat FormatOfHead(const std::uint8_t* head, std::size_t length) {
     if (length >= 1 && head[0] == ':')
         return TImageFormat::IntelHex;
     if (length >= 2 && head[0] == 'S' && head[1] >= '0' && head[1] <= '9')
@@ -59,4 +77,21 @@ TImageFormat DetectImageFormat(const std::uint8_t* head, std::size_t length, con
 QString ImageFormatsLookedFor() {
     return QStringLiteral("not Intel HEX (':'), S-record ('S0'..'S9') or ELF (0x7F 'ELF'), nor named "
                           ".rbf or .bin (binary)");
+}
+
+QString ImageFormatTitle(TImageFormat format) {
+    switch (format) {
+    case TImageFormat::IntelExtended:
+    case TImageFormat::IntelHex:
+        return QStringLiteral("Intel HEX");
+    case TImageFormat::SRecord:
+        return QStringLiteral("S-record");
+    case TImageFormat::Elf:
+        return QStringLiteral("ELF");
+    case TImageFormat::Binary:
+        return QStringLiteral("binary");
+    case TImageFormat::Auto:
+        break;
+    }
+    return QString();
 }

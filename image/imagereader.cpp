@@ -4,6 +4,8 @@
 #include "image/imagesnapshot.h"
 #include "image/srecfile.h"
 
+#include <QString>
+
 namespace {
 
 // Enough of the file to tell the formats apart.
@@ -12,10 +14,10 @@ constexpr std::size_t kHeadBytes = 4;
 } // namespace
 
 std::unique_ptr<TAbsoluteHexFile> CreateImageReaderFor(TImageFormat format, std::uint32_t startAddress,
-                                                       bool writeSizeHeader) {
+                                                       bool writeSizeHeader, TNameRule nameRule) {
     switch (format) {
     case TImageFormat::Auto:
-        return std::make_unique<TAutoImageFile>(startAddress, writeSizeHeader);
+        return std::make_unique<TAutoImageFile>(startAddress, writeSizeHeader, nameRule);
     case TImageFormat::IntelExtended:
         return std::make_unique<TIntelExtendedHexFile>();
     case TImageFormat::IntelHex:
@@ -30,8 +32,49 @@ std::unique_ptr<TAbsoluteHexFile> CreateImageReaderFor(TImageFormat format, std:
     return nullptr;
 }
 
-TAutoImageFile::TAutoImageFile(std::uint32_t startAddress, bool writeSizeHeader)
-    : FBinaryStart(startAddress), FWriteSizeHeader(writeSizeHeader) {}
+TImageFormat WholeContentFormat(const std::shared_ptr<TImageSnapshot>& snapshot) {
+    std::uint8_t head[kHeadBytes];
+    std::size_t headLength = kHeadBytes;
+    QString reason;
+    if (!snapshot->ReadHead(head, headLength, reason))
+        return TImageFormat::Auto;
+    const TImageFormat byHead = FormatOfHead(head, headLength);
+    if (byHead == TImageFormat::Auto)
+        return byHead;
+    // A file too large to hold keeps the measure of the first reader of its snapshot: this trial reads
+    // one of its own, so that the run's reader is that first one.
+    std::shared_ptr<TImageSnapshot> trial = snapshot;
+    if (!snapshot->InMemory())
+        trial = TImageSnapshot::Take(snapshot->FileName(), reason, 0);
+    std::unique_ptr<TAbsoluteHexFile> reader = CreateImageReaderFor(byHead);
+    const bool whole = trial && reader->OpenSnapshot(std::move(trial)) == hrOK;
+    reader->Close();
+    return whole ? byHead : TImageFormat::Auto;
+}
+
+TAutoImageFile::TAutoImageFile(std::uint32_t startAddress, bool writeSizeHeader, TNameRule nameRule)
+    : FBinaryStart(startAddress), FWriteSizeHeader(writeSizeHeader), FNameRule(nameRule) {}
+
+TImageFormat TAutoImageFile::Choose(const std::shared_ptr<TImageSnapshot>& snapshot, TImageFormat byHead) {
+    if (ImageFormatOfFileName(FFileName) == TImageFormat::Binary) {
+        // A raw image may well begin with ':' or "S1": only a whole image of another format outweighs
+        // the name, and by the rule asked for.
+        const TImageFormat content =
+            byHead == TImageFormat::Auto ? TImageFormat::Auto : WholeContentFormat(snapshot);
+        if (content == TImageFormat::Auto || FNameRule == TNameRule::ContentFirst)
+            return content == TImageFormat::Auto ? TImageFormat::Binary : content;
+        FLastFailure = QStringLiteral("%1 is an %2 file, but its name says raw binary")
+                           .arg(FFileName, ImageFormatTitle(content));
+        FAdvice = content == TImageFormat::Elf ? TFormatAdvice::RawOrSegments : TFormatAdvice::RawOrRecords;
+        FRefusal = hrNotAsNamed;
+        return TImageFormat::Auto;
+    }
+    if (byHead == TImageFormat::Auto) {
+        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
+        FRefusal = hrUnknownFormat;
+    }
+    return byHead;
+}
 
 THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot) {
     if (IsOpen())
@@ -39,21 +82,33 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
     Reset();
     FFileName = snapshot->FileName();
     FLastFailure.clear();
+    FAdvice = TFormatAdvice::None;
+    FNote.clear();
     std::uint8_t head[kHeadBytes];
     std::size_t headLength = kHeadBytes;
     if (!snapshot->ReadHead(head, headLength, FLastFailure))
         return hrCannotOpenFile;
-    FDetected = DetectImageFormat(head, headLength, FFileName);
     // An empty file fits every format: it is read as one, and said to be empty.
-    if (FDetected == TImageFormat::Auto && headLength == 0)
-        FDetected = TImageFormat::IntelExtended;
+    FDetected =
+        headLength == 0 ? TImageFormat::IntelExtended : Choose(snapshot, FormatOfHead(head, headLength));
     if (FDetected == TImageFormat::Auto) {
-        FLastFailure = QStringLiteral("%1: %2").arg(FFileName, ImageFormatsLookedFor());
         FUnknownOpen = true;
-        return hrUnknownFormat;
+        return FRefusal;
     }
     FReader = CreateImageReaderFor(FDetected, FBinaryStart, FWriteSizeHeader);
-    return Mirror(FReader->OpenSnapshot(std::move(snapshot)));
+    const THexResult result = Mirror(FReader->OpenSnapshot(std::move(snapshot)));
+    // Found by its first bytes alone (the name says nothing of it), the format is only a guess until the
+    // whole file reads.
+    if (result != hrOK && result != hrCannotOpenFile && result != hrImageChanged && !NameAgrees()) {
+        FLastFailure += QStringLiteral(" (read as %1, by its first bytes)").arg(ImageFormatTitle(FDetected));
+        if (FAdvice == TFormatAdvice::None)
+            FAdvice = TFormatAdvice::Raw;
+    }
+    return result;
+}
+
+bool TAutoImageFile::NameAgrees() const {
+    return ImageFormatNamed(FFileName) == FDetected;
 }
 
 THexResult TAutoImageFile::Mirror(THexResult result) {
@@ -62,6 +117,8 @@ THexResult TAutoImageFile::Mirror(THexResult result) {
     FDataSize = FReader->DataSize();
     FPosition = FReader->Position();
     FLastFailure = FReader->LastFailure();
+    FAdvice = FReader->Advice();
+    FNote = FReader->Note();
     return result;
 }
 
@@ -96,7 +153,7 @@ std::shared_ptr<TImageSnapshot> TAutoImageFile::Snapshot() const {
 
 THexResult TAutoImageFile::ScanImage() {
     if (!FReader)
-        return FUnknownOpen ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+        return FUnknownOpen ? FRefusal : THexResult(hrFileNotOpened);
     return Mirror(FReader->Scan());
 }
 
@@ -110,6 +167,6 @@ THexResult TAutoImageFile::ReadNext(std::uint32_t& address, std::uint8_t* buffer
                                     std::uint16_t maxLength) {
     length = 0;
     if (!FReader)
-        return FUnknownOpen ? THexResult(hrUnknownFormat) : THexResult(hrFileNotOpened);
+        return FUnknownOpen ? FRefusal : THexResult(hrFileNotOpened);
     return Mirror(FReader->ReadBlock(address, buffer, length, maxLength));
 }

@@ -101,6 +101,13 @@ bool TImageSnapshot::SameAsFirstMeasure(std::uint64_t fingerprint) {
     return *FFirstFingerprint == fingerprint;
 }
 
+bool TImageSnapshot::MeasuredBefore() {
+    if (FInMemory)
+        return false;
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FFirstFingerprint.has_value();
+}
+
 std::unique_ptr<TImageBytes> TImageBytes::Open(std::shared_ptr<TImageSnapshot> snapshot, QString& detail) {
     std::unique_ptr<TImageBytes> bytes(new TImageBytes);
     bytes->FSnapshot = std::move(snapshot);

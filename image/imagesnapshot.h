@@ -35,6 +35,8 @@ public:
     // For a streamed file: the first reader to measure it records the fingerprint of its blocks; every
     // later one must measure the same, or the file changed between boards. Always true in memory.
     bool SameAsFirstMeasure(std::uint64_t fingerprint);
+    // A reader measured this streamed file whole before: a fault now means it changed since.
+    bool MeasuredBefore();
 
 private:
     QString FFileName;

@@ -161,9 +161,31 @@ THexResult TSRecordFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffe
             }
             break;
         default: // 7, 8, 9: the end, with the start address of the program
-            FEnded = true;
-            return hrEndOfFile;
+            return ReadPastEnd();
         }
     }
+    return hrEndOfFile;
+}
+
+// Text after the end record is left alone, as ever; records there are a second image (files joined
+// end to end) whose bytes would otherwise be dropped without a word.
+THexResult TSRecordFile::ReadPastEnd() {
+    const std::uint32_t endLine = FLineNumber;
+    while (!FCursor.AtEnd) {
+        const char* line = nullptr;
+        int lineLength = 0;
+        FLineNumber = FCursor.Ended + 1;
+        const TLineRead read = ReadLinePiece(*FBytes, FCursor, kMaxPieceLength, line, lineLength);
+        if (read == TLineRead::lrError)
+            return hrIllegalRecord;
+        if (read == TLineRead::lrLine && lineLength >= 2 && line[0] == 'S' && line[1] >= '0' &&
+            line[1] <= '9') {
+            FProblem = QStringLiteral("a record after the end record of line %1 (joined files are not read: "
+                                      "keep one end record, at the end)")
+                           .arg(endLine);
+            return hrIllegalRecord;
+        }
+    }
+    FEnded = true;
     return hrEndOfFile;
 }

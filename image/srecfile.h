@@ -1,6 +1,7 @@
 #pragma once
 // Motorola S-record images (.s19, .s28, .s37, .mot, .srec): S1/S2/S3 data with 16/24/32-bit
-// addresses; S0 (header) ignored; S5/S6 (record count) checked; S7/S8/S9 end the image.
+// addresses; S0 (header) ignored; S5/S6 (record count) checked; S7/S8/S9 end the image (records after
+// them are refused, other text after them is ignored).
 
 #include "image/hexfiles.h"
 
@@ -9,6 +10,7 @@ public:
     TSRecordFile() = default;
 
     void Reset() override;
+    TImageFormat ReadsAs() const override { return TImageFormat::SRecord; }
 
 protected:
     THexResult ScanImage() override;
@@ -21,6 +23,8 @@ private:
     THexResult DeliverRest(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                            std::uint16_t maxLength);
     THexResult TakeDataRecord(std::uint32_t recordAddress, const std::uint8_t* data, int count);
+    // After an end record: the end of the image, unless more records follow.
+    THexResult ReadPastEnd();
     void Rewind();
 
     TLineCursor FCursor;

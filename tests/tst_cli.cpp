@@ -245,8 +245,21 @@ void TestCli::imageInputs_data() {
            "Image runs past the highest address, 0xFFFFFFFF.";
     QTest::newRow("missing file") << QByteArray("gone.hex") << QByteArray() << QStringList()
                                   << "tervolt-cli: $1: No such file or directory\nCannot open file.";
-    QTest::newRow("illegal record") << QByteArray("bad-line.hex") << QByteArray(":0100000055AA\n:01000000\n")
-                                    << QStringList() << "tervolt-cli: $1: line 2\nIllegal record in file.";
+    // A segment from the top of the file takes the ELF and program headers to the FLASH: said, not hidden.
+    QByteArray elf = ElfImage({{0x10000, QByteArray(16, '\x5A')}}, 0);
+    const auto put = [&elf](int at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            elf[at + i] = char(value >> (8 * i));
+    };
+    put(52 + 4, 0);                          // the segment starts at file offset 0
+    put(52 + 16, std::uint32_t(elf.size())); // and holds the whole file
+    put(52 + 20, std::uint32_t(elf.size()));
+    QTest::newRow("ELF headers in a segment")
+        << QByteArray("headers.elf") << elf << QStringList()
+        << "tervolt-cli: $1: segment 1 includes the ELF headers (84 bytes at 0x10000)\nProgram OK!";
+    QTest::newRow("illegal record")
+        << QByteArray("bad-line.hex") << QByteArray(":0100000055AA\n:01000000\n") << QStringList()
+        << "tervolt-cli: $1: line 2: shorter than any record\nIllegal record in file.";
 }
 
 // What a user hands over on the command line reaches the system as it is, and what goes wrong is

@@ -129,17 +129,23 @@ TReadSummary ReadAll(TAbsoluteHexFile& reader, qint64 fileSize) {
     return summary;
 }
 
+// "-": no format given, as the CLI's default; a named auto lets the content outweigh the name.
+const QString kNoFormat = QStringLiteral("-");
+
 std::unique_ptr<TAbsoluteHexFile> ReaderFor(const QString& format) {
+    if (format == kNoFormat)
+        return CreateImageReaderFor(TImageFormat::Auto, 0, true, TNameRule::NameFirst);
     const std::optional<TImageFormat> named = ImageFormatFromName(format);
     if (!named)
         qFatal("unknown format '%s' in %s", qPrintable(format), qPrintable(kManifest));
-    return CreateImageReaderFor(*named, 0, true);
+    return CreateImageReaderFor(*named, 0, true, TNameRule::ContentFirst);
 }
 
 TCliRun RunBlocks(const QString& path, const QString& format) {
-    return RunCli(
-        {QStringLiteral("blocks"), path, QStringLiteral("--format"), format, QStringLiteral("--quiet")},
-        QString(), kCliTimeoutMs);
+    QStringList arguments{QStringLiteral("blocks"), path, QStringLiteral("--quiet")};
+    if (format != kNoFormat)
+        arguments << QStringLiteral("--format") << format;
+    return RunCli(arguments, QString(), kCliTimeoutMs);
 }
 
 // Data bytes in the printed block commands; -1 when a line before the last is not a block command.

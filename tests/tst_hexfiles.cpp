@@ -3,6 +3,7 @@
 
 #include "dialogs/hexfiles_box.h"
 #include "image/hexfiles.h"
+#include "image/imagesnapshot.h"
 
 #include <QApplication>
 #include <QDir>
@@ -121,11 +122,13 @@ private slots:
     void binaryRoundTrip();
     void errorHook();
     void errorBox();
+    void streamedFileCutBeforeTheNextPass();
 };
 
 void TTestHexFiles::intelOpenResult_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("rule"); // in the detail of a refused file
 
     const QByteArray data1 = ":0100000055AA\n";
     const QByteArray rec93 = Record(0, 0, Filled(93)); // 197 characters: the longest record line
@@ -133,62 +136,75 @@ void TTestHexFiles::intelOpenResult_data() {
     QCOMPARE(rec93.size(), 197);
     QCOMPARE(rec94.size(), 199);
 
-    QTest::newRow("empty file") << QByteArray() << 0;
-    QTest::newRow("segment then data") << ":020000021000EC\n:0100000055AA\n" + kEnd << 0;
+    QTest::newRow("empty file") << QByteArray() << 0 << QString();
+    QTest::newRow("segment then data") << ":020000021000EC\n:0100000055AA\n" + kEnd << 0 << QString();
     QTest::newRow("lower case everywhere")
-        << QByteArray(":020000021a00e2\n:0200ab00aabbee\n:00000001ff\n") << 0;
-    QTest::newRow("CR LF line ends") << QByteArray(":020000021000EC\r\n:0100000055AA\r\n:00000001FF\r\n")
-                                     << 0;
-    QTest::newRow("no end record, no last line end") << QByteArray(":0100000055AA") << 0;
-    QTest::newRow("longest record") << rec93 + "\n" + kEnd << 0;
-    QTest::newRow("longest record, CR LF") << rec93 + "\r\n" + kEnd << 0;
-    QTest::newRow("199-character record") << rec94 + "\n" + kEnd << 6;
-    QTest::newRow("199-character record, no line end") << rec94 << 6;
-    QTest::newRow("201-character record") << Record(0, 0, Filled(95)) + "\n" + kEnd << 6;
-    QTest::newRow("blank line") << data1 + "\n" + kEnd << 6;
-    QTest::newRow("blank line first") << "\n" + data1 + kEnd << 6;
-    QTest::newRow("trailing spaces") << ":0100000055AA  \n" + kEnd << 6;
-    QTest::newRow("stray CR") << ":0100000055AA\r\r\n" + kEnd << 6;
-    QTest::newRow("missing start code") << "0100000055AA\n" + kEnd << 6;
-    QTest::newRow("not a hex digit") << ":0100000055AG\n" + kEnd << 6;
-    QTest::newRow("NUL inside a line") << QByteArray(":00000001FF\0\n", 13) << 6;
-    QTest::newRow("wrong checksum") << ":0100000055AB\n" + kEnd << 6;
-    QTest::newRow("type 04") << Record(4, 0, QByteArray("\x00\x01", 2)) + "\n" + data1 + kEnd << 6;
-    QTest::newRow("type 05") << Record(5, 0, QByteArray(4, 0)) + "\n" + data1 + kEnd << 6;
-    QTest::newRow("short line, checksum fine") << ":0001FF\n" + kEnd << 6;
-    QTest::newRow("odd number of digits") << ":0100000055AA0\n" + kEnd << 6;
-    QTest::newRow("count above digits") << Record(0, 0, "\x55", 2) + "\n" + kEnd << 6;
-    QTest::newRow("count below digits") << Record(0, 0, "\x55\x66", 1) + "\n" + kEnd << 6;
-    QTest::newRow("segment record without segment") << Record(2, 0, {}) + "\n" + kEnd << 6;
-    QTest::newRow("start record without address") << Record(3, 0, "\x12\x34") + "\n" + kEnd << 6;
+        << QByteArray(":020000021a00e2\n:0200ab00aabbee\n:00000001ff\n") << 0 << QString();
+    QTest::newRow("CR LF line ends") << QByteArray(":020000021000EC\r\n:0100000055AA\r\n:00000001FF\r\n") << 0
+                                     << QString();
+    QTest::newRow("no end record, no last line end") << QByteArray(":0100000055AA") << 0 << QString();
+    QTest::newRow("longest record") << rec93 + "\n" + kEnd << 0 << QString();
+    QTest::newRow("longest record, CR LF") << rec93 + "\r\n" + kEnd << 0 << QString();
+    QTest::newRow("199-character record")
+        << rec94 + "\n" + kEnd << 6 << QStringLiteral("longer than 198 characters");
+    QTest::newRow("199-character record, no line end") << rec94 << 6 << QString();
+    QTest::newRow("201-character record") << Record(0, 0, Filled(95)) + "\n" + kEnd << 6 << QString();
+    QTest::newRow("blank line") << data1 + "\n" + kEnd << 6 << QStringLiteral("a record starts with ':'");
+    QTest::newRow("blank line first") << "\n" + data1 + kEnd << 6 << QString();
+    QTest::newRow("trailing spaces") << ":0100000055AA  \n" + kEnd << 6 << QStringLiteral("not a hex digit");
+    QTest::newRow("stray CR") << ":0100000055AA\r\r\n" + kEnd << 6 << QString();
+    QTest::newRow("missing start code") << "0100000055AA\n" + kEnd << 6 << QString();
+    QTest::newRow("not a hex digit") << ":0100000055AG\n" + kEnd << 6 << QStringLiteral("not a hex digit");
+    QTest::newRow("NUL inside a line")
+        << QByteArray(":00000001FF\0\n", 13) << 6 << QStringLiteral("a NUL byte in the line");
+    QTest::newRow("wrong checksum") << ":0100000055AB\n" + kEnd << 6 << QStringLiteral("checksum error");
+    QTest::newRow("type 04") << Record(4, 0, QByteArray("\x00\x01", 2)) + "\n" + data1 + kEnd << 6
+                             << QStringLiteral("record 04 is not taken by the reader of records 00-03");
+    QTest::newRow("type 05") << Record(5, 0, QByteArray(4, 0)) + "\n" + data1 + kEnd << 6 << QString();
+    QTest::newRow("short line, checksum fine")
+        << ":0001FF\n" + kEnd << 6 << QStringLiteral("shorter than any record");
+    QTest::newRow("odd number of digits")
+        << ":0100000055AA0\n" + kEnd << 6 << QStringLiteral("an odd number of digits");
+    QTest::newRow("count above digits") << Record(0, 0, "\x55", 2) + "\n" + kEnd << 6
+                                        << QStringLiteral("the byte count says 2, the record holds 1");
+    QTest::newRow("count below digits") << Record(0, 0, "\x55\x66", 1) + "\n" + kEnd << 6 << QString();
+    QTest::newRow("segment record without segment") << Record(2, 0, {}) + "\n" + kEnd << 6 << QString();
+    QTest::newRow("start record without address") << Record(3, 0, "\x12\x34") + "\n" + kEnd << 6 << QString();
     // The count says how many bytes the value has: one byte would take the checksum for the rest.
-    QTest::newRow("segment record of one byte") << QByteArray(":0100000200FD\n") + data1 + kEnd << 6;
+    QTest::newRow("segment record of one byte") << QByteArray(":0100000200FD\n") + data1 + kEnd << 6
+                                                << QStringLiteral("a record 02 holds 1 bytes, not 2");
     QTest::newRow("segment record of three bytes")
-        << Record(2, 0, QByteArray(3, 0)) + "\n" + data1 + kEnd << 6;
-    QTest::newRow("start record of five bytes") << Record(3, 0, QByteArray(5, 0)) + "\n" + data1 + kEnd << 6;
-    QTest::newRow("descending") << ":01001000559A\n" + data1 + kEnd << 8;
+        << Record(2, 0, QByteArray(3, 0)) + "\n" + data1 + kEnd << 6 << QString();
+    QTest::newRow("start record of five bytes") << Record(3, 0, QByteArray(5, 0)) + "\n" + data1 + kEnd << 6
+                                                << QStringLiteral("a record 03 holds 5 bytes, not 4");
+    QTest::newRow("descending") << ":01001000559A\n" + data1 + kEnd << 8
+                                << QStringLiteral("address 0x0 lies below the record before");
     QTest::newRow("descending across segments")
         << ":020000021000EC\n:0100100055" + QByteArray("9A") + "\n:020000020000FC\n:01FFF00055BB\n" + kEnd
-        << 8;
+        << 8 << QString();
     // Two records for the same bytes are refused in every format: which one wins is no rule.
-    QTest::newRow("same start refused") << ":02001000556633\n:010010007778\n" + kEnd << 8;
+    QTest::newRow("same start refused")
+        << ":02001000556633\n:010010007778\n" + kEnd << 8 << QStringLiteral("records overlap at 0x10");
     QTest::newRow("start inside refused")
-        << ":0400100011223344" + QByteArray("42\n") + ":0100110055" + "99\n" + kEnd << 8;
+        << ":0400100011223344" + QByteArray("42\n") + ":0100110055" + "99\n" + kEnd << 8 << QString();
     QTest::newRow("next to each other accepted")
-        << ":0400100011223344" + QByteArray("42\n") + ":0100140055" + "96\n" + kEnd << 0;
+        << ":0400100011223344" + QByteArray("42\n") + ":0100140055" + "96\n" + kEnd << 0 << QString();
     QTest::newRow("zero-length record below is still checked")
-        << ":0100100055" + QByteArray("9A\n") + Record(0, 0, {}) + "\n" + kEnd << 8;
-    QTest::newRow("malformed lines after the end record") << data1 + kEnd + "garbage\n\n:04\n" << 0;
+        << ":0100100055" + QByteArray("9A\n") + Record(0, 0, {}) + "\n" + kEnd << 8 << QString();
+    QTest::newRow("malformed lines after the end record") << data1 + kEnd + "garbage\n\n:04\n"
+                                                          << 0 << QString();
     QTest::newRow("type 04 after the end record")
         << data1 + kEnd + Record(4, 0, QByteArray("\x00\x01", 2)) + "\n"
-        << 0;
+        << 0 << QString();
 }
 
 void TTestHexFiles::intelOpenResult() {
     QFETCH(QByteArray, content);
     QFETCH(int, result);
+    QFETCH(QString, rule);
     TIntelExtendedHexFile reader;
     QCOMPARE(int(reader.Open(WriteFile(content), hmProgram, false)), result);
+    QVERIFY2(reader.LastFailure().contains(rule), qPrintable(reader.LastFailure()));
     // A failed pre-scan leaves the file open for the caller to close.
     QVERIFY(reader.IsOpen());
     QCOMPARE(int(reader.Close()), 0);
@@ -499,7 +515,7 @@ void TTestHexFiles::messages_data() {
     QTest::newRow("10") << 10 << "Image file changed while it was being sent.";
     QTest::newRow("11") << 11 << "Image runs past the highest address, 0xFFFFFFFF.";
     QTest::newRow("12") << 12 << "Image file format not recognised.";
-    QTest::newRow("13") << 13 << "Unknown error - code no. 13";
+    QTest::newRow("13") << 13 << "Image file is not what its name says.";
     QTest::newRow("42") << 42 << "Unknown error - code no. 42";
 }
 
@@ -667,4 +683,21 @@ void TTestHexFiles::errorBox() {
 }
 
 QTEST_MAIN(TTestHexFiles)
+// A file too large to hold, cut after the first pass measured it: the next pass (another board, the
+// read-back) must say the image changed, not that the file was malformed.
+void TTestHexFiles::streamedFileCutBeforeTheNextPass() {
+    QByteArray text;
+    for (int address = 0; address < 4096; address += 16)
+        text += Record(0, quint16(address), Filled(16)) + "\n";
+    const QString path = WriteFile(text + kEnd);
+    QString detail;
+    const std::shared_ptr<TImageSnapshot> snapshot = TImageSnapshot::Take(path, detail, 1024);
+    QVERIFY(snapshot && !snapshot->InMemory());
+    TIntelExtendedHexFile first;
+    QCOMPARE(int(first.OpenSnapshot(snapshot)), int(hrOK));
+    QVERIFY(QFile::resize(path, text.size() / 2 + 5)); // in the middle of a record
+    TIntelExtendedHexFile next;
+    QCOMPARE(int(next.OpenSnapshot(snapshot)), int(hrImageChanged));
+}
+
 #include "tst_hexfiles.moc"

@@ -6,6 +6,7 @@
 
 #include "app/windowsessionlog.h"
 #include "dialogs/comm_interface.h"
+#include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "skin/suicontrols.h"
@@ -29,6 +30,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <fcntl.h>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -119,6 +121,7 @@ private slots:
     void LostLineSaysWhatTheFlashHolds();
     void ImageIsChosenWhileNoBoardAnswers();
     void ProgramAndVerifyInOneStart();
+    void ChoicesAreRemembered_data();
     void ChoicesAreRemembered();
     void FloodingBoardLosesTheLine_data();
     void FloodingBoardLosesTheLine();
@@ -185,26 +188,41 @@ void TWindowDailyTest::PortComesBackAfterItsDeviceVanished() {
 // the question, empty when none may be asked.
 void TWindowDailyTest::FormatMismatchIsAsked_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("hexContent");
+    QTest::addColumn<QByteArray>("content"); // "hex": Intel HEX records; else the file's bytes
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("question");
     QTest::addColumn<int>("answer");
     const QString hexAsBinary =
         QStringLiteral("The file looks like Intel HEX but Binary is chosen. Program it as Binary?");
-    QTest::newRow("hex as binary, No") << "sample.hex" << true << 1 << hexAsBinary << int(mrNo);
-    QTest::newRow("hex text under another name") << "image.dat" << true << 1 << hexAsBinary << int(mrNo);
-    QTest::newRow("bin as intel") << "image.bin" << false << 0
+    const QByteArray raw(64, '\x5A');
+    QFile elfFile(QStringLiteral(TERVOLT_SOURCE_DIR "/tests/corpus/image/elf-valid-32le-bss.elf"));
+    QVERIFY(elfFile.open(QIODevice::ReadOnly));
+    const QByteArray elf = elfFile.readAll();
+    QTest::newRow("hex as binary, No") << "sample.hex" << QByteArray("hex") << 1 << hexAsBinary << int(mrNo);
+    QTest::newRow("hex text under another name")
+        << "image.dat" << QByteArray("hex") << 1 << hexAsBinary << int(mrNo);
+    QTest::newRow("bin as intel") << "image.bin" << raw << 0
                                   << QStringLiteral(
                                          "The file looks like a binary image but Intel Extended is "
                                          "chosen. Program it as Intel Extended?")
                                   << int(mrNo);
-    QTest::newRow("hex as binary, Yes") << "sample.hex" << true << 1 << hexAsBinary << int(mrYes);
-    QTest::newRow("hex as intel") << "sample.hex" << true << 0 << QString() << int(mrNone);
+    QTest::newRow("hex as binary, Yes")
+        << "sample.hex" << QByteArray("hex") << 1 << hexAsBinary << int(mrYes);
+    QTest::newRow("hex as intel") << "sample.hex" << QByteArray("hex") << 0 << QString() << int(mrNone);
+    // Auto-detect reads a file named .bin raw: one that holds another format is asked about first.
+    const QString elfNamedBinary =
+        QStringLiteral("The file looks like ELF but its name says binary. Program it as Binary?");
+    QTest::newRow("elf named .bin, detected, No") << "fw.bin" << elf << 2 << elfNamedBinary << int(mrNo);
+    QTest::newRow("elf named .bin, detected, Yes") << "fw.bin" << elf << 2 << elfNamedBinary << int(mrYes);
+    QTest::newRow("elf as binary")
+        << "fw.elf" << elf << 1
+        << QStringLiteral("The file looks like ELF but Binary is chosen. Program it as Binary?") << int(mrNo);
+    QTest::newRow("raw .bin, detected") << "fw.bin" << raw << 2 << QString() << int(mrNone);
 }
 
 void TWindowDailyTest::FormatMismatchIsAsked() {
     QFETCH(QString, name);
-    QFETCH(bool, hexContent);
+    QFETCH(QByteArray, content);
     QFETCH(int, format);
     QFETCH(QString, question);
     QFETCH(int, answer);
@@ -212,11 +230,11 @@ void TWindowDailyTest::FormatMismatchIsAsked() {
     Attach(*board);
     const TRecords records = Records(0, 64, 1);
     QString path = ImagePath(name);
-    if (hexContent) {
+    if (content == "hex") {
         QVERIFY(WriteIntelHexFile(path, records));
     } else {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(64, '\x5A')) == 64);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
     ChooseFile(path);
     QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(format),
@@ -395,14 +413,27 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
 }
 
 // Feature 2: image, format, start address and options come back in the next session, the image
-// only while it exists.
+// only while it exists; a name that is not UTF-8 comes back byte for byte.
+void TWindowDailyTest::ChoicesAreRemembered_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("UTF-8") << QByteArray("kept.rbf");
+    QTest::newRow("not UTF-8") << QByteArray("kept\xff\xfe.rbf");
+}
+
 void TWindowDailyTest::ChoicesAreRemembered() {
-    const QString path = ImagePath(QStringLiteral("kept.rbf"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
-    file.close();
+    QFETCH(QByteArray, name);
+    const QByteArray bytes = SystemFileName(ImagePath(QStringLiteral("x"))).chopped(1) + name;
+    const QString path = FileNameFromSystem(bytes);
+    const int fd = ::open(bytes.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0 && ::write(fd, "data", 4) == 4 && ::close(fd) == 0);
+    const QString other = ImagePath(QStringLiteral("other.rbf"));
+    QFile otherFile(other);
+    QVERIFY(otherFile.open(QIODevice::WriteOnly) && otherFile.write("data") == 4);
+    otherFile.close();
     QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupHexFileFormat")->Button(1), Qt::LeftButton);
+    ChooseFile(other);
     ChooseFile(path);
+    QCOMPARE(FForm->RecentFiles().mid(0, 2), (QStringList{path, other}));
     auto* field = Control<TsuiEdit>(*FForm, "EditStartAddress");
     field->setText(QStringLiteral("8000"));
     FForm->EditStartAddressExit();
@@ -413,7 +444,7 @@ void TWindowDailyTest::ChoicesAreRemembered() {
     // Twice with the file kept: starting a window must not change what the next one finds.
     for (const bool fileStays : {true, true, false}) {
         if (!fileStays)
-            QVERIFY(QFile::remove(path));
+            QCOMPARE(::unlink(bytes.constData()), 0);
         std::unique_ptr<TFormTervolt> next;
         {
             TMessageRecorder quiet;
@@ -425,7 +456,8 @@ void TWindowDailyTest::ChoicesAreRemembered() {
         QCOMPARE(Control<TsuiEdit>(*next, "EditStartAddress")->text(), QStringLiteral("00008000"));
         QVERIFY(!Control<QCheckBox>(*next, "CheckBoxWriteFileSizeOnStart")->isChecked());
         QVERIFY(Control<QCheckBox>(*next, "CheckBoxVerifyAfterProgram")->isChecked());
-        QCOMPARE(next->RecentFiles().contains(path), fileStays);
+        QCOMPARE(next->RecentFiles().mid(0, 2).contains(path), fileStays);
+        QCOMPARE(next->RecentFiles().at(fileStays ? 1 : 0), other);
         QCOMPARE(Status(*next), QStringLiteral("COM2 is not open"));
     }
 }
