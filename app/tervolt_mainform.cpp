@@ -172,7 +172,12 @@ TFormTervolt::TFormTervolt(const QString& programDirectory, QWidget* owner)
 
     RestoreImageChoices();
     LoadComSettings();
-    if (FCommInterface->EnsureConnected()) {
+    // A first start tries the default port without a word: a failure box before the window would only
+    // say that no port was chosen, which the status line says.
+    const bool stored = StoredComSettingsExist();
+    const bool connected = stored ? FCommInterface->EnsureConnected() : FCommInterface->ConnectQuietly();
+    FNoPortChosen = !stored && !connected;
+    if (connected) {
         ShowConnected();
         FAutoIdentifierTimer->start();
     } else {
@@ -311,8 +316,12 @@ void TFormTervolt::LoadComSettings() {
 }
 
 void TFormTervolt::SaveComSettings() {
-    WriteStoredComSettings(std::int32_t(std::int8_t(FCommInterface->CurrentPort())),
-                           std::int32_t(std::int8_t(FCommInterface->CurrentBaudRate())));
+    // The default that nobody chose and that did not open is not stored as a choice.
+    if (FNoPortChosen && !PortOpen() && FCommInterface->CurrentPort() == kDefaultPort &&
+        FCommInterface->CurrentBaudRate() == kDefaultBaudRate)
+        return;
+    WriteStoredComSettings(std::int32_t(FCommInterface->CurrentPort()),
+                           std::int32_t(FCommInterface->CurrentBaudRate()));
 }
 
 void TFormTervolt::SetHourglass(bool on) {
@@ -495,7 +504,8 @@ void TFormTervolt::UpdateStatusLine() {
     const QString port = ShownPort();
     QString text;
     if (!PortOpen()) {
-        text = FFloodClosed    ? QStringLiteral("The board sends without pause; the line was closed.")
+        text = FNoPortChosen   ? QStringLiteral("No port chosen yet: choose one with the Com button")
+               : FFloodClosed  ? QStringLiteral("The board sends without pause; the line was closed.")
                : FReconnecting ? QStringLiteral("%1 has gone away; trying to reopen it every %2 s")
                                      .arg(port)
                                      .arg(double(kReconnectIntervalMs) / 1000.0, 0, 'f', 1)
@@ -530,6 +540,7 @@ void TFormTervolt::BitBtnComSettingsClick() {
     HideNoAnswerHint();
     FCommInterface->exec();
     FFloodClosed = false; // whatever the dialog did, the line is the user's choice now
+    FNoPortChosen = false;
     if (PortOpen()) {
         ShowConnected();
         IdentifyTarget();
@@ -748,7 +759,9 @@ void TFormTervolt::BitBtnBrowseClick() {
     SelectImageFile(chosen);
 }
 
-void TFormTervolt::SelectImageFile(const QString& fileName) {
+void TFormTervolt::SelectImageFile(const QString& chosen) {
+    // Shown, remembered and logged as the system writes paths (backslashes on Windows).
+    const QString fileName = QDir::toNativeSeparators(chosen);
     FUi->EditFileName->setText(fileName);
     // The field is narrow: the whole path is a hover away.
     FUi->EditFileName->setToolTip(fileName);
@@ -1025,8 +1038,8 @@ void TFormTervolt::RestoreImageChoices() {
     FUi->CheckBoxWriteFileSizeOnStart->setChecked(choices.WriteSizeHeader);
     FUi->CheckBoxVerifyAfterProgram->setChecked(choices.VerifyAfterProgram);
     if (!choices.FileName.isEmpty()) {
-        FUi->EditFileName->setText(choices.FileName);
-        FUi->EditFileName->setToolTip(choices.FileName);
+        FUi->EditFileName->setText(QDir::toNativeSeparators(choices.FileName));
+        FUi->EditFileName->setToolTip(QDir::toNativeSeparators(choices.FileName));
     }
 }
 

@@ -203,6 +203,7 @@ private:
     QElapsedTimer FFloodSince;              // text has been discarded without a pause since then
     QElapsedTimer FLastDiscard;             // the last look that found text discarded
     bool FFloodClosed = false;              // the window closed the line because of a flood
+    bool FNoPortChosen = false;             // a first start: no port stored, and the default did not open
     std::unique_ptr<TSessionLog> FSessionLog;
     QString FDevicesFile; // the installed device list, never written by the log's Save
     std::unique_ptr<QMenu> FRecentMenu;

@@ -162,7 +162,7 @@ public:
     }
 
 private:
-    QString TraceName() const { return FJob.Port.isEmpty() ? FJob.Link.PortName : FJob.Port; }
+    QString TraceName() const { return FJob.Link.Shown; }
 
     void Note(const QString& text) {
         if (FJob.Trace)
@@ -272,7 +272,7 @@ TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output) {
     QElapsedTimer clock;
     clock.start();
     TBoardResult result;
-    result.Port = job.Port.isEmpty() ? job.Link.PortName : job.Port;
+    result.Port = job.Link.Shown;
     result.Operation = OperationName(*job.Options);
     {
         TBoardSession session(job, output, result);

@@ -35,7 +35,7 @@ QString ExceptionText(const std::exception_ptr& exception) {
 
 TBoardResult InternalErrorResult(const TBoardJob& job, const QString& what) {
     TBoardResult result;
-    result.Port = job.Port.isEmpty() ? job.Link.PortName : job.Port;
+    result.Port = job.Link.Shown;
     result.Operation = OperationName(*job.Options);
     result.ExitStatus = esCommunicationFailure;
     result.Headline = QStringLiteral("Internal error: %1").arg(what);

@@ -295,8 +295,8 @@ int RunOnBoards(const TCliOptions& given) {
     } else {
         QStringList names;
         for (const TBoardJob& job : jobs)
-            names << ShownName(job.Port.isEmpty() ? job.Link.PortName : job.Port);
-        TBoardConsole console(names, !options.Quiet, StandardErrorIsTerminal());
+            names << ShownName(job.Link.Shown);
+        TBoardConsole console(names, !options.Quiet, StandardErrorTakesEscapes());
         RunOnThreads(
             int(jobs.size()),
             [&](int i) {

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kDefaultPort = 2;
 constexpr int kLowestComNumber = 1;
-constexpr int kHighestComNumber = 16;
 
 QString ComName(int port) {
     return QStringLiteral("\\\\.\\COM%1").arg(port);
@@ -31,15 +30,20 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& por
     if (!stored.BaudRateWarning.isEmpty() && !options.Baud)
         warnings << stored.BaudRateWarning + QStringLiteral(" in the saved COM settings");
 
-    link.PortName = ComName(stored.Port.value_or(kDefaultPort));
+    const int storedPort = stored.Port.value_or(kDefaultPort);
+    link.PortName = ComName(storedPort);
+    link.Shown = QStringLiteral("COM%1").arg(storedPort);
     if (!port.isEmpty()) {
         static const QRegularExpression kComName(QStringLiteral("^COM([0-9]+)$"),
                                                  QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch match = kComName.match(port);
         link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : port;
+        link.Shown = match.hasMatch() ? QStringLiteral("COM%1").arg(match.captured(1).toInt()) : port;
         if (match.hasMatch() &&
             (match.captured(1).toInt() < kLowestComNumber || match.captured(1).toInt() > kHighestComNumber))
-            link.Error = QStringLiteral("no such port '%1' (COM1 to COM16)").arg(ShownName(port));
+            link.Error = QStringLiteral("no such port '%1' (COM1 to COM%2)")
+                             .arg(ShownName(port))
+                             .arg(kHighestComNumber);
     }
 
     link.Baud = options.Baud ? *options.Baud : BaudRateOf(TBaudRate(stored.BaudRate.value_or(int(br115200))));

@@ -13,6 +13,7 @@ class TCommProtocol;
 
 struct TLinkSettings {
     QString PortName; // "\\.\COMn" or a device path
+    QString Shown;    // the name the user knows: "COMn" for a COM number, else the name as given
     QString Device;   // PortName resolved once (ResolvePortName): what is opened, traced and compared
     std::uint32_t Baud = 115200;
     QString Error; // a port name that names no port: a usage error

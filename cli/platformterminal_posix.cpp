@@ -5,3 +5,7 @@
 bool StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
+
+bool StandardErrorTakesEscapes() {
+    return StandardErrorIsTerminal();
+}

@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr int kHighestComNumber = 16;
+constexpr int kDefaultComNames = 16;
+
 // Pseudo-terminal slaves (Unix 98): a simulator keeps its own side open, which is no other user.
 constexpr unsigned kFirstPtyMajor = 136;
 constexpr unsigned kLastPtyMajor = 143;
@@ -77,12 +78,8 @@ QMap<dev_t, QString> Holders(const QSet<dev_t>& devices) {
 // COMn names given in the settings' Ports group, by number.
 QMap<int, QString> MappedComNames() {
     QMap<int, QString> mapped;
-    const std::unique_ptr<QSettings> settings = OpenUserSettings();
-    if (!settings)
-        return mapped;
-    for (int n = 1; n <= kHighestComNumber; ++n)
-        if (!settings->value(QStringLiteral("Ports/COM%1").arg(n)).toString().trimmed().isEmpty())
-            mapped.insert(n, QStringLiteral("COM%1").arg(n));
+    for (const int n : SystemComNumbers())
+        mapped.insert(n, QStringLiteral("COM%1").arg(n));
     return mapped;
 }
 
@@ -103,7 +100,14 @@ std::vector<TSerialPortEntry> ListSerialPorts() {
         byId.insert(link.canonicalFilePath(), link.fileName());
 
     QMap<QString, QStringList> comNames;
-    for (int n = 1; n <= kHighestComNumber; ++n) {
+    // The names of the default mapping (COMn is /dev/ttyS<n-1>) and those mapped in the settings.
+    QList<int> comNumbers;
+    for (int n = 1; n <= kDefaultComNames; ++n)
+        comNumbers << n;
+    for (const int n : SystemComNumbers())
+        if (!comNumbers.contains(n))
+            comNumbers << n;
+    for (const int n : comNumbers) {
         const QString resolved =
             QFileInfo(ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(n))).canonicalFilePath();
         if (!resolved.isEmpty())

@@ -7,17 +7,24 @@
 #include <QStandardPaths>
 
 QString TDevicesFileLocation::NotFoundText() const {
+    QStringList shown;
+    for (const QString& candidate : Tried)
+        shown << QDir::toNativeSeparators(candidate);
     return QStringLiteral("%1 not found; looked for %2")
-        .arg(kDevicesFileName, Tried.join(QStringLiteral(", then ")));
+        .arg(kDevicesFileName, shown.join(QStringLiteral(", then ")));
 }
 
 TDevicesFileLocation LocateDevicesFile(const QString& programDirectory) {
     const QDir program(programDirectory);
-    // TERVOLT_DATA_DIR_FROM_BIN: the installed data folder relative to the installed bin folder.
+    // TERVOLT_DATA_DIR_FROM_BIN: the installed data folder relative to the installed bin folder; empty
+    // where an install keeps the list beside the programs, and the per-user list is looked for next.
+    const QString installed = QStringLiteral(TERVOLT_DATA_DIR_FROM_BIN);
     TDevicesFileLocation location;
-    location.Tried << QDir::cleanPath(program.filePath(kDevicesFileName))
-                   << QDir::cleanPath(
-                          program.filePath(QStringLiteral(TERVOLT_DATA_DIR_FROM_BIN "/") + kDevicesFileName));
+    location.Tried << QDir::cleanPath(program.filePath(kDevicesFileName));
+    if (!installed.isEmpty())
+        location.Tried << QDir::cleanPath(program.filePath(installed + QLatin1Char('/') + kDevicesFileName));
+    else if (const QString user = UserDevicesFile(); !user.isEmpty())
+        location.Tried << user;
     for (const QString& candidate : location.Tried) {
         // A broken file is still the one meant: it is reported, not skipped for the next candidate.
         const QFileInfo info(candidate);

@@ -1,7 +1,8 @@
 #pragma once
 // Where the programs find devices.tervolt when no file is named: beside the executable first, so that
 // a portable copy keeps its own list, then in the installed data folder. That folder is found relative
-// to the executable's folder (bin/../share/tervolt), so an installed tree that is moved still works.
+// to the executable's folder (bin/../share/tervolt), so an installed tree that is moved still works; a
+// Windows install keeps the list beside the programs, and the per-user list is looked for next.
 // A per-user list ($XDG_DATA_HOME/tervolt/devices.tervolt) adds chips to the one found there.
 
 #include <QString>

@@ -11,10 +11,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -29,6 +34,18 @@ int ListIndexOf(const QComboBox& list, int ordinal) {
 // The ordinal a list position stands for; no selection gives 0 (pnCustom, brCustom).
 int OrdinalOf(const QComboBox& list) {
     return list.currentIndex() + 1;
+}
+
+// The original's four ports, offered whether or not the system lists them.
+constexpr int kAlwaysOffered = 4;
+
+// "COM7", "com7" or "7": the number, or 0 for anything else.
+int ComNumberOf(const QString& text) {
+    static const QRegularExpression kTyped(QStringLiteral(R"(^\s*(?:COM)?([1-9][0-9]{0,2})\s*$)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = kTyped.match(text);
+    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+    return number <= kHighestComNumber ? number : 0;
 }
 
 struct TFlowControl {
@@ -50,17 +67,21 @@ TCommInterface::TCommInterface(QWidget* owner)
     // The protocol base has created the communication unit and the reply timer by now.
     FUi->setupUi(this);
     setFixedSize(size());
+    // Any COM number may be typed in: USB adapters are often COM5 and above.
+    FUi->ComboBoxCOMPort->setEditable(true);
+    FUi->ComboBoxCOMPort->setInsertPolicy(QComboBox::NoInsert);
+    FUi->ComboBoxCOMPort->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("(?i)(COM?|COM[1-9][0-9]{0,2}|[1-9][0-9]{0,2})?")), this));
 
-    SelectBaudRate(br115200);
-    SelectPort(pnCOM2);
+    SelectBaudRate(kDefaultBaudRate);
+    SelectPort(kDefaultPort);
     SelectDataBits(db8BITS);
     SelectStopBits(sb1BITS);
     SelectParity(ptNONE);
     SelectFlowControl(kDefaultFlowControlMode);
 
-    FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, CurrentPort()));
+    FillPortList();
     FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, CurrentBaudRate()));
-    RefreshPortHints();
     UpdateConnectButtons();
 
     connect(FUi->BitBtnConnect, &QAbstractButton::clicked, this, [this] { BitBtnConnectClick(); });
@@ -112,7 +133,40 @@ void TCommInterface::SelectPort(TPortNumber port) {
         driver.SetPort(port);
     }
     // After "No" this shows the port still in use.
-    FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, driver.Port()));
+    ShowPortInList(driver.Port());
+}
+
+void TCommInterface::FillPortList() {
+    std::vector<int> numbers = SystemComNumbers();
+    for (int n = 1; n <= kAlwaysOffered; ++n)
+        numbers.push_back(n);
+    if (CurrentPort() != pnCustom)
+        numbers.push_back(int(CurrentPort()));
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    QComboBox& list = *FUi->ComboBoxCOMPort;
+    {
+        const QSignalBlocker quiet(list);
+        list.clear();
+        for (const int n : numbers)
+            list.addItem(QStringLiteral("COM%1").arg(n), n);
+    }
+    ShowPortInList(CurrentPort());
+    RefreshPortHints();
+}
+
+void TCommInterface::ShowPortInList(TPortNumber port) {
+    QComboBox& list = *FUi->ComboBoxCOMPort;
+    int index = list.findData(int(port));
+    if (index < 0 && port != pnCustom) {
+        // A number typed in, or chosen elsewhere: it joins the list, in order.
+        index = 0;
+        while (index < list.count() && list.itemData(index).toInt() < int(port))
+            ++index;
+        list.insertItem(index, QStringLiteral("COM%1").arg(int(port)), int(port));
+        RefreshPortHints();
+    }
+    list.setCurrentIndex(index);
 }
 
 void TCommInterface::SelectDataBits(TDataBits value) {
@@ -144,8 +198,10 @@ void TCommInterface::ApplyComboSelection() {
     // A port the list has no entry for (COM5 from the stored settings) is kept as it is: taking the
     // empty list as pnCustom would open the same line but lose its number, and closing would then
     // store port 0 in place of the user's port.
-    if (FUi->ComboBoxCOMPort->currentIndex() >= 0)
-        SelectPort(static_cast<TPortNumber>(OrdinalOf(*FUi->ComboBoxCOMPort)));
+    if (const int typed = ComNumberOf(FUi->ComboBoxCOMPort->currentText()); typed > 0)
+        SelectPort(static_cast<TPortNumber>(typed));
+    else
+        ShowPortInList(CurrentPort());
     SelectBaudRate(static_cast<TBaudRate>(OrdinalOf(*FUi->ComboBoxBaudRate)));
 }
 
@@ -155,14 +211,19 @@ bool TCommInterface::EnsureConnected() {
     return Driver().Connected();
 }
 
+bool TCommInterface::ConnectQuietly() {
+    if (!Driver().Connected() && Driver().Connect())
+        UpdateConnectButtons();
+    return Driver().Connected();
+}
+
 void TCommInterface::FormShow() {
-    FUi->ComboBoxCOMPort->setCurrentIndex(ListIndexOf(*FUi->ComboBoxCOMPort, CurrentPort()));
+    // The ports that exist now, and the port mapping as it may have been edited since.
+    FillPortList();
     FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, CurrentBaudRate()));
     // The port may have gone away with its device since the buttons were last set: Connect is
     // offered whenever it is closed.
     UpdateConnectButtons();
-    // The port mapping may have been edited since the last showing.
-    RefreshPortHints();
 }
 
 void TCommInterface::BitBtnConnectClick() {
@@ -218,7 +279,8 @@ void TCommInterface::UpdateConnectButtons() {
 void TCommInterface::RefreshPortHints() {
     QComboBox& list = *FUi->ComboBoxCOMPort;
     for (int index = 0; index < list.count(); ++index) {
-        const QString device = ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(index + 1));
+        const QString device =
+            ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(list.itemData(index).toInt()));
         list.setItemData(index, tr("Opens %1").arg(device), Qt::ToolTipRole);
     }
     ShowCurrentPortHint();

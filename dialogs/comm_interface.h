@@ -20,6 +20,10 @@ namespace Ui {
 class CommInterface;
 }
 
+// The line a dialog starts with, before any stored choice.
+constexpr TPortNumber kDefaultPort = pnCOM2;
+constexpr TBaudRate kDefaultBaudRate = br115200;
+
 class TCommInterface : public QDialog, public TCommProtocol {
     Q_OBJECT
 
@@ -43,6 +47,8 @@ public:
     void ApplyComboSelection();
     // Connects as the Connect button does (failure message included) unless already connected.
     bool EnsureConnected();
+    // The same without the failure box: for a port nobody has chosen yet.
+    bool ConnectQuietly();
 
     // Handlers, public so that tests and the owner can drive them.
     void FormShow();
@@ -65,6 +71,10 @@ protected:
 private:
     TCommPortDriver& Driver() const;
     void UpdateConnectButtons();
+    // COM1 to COM4, the ports the system has and the port in use, each with its number as data.
+    void FillPortList();
+    // Selects the port's entry, adding it when the list has none.
+    void ShowPortInList(TPortNumber port);
     void RefreshPortHints();
     void ShowCurrentPortHint();
     void CentreOnScreen();

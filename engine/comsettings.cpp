@@ -1,6 +1,7 @@
 #include "engine/comsettings.h"
 
 #include "files/usersettings.h"
+#include "serial/commport.h"
 
 #include <QRegularExpression>
 
@@ -9,8 +10,8 @@ namespace {
 const QString kGroup = QStringLiteral("ComSettings");
 const QString kPortValue = QStringLiteral("COMPort");
 const QString kBaudRateValue = QStringLiteral("BaudRate");
-constexpr std::int32_t kLowestPort = 1;       // COM1
-constexpr std::int32_t kHighestPort = 16;     // COM16
+constexpr std::int32_t kLowestPort = 1; // COM1
+constexpr std::int32_t kHighestPort = kHighestComNumber;
 constexpr std::int32_t kLowestRateCode = 1;   // 110
 constexpr std::int32_t kHighestRateCode = 15; // 256000
 

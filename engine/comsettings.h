@@ -9,7 +9,7 @@
 #include <optional>
 
 struct TStoredComSettings {
-    // Only values the line can use: COM1..COM16 and the codes 1 (110) to 15 (256000). A stored value
+    // Only values the line can use: COM1..COM256 and the codes 1 (110) to 15 (256000). A stored value
     // outside them stays empty, so the default is kept, and its warning says so.
     std::optional<std::int32_t> Port;     // 1 = COM1 ...
     std::optional<std::int32_t> BaudRate; // the baud-rate code: 13 = 115200 ...
@@ -17,7 +17,7 @@ struct TStoredComSettings {
     // "Invalid data type for 'COMPort'", or "Failed to get data for 'COMPort'" when it does not fit.
     // A settings file that is no regular file is not read at all and says so here.
     QString Error;
-    QString PortWarning; // "COMPort=259 is out of range (1 to 16); the default is kept"
+    QString PortWarning; // "COMPort=259 is out of range (1 to 256); the default is kept"
     QString BaudRateWarning;
 };
 

@@ -179,6 +179,17 @@ std::unique_ptr<TCommPort> CreateCommPort() {
     return std::make_unique<TCommPortPosix>();
 }
 
+std::vector<int> SystemComNumbers() {
+    std::vector<int> numbers;
+    const std::unique_ptr<QSettings> settings = OpenUserSettings();
+    if (!settings)
+        return numbers;
+    for (int n = 1; n <= kHighestComNumber; ++n)
+        if (!settings->value(QStringLiteral("Ports/COM%1").arg(n)).toString().trimmed().isEmpty())
+            numbers.push_back(n);
+    return numbers;
+}
+
 QString ResolvePortName(const QString& name) {
     // Not shared between threads: boards open their ports on threads of their own.
     const QRegularExpression comName(QStringLiteral(R"(^(?:\\\\\.\\)?COM([1-9][0-9]{0,5})$)"),

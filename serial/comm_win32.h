@@ -4,8 +4,16 @@
 
 #include "serial/commport.h"
 
+#include <QList>
+#include <QPair>
+#include <QString>
+
 #include <cstdint>
 #include <memory>
+
+// The COM names and devices the serial port drivers list (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), COM2
+// before COM10; false (and the registry's `error`) when the list cannot be read.
+bool ReadSerialComm(QList<QPair<QString, QString>>& ports, long& error);
 
 // What a failed call's Windows error code means for an open port.
 enum class TWin32PortError : std::uint8_t {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // A native device handle: a file descriptor on Linux, a HANDLE on Windows.
 using TCommHandle = std::intptr_t;
@@ -86,6 +87,13 @@ protected:
 };
 
 std::unique_ptr<TCommPort> CreateCommPort();
+
+// The highest COM number a port name or a stored setting may carry.
+constexpr int kHighestComNumber = 256;
+
+// The COM numbers this machine has, in order: on Windows those its serial drivers list, on Linux those
+// the per-user settings map to a device (group "Ports").
+std::vector<int> SystemComNumbers();
 
 // The device a port name stands for: "\\.\COMn" (or "COMn") through the per-user settings, group
 // "Ports", key "COMn"; a path as it is.

@@ -18,7 +18,7 @@
 class QSocketNotifier;
 
 // clang-format off
-enum TPortNumber : std::uint8_t {
+enum TPortNumber : std::uint16_t {
     pnCustom, pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8,
     pnCOM9, pnCOM10, pnCOM11, pnCOM12, pnCOM13, pnCOM14, pnCOM15, pnCOM16
 };

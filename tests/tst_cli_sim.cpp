@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -440,10 +443,19 @@ void TestCliSim::missingPort() {
     QVERIFY(WriteFile(QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf")),
                       "[ComSettings]\nCOMPort=259\nBaudRate=263\n[Ports]\nCOM2=/dev/tervolt-no-such-com2\n"));
     const TCliRun stored = Cli({"ping"});
+    // The port from the settings is named as the user knows it, not as the system opens it.
+    const TCliRun json = Cli({"ping", "--json"});
     QFile::remove(QDir(FHome.path()).filePath(QStringLiteral("VELUM/Tervolt.conf")));
+    const QJsonObject board = QJsonDocument::fromJson(json.Out.join('\n').toUtf8())
+                                  .object()
+                                  .value("boards")
+                                  .toArray()
+                                  .at(0)
+                                  .toObject();
+    QCOMPARE(board.value("port").toString(), QStringLiteral("COM2"));
     QCOMPARE(stored.Exit, 3);
     QVERIFY2(
-        stored.Err.contains(QStringLiteral("COMPort=259 is out of range (1 to 16); the default is kept")) &&
+        stored.Err.contains(QStringLiteral("COMPort=259 is out of range (1 to 256); the default is kept")) &&
             stored.Err.contains(QStringLiteral("BaudRate=263 is out of range")) &&
             stored.Err.contains(QStringLiteral("/dev/tervolt-no-such-com2")),
         qPrintable(stored.Err));

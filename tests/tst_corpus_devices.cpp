@@ -215,10 +215,10 @@ void TTestCorpusDevices::storedSettings_data() {
     QTest::newRow("signs") << text("+5") << text("+3") << value(5) << value(3) << QString();
     // Out of range keeps the default, whatever the low byte says (259 is 0x103, 263 is 0x107).
     QTest::newRow("out of range") << text("259") << text("263") << none << none
-                                  << "COMPort=259 is out of range (1 to 16); the default is kept\n"
+                                  << "COMPort=259 is out of range (1 to 256); the default is kept\n"
                                      "BaudRate=263 is out of range (1 to 15); the default is kept";
     QTest::newRow("32-bit limits") << text("-2147483648") << text("2147483647") << none << none
-                                   << "COMPort=-2147483648 is out of range (1 to 16); the default is kept\n"
+                                   << "COMPort=-2147483648 is out of range (1 to 256); the default is kept\n"
                                       "BaudRate=2147483647 is out of range (1 to 15); the default is kept";
     QTest::newRow("blanks around") << text("  3  ") << text("\t7") << value(3) << value(7) << QString();
     QTest::newRow("quoted") << text("\"4\"") << text("\"12\"") << value(4) << value(12) << QString();

@@ -4,6 +4,7 @@
 #include "devices/deviceslocation.h"
 #include "devices/inireader.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -298,10 +299,19 @@ void TDevicesDbTest::LocateFile() {
     const QTemporaryDir prefix;
     const QDir root(prefix.path());
     const QString bin = root.filePath(QStringLiteral("bin"));
-    const QString data = QDir::cleanPath(bin + QStringLiteral("/" TERVOLT_DATA_DIR_FROM_BIN));
+    // Installed beside the programs (Windows), the per-user list is the second place.
+    const bool flat = QStringLiteral(TERVOLT_DATA_DIR_FROM_BIN).isEmpty();
+    const QString data = flat ? QFileInfo(UserDevicesFile()).path()
+                              : QDir::cleanPath(bin + QStringLiteral("/" TERVOLT_DATA_DIR_FROM_BIN));
     const QStringList candidates{bin + QStringLiteral("/devices.tervolt"),
                                  data + QStringLiteral("/devices.tervolt")};
     QVERIFY(root.mkpath(bin) && root.mkpath(data));
+    // The per-user place is the user's own: what this test puts there goes again.
+    const auto cleanUp = qScopeGuard([flat, &candidates] {
+        if (flat)
+            QDir(candidates[1]).exists() ? QDir(candidates[1]).removeRecursively()
+                                         : QFile::remove(candidates[1]);
+    });
     const QStringList kinds{beside, installed};
     for (int i = 0; i < 2; ++i) {
         QFile file(candidates[i]);
@@ -312,8 +322,9 @@ void TDevicesDbTest::LocateFile() {
     const TDevicesFileLocation location = LocateDevicesFile(bin);
     QCOMPARE(location.Tried, candidates);
     QCOMPARE(location.Path, found < 0 ? QString() : candidates[found]);
-    QCOMPARE(location.NotFoundText(), QStringLiteral("devices.tervolt not found; looked for %1, then %2")
-                                          .arg(candidates[0], candidates[1]));
+    QCOMPARE(location.NotFoundText(),
+             QStringLiteral("devices.tervolt not found; looked for %1, then %2")
+                 .arg(QDir::toNativeSeparators(candidates[0]), QDir::toNativeSeparators(candidates[1])));
 }
 
 void TDevicesDbTest::PerUserListAddsChips_data() {
