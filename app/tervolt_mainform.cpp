@@ -934,6 +934,8 @@ void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat for
         RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") + RunPlace(QStringLiteral(", "));
     if (format == TImageFormat::Auto && outcome.ReadAs != TImageFormat::Auto)
         summary += QStringLiteral(", read as ") + ImageFormatTitle(outcome.ReadAs);
+    if (!outcome.ImageNote.isEmpty())
+        summary += QStringLiteral(", ") + outcome.ImageNote;
     FSessionLog->AddRun(QStringLiteral("%1  %2  %3  (%4)  %5").arg(started, name, said, summary, fileName));
 }
 

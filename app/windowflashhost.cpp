@@ -159,6 +159,9 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
             QLatin1Char('\n') +
             RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0)) +
             QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n")); // the box is narrow
+        // What went to the FLASH beyond the program's own bytes (an ELF file's headers) is said.
+        if (!outcome.ImageNote.isEmpty())
+            text += QLatin1Char('\n') + outcome.ImageNote;
         break;
     case TOutcomeKind::okCancelled:
         break;

@@ -162,7 +162,7 @@ public:
     }
 
 private:
-    QString TraceName() const { return FJob.Link.Shown; }
+    QString TraceName() const { return FJob.ShownPort(); }
 
     void Note(const QString& text) {
         if (FJob.Trace)
@@ -272,7 +272,7 @@ TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output) {
     QElapsedTimer clock;
     clock.start();
     TBoardResult result;
-    result.Port = job.Link.Shown;
+    result.Port = job.ShownPort();
     result.Operation = OperationName(*job.Options);
     {
         TBoardSession session(job, output, result);

@@ -61,6 +61,9 @@ struct TBoardJob {
     QString DevicesError; // why it was not loaded: not found, or the reader's reason
     QString DevicesFile;
     TTraceLog* Trace = nullptr; // optional
+
+    // The port as the user knows it ("COM2", a path), in every output.
+    QString ShownPort() const { return Link.Shown.isEmpty() ? Port : Link.Shown; }
 };
 
 TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output);

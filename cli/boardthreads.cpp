@@ -35,7 +35,7 @@ QString ExceptionText(const std::exception_ptr& exception) {
 
 TBoardResult InternalErrorResult(const TBoardJob& job, const QString& what) {
     TBoardResult result;
-    result.Port = job.Link.Shown;
+    result.Port = job.ShownPort();
     result.Operation = OperationName(*job.Options);
     result.ExitStatus = esCommunicationFailure;
     result.Headline = QStringLiteral("Internal error: %1").arg(what);

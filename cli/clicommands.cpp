@@ -295,7 +295,7 @@ int RunOnBoards(const TCliOptions& given) {
     } else {
         QStringList names;
         for (const TBoardJob& job : jobs)
-            names << ShownName(job.Link.Shown);
+            names << ShownName(job.ShownPort());
         TBoardConsole console(names, !options.Quiet, StandardErrorTakesEscapes());
         RunOnThreads(
             int(jobs.size()),

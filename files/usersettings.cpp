@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <array>
+
 QString UserSettingsFile() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
         .filePath(QStringLiteral("VELUM/Tervolt.conf"));
@@ -14,16 +17,31 @@ QString UserSettingsFile() {
 
 namespace {
 
-// A file the settings may be written over: empty, or text that starts as an INI file does. Anything
-// else (an image a link was pointed at by mistake) would be destroyed by the next save.
+// The groups this program writes; QSettings keeps keys outside any group under [General].
+constexpr std::array<const char*, 4> kOwnGroups{"General", "ComSettings", "Ports", "Window"};
+// Far above what the settings ever hold.
+constexpr qint64 kLargestSettingsBytes = 1 << 20;
+
+// A file the settings may be written over: empty, or INI text of this program's own groups, every
+// line a comment, a group or a key=value pair. Anything else (an image, a device list, a trace that
+// a link was pointed at by mistake) would be destroyed by the next save.
 bool LooksLikeSettings(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestSettingsBytes)
         return false;
-    for (const char c : file.read(256)) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
             continue;
-        return c == '[' || c == ';' || c == '#';
+        if (line.startsWith('[')) {
+            const QByteArray group = line.endsWith(']') ? line.mid(1, line.size() - 2) : QByteArray();
+            if (std::none_of(kOwnGroups.begin(), kOwnGroups.end(),
+                             [&group](const char* own) { return group == own; }))
+                return false;
+            continue;
+        }
+        if (line.indexOf('=') <= 0)
+            return false;
     }
     return true;
 }

@@ -150,13 +150,18 @@ THexResult TElfFile::ReadSegments() {
             return Fail(hrNonAscending, QStringLiteral("the segments at %1 and %2 overlap")
                                             .arg(Hex(before.Address), Hex(FSegments[i].Address)));
     }
-    NoteHeadersInSegments(std::max<std::uint64_t>(layout.HeaderSize, tableOffset + count * entrySize));
+    NoteHeadersInSegments(layout.HeaderSize, tableOffset, std::uint64_t(count) * entrySize);
     return hrOK;
 }
 
 // A segment that starts at the top of the file (a linker's text segment often does) carries the ELF
-// and program headers to the FLASH, which an image copied out of the sections would not hold.
-void TElfFile::NoteHeadersInSegments(std::uint64_t headersEnd) {
+// header, and the program headers when they follow it, to the FLASH: an image copied out of the
+// sections would not hold them.
+void TElfFile::NoteHeadersInSegments(std::uint64_t headerSize, std::uint64_t tableOffset,
+                                     std::uint64_t tableSize) {
+    // The header, and the table with it when it begins where the header ends (or inside it).
+    const std::uint64_t headersEnd =
+        tableOffset <= headerSize ? std::max(headerSize, tableOffset + tableSize) : headerSize;
     QStringList notes;
     for (std::size_t i = 0; i < FSegments.size(); ++i) {
         const TSegment& segment = FSegments[i];

@@ -28,7 +28,7 @@ private:
     };
     THexResult Fail(THexResult result, const QString& problem);
     THexResult ReadSegments();
-    void NoteHeadersInSegments(std::uint64_t headersEnd);
+    void NoteHeadersInSegments(std::uint64_t headerSize, std::uint64_t tableOffset, std::uint64_t tableSize);
 
     std::vector<TSegment> FSegments;
     std::size_t FSegment = 0;       // the segment being delivered

@@ -314,6 +314,30 @@ THexResult TIntelExtendedHexFile::ReadNext(std::uint32_t& address, std::uint8_t*
     return result;
 }
 
+// Lines after the end record are left unread, as ever, unless they hold data: a data record there is
+// a second image (files joined end to end) whose bytes would be dropped without a word.
+THexResult TIntelExtendedHexFile::ReadPastEnd(int maxPiece) {
+    const std::uint32_t endLine = FLineNumber;
+    std::uint8_t record[kMaxRecordBytes];
+    while (!FCursor.AtEnd) {
+        const char* line = nullptr;
+        int lineLength = 0;
+        FLineNumber = FCursor.Ended + 1;
+        const TLineRead read = ReadLinePiece(*FBytes, FCursor, maxPiece, line, lineLength);
+        if (read == TLineRead::lrError)
+            return hrIllegalRecord;
+        const char* rule = nullptr;
+        if (read != TLineRead::lrLine || DecodeRecord(line, lineLength, record, rule) < 0)
+            continue;
+        if (record[3] == 0x00 && record[0] > 0)
+            return Illegal(
+                QStringLiteral("a data record after the end record of line %1 (joined files are not "
+                               "read: keep one end record, at the end)")
+                    .arg(endLine));
+    }
+    return hrEndOfFile;
+}
+
 THexResult TIntelExtendedHexFile::Illegal(QString rule) {
     FProblem = std::move(rule);
     return hrIllegalRecord;
@@ -368,17 +392,17 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
         // any other count would take the value from the checksum or beyond it.
         const int fixedCount = type == 0x02 || type == 0x04 ? 2 : type == 0x03 || type == 0x05 ? 4 : -1;
         if (fixedCount >= 0 && dataBytes != fixedCount)
-            return Illegal(QStringLiteral("a record %1 holds %2 bytes, not %3")
+            return Illegal(QStringLiteral("a record %1 must hold %2 bytes, this one holds %3")
                                .arg(type, 2, 16, QLatin1Char('0'))
-                               .arg(dataBytes)
-                               .arg(fixedCount));
+                               .arg(fixedCount)
+                               .arg(dataBytes));
 
         switch (type) {
         case 0x00:
             result = ParseDataRecord(record, address, buffer, length, maxLength);
             break;
         case 0x01:
-            result = hrEndOfFile;
+            result = ReadPastEnd(maxPiece);
             break;
         case 0x02:
             FSegmentBase = static_cast<std::uint32_t>(Word(data)) * 16;

@@ -151,6 +151,8 @@ private:
                                std::uint16_t& length, std::uint16_t maxLength);
     // The rule a record breaks, for the detail: hrIllegalRecord.
     THexResult Illegal(QString rule);
+    // After an end record: the end of the image, unless data records follow.
+    THexResult ReadPastEnd(int maxPiece);
     void Rewind();
     THexResult WriteLinearBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t length);
     bool WriteRecord(std::uint8_t type, std::uint16_t offset, const std::uint8_t* data, std::uint8_t count);

@@ -61,6 +61,10 @@ TImageFormat TAutoImageFile::Choose(const std::shared_ptr<TImageSnapshot>& snaps
         // the name, and by the rule asked for.
         const TImageFormat content =
             byHead == TImageFormat::Auto ? TImageFormat::Auto : WholeContentFormat(snapshot);
+        if (content == TImageFormat::Auto && byHead != TImageFormat::Auto)
+            FHeadNote =
+                QStringLiteral("begins like %1 but does not read as a whole %1 image: sent raw, by its name")
+                    .arg(ImageFormatTitle(byHead));
         if (content == TImageFormat::Auto || FNameRule == TNameRule::ContentFirst)
             return content == TImageFormat::Auto ? TImageFormat::Binary : content;
         FLastFailure = QStringLiteral("%1 is an %2 file, but its name says raw binary")
@@ -84,13 +88,14 @@ THexResult TAutoImageFile::OpenSnapshot(std::shared_ptr<TImageSnapshot> snapshot
     FLastFailure.clear();
     FAdvice = TFormatAdvice::None;
     FNote.clear();
+    FHeadNote.clear();
     std::uint8_t head[kHeadBytes];
     std::size_t headLength = kHeadBytes;
     if (!snapshot->ReadHead(head, headLength, FLastFailure))
         return hrCannotOpenFile;
     // An empty file fits every format: it is read as one, and said to be empty.
-    FDetected =
-        headLength == 0 ? TImageFormat::IntelExtended : Choose(snapshot, FormatOfHead(head, headLength));
+    FEmpty = headLength == 0;
+    FDetected = FEmpty ? TImageFormat::IntelExtended : Choose(snapshot, FormatOfHead(head, headLength));
     if (FDetected == TImageFormat::Auto) {
         FUnknownOpen = true;
         return FRefusal;
@@ -118,7 +123,7 @@ THexResult TAutoImageFile::Mirror(THexResult result) {
     FPosition = FReader->Position();
     FLastFailure = FReader->LastFailure();
     FAdvice = FReader->Advice();
-    FNote = FReader->Note();
+    FNote = FHeadNote.isEmpty() ? FReader->Note() : FHeadNote;
     return result;
 }
 
@@ -126,6 +131,7 @@ void TAutoImageFile::Reset() {
     Close();
     FReader.reset();
     FDetected = TImageFormat::Auto;
+    FEmpty = false;
     FStartAddress = 0;
     FTotalSize = 0;
     FDataSize = 0;

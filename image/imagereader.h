@@ -39,7 +39,8 @@ public:
                          std::uint16_t maxLength) override;
     bool HoldsData() const override;
     std::shared_ptr<TImageSnapshot> Snapshot() const override;
-    TImageFormat ReadsAs() const override { return FDetected; }
+    // Auto for an empty file too: it fits every format and was read as none in particular.
+    TImageFormat ReadsAs() const override { return FEmpty ? TImageFormat::Auto : FDetected; }
     // The file's extension names the format that was found.
     bool NameAgrees() const;
 
@@ -57,6 +58,8 @@ private:
     bool FWriteSizeHeader;
     TNameRule FNameRule;
     TImageFormat FDetected = TImageFormat::Auto;
+    bool FEmpty = false;
+    QString FHeadNote; // a name that says binary on bytes that begin like another format
     std::unique_ptr<TAbsoluteHexFile> FReader;
     bool FUnknownOpen = false; // open on a file of no known format: reading on meets the same fault
     THexResult FRefusal = hrUnknownFormat;

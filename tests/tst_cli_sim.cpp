@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -479,17 +480,21 @@ void TestCliSim::refusedBlockIsNamed() {
 
 void TestCliSim::interruptStopsBetweenBlocks_data() {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("silent"); // the board stops answering: the signal comes during a wait
-    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::addColumn<bool>("silent");     // the board stops answering: the signal comes during a wait
+    QTest::addColumn<bool>("stuckTrace"); // the trace goes to a pipe whose reader never reads
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false << false;
     // A closed terminal: the port's settings and lock must be given back as after Ctrl-C.
-    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
     // At 20 baud "P INIT" waits about 48 s for its answer; Ctrl-C must not wait with it.
-    QTest::newRow("SIGINT while a silent board is waited for") << int(SIGINT) << true;
+    QTest::newRow("SIGINT while a silent board is waited for") << int(SIGINT) << true << false;
+    // A trace nobody reads costs trace lines, never the interrupt.
+    QTest::newRow("SIGINT while the trace's reader has stopped") << int(SIGINT) << false << true;
 }
 
 void TestCliSim::interruptStopsBetweenBlocks() {
     QFETCH(int, signal);
     QFETCH(bool, silent);
+    QFETCH(bool, stuckTrace);
     QRandomGenerator random(13);
     const QString path = FDir.filePath(QStringLiteral("interrupt.bin"));
     QVERIFY(WriteFile(path, RandomBytes(random, 64 * 1024)));
@@ -505,6 +510,19 @@ void TestCliSim::interruptStopsBetweenBlocks() {
     if (silent)
         args << "--baud"
              << "20";
+    QTemporaryDir traceDir;
+    int traceReader = -1;
+    if (stuckTrace) {
+        const QString pipe = traceDir.filePath(QStringLiteral("stuck.pipe"));
+        QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        traceReader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(traceReader >= 0);
+        args << "--trace" << pipe;
+    }
+    const auto closeReader = qScopeGuard([traceReader] {
+        if (traceReader >= 0)
+            ::close(traceReader);
+    });
     process.start(QStringLiteral(TERVOLT_BIN_DIR "/tervolt-cli"), args);
     QVERIFY(process.waitForStarted());
     // Interrupt once a few blocks have been programmed, or once the unanswered command is out.

@@ -271,31 +271,36 @@ void TTestCorpusDevices::storedSettings() {
 // file (an image) must not destroy it. Neither is read nor written, and both say so. A link to a
 // settings file is written through.
 void TTestCorpusDevices::settingsFileNotToWrite_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("error"); // $FILE is the settings path, $TARGET the link's target
-    QTest::newRow("a named pipe") << "pipe"
-                                  << "$FILE is not a regular file";
-    QTest::newRow("a link to an image") << "image"
-                                        << "$FILE is a link to $TARGET, which is not a settings file";
-    QTest::newRow("a link to a settings file") << "settings"
-                                               << "";
+    QTest::addColumn<QByteArray>("target"); // what the settings link leads to; null: a named pipe instead
+    QTest::addColumn<QString>("error");     // $FILE is the settings path, $TARGET the link's target
+    const QString notSettings = QStringLiteral("$FILE is a link to $TARGET, which is not a settings file");
+    QTest::newRow("a named pipe") << QByteArray() << "$FILE is not a regular file";
+    QTest::newRow("a link to an image") << QByteArray(":00000001FF\n") << notSettings;
+    // Text that merely begins as an INI file does: its lines or groups are none of the settings'.
+    QTest::newRow("a link to a device list")
+        << QByteArray("; FLASH chips\n[Header]\nCompany=VELUM\n[Device0]\nID=VF040B\n") << notSettings;
+    QTest::newRow("a link to a trace")
+        << QByteArray("# tervolt-cli 1.26, program of a.hex\n12:00:00.000  COM2  >  P RESET\n")
+        << notSettings;
+    QTest::newRow("a link to a settings file") << QByteArray("; mine\n[ComSettings]\nCOMPort=2\n") << "";
 }
 
 void TTestCorpusDevices::settingsFileNotToWrite() {
-    QFETCH(QString, kind);
+    QFETCH(QByteArray, target);
     QFETCH(QString, error);
+    const bool pipe = target.isNull();
     QTemporaryDir base;
     QVERIFY(QDir(base.path()).mkpath(QStringLiteral("VELUM")));
     const QString file = QDir(base.path()).filePath(QStringLiteral("VELUM/Tervolt.conf"));
-    const QString target = QDir(base.path()).filePath(QStringLiteral("target"));
-    const QByteArray before = kind == QLatin1String("image") ? ":00000001FF\n" : "[ComSettings]\nCOMPort=2\n";
-    if (kind == QLatin1String("pipe")) {
+    const QString targetFile = QDir(base.path()).filePath(QStringLiteral("target"));
+    const QByteArray before = target;
+    if (pipe) {
         QVERIFY(mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
     } else {
-        QFile written(target);
+        QFile written(targetFile);
         QVERIFY(written.open(QIODevice::WriteOnly) && written.write(before) == before.size());
         written.close();
-        QVERIFY(QFile::link(target, file));
+        QVERIFY(QFile::link(targetFile, file));
     }
     UseSettingsBase(base.path());
     const TStoredComSettings stored = ReadStoredComSettings();
@@ -304,11 +309,11 @@ void TTestCorpusDevices::settingsFileNotToWrite() {
     UseSettingsBase(FSettingsBase.path());
     QCOMPARE(
         stored.Error,
-        QString(error).replace(QStringLiteral("$FILE"), file).replace(QStringLiteral("$TARGET"), target));
+        QString(error).replace(QStringLiteral("$FILE"), file).replace(QStringLiteral("$TARGET"), targetFile));
     QCOMPARE(exists, error.isEmpty());
     QVERIFY(!QFileInfo(file).isFile() || QFileInfo(file).isSymLink());
-    if (kind != QLatin1String("pipe")) {
-        QFile after(target);
+    if (!pipe) {
+        QFile after(targetFile);
         QVERIFY(after.open(QIODevice::ReadOnly));
         const QByteArray text = after.readAll();
         QVERIFY2(error.isEmpty() ? text.contains("COMPort=3") : text == before, text.constData());

@@ -171,12 +171,14 @@ void TTestHexFiles::intelOpenResult_data() {
     QTest::newRow("segment record without segment") << Record(2, 0, {}) + "\n" + kEnd << 6 << QString();
     QTest::newRow("start record without address") << Record(3, 0, "\x12\x34") + "\n" + kEnd << 6 << QString();
     // The count says how many bytes the value has: one byte would take the checksum for the rest.
-    QTest::newRow("segment record of one byte") << QByteArray(":0100000200FD\n") + data1 + kEnd << 6
-                                                << QStringLiteral("a record 02 holds 1 bytes, not 2");
+    QTest::newRow("segment record of one byte")
+        << QByteArray(":0100000200FD\n") + data1 + kEnd << 6
+        << QStringLiteral("a record 02 must hold 2 bytes, this one holds 1");
     QTest::newRow("segment record of three bytes")
         << Record(2, 0, QByteArray(3, 0)) + "\n" + data1 + kEnd << 6 << QString();
-    QTest::newRow("start record of five bytes") << Record(3, 0, QByteArray(5, 0)) + "\n" + data1 + kEnd << 6
-                                                << QStringLiteral("a record 03 holds 5 bytes, not 4");
+    QTest::newRow("start record of five bytes")
+        << Record(3, 0, QByteArray(5, 0)) + "\n" + data1 + kEnd << 6
+        << QStringLiteral("a record 03 must hold 4 bytes, this one holds 5");
     QTest::newRow("descending") << ":01001000559A\n" + data1 + kEnd << 8
                                 << QStringLiteral("address 0x0 lies below the record before");
     QTest::newRow("descending across segments")
@@ -193,6 +195,9 @@ void TTestHexFiles::intelOpenResult_data() {
         << ":0100100055" + QByteArray("9A\n") + Record(0, 0, {}) + "\n" + kEnd << 8 << QString();
     QTest::newRow("malformed lines after the end record") << data1 + kEnd + "garbage\n\n:04\n"
                                                           << 0 << QString();
+    QTest::newRow("data after the end record (files joined)")
+        << data1 + kEnd + ":0100100055" + QByteArray("9A\n") + kEnd << 6
+        << QStringLiteral("a data record after the end record of line 2");
     QTest::newRow("type 04 after the end record")
         << data1 + kEnd + Record(4, 0, QByteArray("\x00\x01", 2)) + "\n"
         << 0 << QString();
@@ -271,9 +276,10 @@ void TTestHexFiles::intelEndHandling() {
     QCOMPARE(int(open.ReadBlock(address, buffer, length, kBlockMax)), int(hrEndOfFile));
     QCOMPARE(int(open.ReadBlock(address, buffer, length, kBlockMax)), int(hrEndOfFile));
 
-    // The end record first: nothing at all, and no start address.
+    // The end record first: nothing at all, and no start address (a data record after it is refused:
+    // intelOpenResult).
     TIntelExtendedHexFile endOnly;
-    QCOMPARE(int(endOnly.Open(WriteFile(kEnd + ":0100000055AA\n"), hmProgram, false)), 0);
+    QCOMPARE(int(endOnly.Open(WriteFile(kEnd + "junk\n"), hmProgram, false)), 0);
     QCOMPARE(endOnly.TotalSize(), 0u);
     QCOMPARE(endOnly.StartAddress(), kAllOnes);
     length = 7;

@@ -319,7 +319,17 @@ void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {
     // The rest of the first look.
     form.FormShow();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.size(), QSize(358, 414)); // a row for Program+Verify, one for the status line
+    // A row for Program+Verify, one for the status line, and room for the three format items.
+    QCOMPARE(form.size(), QSize(358, 432));
+    // Each choice group holds its items at their natural height, one below the other: cramped, they
+    // overlap and clip as soon as the system's font is a little larger (Windows at 144 DPI).
+    for (const auto* group : form.findChildren<TsuiRadioGroup*>()) {
+        QVERIFY2(group->minimumSizeHint().height() <= group->height(), qPrintable(group->objectName()));
+        for (int i = 0; group->Button(i + 1) != nullptr; ++i)
+            QVERIFY2(group->Button(i)->geometry().bottom() < group->Button(i + 1)->geometry().top() &&
+                         group->Button(i)->height() >= group->Button(i)->sizeHint().height(),
+                     qPrintable(group->objectName()));
+    }
     QCOMPARE(form.windowTitle(), QStringLiteral("Tervolt - 1.26"));
     TsuiForm* frame = form.Frame();
     QCOMPARE(frame->Caption(), QStringLiteral("Tervolt - 1.26"));

@@ -1,7 +1,9 @@
 // The window program's own start-up and a Program/Verify run against a real board on a COM port:
 // under Wine the Linux tervolt-sim on a pseudo-terminal. scripts/test-windows maps the port, stores
 // it in the per-user settings and runs this with
-//     TERVOLT_TEST_COM=COM5 TERVOLT_TEST_IMAGE=<Intel HEX image> [TERVOLT_TEST_SHOTS=<folder>]
+//     TERVOLT_TEST_COM=COM5 TERVOLT_TEST_IMAGE=<Intel HEX image> [TERVOLT_TEST_LISTED=COM7]
+//     [TERVOLT_TEST_SHOTS=<folder>]
+// TERVOLT_TEST_LISTED names a port the system lists that the COM settings must offer.
 // Without TERVOLT_TEST_COM every case is skipped. The run is driven through the window's test seams
 // (the file dialog and the message boxes), not by moving the mouse.
 
@@ -15,7 +17,9 @@
 #include "skin/suiradiogroup.h"
 #include "tests/support/screenshot.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QProgressBar>
 #include <QScreen>
@@ -72,6 +76,7 @@ private slots:
     void cleanupTestCase();
     void powerOnThenIdentified();
     void programThenVerify();
+    void portListOffersSystemPorts();
     void closingStoresTheLine();
 
 private:
@@ -133,11 +138,14 @@ void TWindowComTest::powerOnThenIdentified() {
 // way through the Program run.
 void TWindowComTest::programThenVerify() {
     QVERIFY(FForm && FForm->FlashIdentified());
-    const QString image = FImage;
+    // The file dialog answers with forward slashes, as Qt's does: the window shows the path as Windows
+    // writes it.
+    const QString image = QDir::fromNativeSeparators(FImage);
     FForm->SetOpenFileDialog([image](QWidget*, const QString&) { return image; });
     QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnBrowse"), Qt::LeftButton);
     FForm->SetOpenFileDialog({});
-    QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->text(), image);
+    QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->text(), QDir::toNativeSeparators(image));
+    QCOMPARE(Control<TsuiEdit>(*FForm, "EditFileName")->toolTip(), QDir::toNativeSeparators(image));
 
     auto* progress = Control<QProgressBar>(*FForm, "CGaugeProgressBar");
     bool shot = false;
@@ -159,6 +167,31 @@ void TWindowComTest::programThenVerify() {
     QTest::mouseClick(operation->Button(0), Qt::LeftButton); // Verify
     QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnStart"), Qt::LeftButton);
     QCOMPARE(FNotices, (QStringList{QStringLiteral("Program OK!"), QStringLiteral("Compare OK!")}));
+}
+
+// The COM settings offer the ports Windows lists (a USB adapter is often COM5 and above).
+void TWindowComTest::portListOffersSystemPorts() {
+    const QString listed = qEnvironmentVariable("TERVOLT_TEST_LISTED");
+    if (listed.isEmpty())
+        QSKIP("TERVOLT_TEST_LISTED names no port");
+    QVERIFY(FForm);
+    TCommInterface& dialog = *FForm->CommInterface();
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QComboBox& list = *dialog.ComboBoxCOMPort();
+    QVERIFY2(list.findText(listed) >= 0, qPrintable(QStringLiteral("%1 items").arg(list.count())));
+    QVERIFY(list.findText(FPort) >= 0);
+    if (!FShots.isEmpty()) {
+        list.showPopup();
+        for (int i = 0; i < 20; ++i)
+            QApplication::processEvents();
+        const QRect frame = dialog.frameGeometry().united(list.view()->window()->frameGeometry());
+        if (QScreen* screen = dialog.screen())
+            QVERIFY(SaveShot(screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()),
+                             QDir(FShots), QStringLiteral("windows-com-list.png")));
+        list.hidePopup();
+    }
+    dialog.hide();
 }
 
 // Closing the window stores the line it used; another rate chosen in the window goes with it.

@@ -217,6 +217,10 @@ void TWindowDailyTest::FormatMismatchIsAsked_data() {
     QTest::newRow("elf as binary")
         << "fw.elf" << elf << 1
         << QStringLiteral("The file looks like ELF but Binary is chosen. Program it as Binary?") << int(mrNo);
+    QTest::newRow("hex named .bin, detected")
+        << "fw.bin" << QByteArray("hex") << 2
+        << QStringLiteral("The file looks like Intel HEX but its name says binary. Program it as Binary?")
+        << int(mrNo);
     QTest::newRow("raw .bin, detected") << "fw.bin" << raw << 2 << QString() << int(mrNone);
 }
 
@@ -458,7 +462,8 @@ void TWindowDailyTest::ChoicesAreRemembered() {
         QVERIFY(Control<QCheckBox>(*next, "CheckBoxVerifyAfterProgram")->isChecked());
         QCOMPARE(next->RecentFiles().mid(0, 2).contains(path), fileStays);
         QCOMPARE(next->RecentFiles().at(fileStays ? 1 : 0), other);
-        QCOMPARE(Status(*next), QStringLiteral("COM2 is not open"));
+        // No port was ever chosen in these sessions, and the default did not open.
+        QCOMPARE(Status(*next), QStringLiteral("No port chosen yet: choose one with the Com button"));
     }
 }
 
