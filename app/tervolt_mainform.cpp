@@ -37,6 +37,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -520,10 +521,18 @@ void TFormTervolt::UpdateStatusLine() {
         else
             text += QStringLiteral("no board answers yet");
     }
-    FUi->LabelStatus->setText(text);
+    // Never cut behind the Log button: shortened with an ellipsis, the whole text in the tooltip.
+    const QString shown =
+        FUi->LabelStatus->fontMetrics().elidedText(text, Qt::ElideRight, FUi->LabelStatus->width());
+    FUi->LabelStatus->setText(shown);
+    FUi->LabelStatus->setAccessibleName(text); // read out whole
     const QString device = ResolvePortName(driver.PortName());
-    FUi->LabelStatus->setToolTip(device == port ? QString()
-                                                : QStringLiteral("%1 opens %2").arg(port, device));
+    QStringList tip;
+    if (shown != text)
+        tip << text;
+    if (device != port)
+        tip << QStringLiteral("%1 opens %2").arg(port, device);
+    FUi->LabelStatus->setToolTip(tip.join(QLatin1Char('\n')));
 }
 
 void TFormTervolt::BitBtnComSettingsClick() {
@@ -608,8 +617,12 @@ void TFormTervolt::BitBtnInitClick() {
 void TFormTervolt::IdentifyTarget() {
     FUi->BitBtnStart->setEnabled(false);
     if (DetectTarget()) {
-        if (!FCloseRequested && IdentifyFlashChip())
+        if (!FCloseRequested && IdentifyFlashChip()) {
             FUi->BitBtnStart->setEnabled(!FUi->EditFileName->text().isEmpty());
+            // Ready for the next run: Enter starts it, unless the user is typing in a field.
+            if (FUi->BitBtnStart->isEnabled() && !qobject_cast<QLineEdit*>(QApplication::focusWidget()))
+                FUi->BitBtnStart->setFocus(Qt::OtherFocusReason);
+        }
     } else {
         FUi->EditFLASHManefacturer->clear();
         FUi->EditFLASHProduct->clear();
@@ -692,7 +705,10 @@ bool TFormTervolt::IdentifyFlashChip() {
         if (FFlashIdentified) {
             FUi->EditFLASHManefacturer->setText(QString::fromLatin1(manufacturer));
             FUi->EditFLASHProduct->setText(QString::fromLatin1(deviceId));
-        } else if (PortOpen() && !FCloseRequested) {
+        }
+        // The status line names this board's chip, or none, before any box about it comes up.
+        UpdateStatusLine();
+        if (!FFlashIdentified && PortOpen() && !FCloseRequested) {
             // A port lost during the query is shown as "Disconnected", a failed line as such: neither
             // is blamed on the chip. Otherwise the reason goes below, as in the Retry box: what the
             // board said, or that it did not answer.
@@ -982,6 +998,7 @@ void TFormTervolt::BitBtnStopClick() {
     question += QLatin1Char('?');
     TVelumMessageBox box(DeepBlue);
     box.Dialog()->SetDefaultButton(2); // a reflex Enter must not end the run
+    const TQuestionTime asking(*this);
     if (box.ShowTwoButtons(question, QStringLiteral("Tervolt - Confirm Abort Operation"), suiStop,
                            QStringLiteral("Yes"), mrYes, QStringLiteral("No"), mrNo) == mrYes)
         FStopRequested = true;
@@ -1084,4 +1101,8 @@ void TFormTervolt::BitBtnLogClick() {
                        {UserDevicesFile(), QStringLiteral("the per-user device list"), true},
                        {UserSettingsFile(), QStringLiteral("the settings file"), true}});
     log.exec();
+}
+
+TQuestionTime::~TQuestionTime() {
+    FForm.FQuestionMs += FClock.elapsed();
 }

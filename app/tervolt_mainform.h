@@ -141,6 +141,7 @@ protected:
 
 private:
     friend class TWindowFlashHost;
+    friend class TQuestionTime;
 
     void ConnectHandlers();
     void SetTabOrder();
@@ -189,6 +190,7 @@ private:
     std::unique_ptr<TCommInterface> FCommInterface;
     std::unique_ptr<TFormPowerOn> FPowerOnForm;
     bool FStopRequested = false;
+    qint64 FQuestionMs = 0; // how long questions (Stop?, Retry?) have been up during runs, in all
     bool FFlashIdentified = false;
     bool FTargetFound = false;
     std::int32_t FStartAddress = 0;
@@ -221,4 +223,18 @@ private:
     bool FBrowseDeferred = false;
     bool FCloseRequested = false; // a close came in while an answer was awaited
     bool FLeavingStartAddress = false;
+};
+
+// While a question is up during a run (Stop?, Retry?): its time goes to the form's question time, so
+// that the time left is reckoned from the transfer alone.
+class TQuestionTime {
+public:
+    explicit TQuestionTime(TFormTervolt& form) : FForm(form) { FClock.start(); }
+    ~TQuestionTime();
+    TQuestionTime(const TQuestionTime&) = delete;
+    TQuestionTime& operator=(const TQuestionTime&) = delete;
+
+private:
+    TFormTervolt& FForm;
+    QElapsedTimer FClock;
 };

@@ -72,7 +72,9 @@ bool TWindowFlashHost::AskRetry() {
                           QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
         return false;
     }
-    // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel).
+    // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel). The time the
+    // box is up is no transfer time.
+    const TQuestionTime asking(FForm);
     return box.ShowTwoButtons(text, QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"),
                               mrRetry, QStringLiteral("Cancel"), mrCancel) != mrCancel;
 }
@@ -96,6 +98,7 @@ void TWindowFlashHost::ShowPendingAddress() {
 
 void TWindowFlashHost::TransferStarting() {
     FClock.start();
+    FQuestionMsAtStart = FForm.FQuestionMs;
 }
 
 void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
@@ -114,7 +117,8 @@ void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytes
 void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
     if (!FClock.isValid() || bytesSent == 0)
         return;
-    const qint64 elapsed = FClock.elapsed();
+    // The rate of the transfer alone: the time a question was up counts for nothing.
+    const qint64 elapsed = FClock.elapsed() - (FForm.FQuestionMs - FQuestionMsAtStart);
     if (elapsed < kTimeLeftAfterMs ||
         (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs))
         return;
@@ -133,6 +137,8 @@ bool TWindowFlashHost::StopRequested() {
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     ShowPendingAddress();
+    // No time left once the run is over: the status says where the line stands.
+    FForm.UpdateStatusLine();
     // A device that went away during the run: the status says so before the box does.
     if (!FForm.PortOpen())
         FForm.ShowDisconnected();

@@ -46,5 +46,6 @@ private:
     QString FPendingAddressText;
     QElapsedTimer FAddressShown;
     QElapsedTimer FClock;
+    qint64 FQuestionMsAtStart = 0; // the form's question time when the transfer started
     qint64 FTimeLeftShownMs = -1;
 };

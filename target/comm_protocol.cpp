@@ -315,8 +315,8 @@ TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
         if (!FBook.OwesOtherThanPings())
             return TTake::tkNothing;
     }
-    FLastFailure =
-        QStringLiteral("The board did not catch up with earlier commands within %1 ms.").arg(budgetMs);
+    FLastFailure = QStringLiteral("The board did not catch up with earlier commands within %1 s.")
+                       .arg(double(budgetMs) / 1000.0, 0, 'f', 1);
     return TTake::tkFailed;
 }
 

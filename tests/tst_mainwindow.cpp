@@ -298,7 +298,7 @@ void TMainWindowTest::StartupWithoutStoredSettingsAndNoPort() {
 
     // A first start: the default port is tried without a box; the status line says no port is chosen.
     QVERIFY(boxes.Shown.isEmpty());
-    QCOMPARE(Control<QLabel>(form, "LabelStatus")->text(),
+    QCOMPARE(Control<QLabel>(form, "LabelStatus")->accessibleName(),
              QStringLiteral("No port chosen yet: choose one with the Com button"));
     QCOMPARE(form.CommInterface()->CurrentPort(), pnCOM2);
     QCOMPARE(form.CommInterface()->CurrentBaudRate(), br115200);
@@ -587,7 +587,7 @@ void TMainWindowTest::UnlistedChipReportedOnce() {
     QVERIFY(WaitUntil([&] { return !boxes.Shown.isEmpty(); }, 10s));
     CheckNotice(boxes.Shown.first(), kNotIdentified);
     QCOMPARE(boxes.Shown.first().Text, kNotIdentified + u'\n' + why);
-    QCOMPARE(Control<QLabel>(form, "LabelStatus")->text(),
+    QCOMPARE(Control<QLabel>(form, "LabelStatus")->accessibleName(),
              QStringLiteral("COM2 \u00b7 115200 baud \u00b7 board answers, chip not identified"));
     const int pings = FBoard->Pings();
     QTest::qWait(1500); // long enough for a couple of retries, had the timer been left running

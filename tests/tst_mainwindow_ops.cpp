@@ -213,9 +213,16 @@ void TMainWindowOpsTest::StartQueriesTheChipAgain() {
     MapPort(2, QString::fromStdString(other->SlavePath()));
     QVERIFY(driver.Connect());
 
-    TMessageRecorder boxes;
+    // While the box is up, the status line names no chip: not the one identified before.
+    QString statusAtBox;
+    TMessageRecorder boxes([&](const TShownMessage& message) {
+        statusAtBox = Control<QLabel>(*FForm, "LabelStatus")->accessibleName();
+        return message.ButtonResults.first();
+    });
     ClickStart();
     QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("FLASH not identified.")});
+    QCOMPARE(statusAtBox,
+             QStringLiteral("COM2 \u00b7 115200 baud \u00b7 board answers, chip not identified"));
     QVERIFY(!Control<TsuiImageButton>(*FForm, "BitBtnStart")->isEnabled());
     QCOMPARE(other->Stats().Commands, std::uint64_t(1));
     CheckBoardHolds(*other, TImage());

@@ -41,8 +41,17 @@ namespace {
 
 const QString kIdentified = QStringLiteral("COM2 \u00b7 115200 baud \u00b7 VELUM VF040B");
 
+// The whole status. The label may show it shortened with an ellipsis, never cut under Log…, and then
+// holds the whole text in its tooltip.
 QString Status(const TFormTervolt& form) {
-    return Control<QLabel>(form, "LabelStatus")->text();
+    const auto* label = Control<QLabel>(form, "LabelStatus");
+    const QString& shown = label->text();
+    const QString& whole = label->accessibleName();
+    if (label->fontMetrics().horizontalAdvance(shown) > label->width())
+        return QStringLiteral("cut: ") + shown;
+    if (shown != whole && !label->toolTip().startsWith(whole))
+        return QStringLiteral("not whole in the tooltip: ") + label->toolTip();
+    return whole;
 }
 
 // A monitor that answers the ping and "P ID" until it is stuck in a loop: from then on it sends one
@@ -121,6 +130,7 @@ private slots:
     void LostLineSaysWhatTheFlashHolds();
     void ImageIsChosenWhileNoBoardAnswers();
     void ProgramAndVerifyInOneStart();
+    void IdentifiedBoardLeavesStartReady();
     void ChoicesAreRemembered_data();
     void ChoicesAreRemembered();
     void FloodingBoardLosesTheLine_data();
@@ -414,6 +424,19 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
     // Verify after programming means nothing for Verify.
     QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->Button(0), Qt::LeftButton);
     QVERIFY(!verifyAfter->isEnabled());
+}
+
+// Once a board is identified and an image chosen, Enter starts the next run: Init (as after a power
+// cycle or a line loss) leaves the focus on Start, not where the last click was.
+void TWindowDailyTest::IdentifiedBoardLeavesStartReady() {
+    auto board = StartSimBoard();
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("ready.hex"));
+    QVERIFY(WriteIntelHexFile(path, Records(0, 64, 1)));
+    ChooseFile(path);
+    FForm->activateWindow();
+    QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnInit"), Qt::LeftButton);
+    QTRY_VERIFY(Control<TsuiImageButton>(*FForm, "BitBtnStart")->hasFocus());
 }
 
 // Feature 2: image, format, start address and options come back in the next session, the image
