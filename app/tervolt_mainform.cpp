@@ -210,7 +210,11 @@ void TFormTervolt::ConnectHandlers() {
     connect(FCommInterface->CommUnit()->CommPortDriver(), &TCommPortDriver::Disconnected, this,
             &TFormTervolt::PortVanished);
     connect(ui.BitBtnComSettings, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnComSettingsClick);
-    connect(ui.BitBtnInit, &QAbstractButton::clicked, this, &TFormTervolt::AutoIdentifierTimerTimer);
+    // Init also reads the device lists again: a chip added to the per-user list counts at once.
+    connect(ui.BitBtnInit, &QAbstractButton::clicked, this, [this] {
+        ReloadDevicesList();
+        AutoIdentifierTimerTimer();
+    });
     connect(ui.RadioGroupHexFileFormat, &QGroupBox::clicked, this,
             &TFormTervolt::RadioGroupHexFileFormatClick);
     connect(ui.BitBtnBrowse, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnBrowseClick);
@@ -219,8 +223,10 @@ void TFormTervolt::ConnectHandlers() {
     connect(ui.BitBtnStop, &TsuiImageButton::MouseMoved, this, &TFormTervolt::BitBtnStopMouseMove);
     connect(ui.BitBtnLog, &QAbstractButton::clicked, this, &TFormTervolt::BitBtnLogClick);
     // Verify after programming applies to Program only.
-    connect(ui.RadioGroupOperation, &TsuiRadioGroup::ItemIndexChanged, this,
-            [this](int index) { FUi->CheckBoxVerifyAfterProgram->setEnabled(index == 1 && !FBusy); });
+    connect(ui.RadioGroupOperation, &TsuiRadioGroup::ItemIndexChanged, this, [this](int index) {
+        FUi->CheckBoxVerifyAfterProgram->setEnabled(index == 1 && !FBusy);
+        StoreImageChoices();
+    });
     for (QCheckBox* option : {static_cast<QCheckBox*>(ui.CheckBoxWriteFileSizeOnStart),
                               static_cast<QCheckBox*>(ui.CheckBoxVerifyAfterProgram)})
         connect(option, &QCheckBox::toggled, this, [this] { StoreImageChoices(); });
@@ -312,6 +318,8 @@ void TFormTervolt::LoadComSettings() {
         FCommInterface->SelectPort(TPortNumber(*stored.Port));
     if (stored.BaudRate)
         FCommInterface->SelectBaudRate(TBaudRate(*stored.BaudRate));
+    if (stored.AutoRetries)
+        FCommInterface->SetAutoRetries(*stored.AutoRetries);
     if (!stored.Error.isEmpty())
         ShowError(stored.Error);
 }
@@ -322,7 +330,7 @@ void TFormTervolt::SaveComSettings() {
         FCommInterface->CurrentBaudRate() == kDefaultBaudRate)
         return;
     WriteStoredComSettings(std::int32_t(FCommInterface->CurrentPort()),
-                           std::int32_t(FCommInterface->CurrentBaudRate()));
+                           std::int32_t(FCommInterface->CurrentBaudRate()), FCommInterface->AutoRetries());
 }
 
 void TFormTervolt::SetHourglass(bool on) {
@@ -590,6 +598,18 @@ void TFormTervolt::ShowError(const QString& text) {
     box.ShowOneButton(text, kCaptionError, suiStop, QStringLiteral("Ok"), mrOk);
 }
 
+// A list that cannot be read now keeps the one in use, and says why.
+void TFormTervolt::ReloadDevicesList() {
+    auto fresh = std::make_unique<TDevicesList>();
+    QString why;
+    if (!LoadDeviceLists(*fresh, FDevicesFile, why)) {
+        ShowError(QStringLiteral("Can't load \"%1\"\n%2\nThe list loaded before stays in use.")
+                      .arg(kDevicesFileName, why));
+        return;
+    }
+    FDevicesList = std::move(fresh);
+}
+
 // ---- Identification -------------------------------------------------------------------------------
 
 void TFormTervolt::AutoIdentifierTimerTimer() {
@@ -713,6 +733,7 @@ bool TFormTervolt::IdentifyFlashChip() {
             // is blamed on the chip. Otherwise the reason goes below, as in the Retry box: what the
             // board said, or that it did not answer.
             if (FCommInterface->LineFailed()) {
+                LogIdentification(QStringLiteral("Line failure: ") + FCommInterface->LastFailure());
                 ShowLineFailure();
             } else {
                 const QString failure = FCommInterface->LastFailure();
@@ -722,11 +743,20 @@ bool TFormTervolt::IdentifyFlashChip() {
                                                    QString::fromLatin1(deviceId), kDevicesFileName)
                                         : QStringLiteral("The board did not answer the chip query.") +
                                               (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
+                LogIdentification(QStringLiteral("FLASH not identified. ") + why);
                 ShowError(QStringLiteral("FLASH not identified.\n") + why);
             }
         }
     }
     return FFlashIdentified;
+}
+
+// One line in the session log for an identification that failed: the runs' lines alone would not
+// say why Start did nothing.
+void TFormTervolt::LogIdentification(const QString& what) {
+    FSessionLog->AddRun(QStringLiteral("%1  Identify  %2  (%3)")
+                            .arg(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")), what,
+                                 RunPlace(QString())));
 }
 
 // ---- Image selection ------------------------------------------------------------------------------
@@ -892,10 +922,9 @@ void TFormTervolt::BitBtnStartClick() {
         FocusAfterRun();
         return;
     }
+    // Start stays in place, disabled, until the image is accepted (ShowRunStarted).
     SetBusy(true);
-    FUi->BitBtnStart->hide();
-    FUi->BitBtnStop->show();
-    FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would
+    FUi->BitBtnStart->setEnabled(false);
 
     RunChosenOperations(fileName, *format);
 
@@ -904,6 +933,7 @@ void TFormTervolt::BitBtnStartClick() {
     FUi->Tervolt->SetCaption(FTitle); // and the window system's title with it
     FUi->BitBtnStop->hide();
     FUi->BitBtnStart->show();
+    FUi->BitBtnStart->setEnabled(true);
     if (!PortOpen()) {
         ShowDisconnected(); // the adapter went away during the run
         StartReconnecting();
@@ -912,31 +942,35 @@ void TFormTervolt::BitBtnStartClick() {
     FocusAfterRun();
 }
 
-// The chosen operation, or Program and then Verify in one Start; one line in the session log.
+// The chosen operation, or Program and then Verify in one Start; one line and one trace in the
+// session log.
 void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat format) {
     const int operation = FUi->RadioGroupOperation->ItemIndex();
     if (operation != 0 && operation != 1)
         return;
     const bool verify = operation == 0;
     const bool thenVerify = !verify && FUi->CheckBoxVerifyAfterProgram->isChecked();
-    const auto startPass = [this](bool verifying) {
-        FUi->LabelMode->setText(verifying ? QStringLiteral("Verifying...")
-                                          : QStringLiteral("Programming..."));
-        FUi->LabelAddress->setText(QStringLiteral("Address:"));
-        FUi->CGaugeProgressBar->setValue(0);
-        FUi->CGaugeProgressBar->show();
-    };
+    FRunRetries = 0;
+    FPass = 0;
+    FPasses = thenVerify ? 2 : 1;
+    FDoneTransferMs = 0;
     const QString started = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
-    startPass(verify);
-    TFlashOutcome outcome = RunOperation(verify, fileName, format, thenVerify);
-    QString said = outcome.Text;
-    qint64 milliseconds = outcome.ElapsedMs;
-    if (thenVerify && outcome.Kind == TOutcomeKind::okProgramDone) {
-        startPass(true);
-        const TFlashOutcome programmed = outcome;
-        outcome = RunOperation(true, fileName, format, false, &programmed);
-        said += QLatin1Char(' ') + outcome.Text;
-        milliseconds += outcome.ElapsedMs;
+    QString summary;
+    QString said;
+    TFlashOutcome outcome;
+    {
+        TSessionTraceScope trace(*FSessionLog, *FCommInterface->CommUnit(), ShownPort());
+        outcome = RunOperation(verify, fileName, format, thenVerify);
+        said = outcome.Text;
+        summary = RunSummary(outcome.BytesSent, outcome.ElapsedMs, FRunRetries);
+        if (thenVerify && outcome.Kind == TOutcomeKind::okProgramDone) {
+            FPass = 1;
+            const TFlashOutcome programmed = outcome;
+            outcome = RunOperation(true, fileName, format, false, &programmed);
+            said += QLatin1Char(' ') + outcome.Text;
+            summary = PassesSummary(programmed.BytesSent, outcome.BytesSent,
+                                    programmed.ElapsedMs + outcome.ElapsedMs, FRunRetries);
+        }
     }
     FUi->CGaugeProgressBar->hide();
     said.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -946,13 +980,31 @@ void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat for
                          : thenVerify ? QStringLiteral("Program+Verify")
                                       : QStringLiteral("Program");
     // The outcome before the image: a long path must not hide it.
-    QString summary =
-        RunSummary(outcome.BytesSent, milliseconds) + QStringLiteral(", ") + RunPlace(QStringLiteral(", "));
+    summary += QStringLiteral(", ") + RunPlace(QStringLiteral(", "));
     if (format == TImageFormat::Auto && outcome.ReadAs != TImageFormat::Auto)
         summary += QStringLiteral(", read as ") + ImageFormatTitle(outcome.ReadAs);
     if (!outcome.ImageNote.isEmpty())
         summary += QStringLiteral(", ") + outcome.ImageNote;
     FSessionLog->AddRun(QStringLiteral("%1  %2  %3  (%4)  %5").arg(started, name, said, summary, fileName));
+    // A file that could not be opened is no longer offered as a recent one.
+    if (outcome.Kind == TOutcomeKind::okImageError && outcome.ImageResult == hrCannotOpenFile)
+        FRecentFiles = ForgetRecentFile(fileName);
+}
+
+void TFormTervolt::ShowRunStarted(bool verify) {
+    FUi->BitBtnStart->hide();
+    FUi->BitBtnStop->show();
+    FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would
+    FUi->LabelMode->setText(verify ? QStringLiteral("Verifying...") : QStringLiteral("Programming..."));
+    FUi->LabelAddress->setText(QStringLiteral("Address:"));
+    ShowRunPercent(RunPercent(0));
+    FUi->CGaugeProgressBar->show();
+}
+
+void TFormTervolt::ShowRunPercent(int percent) {
+    FUi->CGaugeProgressBar->SetValueDeferred(percent);
+    // In the title bar, and in the task bar while the window is hidden behind others.
+    FUi->Tervolt->SetCaption(QStringLiteral("%1 % \u2013 Tervolt").arg(percent));
 }
 
 // A format that does not fit the file is asked about first; No (the default) starts nothing.
@@ -1011,9 +1063,7 @@ TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, T
     source.Format = format;
     source.StartAddress = std::uint32_t(FStartAddress);
     source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
-    // The last pass's trace is the one the log keeps.
-    TSessionTraceScope trace(*FSessionLog, *FCommInterface->CommUnit(), ShownPort());
-    TWindowFlashHost host(*this, holdSuccess, programmed);
+    TWindowFlashHost host(*this, verify, holdSuccess, programmed);
     TFlashEngine engine(*FCommInterface, host);
     return engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
 }
@@ -1054,6 +1104,9 @@ void TFormTervolt::RestoreImageChoices() {
     // state (no file name yet) over what the last session left.
     const QSignalBlocker sizeHeaderQuiet(FUi->CheckBoxWriteFileSizeOnStart);
     const QSignalBlocker verifyQuiet(FUi->CheckBoxVerifyAfterProgram);
+    const QSignalBlocker operationQuiet(FUi->RadioGroupOperation);
+    FUi->RadioGroupOperation->SetItemIndex(choices.Verify ? 0 : 1);
+    FUi->CheckBoxVerifyAfterProgram->setEnabled(!choices.Verify);
     FUi->CheckBoxWriteFileSizeOnStart->setChecked(choices.WriteSizeHeader);
     FUi->CheckBoxVerifyAfterProgram->setChecked(choices.VerifyAfterProgram);
     if (!choices.FileName.isEmpty()) {
@@ -1069,16 +1122,21 @@ void TFormTervolt::StoreImageChoices() const {
     choices.StartAddress = FStartAddress;
     choices.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
     choices.VerifyAfterProgram = FUi->CheckBoxVerifyAfterProgram->isChecked();
+    choices.Verify = FUi->RadioGroupOperation->ItemIndex() == 0;
     SaveImageChoices(choices);
 }
 
 QMenu* TFormTervolt::RecentFilesMenu() {
+    FRecentFiles = LoadRecentFiles(); // those that still exist
     if (FRecentFiles.isEmpty() || FBusy || !FUi->BitBtnBrowse->isEnabled())
         return nullptr;
     FRecentMenu = std::make_unique<QMenu>(this);
     FRecentMenu->setObjectName(QStringLiteral("MenuRecentFiles"));
     for (const QString& file : FRecentFiles) {
-        QAction* action = FRecentMenu->addAction(QFileInfo(file).fileName());
+        // The name, and its folder in the menu's second column: two images of one name stay apart.
+        const QFileInfo info(file);
+        QAction* action = FRecentMenu->addAction(info.fileName() + QLatin1Char('\t') +
+                                                 QDir::toNativeSeparators(info.path()));
         action->setToolTip(file);
         action->setStatusTip(file);
         connect(action, &QAction::triggered, this, [this, file] {

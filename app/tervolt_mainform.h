@@ -164,6 +164,15 @@ private:
     TFlashOutcome RunOperation(bool verify, const QString& fileName, TImageFormat format,
                                bool holdSuccess = false, const TFlashOutcome* programmed = nullptr);
     void RunChosenOperations(const QString& fileName, TImageFormat format);
+    // The image was accepted and the transfer of a pass begins: Stop instead of Start, the pass named,
+    // the bar at what the passes before it did.
+    void ShowRunStarted(bool verify);
+    // The share of the whole Start (all its passes) when the present pass stands at `passPercent`.
+    int RunPercent(int passPercent) const { return (FPass * 100 + passPercent) / FPasses; }
+    // On the bar and in the title alike.
+    void ShowRunPercent(int percent);
+    void LogIdentification(const QString& what);
+    void ReloadDevicesList();
     // The format to run with, once a format that does not fit the file was confirmed; nothing: No.
     std::optional<TImageFormat> ConfirmFormat(bool verify, const QString& fileName);
     void ConnectShortcuts();
@@ -190,7 +199,11 @@ private:
     std::unique_ptr<TCommInterface> FCommInterface;
     std::unique_ptr<TFormPowerOn> FPowerOnForm;
     bool FStopRequested = false;
-    qint64 FQuestionMs = 0; // how long questions (Stop?, Retry?) have been up during runs, in all
+    qint64 FQuestionMs = 0;     // how long questions (Stop?, Retry?) have been up during runs, in all
+    int FRunRetries = 0;        // commands sent again this Start, automatically or after Retry
+    int FPass = 0;              // the pass under way: 0, or 1 for the Verify of Program+Verify
+    int FPasses = 1;            // passes this Start
+    qint64 FDoneTransferMs = 0; // transfer time of this Start's finished passes, questions left out
     bool FFlashIdentified = false;
     bool FTargetFound = false;
     std::int32_t FStartAddress = 0;

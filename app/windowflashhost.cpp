@@ -4,6 +4,7 @@
 #include "dialogs/comm_interface.h"
 #include "dialogs/hexfiles_box.h"
 #include "dialogs/velummessagebox.h"
+#include "skin/suimessagedialog.h"
 #include "ui_tervolt_mainform.h"
 
 #include <QApplication>
@@ -30,9 +31,10 @@ QString WindowImageDetail(const TFlashOutcome& outcome) {
 constexpr qint64 kTimeLeftRefreshMs = 1000;
 
 // The prompt's fixed text, and below it what the board did: a person can then tell a wrong address
-// from a loose cable.
-QString RetryText(const QString& failure) {
-    QString text = QStringLiteral("Communication error occurred!\nSome data may be lost.");
+// from a loose cable. A board that answered and refused is not a line fault, and says why.
+QString RetryText(const QString& failure, bool refused) {
+    QString text = refused ? QStringLiteral("The board refused the command.")
+                           : QStringLiteral("Communication error occurred!\nSome data may be lost.");
     if (!failure.isEmpty())
         text += QLatin1Char('\n') + failure;
     return text;
@@ -42,47 +44,93 @@ QString Seconds(qint64 milliseconds) {
     return QStringLiteral("%1 s").arg(double(milliseconds) / 1000.0, 0, 'f', 1);
 }
 
-} // namespace
-
-QString RunSummary(std::uint64_t bytes, qint64 milliseconds) {
-    const QLocale numbers(QLocale::English);
-    QString text =
-        QStringLiteral("%1 bytes in %2").arg(numbers.toString(qulonglong(bytes)), Seconds(milliseconds));
-    if (milliseconds > 0)
-        text += QStringLiteral(" (%1 B/s)")
-                    .arg(numbers.toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
-    return text;
+// "1 retry", "3 retries".
+QString Retries(int retries) {
+    return retries == 1 ? QStringLiteral("1 retry") : QStringLiteral("%1 retries").arg(retries);
 }
 
-TWindowFlashHost::TWindowFlashHost(TFormTervolt& form, bool holdSuccess, const TFlashOutcome* programmed)
-    : FForm(form), FHoldSuccess(holdSuccess), FProgrammed(programmed),
-      FLastPercent(form.FUi->CGaugeProgressBar->value()),
+QString AfterRetries(int retries) {
+    return retries > 0 ? QStringLiteral(" after ") + Retries(retries) : QString();
+}
+
+QString Rate(std::uint64_t bytes, qint64 milliseconds) {
+    if (milliseconds <= 0)
+        return QString();
+    return QStringLiteral(" (%1 B/s)")
+        .arg(QLocale(QLocale::English).toString(qulonglong(bytes * 1000 / qulonglong(milliseconds))));
+}
+
+} // namespace
+
+QString RunSummary(std::uint64_t bytes, qint64 milliseconds, int retries) {
+    return QStringLiteral("%1 bytes in %2")
+               .arg(QLocale(QLocale::English).toString(qulonglong(bytes)), Seconds(milliseconds)) +
+           Rate(bytes, milliseconds) + AfterRetries(retries);
+}
+
+QString PassesSummary(std::uint64_t programmed, std::uint64_t verified, qint64 milliseconds, int retries) {
+    const QLocale numbers(QLocale::English);
+    return QStringLiteral("%1 bytes programmed and %2 verified in %3")
+               .arg(numbers.toString(qulonglong(programmed)), numbers.toString(qulonglong(verified)),
+                    Seconds(milliseconds)) +
+           Rate(programmed + verified, milliseconds) + AfterRetries(retries);
+}
+
+std::optional<qint64> TimeLeftMs(qint64 transferMs, std::uint64_t bytesSent, std::uint64_t bytesTotal) {
+    if (transferMs < TWindowFlashHost::kTimeLeftAfterMs || bytesSent == 0 || bytesSent >= bytesTotal)
+        return std::nullopt;
+    return qint64(double(transferMs) * double(bytesTotal - bytesSent) / double(bytesSent));
+}
+
+TWindowFlashHost::TWindowFlashHost(TFormTervolt& form, bool verify, bool holdSuccess,
+                                   const TFlashOutcome* programmed)
+    : FForm(form), FVerify(verify), FHoldSuccess(holdSuccess), FProgrammed(programmed),
       FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
 
 bool TWindowFlashHost::AskRetry() {
     ShowPendingAddress(); // the block in trouble
-    QApplication::beep();
-    TVelumMessageBox box(DeepBlue);
-    const QString text = RetryText(FForm.FCommInterface->LastFailure());
+    TCommInterface& line = *FForm.FCommInterface;
+    const QString failure = line.LastFailure();
     if (!FForm.PortOpen()) {
         // The device has gone: a retry could only fail at once. Say so, and no Retry.
+        QApplication::beep();
         FForm.ShowDisconnected();
-        box.ShowOneButton(text +
+        TVelumMessageBox box(DeepBlue);
+        box.ShowOneButton(RetryText(failure, false) +
                               QStringLiteral("\n%1 has gone away; the run ends here.").arg(FForm.ShownPort()),
                           QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
         return false;
     }
+    // As often as the COM settings say, without a word; the outcome counts them.
+    if (FFailures < line.AutoRetries() && !FForm.FStopRequested) {
+        ++FFailures;
+        ++FForm.FRunRetries;
+        return true;
+    }
+    QApplication::beep();
+    TVelumMessageBox box(DeepBlue);
+    const bool refused = line.BoardRefused();
+    // A refusal would most likely come again at once: Enter cancels it.
+    if (refused)
+        box.Dialog()->SetDefaultButton(2);
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel). The time the
     // box is up is no transfer time.
     const TQuestionTime asking(FForm);
-    return box.ShowTwoButtons(text, QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Retry"),
-                              mrRetry, QStringLiteral("Cancel"), mrCancel) != mrCancel;
+    const bool retry =
+        box.ShowTwoButtons(RetryText(failure, refused), QStringLiteral("Tervolt Error"), suiStop,
+                           QStringLiteral("Retry"), mrRetry, QStringLiteral("Cancel"), mrCancel) != mrCancel;
+    if (retry) {
+        ++FForm.FRunRetries;
+        FFailures = 0;
+    }
+    return retry;
 }
 
 // The label and the bar are touched only when what they show changes, and the label at most every
 // kAddressRefreshMs: at fast rates a block takes a few milliseconds, each repaint of the label costs
 // the line a fraction of one, and nobody reads addresses at that pace. The last one is always shown.
 void TWindowFlashHost::ShowBlockAddress(std::uint32_t address) {
+    FFailures = 0; // each block's command has its own automatic retries
     FPendingAddressText = FormatBlockAddress(address);
     if (!FAddressShown.isValid() || FAddressShown.elapsed() >= kAddressRefreshMs)
         ShowPendingAddress();
@@ -99,32 +147,44 @@ void TWindowFlashHost::ShowPendingAddress() {
 void TWindowFlashHost::TransferStarting() {
     FClock.start();
     FQuestionMsAtStart = FForm.FQuestionMs;
+    FFailures = 0;
+    // Only now, with the image accepted, does the window look like a run.
+    FForm.ShowRunStarted(FVerify);
+    FLastPercent = FForm.FUi->CGaugeProgressBar->value();
 }
 
 void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
     if (bytesTotal == 0)
         return;
     ShowTimeLeft(bytesSent, bytesTotal);
-    const int percent = int(bytesSent * 100 / bytesTotal);
+    // One bar over all passes of the Start, and the title says what the bar says.
+    const int percent = FForm.RunPercent(int(bytesSent * 100 / bytesTotal));
     if (percent == FLastPercent)
         return;
     FLastPercent = percent;
-    FForm.FUi->CGaugeProgressBar->SetValueDeferred(percent);
-    // In the title bar, and in the task bar while the window is hidden behind others.
-    FForm.FUi->Tervolt->SetCaption(QStringLiteral("%1 % \u2013 Tervolt").arg(percent));
+    FForm.ShowRunPercent(percent);
+}
+
+qint64 TWindowFlashHost::TransferMs() const {
+    return FClock.isValid() ? FClock.elapsed() - (FForm.FQuestionMs - FQuestionMsAtStart) : 0;
 }
 
 void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
-    if (!FClock.isValid() || bytesSent == 0)
+    const qint64 elapsed = TransferMs();
+    if (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs)
         return;
-    // The rate of the transfer alone: the time a question was up counts for nothing.
-    const qint64 elapsed = FClock.elapsed() - (FForm.FQuestionMs - FQuestionMsAtStart);
-    if (elapsed < kTimeLeftAfterMs ||
-        (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs))
+    // The passes still to come go at the rate of this one.
+    const auto passes = std::uint64_t(FForm.FPasses);
+    const std::uint64_t done = std::uint64_t(FForm.FPass) * bytesTotal + bytesSent;
+    const std::optional<qint64> left = TimeLeftMs(FForm.FDoneTransferMs + elapsed, done, passes * bytesTotal);
+    if (!left) {
+        if (FTimeLeftShownMs >= 0)
+            FForm.UpdateStatusLine(); // an estimate that cannot be known is not shown
+        FTimeLeftShownMs = -1;
         return;
+    }
     FTimeLeftShownMs = elapsed;
-    const auto left = qint64(double(elapsed) * double(bytesTotal - bytesSent) / double(bytesSent));
-    FForm.FUi->LabelStatus->setText(QStringLiteral("About %1 left").arg(Seconds(left)));
+    FForm.FUi->LabelStatus->setText(QStringLiteral("About %1 left").arg(Seconds(*left)));
 }
 
 void TWindowFlashHost::ProcessMessages() {
@@ -137,6 +197,7 @@ bool TWindowFlashHost::StopRequested() {
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     ShowPendingAddress();
+    FForm.FDoneTransferMs += TransferMs();
     // No time left once the run is over: the status says where the line stands.
     FForm.UpdateStatusLine();
     // A device that went away during the run: the status says so before the box does.
@@ -161,10 +222,10 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     case TOutcomeKind::okCompareDone:
         if (FHoldSuccess)
             return;
-        text +=
-            QLatin1Char('\n') +
-            RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0)) +
-            QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n")); // the box is narrow
+        text += QLatin1Char('\n') +
+                RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0),
+                           FForm.FRunRetries) +
+                QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n")); // the box is narrow
         // What went to the FLASH beyond the program's own bytes (an ELF file's headers) is said.
         if (!outcome.ImageNote.isEmpty())
             text += QLatin1Char('\n') + outcome.ImageNote;
@@ -174,6 +235,10 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     }
     if (FProgrammed != nullptr)
         text = FProgrammed->Text + QLatin1Char('\n') + text;
+    // A success names its retries with what was done; any other end says them on a line of its own.
+    if (outcome.Kind != TOutcomeKind::okProgramDone && outcome.Kind != TOutcomeKind::okCompareDone &&
+        FForm.FRunRetries > 0)
+        text += QLatin1Char('\n') + QStringLiteral("After %1.").arg(Retries(FForm.FRunRetries));
     // A Program that did not finish has left the FLASH erased or half-written: a warning, and what it holds.
     if (!outcome.FlashState.isEmpty()) {
         icon = suiWarning;

@@ -11,6 +11,9 @@ const QString kImageFormat = QStringLiteral("Window/ImageFormat");
 const QString kStartAddress = QStringLiteral("Window/StartAddress");
 const QString kWriteSizeHeader = QStringLiteral("Window/WriteFileSizeOnStart");
 const QString kVerifyAfterProgram = QStringLiteral("Window/VerifyAfterProgram");
+const QString kOperation = QStringLiteral("Window/Operation"); // "verify" or "program"
+const QString kVerifyOperation = QStringLiteral("verify");
+const QString kProgramOperation = QStringLiteral("program");
 const QString kRecentFiles = QStringLiteral("Window/RecentFiles");
 
 // The settings give a list of one back as its one value.
@@ -27,6 +30,15 @@ bool Exists(const QString& fileName) {
     if (fd >= 0)
         CloseFileDescriptor(fd);
     return fd >= 0;
+}
+
+QStringList StoreRecentFiles(const QStringList& files) {
+    QVariantList stored;
+    for (const QString& file : files)
+        stored.append(StoredFileName(file));
+    if (const auto settings = OpenUserSettings())
+        settings->setValue(kRecentFiles, stored);
+    return files;
 }
 
 } // namespace
@@ -48,6 +60,7 @@ TImageChoices LoadImageChoices() {
         choices.StartAddress = *address;
     choices.WriteSizeHeader = settings->value(kWriteSizeHeader, true).toBool();
     choices.VerifyAfterProgram = settings->value(kVerifyAfterProgram, false).toBool();
+    choices.Verify = settings->value(kOperation).toString() == kVerifyOperation;
     return choices;
 }
 
@@ -60,6 +73,7 @@ void SaveImageChoices(const TImageChoices& choices) {
     settings->setValue(kStartAddress, FormatStartAddress(choices.StartAddress));
     settings->setValue(kWriteSizeHeader, choices.WriteSizeHeader);
     settings->setValue(kVerifyAfterProgram, choices.VerifyAfterProgram);
+    settings->setValue(kOperation, choices.Verify ? kVerifyOperation : kProgramOperation);
 }
 
 QStringList LoadRecentFiles() {
@@ -80,10 +94,11 @@ QStringList RememberRecentFile(const QString& fileName) {
     files.prepend(fileName);
     while (files.size() > kRecentFilesKept)
         files.removeLast();
-    QVariantList stored;
-    for (const QString& file : files)
-        stored.append(StoredFileName(file));
-    if (const auto settings = OpenUserSettings())
-        settings->setValue(kRecentFiles, stored);
-    return files;
+    return StoreRecentFiles(files);
+}
+
+QStringList ForgetRecentFile(const QString& fileName) {
+    QStringList files = LoadRecentFiles();
+    files.removeAll(fileName);
+    return StoreRecentFiles(files);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // What the window remembers between sessions, in the per-user settings (group "Window"): the last
-// image with its format, start address and size option, "Verify after programming", and the recent
-// image files, newest first.
+// image with its format, start address and size option, Verify or Program, "Verify after
+// programming", and the recent image files, newest first.
 
 #include "image/imageformat.h"
 
@@ -16,6 +16,7 @@ struct TImageChoices {
     std::int32_t StartAddress = 0;
     bool WriteSizeHeader = true;
     bool VerifyAfterProgram = false;
+    bool Verify = false; // the operation: Verify, or Program
 };
 
 // The stored choices; the defaults for anything missing or out of range (a format the window does not
@@ -29,3 +30,5 @@ static constexpr int kRecentFilesKept = 5;
 QStringList LoadRecentFiles();
 // Puts `fileName` in front (once) and keeps the newest kRecentFilesKept; returns the new list.
 QStringList RememberRecentFile(const QString& fileName);
+// Takes `fileName` out of the list (it could not be opened); returns the new list.
+QStringList ForgetRecentFile(const QString& fileName);

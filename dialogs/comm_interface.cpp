@@ -121,7 +121,10 @@ void TCommInterface::SelectPort(TPortNumber port) {
         TVelumMessageBox box(DeepBlue);
         const TModalResult answer =
             box.ShowTwoButtons(tr("Disconnect your current connection before changing communication port!\n"
-                                  "Are you sure you wish to reconnect?"),
+                                  "Are you sure you wish to reconnect?\n"
+                                  "Yes closes COM%1 and opens COM%2.")
+                                   .arg(int(driver.Port()))
+                                   .arg(int(port)),
                                tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
         if (answer == mrYes) {
             driver.Disconnect();
@@ -205,6 +208,14 @@ void TCommInterface::ApplyComboSelection() {
     SelectBaudRate(static_cast<TBaudRate>(OrdinalOf(*FUi->ComboBoxBaudRate)));
 }
 
+int TCommInterface::AutoRetries() const {
+    return std::max(0, FUi->ComboBoxAutoRetries->currentIndex());
+}
+
+void TCommInterface::SetAutoRetries(int times) {
+    FUi->ComboBoxAutoRetries->setCurrentIndex(std::clamp(times, 0, FUi->ComboBoxAutoRetries->count() - 1));
+}
+
 bool TCommInterface::EnsureConnected() {
     if (!Driver().Connected())
         BitBtnConnectClick();
@@ -224,6 +235,7 @@ void TCommInterface::FormShow() {
     // The port may have gone away with its device since the buttons were last set: Connect is
     // offered whenever it is closed.
     UpdateConnectButtons();
+    FAutoRetriesShown = AutoRetries();
 }
 
 void TCommInterface::BitBtnConnectClick() {
@@ -257,6 +269,12 @@ void TCommInterface::BitBtnOKClick() {
 
 void TCommInterface::reject() {
     done(mrCancel);
+}
+
+void TCommInterface::done(int result) {
+    if (result == mrCancel)
+        SetAutoRetries(FAutoRetriesShown);
+    QDialog::done(result);
 }
 
 void TCommInterface::showEvent(QShowEvent* event) {
@@ -299,6 +317,10 @@ QComboBox* TCommInterface::ComboBoxCOMPort() const {
 
 QComboBox* TCommInterface::ComboBoxBaudRate() const {
     return FUi->ComboBoxBaudRate;
+}
+
+QComboBox* TCommInterface::ComboBoxAutoRetries() const {
+    return FUi->ComboBoxAutoRetries;
 }
 
 TsuiImageButton* TCommInterface::BitBtnConnect() const {

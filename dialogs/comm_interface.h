@@ -45,6 +45,9 @@ public:
     void SelectFlowControl(int mode);
     // Applies the two lists: port first, then baud rate.
     void ApplyComboSelection();
+    // How often a failed command is sent again before Retry/Cancel is asked (0 to kMaxAutoRetries).
+    int AutoRetries() const;
+    void SetAutoRetries(int times);
     // Connects as the Connect button does (failure message included) unless already connected.
     bool EnsureConnected();
     // The same without the failure box: for a port nobody has chosen yet.
@@ -55,9 +58,12 @@ public:
     void BitBtnConnectClick();
     void BitBtnDisconnectClick();
     void BitBtnOKClick();
+    // Cancel also takes back the retries chosen since the dialog opened.
+    void done(int result) override;
 
     QComboBox* ComboBoxCOMPort() const;
     QComboBox* ComboBoxBaudRate() const;
+    QComboBox* ComboBoxAutoRetries() const;
     TsuiImageButton* BitBtnConnect() const;
     TsuiImageButton* BitBtnDisconnect() const;
     TsuiImageButton* BitBtnCancel() const;
@@ -80,4 +86,5 @@ private:
     void CentreOnScreen();
 
     std::unique_ptr<Ui::CommInterface> FUi;
+    int FAutoRetriesShown = 0; // what Cancel goes back to
 };

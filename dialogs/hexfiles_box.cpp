@@ -1,31 +1,14 @@
 #include "dialogs/hexfiles_box.h"
 
+#include "dialogs/velummessagebox.h"
 #include "image/hexfiles.h"
 
 #include <QApplication>
-#include <QGridLayout>
-#include <QMessageBox>
-#include <QSpacerItem>
 
 #include <cstdio>
 #include <utility>
 
 namespace {
-
-// Room the window manager takes in a title bar besides the title: icon and buttons.
-constexpr int kTitleChromePx = 160;
-
-// The system box sizes itself by its text alone; a short message would cut the title ("Terv... Error").
-void WidenForTitle(QMessageBox& box, const QString& caption) {
-    auto* grid = qobject_cast<QGridLayout*>(box.layout());
-    if (grid == nullptr)
-        return;
-    QFont titleFont = box.font();
-    titleFont.setBold(true);
-    const int wanted = QFontMetrics(titleFont).horizontalAdvance(caption) * 5 / 4 + kTitleChromePx;
-    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0,
-                  1, grid->columnCount());
-}
 
 THexFileErrorHook& ErrorHook() {
     static THexFileErrorHook hook;
@@ -57,9 +40,7 @@ void ShowHexFileError(int code, const QString& caption, const QString& detail) {
         return;
     }
 
-    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setInformativeText(detail);
-    WidenForTitle(box, caption);
-    box.exec();
+    TVelumMessageBox box(DeepBlue);
+    box.ShowOneButton(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail, caption, suiStop,
+                      QStringLiteral("Ok"), mrOk);
 }

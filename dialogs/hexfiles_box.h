@@ -1,12 +1,12 @@
 #pragma once
-// Shows an image result code to the user: the plain system message box, not the skinned dialog.
+// Shows an image result code to the user in the skinned message box, as every other message.
 
 #include <QString>
 
 #include <functional>
 
-// Code 0 shows nothing. Any other code beeps, then shows its message modally with the critical
-// icon, `caption` as the title and only an OK button, and returns when the user closes it. `detail`
+// Code 0 shows nothing. Any other code beeps, then shows its message modally with the stop icon,
+// `caption` as the title and only an OK button, and returns when the user closes it. `detail`
 // (the file name and the system's reason, or the line) stands below the message, which stays exact.
 void ShowHexFileError(int code, const QString& caption, const QString& detail = {});
 

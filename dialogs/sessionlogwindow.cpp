@@ -34,8 +34,9 @@ TFormSessionLog::TFormSessionLog(QWidget* parent) : QDialog(parent) {
     FText = new QPlainTextEdit(this);
     FText->setObjectName(QStringLiteral("EditLog"));
     FText->setReadOnly(true);
-    FText->setLineWrapMode(QPlainTextEdit::NoWrap);
-    FText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Long lines (an image's path) wrap at the edge, anywhere when a word is wider than it.
+    FText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    FText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     auto* save = new TsuiButton(this);
     save->setObjectName(QStringLiteral("ButtonSave"));
     save->setText(QStringLiteral("&Save…"));
@@ -54,6 +55,11 @@ TFormSessionLog::TFormSessionLog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(FText);
     layout->addLayout(buttons);
     TsuiForm::Install(this, windowTitle(), TsuiTitleButtons(tbControlBox | tbClose));
+    // After the skin's font: the trace's columns line up only in a font of one width.
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setFixedPitch(true);
+    FText->setFont(fixed);
     resize(kWidthPx, kHeightPx);
 }
 

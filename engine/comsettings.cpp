@@ -10,6 +10,7 @@ namespace {
 const QString kGroup = QStringLiteral("ComSettings");
 const QString kPortValue = QStringLiteral("COMPort");
 const QString kBaudRateValue = QStringLiteral("BaudRate");
+const QString kAutoRetriesValue = QStringLiteral("AutoRetries");
 constexpr std::int32_t kLowestPort = 1; // COM1
 constexpr std::int32_t kHighestPort = kHighestComNumber;
 constexpr std::int32_t kLowestRateCode = 1;   // 110
@@ -58,20 +59,23 @@ TStoredComSettings ReadStoredComSettings() {
     if (!settings)
         return stored;
     settings->beginGroup(kGroup);
-    if (ReadInt32(*settings, kPortValue, stored.Port, stored.Error))
-        ReadInt32(*settings, kBaudRateValue, stored.BaudRate, stored.Error);
+    if (ReadInt32(*settings, kPortValue, stored.Port, stored.Error) &&
+        ReadInt32(*settings, kBaudRateValue, stored.BaudRate, stored.Error))
+        ReadInt32(*settings, kAutoRetriesValue, stored.AutoRetries, stored.Error);
     KeepInRange(stored.Port, kPortValue, kLowestPort, kHighestPort, stored.PortWarning);
     KeepInRange(stored.BaudRate, kBaudRateValue, kLowestRateCode, kHighestRateCode, stored.BaudRateWarning);
+    KeepInRange(stored.AutoRetries, kAutoRetriesValue, 0, kMaxAutoRetries, stored.AutoRetriesWarning);
     return stored;
 }
 
-void WriteStoredComSettings(std::int32_t port, std::int32_t baudRate) {
+void WriteStoredComSettings(std::int32_t port, std::int32_t baudRate, std::int32_t autoRetries) {
     const std::unique_ptr<QSettings> settings = OpenUserSettings();
     if (!settings)
         return;
     settings->beginGroup(kGroup);
     settings->setValue(kPortValue, port);
     settings->setValue(kBaudRateValue, baudRate);
+    settings->setValue(kAutoRetriesValue, autoRetries);
 }
 
 bool StoredComSettingsExist() {

@@ -2,7 +2,9 @@
 
 #include "skin/skinstyle.h"
 
+#include <QAbstractItemView>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
@@ -60,11 +62,14 @@ void PaintIndicator(QPainter& p, const QRectF& area, TIndicatorShape shape, bool
     p.restore();
 }
 
-// Between the focus ring and the first letter of the label.
-constexpr int kRingGapPx = 2;
+// The focus ring of a check box or radio item: one pixel, one pixel clear of the text on every side,
+// so that no letter (a capital, a descender, a parenthesis) is touched.
+constexpr int kItemRingPx = 1;
+constexpr int kRingGapPx = 1;
+constexpr int kRingRoomPx = kItemRingPx + kRingGapPx;
 
 // The label by the style, the indicator by us. The focus ring goes round the text, its left side in the
-// gap after the indicator, so that it never covers the first letter.
+// gap after the indicator.
 void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyle::SubElement contents,
                     QStyle::ControlElement label, TIndicatorShape shape, QStyleOptionButton& option) {
     QPainter p(&button);
@@ -74,19 +79,23 @@ void PaintCheckable(QAbstractButton& button, QStyle::SubElement indicator, QStyl
     const QRect box = button.style()->subElementRect(indicator, &option, &button);
     PaintIndicator(p, box, shape, button.isChecked(), button.isEnabled(), button.underMouse());
     if (button.hasFocus() && button.focusPolicy() != Qt::NoFocus) {
-        const qreal half = TsuiPalette::kFocusRingWidthPx / 2.0;
-        const int textWidth =
-            button.fontMetrics().horizontalAdvance(QString(button.text()).remove(QLatin1Char('&')));
-        const int left =
-            qMax(box.right() + 1, text.rect.left() - kRingGapPx - TsuiPalette::kFocusRingWidthPx);
-        QRectF ring(QPointF(left, text.rect.top()), QPointF(text.rect.right() + 1, text.rect.bottom() + 1));
-        ring.setWidth(qMin<qreal>(ring.width(), text.rect.left() - left + textWidth + kRingGapPx +
-                                                    TsuiPalette::kFocusRingWidthPx));
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(TsuiPalette::kFocusRing), TsuiPalette::kFocusRingWidthPx));
+        const QFontMetrics metrics = button.fontMetrics();
+        const int textWidth = metrics.horizontalAdvance(QString(button.text()).remove(QLatin1Char('&')));
+        const int textTop = text.rect.top() + (text.rect.height() - metrics.height()) / 2;
+        const QRect area = button.rect();
+        const int left = qMax(box.right() + 1, text.rect.left() - kRingRoomPx);
+        const QRect ring(QPoint(left, qMax(area.top(), textTop - kRingRoomPx)),
+                         QPoint(qMin(area.right(), text.rect.left() + textWidth + kRingGapPx),
+                                qMin(area.bottom(), textTop + metrics.height() - 1 + kRingRoomPx)));
+        p.setPen(QPen(QColor(TsuiPalette::kFocusRing), kItemRingPx));
         p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(ring.adjusted(half, half, -half, -half), 2, 2);
+        p.drawRect(ring.adjusted(0, 0, -kItemRingPx, -kItemRingPx));
     }
+}
+
+// The style's size, with room for the ring above and below the text and after it.
+QSize WithRingRoom(QSize size, const QFontMetrics& metrics) {
+    return {size.width() + kRingRoomPx, qMax(size.height(), metrics.height() + 2 * kRingRoomPx)};
 }
 
 } // namespace
@@ -99,6 +108,23 @@ void TsuiEdit::SetReadOnly(bool readOnly) {
     style()->unpolish(this);
     style()->polish(this);
     update();
+}
+
+void TsuiComboBox::mousePressEvent(QMouseEvent* event) {
+    // The pointer's screen position comes from the window system itself: minus its place in the box,
+    // it gives the box's true origin.
+    FClickedOrigin = event->globalPosition().toPoint() - event->position().toPoint();
+    QComboBox::mousePressEvent(event);
+    FClickedOrigin.reset();
+}
+
+void TsuiComboBox::showPopup() {
+    QComboBox::showPopup();
+    if (!FClickedOrigin)
+        return;
+    const QPoint shift = *FClickedOrigin - mapToGlobal(QPoint(0, 0));
+    if (QWidget* popup = view()->window(); popup != this->window() && !shift.isNull())
+        popup->move(popup->pos() + shift);
 }
 
 void TsuiComboBox::paintEvent(QPaintEvent* event) {
@@ -117,6 +143,10 @@ void TsuiComboBox::paintEvent(QPaintEvent* event) {
     p.drawPolyline(QPolygonF{c + QPointF(-3.5, -1.5), c + QPointF(0, 2), c + QPointF(3.5, -1.5)});
 }
 
+QSize TsuiCheckBox::sizeHint() const {
+    return WithRingRoom(QCheckBox::sizeHint(), fontMetrics());
+}
+
 void TsuiCheckBox::paintEvent(QPaintEvent*) {
     QStyleOptionButton option;
     initStyleOption(&option);
@@ -127,6 +157,10 @@ void TsuiCheckBox::paintEvent(QPaintEvent*) {
 TsuiRadioButton::TsuiRadioButton(const QString& text, QWidget* parent) : QRadioButton(text, parent) {
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
+}
+
+QSize TsuiRadioButton::sizeHint() const {
+    return WithRingRoom(QRadioButton::sizeHint(), fontMetrics());
 }
 
 void TsuiRadioButton::paintEvent(QPaintEvent*) {

@@ -7,9 +7,12 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPoint>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <optional>
 
 // From QLineEdit. Use SetReadOnly at run time so the read-only look follows.
 class TsuiEdit : public QLineEdit {
@@ -31,6 +34,9 @@ class TsuiCheckBox : public QCheckBox {
     Q_OBJECT
 public:
     explicit TsuiCheckBox(QWidget* parent = nullptr) : QCheckBox(parent) { setAttribute(Qt::WA_Hover); }
+    // Tall enough for the focus ring to pass above and below the text, not over it.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -41,6 +47,9 @@ class TsuiRadioButton : public QRadioButton {
     Q_OBJECT
 public:
     explicit TsuiRadioButton(const QString& text, QWidget* parent = nullptr);
+    // Tall enough for the focus ring to pass above and below the text, not over it.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,8 +61,17 @@ class TsuiComboBox : public QComboBox {
 public:
     explicit TsuiComboBox(QWidget* parent = nullptr) : QComboBox(parent) {}
 
+    // Opened by a click: under the box where the click was, even when the window system moved the
+    // window without Qt learning where to (the list would open a window's offset away).
+    void showPopup() override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    // Where the box's top-left corner is on the screen, as the pressing click proved it.
+    std::optional<QPoint> FClickedOrigin;
 };
 
 // From QProgressBar: 0..100 with the percentage written across it, dark on the empty part and

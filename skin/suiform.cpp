@@ -41,16 +41,18 @@ protected:
             fill.setColorAt(0, QColor(0xF0, 0x6A, 0x5E));
             fill.setColorAt(1, QColor(0xB3, 0x22, 0x18));
         } else {
-            const int alpha = isDown() ? 25 : (hot ? 95 : 45);
+            // A disabled button (Close during a run) is a faint outline with a faint glyph.
+            const int alpha = !isEnabled() ? 10 : isDown() ? 25 : (hot ? 95 : 45);
             fill.setColorAt(0, QColor(255, 255, 255, alpha));
             fill.setColorAt(1, QColor(255, 255, 255, alpha / 4));
         }
-        p.setPen(QPen(QColor(255, 255, 255, hot ? 200 : 120), 1.0));
+        p.setPen(QPen(QColor(255, 255, 255, !isEnabled() ? 50 : hot ? 200 : 120), 1.0));
         p.setBrush(fill);
         p.drawRoundedRect(plate, 3, 3);
 
         const QPointF c = plate.center() + (isDown() ? QPointF(0.5, 0.5) : QPointF());
-        p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(QColor(255, 255, 255, isEnabled() ? 255 : 90), 1.6, Qt::SolidLine, Qt::RoundCap,
+                      Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
         switch (FKind) {
         case tkClose:

@@ -107,6 +107,7 @@ std::uint64_t TCommProtocol::LineMs(std::uint64_t chars) const {
 TCommProtocol::TTake TCommProtocol::Fail(const QString& reason, bool lineFailure) {
     FLastFailure = reason;
     FLineFailed = lineFailure;
+    FBoardRefused = false;
     return TTake::tkFailed;
 }
 
@@ -322,6 +323,7 @@ TCommProtocol::TTake TCommProtocol::CatchUp(const QByteArray& line) {
 
 bool TCommProtocol::Exchange(const QByteArray& command, std::uint32_t baseTimeoutMs) {
     FLastFailure.clear();
+    FBoardRefused = false;
     FLineFailed = false;
     const QByteArray line = LineOf(command);
     ForgetEarlierLine();
@@ -373,6 +375,7 @@ void TCommProtocol::BeginRun() {
     }
     FLastFailure.clear();
     FLineFailed = false;
+    FBoardRefused = false;
     FStrayCompareError.clear();
     FStrayCompareLine.clear();
     FChangedCommand.clear();
@@ -438,6 +441,7 @@ bool TCommProtocol::Refused() {
     NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
     FLastFailure = answer.isEmpty() ? QStringLiteral("The board answered with an empty line.")
                                     : QStringLiteral("The board answered: %1").arg(answer);
+    FBoardRefused = true;
     return false;
 }
 

@@ -23,9 +23,12 @@
 
 class TCommunicationUnit;
 
+// Each wait is its base plus the line time of the command and its answer. The presence ping is asked
+// again and again while nothing answers, so its wait is short; once the board answered it, the chip
+// query waits as long as every other command, at power-up, after Init and in a run alike.
 inline constexpr std::uint16_t kPingTimeoutMs = 500;
-inline constexpr std::uint16_t kIdentifyTimeoutMs = 1000;
 inline constexpr std::uint16_t kCommandTimeoutMs = 5000;
+inline constexpr std::uint16_t kIdentifyTimeoutMs = kCommandTimeoutMs;
 // Longest wait for the board to catch up before a command gives up, besides the line time of the
 // answers it owes; one ping per ping time-out.
 inline constexpr std::uint32_t kResyncBudgetMs = kCommandTimeoutMs;
@@ -66,6 +69,7 @@ public:
     bool VerifyBlock(std::uint32_t address, const std::uint8_t* data, std::uint16_t count,
                      TCompareResult& result) override;
     QString LastFailure() const override { return FLastFailure; }
+    bool BoardRefused() const override { return FBoardRefused; }
     bool LineFailed() const override { return FLineFailed; }
     void BeginRun() override;
     // One ping whose answer must be the next reply: nothing owed or unasked may come before it.
@@ -122,6 +126,7 @@ private:
     const std::atomic<bool>* FAbort = nullptr;
     QByteArray FReply;
     QString FLastFailure;
+    bool FBoardRefused = false; // FLastFailure is the board's own answer to the command
     bool FLineFailed = false;
     std::uint32_t FReplyTimeout = kCommandTimeoutMs;
 

@@ -21,6 +21,9 @@ public:
     // The last failure was the line's, not the command's (the device hung up, the board sent replies
     // that answer no command): no retry can mend it, and the run ends as a communication failure.
     virtual bool LineFailed() const { return false; }
+    // The board answered the last command, but not with its success: it refused it (LastFailure says
+    // with what). Sending it again unchanged will most likely be refused again.
+    virtual bool BoardRefused() const { return false; }
     // Before a run's first command: what the board sent before it is not part of the run.
     virtual void BeginRun() {}
     // Before a run reports success: true when the board owes nothing and sent nothing unasked.

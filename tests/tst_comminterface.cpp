@@ -14,11 +14,13 @@
 #include "skin/suiimagebutton.h"
 #include "tests/support/ptypair.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -76,6 +78,8 @@ private slots:
     void LayoutAsPlaced_data();
     void LayoutAsPlaced();
     void WindowFrameAndPlacement();
+    void ListOpensUnderItsBox_data();
+    void ListOpensUnderItsBox();
     void PortListMapsOntoPorts_data();
     void PortListMapsOntoPorts();
     void BaudListMapsOntoRates_data();
@@ -181,8 +185,11 @@ void TCommInterfaceTest::LayoutAsPlaced_data() {
     QTest::newRow("baud list") << "ComboBoxBaudRate" << QPoint(90, 85) << "115200";
     QTest::newRow("connect") << "BitBtnConnect" << QPoint(268, 39) << "Connect";
     QTest::newRow("disconnect") << "BitBtnDisconnect" << QPoint(268, 79) << "Disconnect";
-    QTest::newRow("cancel") << "BitBtnCancel" << QPoint(52, 135) << "Cancel";
-    QTest::newRow("ok") << "BitBtnOK" << QPoint(190, 135) << "OK";
+    QTest::newRow("retries label") << "LabelAutoRetries" << QPoint(10, 134)
+                                   << "Retry a failed command automatically:";
+    QTest::newRow("retries list") << "ComboBoxAutoRetries" << QPoint(250, 131) << "0";
+    QTest::newRow("cancel") << "BitBtnCancel" << QPoint(52, 173) << "Cancel";
+    QTest::newRow("ok") << "BitBtnOK" << QPoint(190, 173) << "OK";
 }
 
 void TCommInterfaceTest::LayoutAsPlaced() {
@@ -200,7 +207,7 @@ void TCommInterfaceTest::LayoutAsPlaced() {
         QCOMPARE(label->text(), text);
     else if (const auto* list = qobject_cast<const QComboBox*>(control)) {
         QCOMPARE(list->currentText(), text);
-        QCOMPARE(list->width(), 145);
+        QCOMPARE(list->width(), name == QLatin1String("ComboBoxAutoRetries") ? 48 : 145);
         // A COM number may be typed in; the rates are a fixed list.
         QCOMPARE(list->isEditable(), name == QLatin1String("ComboBoxCOMPort"));
     } else {
@@ -214,14 +221,14 @@ void TCommInterfaceTest::LayoutAsPlaced() {
 void TCommInterfaceTest::WindowFrameAndPlacement() {
     TCommInterface dialog;
     QVERIFY(dialog.EnsureConnected()); // as the user usually finds it
-    QCOMPARE(dialog.size(), QSize(402, 207));
+    QCOMPARE(dialog.size(), QSize(402, 218));
     QCOMPARE(dialog.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(dialog.windowFlags().testFlag(Qt::FramelessWindowHint));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("COM Settings"));
     const auto* frame = dialog.findChild<TsuiForm*>(QStringLiteral("suiForm1"));
     QVERIFY(frame != nullptr);
     QCOMPARE(frame->Caption(), QStringLiteral("COM Settings"));
-    QCOMPARE(frame->geometry(), QRect(0, 0, 402, 207));
+    QCOMPARE(frame->geometry(), QRect(0, 0, 402, 218));
     QCOMPARE(dialog.BitBtnCancel()->ModalResult(), mrCancel);
 
     QVERIFY(ShowAndWait(dialog));
@@ -230,9 +237,40 @@ void TCommInterfaceTest::WindowFrameAndPlacement() {
     QVERIFY(qAbs(dialog.frameGeometry().center().y() - area.center().y()) <= 1);
 
     const QPixmap shot = dialog.grab();
-    QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(402, 207));
+    QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(402, 218));
     if (const QString folder = qEnvironmentVariable("TERVOLT_SCREENSHOT_DIR"); !folder.isEmpty())
         QVERIFY(shot.save(QDir(folder).filePath(QStringLiteral("com-settings.png")), "PNG"));
+}
+
+// A window manager may place the dialog without Qt learning where: a list opened by a click must
+// still open under its box, wherever the click proves the box to be.
+void TCommInterfaceTest::ListOpensUnderItsBox_data() {
+    QTest::addColumn<bool>("port");
+    QTest::addColumn<QPoint>("moved"); // where the window really is, from where Qt believes it to be
+    QTest::newRow("port list") << true << QPoint(0, 0);
+    QTest::newRow("port list, window moved unseen") << true << QPoint(-37, 23);
+    QTest::newRow("baud list, window moved unseen") << false << QPoint(41, -19);
+}
+
+void TCommInterfaceTest::ListOpensUnderItsBox() {
+    QFETCH(bool, port);
+    QFETCH(QPoint, moved);
+    TCommInterface dialog;
+    QVERIFY(ShowAndWait(dialog));
+    QComboBox& list = port ? *dialog.ComboBoxCOMPort() : *dialog.ComboBoxBaudRate();
+    const QPoint arrow(list.width() - 6, list.height() / 2);
+    const auto openAt = [&](QPoint shift) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(arrow), QPointF(list.mapToGlobal(arrow) + shift),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&list, &press);
+        QWidget* popup = list.view()->window();
+        const QRect shown = popup->isVisible() ? popup->geometry() : QRect();
+        list.hidePopup();
+        return shown;
+    };
+    const QRect asQtSees = openAt(QPoint(0, 0));
+    QVERIFY(asQtSees.isValid());
+    QCOMPARE(openAt(moved), asQtSees.translated(moved));
 }
 
 void TCommInterfaceTest::PortListMapsOntoPorts_data() {
@@ -413,7 +451,8 @@ void TCommInterfaceTest::PortChangeWhileConnected() {
 
     QCOMPARE(FShown.size(), 1); // the question, and nothing after it even when the reconnect fails
     const TShownMessage& question = FShown.at(0);
-    QCOMPARE(question.Text, kReconnectText);
+    QCOMPARE(question.Text,
+             kReconnectText + QStringLiteral("\nYes closes COM2 and opens COM%1.").arg(position + 1));
     QCOMPARE(question.Caption, QStringLiteral("Tervolt Warning"));
     QCOMPARE(question.IconType, suiWarning);
     QCOMPARE(question.ButtonCaptions, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
@@ -466,12 +505,14 @@ void TCommInterfaceTest::OkAppliesChangedLists() {
     QVERIFY(ShowAndWait(dialog));
     dialog.ComboBoxCOMPort()->setCurrentIndex(2);
     dialog.ComboBoxBaudRate()->setCurrentIndex(6);
+    dialog.ComboBoxAutoRetries()->setCurrentIndex(9);
     QTest::mouseClick(dialog.BitBtnOK(), Qt::LeftButton);
     QCOMPARE(dialog.result(), mrOk);
     QVERIFY(!dialog.isVisible());
     QVERIFY(FShown.isEmpty()); // closed port: no question
     QCOMPARE(dialog.CurrentPort(), pnCOM3);
     QCOMPARE(dialog.CurrentBaudRate(), br9600);
+    QCOMPARE(dialog.AutoRetries(), 9);
     QVERIFY(!DriverOf(dialog).Connected());
 }
 
@@ -496,6 +537,7 @@ void TCommInterfaceTest::CancelLeavesDriverAsItWas() {
     QVERIFY(DriverOf(dialog).Connected());
     dialog.ComboBoxCOMPort()->setCurrentIndex(2);
     dialog.ComboBoxBaudRate()->setCurrentIndex(6);
+    dialog.ComboBoxAutoRetries()->setCurrentIndex(4);
     QTest::mouseClick(dialog.BitBtnCancel(), Qt::LeftButton);
     QCOMPARE(dialog.result(), mrCancel);
     QVERIFY(!dialog.isVisible());
@@ -504,6 +546,7 @@ void TCommInterfaceTest::CancelLeavesDriverAsItWas() {
     QVERIFY(DriverOf(dialog).Connected());
     QCOMPARE(dialog.CurrentPort(), pnCOM2);
     QCOMPARE(dialog.CurrentBaudRate(), br115200);
+    QCOMPARE(dialog.AutoRetries(), 0);
     QVERIFY(Reaches(dialog, *FCom2));
 
     // The next showing lists the driver's settings again; Esc cancels as the button does.

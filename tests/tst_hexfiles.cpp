@@ -2,16 +2,14 @@
 // writers' exact output and the error box.
 
 #include "dialogs/hexfiles_box.h"
+#include "dialogs/velummessagebox.h"
 #include "image/hexfiles.h"
 #include "image/imagesnapshot.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <map>
@@ -659,33 +657,19 @@ void TTestHexFiles::errorHook() {
 }
 
 void TTestHexFiles::errorBox() {
-    // The real box: answer it from a timer, as a user would, and look at what it offered.
+    // The skinned box, as every other message: its text, with the detail below it.
     SetHexFileErrorHook({});
-    QString text, title;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QList<QAbstractButton*> buttons;
-    QTimer answer;
-    answer.setInterval(20);
-    connect(&answer, &QTimer::timeout, this, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        text = box->text();
-        title = box->windowTitle();
-        icon = box->icon();
-        buttons = box->buttons();
-        if (QAbstractButton* ok = box->button(QMessageBox::Ok))
-            ok->click();
-        else
-            box->reject();
+    QList<TShownMessage> shown;
+    const TScopedMessageResponder answer([&](const TShownMessage& message) {
+        shown << message;
+        return message.ButtonResults.first();
     });
-    answer.start();
-    ShowHexFileError(8, QStringLiteral("Tervolt Error"));
-    answer.stop();
-    QCOMPARE(text, QStringLiteral("Illegal file - non ascending addresses."));
-    QCOMPARE(title, QStringLiteral("Tervolt Error"));
-    QCOMPARE(icon, QMessageBox::Critical);
-    QCOMPARE(buttons.size(), 1);
+    ShowHexFileError(8, QStringLiteral("Tervolt Error"), QStringLiteral("fw.hex, line 3"));
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().Text, QStringLiteral("Illegal file - non ascending addresses.\nfw.hex, line 3"));
+    QCOMPARE(shown.first().Caption, QStringLiteral("Tervolt Error"));
+    QCOMPARE(shown.first().IconType, suiStop);
+    QCOMPARE(shown.first().ButtonCaptions, QStringList{QStringLiteral("Ok")});
 }
 
 QTEST_MAIN(TTestHexFiles)

@@ -564,7 +564,7 @@ void TMainWindowTest::UnlistedChipReportedOnce_data() {
                                      << "VF999Z" << true << unlisted.arg("VELUM", "VF999Z");
     QTest::newRow("no answer to P ID")
         << "VELUM"
-        << "VF040B" << false << "The board did not answer the chip query. No answer within 1.0 s.";
+        << "VF040B" << false << "The board did not answer the chip query. No answer within 5.0 s.";
 }
 
 void TMainWindowTest::UnlistedChipReportedOnce() {

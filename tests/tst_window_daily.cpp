@@ -4,8 +4,10 @@
 // Program+Verify in one Start, the remembered image and the status line. (The Stop question and its
 // default are in tst_mainwindow_ops, why a chip was not identified in tst_mainwindow.)
 
+#include "app/windowflashhost.h"
 #include "app/windowsessionlog.h"
 #include "dialogs/comm_interface.h"
+#include "dialogs/hexfiles_box.h"
 #include "files/systemfiles.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
@@ -131,6 +133,10 @@ private slots:
     void ImageIsChosenWhileNoBoardAnswers();
     void ProgramAndVerifyInOneStart();
     void IdentifiedBoardLeavesStartReady();
+    void SlowChipQueryIsWaitedFor();
+    void ImageErrorStartsNoRun();
+    void TimeLeftFromTheTransferAlone_data();
+    void TimeLeftFromTheTransferAlone();
     void ChoicesAreRemembered_data();
     void ChoicesAreRemembered();
     void FloodingBoardLosesTheLine_data();
@@ -406,7 +412,34 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
     TMessageRecorder boxes;
     QApplication::setActiveWindow(FForm.get());
     QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    // One bar over both passes: it never goes back, the title says what it says, and the Verify
+    // pass starts where the Program pass ended.
+    auto* gauge = Control<TsuiProgressBar>(*FForm, "CGaugeProgressBar");
+    QStringList seen;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!gauge->isVisible())
+            return;
+        const QString mode = Control<QLabel>(*FForm, "LabelMode")->text();
+        const QString state = QStringLiteral("%1 %2").arg(mode).arg(gauge->value());
+        if (FForm->windowTitle() != QStringLiteral("%1 % \u2013 Tervolt").arg(gauge->value()))
+            seen << QStringLiteral("title %1 at %2").arg(FForm->windowTitle(), state);
+        else if (seen.isEmpty() || seen.last() != state)
+            seen << state;
+    });
+    watch.start(1);
     QTest::keyClick(FForm.get(), Qt::Key_F5); // Start; returns when the run has ended
+    watch.stop();
+    int previous = 0;
+    for (const QString& state : std::as_const(seen)) {
+        const int percent = state.section(u' ', -1).toInt();
+        QVERIFY2(!state.startsWith(QStringLiteral("title")) && percent >= previous &&
+                     (!state.startsWith(QStringLiteral("Verifying")) || percent >= 50),
+                 qPrintable(seen.join(u'|')));
+        previous = percent;
+    }
+    QVERIFY2(seen.size() > 2 && seen.last().startsWith(QStringLiteral("Verifying")),
+             qPrintable(seen.join(u'|')));
     QCOMPARE(boxes.Shown.size(), 1);
     const QRegularExpression told(QStringLiteral("^Program OK!\nCompare OK!\n2,048 bytes in \\d+\\.\\d s "
                                                  "\\([\\d,]+ B/s\\)\nCOM2 at 115200 baud\nVELUM VF040B$"));
@@ -419,7 +452,12 @@ void TWindowDailyTest::ProgramAndVerifyInOneStart() {
                  logged.contains(QStringLiteral("both.hex")) &&
                  logged.contains(QStringLiteral("Program OK! Compare OK!")),
              qPrintable(logged));
-    QVERIFY(FForm->SessionLog().Trace().contains(QStringLiteral("  COM2  >  P RESET\\r")));
+    QVERIFY2(logged.contains(QStringLiteral("(2,048 bytes programmed and 2,048 verified in ")),
+             qPrintable(logged));
+    // The trace holds both passes.
+    const QString trace = FForm->SessionLog().Trace();
+    QVERIFY(trace.contains(QStringLiteral("  COM2  >  P PROG ")) &&
+            trace.contains(QStringLiteral("  COM2  >  P VERIFY ")));
 
     // Verify after programming means nothing for Verify.
     QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->Button(0), Qt::LeftButton);
@@ -437,6 +475,73 @@ void TWindowDailyTest::IdentifiedBoardLeavesStartReady() {
     FForm->activateWindow();
     QTest::mouseClick(Control<TsuiImageButton>(*FForm, "BitBtnInit"), Qt::LeftButton);
     QTRY_VERIFY(Control<TsuiImageButton>(*FForm, "BitBtnStart")->hasFocus());
+}
+
+// A monitor that takes 1.5 s over the chip query is identified at once, as a run would wait for it;
+// a query that failed is in the session log.
+void TWindowDailyTest::SlowChipQueryIsWaitedFor() {
+    TSimConfig config;
+    config.Faults.push_back(TSimFault{fkLate, 2, 1500}); // the ping, then "P ID"
+    auto board = StartSimBoard(config);
+    TMessageRecorder boxes;
+    AttachPort(*FForm, QString::fromStdString(board->SlavePath()));
+    QVERIFY2(FForm->FlashIdentified() && boxes.Shown.isEmpty(), qPrintable(boxes.Texts().join(u'|')));
+
+    TSimConfig unlisted;
+    unlisted.DeviceId = "VF999Z";
+    auto other = StartSimBoard(unlisted);
+    AttachPort(*FForm, QString::fromStdString(other->SlavePath()));
+    QVERIFY(!FForm->FlashIdentified());
+    const QString logged = FForm->SessionLog().Runs().last();
+    QVERIFY2(
+        logged.contains(QStringLiteral("  Identify  FLASH not identified. The board reports VELUM VF999Z")),
+        qPrintable(logged));
+}
+
+// A file that cannot be read ends before anything of a run is shown: the box comes up over the
+// window as it was, Start in its place.
+void TWindowDailyTest::ImageErrorStartsNoRun() {
+    auto board = StartSimBoard();
+    Attach(*board);
+    const QString path = ImagePath(QStringLiteral("broken.hex"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(":10000000ZZ\n") > 0);
+    file.close();
+    ChooseFile(path);
+    QString lookAtBox;
+    SetHexFileErrorHook([&](const QString& text, const QString&) {
+        lookAtBox = QStringLiteral("%1|start %2|stop %3|bar %4|mode '%5'")
+                        .arg(text)
+                        .arg(Control<QWidget>(*FForm, "BitBtnStart")->isVisible())
+                        .arg(Control<QWidget>(*FForm, "BitBtnStop")->isVisible())
+                        .arg(Control<QWidget>(*FForm, "CGaugeProgressBar")->isVisible())
+                        .arg(Control<QLabel>(*FForm, "LabelMode")->text());
+    });
+    ClickStart();
+    SetHexFileErrorHook({});
+    QCOMPARE(lookAtBox, QStringLiteral("Illegal record in file.|start 1|stop 0|bar 0|mode ''"));
+}
+
+// The estimate counts the transfer's own time (the caller leaves out the time a question was up) and
+// is not shown while it cannot be known.
+void TWindowDailyTest::TimeLeftFromTheTransferAlone_data() {
+    QTest::addColumn<qint64>("transferMs");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<qint64>("left"); // -1: none shown
+    QTest::newRow("a third done in 4 s") << qint64(4000) << 100 << 300 << qint64(8000);
+    QTest::newRow("rate not settled yet")
+        << TWindowFlashHost::kTimeLeftAfterMs - 1 << 100 << 300 << qint64(-1);
+    QTest::newRow("nothing confirmed") << qint64(9000) << 0 << 300 << qint64(-1);
+    QTest::newRow("all confirmed") << qint64(9000) << 300 << 300 << qint64(-1);
+}
+
+void TWindowDailyTest::TimeLeftFromTheTransferAlone() {
+    QFETCH(qint64, transferMs);
+    QFETCH(int, sent);
+    QFETCH(int, total);
+    QFETCH(qint64, left);
+    QCOMPARE(TimeLeftMs(transferMs, std::uint64_t(sent), std::uint64_t(total)).value_or(-1), left);
 }
 
 // Feature 2: image, format, start address and options come back in the next session, the image
@@ -467,6 +572,7 @@ void TWindowDailyTest::ChoicesAreRemembered() {
     Control<QCheckBox>(*FForm, "CheckBoxWriteFileSizeOnStart")->setChecked(false);
     Control<QCheckBox>(*FForm, "CheckBoxVerifyAfterProgram")->setChecked(true);
     QCOMPARE(FForm->RecentFiles().first(), path);
+    QTest::mouseClick(Control<TsuiRadioGroup>(*FForm, "RadioGroupOperation")->Button(0), Qt::LeftButton);
 
     // Twice with the file kept: starting a window must not change what the next one finds.
     for (const bool fileStays : {true, true, false}) {
@@ -483,6 +589,7 @@ void TWindowDailyTest::ChoicesAreRemembered() {
         QCOMPARE(Control<TsuiEdit>(*next, "EditStartAddress")->text(), QStringLiteral("00008000"));
         QVERIFY(!Control<QCheckBox>(*next, "CheckBoxWriteFileSizeOnStart")->isChecked());
         QVERIFY(Control<QCheckBox>(*next, "CheckBoxVerifyAfterProgram")->isChecked());
+        QCOMPARE(Control<TsuiRadioGroup>(*next, "RadioGroupOperation")->ItemIndex(), 0); // Verify
         QCOMPARE(next->RecentFiles().mid(0, 2).contains(path), fileStays);
         QCOMPARE(next->RecentFiles().at(fileStays ? 1 : 0), other);
         // No port was ever chosen in these sessions, and the default did not open.

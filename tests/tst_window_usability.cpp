@@ -4,6 +4,8 @@
 // against the simulated board.
 
 #include "app/windowfilefilter.h"
+#include "app/windowsessionlog.h"
+#include "dialogs/comm_interface.h"
 #include "sim/simserver.h"
 #include "skin/suicontrols.h"
 #include "skin/suiimagebutton.h"
@@ -130,40 +132,58 @@ void TWindowUsabilityTest::RunsAndTheirBoxes_data() {
     QTest::addColumn<bool>("verify");
     QTest::addColumn<QString>("startAddress"); // a binary image at this address; empty: Intel HEX
     QTest::addColumn<QList<TSimFault>>("faults");
+    QTest::addColumn<int>("autoRetries"); // as chosen in the COM settings
     QTest::addColumn<int>("retryAnswer");
-    QTest::addColumn<QString>("boardSaid"); // in the Retry box's added line
+    QTest::addColumn<QString>("prompt");    // the question's own text; empty: none is asked
+    QTest::addColumn<QString>("boardSaid"); // in the question's added line
     QTest::addColumn<TBox>("outcome");
+    QTest::addColumn<QString>("retriesSaid"); // in the outcome and the log line; empty: no retry is named
     const QList<TSimFault> none;
+    const QList<TSimFault> fourthDropped{{fkDrop, 4}};
+    const QList<TSimFault> fourthLate{{fkLate, 4, 6000}}; // answered once its wait has run out
+    const QString refused = QStringLiteral("The board refused the command.");
+    const TBox programOk{QStringLiteral("Program OK!"), kMessage, suiInformation};
+    const TBox programCanceled{QStringLiteral("Program operation canceled"), kMessage, suiWarning};
     // Attaching sends the ping and "P ID", Start its own "P ID": the opening command is the fourth.
     // How "Program OK!" and "Compare OK!" look: tst_mainwindow_ops' ProgramThenVerifyHexWithGaps.
     QTest::newRow("compare error is an error")
-        << true << QString() << QList<TSimFault>{{fkMismatch, 0x0105}} << 0 << QString()
-        << TBox{QStringLiteral("Compare error at address 0x000105."), kError, suiStop};
-    QTest::newRow("no answer, retried") << false << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrRetry)
-                                        << QStringLiteral("No answer within")
-                                        << TBox{QStringLiteral("Program OK!"), kMessage, suiInformation};
+        << true << QString() << QList<TSimFault>{{fkMismatch, 0x0105}} << 0 << 0 << QString() << QString()
+        << TBox{QStringLiteral("Compare error at address 0x000105."), kError, suiStop} << QString();
+    QTest::newRow("no answer, retried")
+        << false << QString() << fourthLate << 0 << int(mrRetry) << kRetryText
+        << QStringLiteral("No answer within") << programOk << QStringLiteral(" after 1 retry");
+    QTest::newRow("no answer, retried without asking")
+        << false << QString() << fourthLate << 2 << 0 << QString() << QString() << programOk
+        << QStringLiteral(" after 1 retry");
     QTest::newRow("cancelled verify informs")
-        << true << QString() << QList<TSimFault>{{fkDrop, 4}} << int(mrCancel)
+        << true << QString() << fourthDropped << 0 << int(mrCancel) << kRetryText
         << QStringLiteral("No answer within")
-        << TBox{QStringLiteral("Verify operation canceled"), kMessage, suiInformation};
-    // A Program cut short warns: the FLASH is erased or half-written.
+        << TBox{QStringLiteral("Verify operation canceled"), kMessage, suiInformation} << QString();
+    // A refusal is the board's word, not a line fault; asked once the automatic retries are spent. A
+    // Program cut short warns: the FLASH is erased or half-written.
     QTest::newRow("board refuses the address")
-        << false << QStringLiteral("1FFFFF") << none << int(mrCancel)
-        << QStringLiteral("Address out of range")
-        << TBox{QStringLiteral("Program operation canceled"), kMessage, suiWarning};
+        << false << QStringLiteral("1FFFFF") << none << 0 << int(mrCancel) << refused
+        << QStringLiteral("Address out of range") << programCanceled << QString();
+    QTest::newRow("board refuses the address after automatic retries")
+        << false << QStringLiteral("1FFFFF") << none << 3 << int(mrCancel) << refused
+        << QStringLiteral("Address out of range") << programCanceled << QStringLiteral(" after 3 retries");
 }
 
 void TWindowUsabilityTest::RunsAndTheirBoxes() {
     QFETCH(bool, verify);
     QFETCH(QString, startAddress);
     QFETCH(QList<TSimFault>, faults);
+    QFETCH(int, autoRetries);
     QFETCH(int, retryAnswer);
+    QFETCH(QString, prompt);
     QFETCH(QString, boardSaid);
     QFETCH(TBox, outcome);
+    QFETCH(QString, retriesSaid);
     TSimConfig config;
     config.Faults.assign(faults.begin(), faults.end());
     auto board = AttachBoard(config);
     QVERIFY(FForm->FlashIdentified());
+    FForm->CommInterface()->SetAutoRetries(autoRetries);
 
     // Erased bytes: a freshly erased board verifies them as they are.
     const QByteArray erased(600, char(0xFF));
@@ -207,15 +227,26 @@ void TWindowUsabilityTest::RunsAndTheirBoxes() {
     QCOMPARE(last.Text.section(u'\n', 0, 0), outcome.Text);
     QCOMPARE(last.Caption, outcome.Caption);
     QCOMPARE(last.IconType, outcome.Icon);
-    QCOMPARE(boxes.Shown.size() > 1, !boardSaid.isEmpty());
-    for (qsizetype i = 0; i + 1 < boxes.Shown.size(); ++i) {
-        // The Retry box's own text stays; one line below it says what the board did.
-        const QString asked = boxes.Shown.at(i).Text;
-        QVERIFY2(asked.startsWith(kRetryText + QLatin1Char('\n')), qPrintable(asked));
-        const QString added = asked.mid(kRetryText.size() + 1);
+    QCOMPARE(boxes.Shown.size(), prompt.isEmpty() ? 1 : 2);
+    if (!prompt.isEmpty()) {
+        // The question's own text stays; one line below it says what the board did. A refusal would
+        // come again at once: Enter cancels it.
+        const TShownMessage& asked = boxes.Shown.first();
+        QVERIFY2(asked.Text.startsWith(prompt + QLatin1Char('\n')), qPrintable(asked.Text));
+        const QString added = asked.Text.mid(prompt.size() + 1);
         QVERIFY2(!added.contains(u'\n') && added.contains(boardSaid), qPrintable(added));
-        QCOMPARE(boxes.Shown.at(i).Caption, kError);
+        QCOMPARE(asked.Caption, kError);
+        QCOMPARE(asked.DefaultButton, prompt == kRetryText ? 1 : 2);
     }
+    const QString logged = FForm->SessionLog().Runs().last();
+    if (retriesSaid.isEmpty())
+        QVERIFY2(!last.Text.contains(QStringLiteral(" retr")) && !logged.contains(QStringLiteral(" retr")),
+                 qPrintable(logged));
+    else
+        QVERIFY2(last.Text.contains(retriesSaid.trimmed(), Qt::CaseInsensitive) &&
+                     logged.contains(retriesSaid),
+                 qPrintable(last.Text + u'|' + logged));
+    FForm->CommInterface()->SetAutoRetries(0);
     QVERIFY2(enabledMeanwhile.isEmpty(), qPrintable(enabledMeanwhile.join(u',')));
     QCOMPARE(FocusName(QApplication::focusWidget()), QStringLiteral("BitBtnStart"));
 }
