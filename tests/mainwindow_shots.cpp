@@ -2,8 +2,9 @@
 // image chosen, a Program run in progress, and the box that ends it; the Retry box with the board's
 // answer below it, the COM settings with a list open, and the hint for a board that stays silent.
 // Then the outcome of Program and Verify in one Start with what was done, a stopped Program that says
-// what the FLASH holds, and the session log. The board is the simulated one, paced like a 115200 baud
-// line so that the run lasts long enough to be caught in the middle.
+// what the FLASH holds, and the session log; Program and Verify under way on the one bar, an image
+// error over the window, and an outcome that names the commands sent again. The board is the simulated one,
+// paced like a 115200 baud line so that the run lasts long enough to be caught in the middle.
 //     xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/tervolt_mainshots docs/screenshots
 
 #include "app/tervolt_mainform.h"
@@ -80,7 +81,7 @@ bool ShootComList(TFormTervolt& form, const QDir& folder) {
     return ok;
 }
 
-// A block beyond the chip: the board refuses it, and the Retry box says so below its own text.
+// A block beyond the chip: the board refuses it, and the Retry box says so.
 bool ShootBoardAnswer(TFormTervolt& form, const QDir& folder) {
     Control<TsuiEdit>(form, "EditStartAddress")->setText(QStringLiteral("1FFFFF"));
     form.EditStartAddressExit();
@@ -96,7 +97,7 @@ bool ShootBoardAnswer(TFormTervolt& form, const QDir& folder) {
             shot = true;
             ok = SaveShot(GrabWindow(*box), folder, QStringLiteral("message-retry-board-answer.png"));
         }
-        box->done(box->Text().startsWith(QStringLiteral("Communication error")) ? mrCancel : mrOk);
+        box->done(box->ButtonCount() == 2 ? mrCancel : mrOk); // the Retry box is cancelled
     });
     watcher.start();
     form.BitBtnStartClick();
@@ -119,16 +120,23 @@ bool ShootNoAnswerHint(TFormTervolt& form, const QDir& folder) {
     return ok;
 }
 
-// One Start whose outcome box is shot; with `stopAt`, Stop is clicked at that percentage and confirmed.
-bool ShootOutcome(TFormTervolt& form, const QDir& folder, const QString& name, int stopAt) {
+// One Start whose outcome box is shot; with `stopAt`, Stop is clicked at that percentage and confirmed;
+// with `verifyShot`, the window is shot once the Verify pass of Program+Verify is half done.
+bool ShootOutcome(TFormTervolt& form, const QDir& folder, const QString& name, int stopAt,
+                  const QString& verifyShot = QString()) {
     auto* gauge = Control<TsuiProgressBar>(form, "CGaugeProgressBar");
     bool stopped = false;
     bool shot = false;
+    bool verifyShown = false;
     bool ok = false;
     QTimer watcher;
     watcher.setInterval(20);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         auto* box = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr && !verifyShot.isEmpty() && !verifyShown && gauge->isVisible() &&
+            gauge->value() >= 75) {
+            verifyShown = SaveShot(GrabWindow(form), folder, verifyShot);
+        }
         if (box == nullptr) {
             if (stopAt > 0 && !stopped && gauge->isVisible() && gauge->value() >= stopAt) {
                 stopped = true;
@@ -150,7 +158,7 @@ bool ShootOutcome(TFormTervolt& form, const QDir& folder, const QString& name, i
     });
     watcher.start();
     form.BitBtnStartClick();
-    return shot && ok;
+    return shot && ok && (verifyShot.isEmpty() || verifyShown);
 }
 
 // The session log over the window, after the runs above.
@@ -164,6 +172,29 @@ bool ShootSessionLog(TFormTervolt& form, const QDir& folder) {
         log->accept();
     });
     form.BitBtnLogClick();
+    return ok;
+}
+
+// A file that is no image, over the window as it stands: no run state behind the box.
+bool ShootImageError(TFormTervolt& form, const QDir& folder, const QString& broken) {
+    const QString kept = Control<TsuiEdit>(form, "EditFileName")->text();
+    form.SetOpenFileDialog([broken](QWidget*, const QString&) { return broken; });
+    form.BitBtnBrowseClick();
+    bool ok = false;
+    QTimer watcher;
+    watcher.setInterval(100);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<TsuiMessageDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        if (box->ButtonCount() == 1)
+            ok = SaveShot(GrabTogether(form, {box}), folder, QStringLiteral("main-image-error.png"));
+        box->done(box->ButtonCount() == 2 ? mrYes : mrOk); // a format question is answered Yes
+    });
+    watcher.start();
+    form.BitBtnStartClick();
+    form.SetOpenFileDialog([kept](QWidget*, const QString&) { return kept; });
+    form.BitBtnBrowseClick();
     return ok;
 }
 
@@ -239,12 +270,36 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     Control<QCheckBox>(form, "CheckBoxVerifyAfterProgram")->setChecked(true);
-    ok = ShootOutcome(form, folder, QStringLiteral("main-outcome-details.png"), 0) && ok;
+    ok = ShootOutcome(form, folder, QStringLiteral("main-outcome-details.png"), 0,
+                      QStringLiteral("main-program-verify-progress.png")) &&
+         ok;
     Control<QCheckBox>(form, "CheckBoxVerifyAfterProgram")->setChecked(false);
     ok = ShootOutcome(form, folder, QStringLiteral("main-outcome-stopped.png"), 40) && ok;
     ok = ShootSessionLog(form, folder) && ok;
     ok = ShootBoardAnswer(form, folder) && ok;
+    const QString broken = QDir(images.path()).filePath(QStringLiteral("projects/boards/vf040b/notes.hex"));
+    QFile brokenFile(broken);
+    ok = brokenFile.open(QIODevice::WriteOnly) && brokenFile.write("Release notes, not an image\n") > 0 && ok;
+    brokenFile.close();
+    Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(0)->click();
+    ok = ShootImageError(form, folder, broken) && ok;
+    Control<TsuiRadioGroup>(form, "RadioGroupHexFileFormat")->Button(1)->click();
+
     ok = ShootComList(form, folder) && ok;
     ok = ShootNoAnswerHint(form, folder) && ok;
+
+    // A line that garbles every ninth answer, with two automatic retries chosen: the outcome counts them.
+    TSimConfig noisy;
+    noisy.Faults.push_back(TSimFault{fkGarble, 9});
+    TSimServer noisyBoard(noisy, kLineBaud);
+    if (!noisyBoard.Start(error)) {
+        std::fprintf(stderr, "cannot start the simulated board: %s\n", error.c_str());
+        return 1;
+    }
+    form.CommInterface()->SetAutoRetries(2);
+    AttachPort(form, QString::fromStdString(noisyBoard.SlavePath()));
+    ok = form.FlashIdentified() && ok;
+    Control<QCheckBox>(form, "CheckBoxVerifyAfterProgram")->setChecked(false);
+    ok = ShootOutcome(form, folder, QStringLiteral("main-outcome-retries.png"), 0) && ok;
     return ok ? 0 : 1;
 }
