@@ -26,12 +26,17 @@ public:
             FProtocol.CommUnit()->OnTraffic = [trace, port](bool sent, const QByteArray& bytes) {
                 sent ? trace->Sent(port, bytes) : trace->Received(port, bytes);
             };
+            // The serial server's negotiation is no byte of the line: a note of its own.
+            FProtocol.CommUnit()->CommPortDriver()->SetPortNotes(
+                [trace, port](const QString& text) { trace->Note(port, text); });
         }
     }
 
     ~TBoardSession() {
-        if (FJob.Trace)
+        if (FJob.Trace) {
             FProtocol.CommUnit()->OnTraffic = nullptr;
+            FProtocol.CommUnit()->CommPortDriver()->SetPortNotes(nullptr);
+        }
     }
 
     void Line(const QString& text) {

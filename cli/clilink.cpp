@@ -4,6 +4,7 @@
 #include "serial/commport.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
+#include "serial/porturl.h"
 #include "target/comm_protocol.h"
 
 #include <QRegularExpression>
@@ -45,6 +46,10 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& por
                              .arg(ShownName(port))
                              .arg(kHighestComNumber);
     }
+
+    TPortUrl url;
+    if (link.Error.isEmpty() && IsNetworkPortName(link.PortName))
+        link.Error = ParsePortUrl(link.PortName, url);
 
     link.Baud = options.Baud ? *options.Baud : BaudRateOf(TBaudRate(stored.BaudRate.value_or(int(br115200))));
     link.Device = ResolvePortName(link.PortName);

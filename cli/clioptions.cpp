@@ -106,8 +106,9 @@ template <auto Field> std::optional<QString> SetText(const QString& value, TCliO
 
 const TOptionRow kOptions[] = {
     {"port", "PORT",
-     "COMn (mapped through the settings), a device path, or auto. Give it once for each board.", true,
-     nullptr},
+     "COMn (mapped through the settings), a device path, rfc2217://HOST:PORT or socket://HOST:PORT "
+     "(a serial server), or auto. Give it once for each board.",
+     true, nullptr},
     {"ports", "A,B,C", "Several boards at once: ports separated by commas.", true, nullptr},
     {"all", nullptr, "With --port auto: every port whose monitor answers.", false,
      SetSwitch<&TCliOptions::AllPorts, true>},

@@ -175,7 +175,7 @@ private:
 
 TCommPort::~TCommPort() = default;
 
-std::unique_ptr<TCommPort> CreateCommPort() {
+std::unique_ptr<TCommPort> CreateLocalCommPort() {
     return std::make_unique<TCommPortPosix>();
 }
 

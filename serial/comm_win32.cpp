@@ -183,7 +183,7 @@ QString Win32OpenFailureText(const QString& path, std::uint32_t code, const QStr
 
 TCommPort::~TCommPort() = default;
 
-std::unique_ptr<TCommPort> CreateCommPort() {
+std::unique_ptr<TCommPort> CreateLocalCommPort() {
     return std::make_unique<TCommPortWin32>();
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct TCommLineState {
 
 // Modem input lines as reported by ModemLines().
 enum : std::uint8_t { cmlCTS = 1, cmlDSR = 2, cmlRING = 4, cmlCD = 8 };
+
+// Receives what a port has to say about its line besides the bytes (a serial server's negotiation).
+using TCommNoteSink = std::function<void(const QString& text)>;
 
 enum TCommWaitResult : std::uint8_t { cwrReady, cwrTimeout, cwrGone };
 
@@ -81,12 +85,18 @@ public:
 
     // The last failure in words, with the system's own text.
     virtual QString LastFailure() const = 0;
+    // A local device has nothing to note.
+    virtual void SetNoteSink(TCommNoteSink) {}
 
 protected:
     TCommPort() = default;
 };
 
+// The port for any name: a network port for rfc2217:// and socket:// (after ResolvePortName), else the
+// platform's serial device.
 std::unique_ptr<TCommPort> CreateCommPort();
+// The platform's serial device alone.
+std::unique_ptr<TCommPort> CreateLocalCommPort();
 
 // The highest COM number a port name or a stored setting may carry.
 constexpr int kHighestComNumber = 256;
@@ -96,5 +106,5 @@ constexpr int kHighestComNumber = 256;
 std::vector<int> SystemComNumbers();
 
 // The device a port name stands for: "\\.\COMn" (or "COMn") through the per-user settings, group
-// "Ports", key "COMn"; a path as it is.
+// "Ports", key "COMn" (a device path or a network port's URL); a path or a URL as it is.
 QString ResolvePortName(const QString& name);

@@ -83,6 +83,12 @@ TCommPortDriver::~TCommPortDriver() {
 void TCommPortDriver::UsePort(std::unique_ptr<TCommPort> port) {
     Disconnect();
     FCommPort = std::move(port);
+    FCommPort->SetNoteSink(FPortNotes);
+}
+
+void TCommPortDriver::SetPortNotes(TCommNoteSink sink) {
+    FPortNotes = std::move(sink);
+    FCommPort->SetNoteSink(FPortNotes);
 }
 
 void TCommPortDriver::SetPort(TPortNumber value) {

@@ -118,6 +118,8 @@ public:
     void ExpectAtLeast(std::uint32_t bytes);
 
     TReceiveDataEvent OnReceiveData;
+    // What the port says about its line besides the bytes (a serial server's negotiation), for a trace.
+    void SetPortNotes(TCommNoteSink sink);
 
     bool Connect();
     void Disconnect();
@@ -199,6 +201,7 @@ private:
     std::uint32_t PacketDelay(std::uint32_t dataSize) const;
 
     std::unique_ptr<TCommPort> FCommPort;
+    TCommNoteSink FPortNotes;
     QTimer FPollTimer;
     QTimer FDueTimer;             // single shot: when the expected bytes can be in
     std::uint32_t FExpected = 0;  // bytes still expected before anything can be complete

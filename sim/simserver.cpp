@@ -136,6 +136,7 @@ std::string TSimStats::ToJson() const {
                   "{\n"
                   "  \"count\": %llu,\n"
                   "  \"baud\": %u,\n"
+                  "  \"line_rate\": %u,\n"
                   "  \"echo\": \"%s\",\n"
                   "  \"burst_ms\": %u,\n"
                   "  \"bytes_in\": %llu,\n"
@@ -146,7 +147,7 @@ std::string TSimStats::ToJson() const {
                   "  \"turnaround_median_us\": %lld,\n"
                   "  \"turnaround_p99_us\": %lld\n"
                   "}\n",
-                  (unsigned long long)Commands, Baud, LiveEcho ? "live" : "line", BurstMs,
+                  (unsigned long long)Commands, Baud, LineRate, LiveEcho ? "live" : "line", BurstMs,
                   (unsigned long long)BytesIn, (unsigned long long)BytesOut, LineBusySeconds, WallSeconds,
                   TurnaroundsUs.size(), (long long)TurnaroundMedianUs(), (long long)TurnaroundP99Us());
     return text;
@@ -251,6 +252,29 @@ TFlashSnapshot TSimServer::Snapshot() const {
 void TSimServer::AddFault(const TSimFault& fault) {
     std::lock_guard lock(FMutex);
     FMonitor.AddFault(fault);
+}
+
+namespace {
+
+// The kernel's termios2 (rates as plain numbers), laid out here because <asm/termbits.h> clashes with
+// <termios.h>; TCGETS2 takes its size.
+struct termios2 {
+    std::uint32_t c_iflag, c_oflag, c_cflag, c_lflag;
+    std::uint8_t c_line, c_cc[19];
+    std::uint32_t c_ispeed, c_ospeed;
+};
+static_assert(sizeof(termios2) == 44, "termios2 must match the kernel's layout");
+
+} // namespace
+
+void TSimServer::NoteLineRate() {
+    // The rate the PC side (or a serial server in front of us) set on the terminal, custom rates
+    // included: what a real board would have to run at.
+    termios2 tio{};
+    if (::ioctl(FMaster.Get(), TCGETS2, &tio) != 0)
+        return;
+    std::lock_guard lock(FMutex);
+    FStats.LineRate = tio.c_ospeed;
 }
 
 TSimStats TSimServer::Stats() const {
@@ -532,6 +556,7 @@ bool TSimServer::ReadFromPc(TServeState& state, short events) {
     if (got > 0) {
         const TClock::time_point at = TClock::now();
         NoteBytes(std::size_t(got), true, at);
+        NoteLineRate();
         if (state.PromptPending) {
             std::lock_guard lock(FMutex);
             FStats.TurnaroundsUs.push_back(

@@ -87,6 +87,7 @@ struct TSimStats {
     std::uint64_t BytesIn = 0;
     std::uint64_t BytesOut = 0;
     unsigned Baud = 0;
+    unsigned LineRate = 0; // the terminal's rate as the PC side set it, seen when its bytes came
     bool LiveEcho = false;
     unsigned BurstMs = 0;
     double LineBusySeconds = 0; // time with a character on the line in either direction
@@ -158,6 +159,7 @@ private:
                                                std::optional<TClock::time_point> wake) const;
     TWaitResult WaitForLine(TServeState& state, std::optional<TClock::time_point> wake);
     bool ReadFromPc(TServeState& state, short events);
+    void NoteLineRate();
     void NoteBytes(std::size_t count, bool in, TClock::time_point at);
     void Fail(const std::string& what, int errorNumber);
     void EndWithInternalError(const std::string& what);
