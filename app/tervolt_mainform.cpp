@@ -343,9 +343,12 @@ void TFormTervolt::SetHourglass(bool on) {
         QApplication::restoreOverrideCursor();
 }
 
+// The hourglass comes with the run's look (ShowRunStarted), not while the image is still being read:
+// a box about the image must not sit under a wait cursor.
 void TFormTervolt::SetBusy(bool busy) {
     FBusy = busy;
-    SetHourglass(busy);
+    if (!busy)
+        SetHourglass(false);
     EnableChoices(!busy);
     FPanelMouseMoveInstalled = false;
     // Shown but disabled: hiding it would move Minimize into its place under the pointer.
@@ -558,6 +561,11 @@ void TFormTervolt::BitBtnComSettingsClick() {
     FCommInterface->exec();
     FFloodClosed = false; // whatever the dialog did, the line is the user's choice now
     FNoPortChosen = false;
+    // The board found before is not known to be on the line the dialog leaves: nothing of it is named.
+    FTargetFound = false;
+    FFlashIdentified = false;
+    FUi->EditFLASHProduct->clear();
+    FUi->EditFLASHManefacturer->clear();
     if (PortOpen()) {
         ShowConnected();
         IdentifyTarget();
@@ -711,6 +719,7 @@ bool TFormTervolt::IdentifyFlashChip() {
     FFlashIdentified = false;
     FUi->EditFLASHProduct->clear();
     FUi->EditFLASHManefacturer->clear();
+    UpdateStatusLine(); // no chip named while this one is asked
     if (PortOpen()) {
         QByteArray deviceId;
         QByteArray manufacturer;
@@ -737,10 +746,12 @@ bool TFormTervolt::IdentifyFlashChip() {
                 ShowLineFailure();
             } else {
                 const QString failure = FCommInterface->LastFailure();
-                const QString why = answered
-                                        ? QStringLiteral("The board reports %1 %2, which is not in %3.")
-                                              .arg(QString::fromLatin1(manufacturer),
-                                                   QString::fromLatin1(deviceId), kDevicesFileName)
+                // An answer that is no identification is not called silence.
+                const QString why = answered ? QStringLiteral("The board reports %1 %2, which is not in %3.")
+                                                   .arg(QString::fromLatin1(manufacturer),
+                                                        QString::fromLatin1(deviceId), kDevicesFileName)
+                                    : FCommInterface->BoardRefused()
+                                        ? QStringLiteral("The board refused the chip query. ") + failure
                                         : QStringLiteral("The board did not answer the chip query.") +
                                               (failure.isEmpty() ? QString() : QLatin1Char(' ') + failure);
                 LogIdentification(QStringLiteral("FLASH not identified. ") + why);
@@ -992,6 +1003,7 @@ void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat for
 }
 
 void TFormTervolt::ShowRunStarted(bool verify) {
+    SetHourglass(true);
     FUi->BitBtnStart->hide();
     FUi->BitBtnStop->show();
     FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would

@@ -76,6 +76,10 @@ QString PassesSummary(std::uint64_t programmed, std::uint64_t verified, qint64 m
            Rate(programmed + verified, milliseconds) + AfterRetries(retries);
 }
 
+qint64 TransferPart(qint64 elapsedMs, qint64 questionsMs) {
+    return std::max<qint64>(0, elapsedMs - questionsMs);
+}
+
 std::optional<qint64> TimeLeftMs(qint64 transferMs, std::uint64_t bytesSent, std::uint64_t bytesTotal) {
     if (transferMs < TWindowFlashHost::kTimeLeftAfterMs || bytesSent == 0 || bytesSent >= bytesTotal)
         return std::nullopt;
@@ -101,15 +105,16 @@ bool TWindowFlashHost::AskRetry() {
                           QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
         return false;
     }
-    // As often as the COM settings say, without a word; the outcome counts them.
-    if (FFailures < line.AutoRetries() && !FForm.FStopRequested) {
+    // As often as the COM settings say, without a word; the outcome counts them. A refusal would
+    // only come again: it is asked at once.
+    const bool refused = line.BoardRefused();
+    if (!refused && FFailures < line.AutoRetries() && !FForm.FStopRequested) {
         ++FFailures;
         ++FForm.FRunRetries;
         return true;
     }
     QApplication::beep();
     TVelumMessageBox box(DeepBlue);
-    const bool refused = line.BoardRefused();
     // A refusal would most likely come again at once: Enter cancels it.
     if (refused)
         box.Dialog()->SetDefaultButton(2);
@@ -158,15 +163,16 @@ void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytes
         return;
     ShowTimeLeft(bytesSent, bytesTotal);
     // One bar over all passes of the Start, and the title says what the bar says.
+    // Never back: a Program read back (a board without echo) counts up from nought again.
     const int percent = FForm.RunPercent(int(bytesSent * 100 / bytesTotal));
-    if (percent == FLastPercent)
+    if (percent <= FLastPercent)
         return;
     FLastPercent = percent;
     FForm.ShowRunPercent(percent);
 }
 
 qint64 TWindowFlashHost::TransferMs() const {
-    return FClock.isValid() ? FClock.elapsed() - (FForm.FQuestionMs - FQuestionMsAtStart) : 0;
+    return FClock.isValid() ? TransferPart(FClock.elapsed(), FForm.FQuestionMs - FQuestionMsAtStart) : 0;
 }
 
 void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytesTotal) {

@@ -22,8 +22,10 @@ QString RunSummary(std::uint64_t bytes, qint64 milliseconds, int retries = 0);
 // Program and Verify in one Start: "2,048 bytes programmed and 384 verified in 4.9 s (496 B/s)".
 QString PassesSummary(std::uint64_t programmed, std::uint64_t verified, qint64 milliseconds, int retries);
 
+// Of `elapsedMs` since a transfer began, the part that was transfer: the time questions were up is not.
+qint64 TransferPart(qint64 elapsedMs, qint64 questionsMs);
 // The time a transfer still needs at the rate it has had so far, from `transferMs` of transfer alone
-// (no time a question was up); nothing while the rate has not settled or nothing is left to send.
+// (TransferPart); nothing while the rate has not settled or nothing is left to send.
 std::optional<qint64> TimeLeftMs(qint64 transferMs, std::uint64_t bytesSent, std::uint64_t bytesTotal);
 
 class TWindowFlashHost : public TFlashHost {

@@ -119,13 +119,14 @@ void TCommInterface::SelectPort(TPortNumber port) {
         return;
     if (driver.Connected()) {
         TVelumMessageBox box(DeepBlue);
-        const TModalResult answer =
-            box.ShowTwoButtons(tr("Disconnect your current connection before changing communication port!\n"
-                                  "Are you sure you wish to reconnect?\n"
-                                  "Yes closes COM%1 and opens COM%2.")
-                                   .arg(int(driver.Port()))
-                                   .arg(int(port)),
-                               tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
+        const TModalResult answer = box.ShowTwoButtons(
+            tr("Disconnect your current connection before changing communication port!\n"
+               "Are you sure you wish to reconnect?\n"
+               "Yes closes %1 and opens COM%2.")
+                .arg(driver.Port() == pnCustom ? driver.PortName()
+                                               : QStringLiteral("COM%1").arg(int(driver.Port())))
+                .arg(int(port)),
+            tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
         if (answer == mrYes) {
             driver.Disconnect();
             driver.SetPort(port);

@@ -59,9 +59,11 @@ TStoredComSettings ReadStoredComSettings() {
     if (!settings)
         return stored;
     settings->beginGroup(kGroup);
-    if (ReadInt32(*settings, kPortValue, stored.Port, stored.Error) &&
-        ReadInt32(*settings, kBaudRateValue, stored.BaudRate, stored.Error))
-        ReadInt32(*settings, kAutoRetriesValue, stored.AutoRetries, stored.Error);
+    if (ReadInt32(*settings, kPortValue, stored.Port, stored.Error))
+        ReadInt32(*settings, kBaudRateValue, stored.BaudRate, stored.Error);
+    // The window's own value: a bad one costs only itself, never the line.
+    if (QString problem; !ReadInt32(*settings, kAutoRetriesValue, stored.AutoRetries, problem))
+        stored.AutoRetriesWarning = problem + QStringLiteral("; no automatic retries");
     KeepInRange(stored.Port, kPortValue, kLowestPort, kHighestPort, stored.PortWarning);
     KeepInRange(stored.BaudRate, kBaudRateValue, kLowestRateCode, kHighestRateCode, stored.BaudRateWarning);
     KeepInRange(stored.AutoRetries, kAutoRetriesValue, 0, kMaxAutoRetries, stored.AutoRetriesWarning);

@@ -3,10 +3,12 @@
 #include "skin/skinstyle.h"
 
 #include <QAbstractItemView>
+#include <QGuiApplication>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -110,21 +112,41 @@ void TsuiEdit::SetReadOnly(bool readOnly) {
     update();
 }
 
+// The pointer's screen position comes from the window system itself: minus its place in the box, it
+// gives the box's true origin.
+void TsuiComboBox::NoteTrueOrigin(const QMouseEvent& event) {
+    FShift = event.globalPosition().toPoint() - event.position().toPoint() - mapToGlobal(QPoint(0, 0));
+    FShiftWindowPos = window()->pos();
+}
+
 void TsuiComboBox::mousePressEvent(QMouseEvent* event) {
-    // The pointer's screen position comes from the window system itself: minus its place in the box,
-    // it gives the box's true origin.
-    FClickedOrigin = event->globalPosition().toPoint() - event->position().toPoint();
+    NoteTrueOrigin(*event);
     QComboBox::mousePressEvent(event);
-    FClickedOrigin.reset();
+}
+
+void TsuiComboBox::mouseMoveEvent(QMouseEvent* event) {
+    NoteTrueOrigin(*event);
+    QComboBox::mouseMoveEvent(event);
 }
 
 void TsuiComboBox::showPopup() {
     QComboBox::showPopup();
-    if (!FClickedOrigin)
+    QWidget* popup = view()->window();
+    // A shift measured before the window moved (as Qt sees it) says nothing any more.
+    if (popup == window() || !FShift || FShift->isNull() || FShiftWindowPos != window()->pos())
         return;
-    const QPoint shift = *FClickedOrigin - mapToGlobal(QPoint(0, 0));
-    if (QWidget* popup = view()->window(); popup != this->window() && !shift.isNull())
-        popup->move(popup->pos() + shift);
+    const QPoint origin = mapToGlobal(QPoint(0, 0)) + *FShift;
+    QRect placed = popup->geometry().translated(*FShift);
+    // Kept on the screen the box is on: above the box when there is no room below it.
+    if (const QScreen* screen = QGuiApplication::screenAt(origin); screen != nullptr) {
+        const QRect area = screen->availableGeometry();
+        if (placed.bottom() > area.bottom())
+            placed.moveBottom(origin.y() - 1);
+        placed.moveLeft(
+            qBound(area.left(), placed.left(), qMax(area.left(), area.right() - placed.width() + 1)));
+        placed.moveTop(qMax(area.top(), placed.top()));
+    }
+    popup->move(placed.topLeft());
 }
 
 void TsuiComboBox::paintEvent(QPaintEvent* event) {

@@ -59,19 +59,24 @@ protected:
 class TsuiComboBox : public QComboBox {
     Q_OBJECT
 public:
-    explicit TsuiComboBox(QWidget* parent = nullptr) : QComboBox(parent) {}
+    explicit TsuiComboBox(QWidget* parent = nullptr) : QComboBox(parent) { setMouseTracking(true); }
 
-    // Opened by a click: under the box where the click was, even when the window system moved the
-    // window without Qt learning where to (the list would open a window's offset away).
+    // Under the box, even when the window system moved the window without Qt learning where to (the
+    // list would open a window's offset away): the pointer over the box has shown where it really is.
     void showPopup() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    // Where the box's top-left corner is on the screen, as the pressing click proved it.
-    std::optional<QPoint> FClickedOrigin;
+    void NoteTrueOrigin(const QMouseEvent& event);
+
+    // How far the box's true screen position lies from Qt's idea of it, as measured while the window
+    // stood where Qt believed it at FShiftWindowPos.
+    std::optional<QPoint> FShift;
+    QPoint FShiftWindowPos;
 };
 
 // From QProgressBar: 0..100 with the percentage written across it, dark on the empty part and

@@ -395,7 +395,7 @@ bool TCommProtocol::CloseRun() {
     // garbled one) is a failure of the ping, and tried again; a line failure is final.
     for (int attempt = 0; attempt < kCloseAttempts && !answered; ++attempt) {
         FResyncForced = true;
-        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == kPingResult || Refused());
+        answered = Exchange(PingCommand(), kPingTimeoutMs) && (FReply == kPingResult || Refused(kPingResult));
         if (FLineFailed)
             return false;
     }
@@ -434,14 +434,28 @@ void TCommProtocol::NoteOrderDoubt(const QString& why) {
                           .arg(why);
 }
 
-bool TCommProtocol::Refused() {
+// A noisy line changes a character or two of the awaited answer, or brings bytes no monitor writes;
+// a board that refuses says so in text of its own ("Address out of range").
+bool TCommProtocol::LooksGarbled(const QByteArray& reply, const QByteArray& expected) {
+    for (const char c : reply)
+        if ((c < ' ' || c > '~') && c != '\r' && c != '\n')
+            return true;
+    if (expected.isEmpty() || reply.size() != expected.size())
+        return false;
+    qsizetype differing = 0;
+    for (qsizetype i = 0; i < reply.size(); ++i)
+        differing += reply.at(i) != expected.at(i) ? 1 : 0;
+    return differing <= kGarbledCharsAtMost;
+}
+
+bool TCommProtocol::Refused(const QByteArray& expected) {
     const QString answer = OneLine(FReply);
     // Without echo, an answer that does not fit may be another command's, or text in the place of one
     // (a restart's banner) whose real answer is still to come: the rest may be shifted.
     NoteOrderDoubt(QStringLiteral("answered \"%1\" where another answer was due").arg(answer));
     FLastFailure = answer.isEmpty() ? QStringLiteral("The board answered with an empty line.")
                                     : QStringLiteral("The board answered: %1").arg(answer);
-    FBoardRefused = true;
+    FBoardRefused = !answer.isEmpty() && !LooksGarbled(FReply, expected);
     return false;
 }
 
@@ -450,7 +464,7 @@ bool TCommProtocol::ExchangeExpecting(const QByteArray& command, std::uint32_t b
     TCommandGuard guard(FCommandActive);
     if (!guard.Acquired() || !Exchange(command, baseTimeoutMs))
         return false;
-    return FReply == accepted || Refused();
+    return FReply == accepted || Refused(accepted);
 }
 
 bool TCommProtocol::PingTarget() {
@@ -490,5 +504,5 @@ bool TCommProtocol::VerifyBlock(std::uint32_t address, const std::uint8_t* data,
         return true;
     // A mismatch inside an answer that is none (two results run together) is still a mismatch.
     NoteCompareError(FReply);
-    return Refused();
+    return Refused("Compare OK\r\n");
 }

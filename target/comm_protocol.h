@@ -96,7 +96,12 @@ private:
     bool ExchangeExpecting(const QByteArray& command, std::uint32_t baseTimeoutMs,
                            const QByteArray& accepted);
     // Records the unaccepted answer as the failure; always false.
-    bool Refused();
+    // The answer was not the one awaited (`expected`, empty where several fit): notes why, and whether
+    // the board refused or the line garbled it. Always false.
+    bool Refused(const QByteArray& expected = QByteArray());
+    static bool LooksGarbled(const QByteArray& reply, const QByteArray& expected);
+    // A reply of the awaited length with at most this many characters changed is the line's fault.
+    static constexpr qsizetype kGarbledCharsAtMost = 2;
     // On a board without echo, answers are matched by order alone: once that order is in doubt this
     // run, no result can be taken as it stands.
     void NoteOrderDoubt(const QString& why);

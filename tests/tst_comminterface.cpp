@@ -246,23 +246,29 @@ void TCommInterfaceTest::WindowFrameAndPlacement() {
 // still open under its box, wherever the click proves the box to be.
 void TCommInterfaceTest::ListOpensUnderItsBox_data() {
     QTest::addColumn<bool>("port");
+    QTest::addColumn<bool>("byKey");   // F4 once the pointer has passed over the box; else a click
     QTest::addColumn<QPoint>("moved"); // where the window really is, from where Qt believes it to be
-    QTest::newRow("port list") << true << QPoint(0, 0);
-    QTest::newRow("port list, window moved unseen") << true << QPoint(-37, 23);
-    QTest::newRow("baud list, window moved unseen") << false << QPoint(41, -19);
+    QTest::newRow("port list") << true << false << QPoint(0, 0);
+    QTest::newRow("port list, window moved unseen") << true << false << QPoint(-37, 23);
+    QTest::newRow("baud list, window moved unseen") << false << false << QPoint(41, -19);
+    QTest::newRow("baud list from the keyboard, window moved unseen") << false << true << QPoint(-23, 17);
 }
 
 void TCommInterfaceTest::ListOpensUnderItsBox() {
     QFETCH(bool, port);
+    QFETCH(bool, byKey);
     QFETCH(QPoint, moved);
     TCommInterface dialog;
     QVERIFY(ShowAndWait(dialog));
     QComboBox& list = port ? *dialog.ComboBoxCOMPort() : *dialog.ComboBoxBaudRate();
     const QPoint arrow(list.width() - 6, list.height() / 2);
     const auto openAt = [&](QPoint shift) {
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(arrow), QPointF(list.mapToGlobal(arrow) + shift),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(&list, &press);
+        QMouseEvent pointer(byKey ? QEvent::MouseMove : QEvent::MouseButtonPress, QPointF(arrow),
+                            QPointF(list.mapToGlobal(arrow) + shift), byKey ? Qt::NoButton : Qt::LeftButton,
+                            byKey ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&list, &pointer);
+        if (byKey)
+            QTest::keyClick(&list, Qt::Key_F4);
         QWidget* popup = list.view()->window();
         const QRect shown = popup->isVisible() ? popup->geometry() : QRect();
         list.hidePopup();

@@ -525,23 +525,29 @@ void TWindowDailyTest::ImageErrorStartsNoRun() {
 // The estimate counts the transfer's own time (the caller leaves out the time a question was up) and
 // is not shown while it cannot be known.
 void TWindowDailyTest::TimeLeftFromTheTransferAlone_data() {
-    QTest::addColumn<qint64>("transferMs");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<qint64>("questionsMs"); // how long a Stop or Retry question was up meanwhile
     QTest::addColumn<int>("sent");
     QTest::addColumn<int>("total");
     QTest::addColumn<qint64>("left"); // -1: none shown
-    QTest::newRow("a third done in 4 s") << qint64(4000) << 100 << 300 << qint64(8000);
+    QTest::newRow("a third done in 4 s") << qint64(4000) << qint64(0) << 100 << 300 << qint64(8000);
+    QTest::newRow("a third done in 4 s, a question up 10 s")
+        << qint64(14000) << qint64(10000) << 100 << 300 << qint64(8000);
     QTest::newRow("rate not settled yet")
-        << TWindowFlashHost::kTimeLeftAfterMs - 1 << 100 << 300 << qint64(-1);
-    QTest::newRow("nothing confirmed") << qint64(9000) << 0 << 300 << qint64(-1);
-    QTest::newRow("all confirmed") << qint64(9000) << 300 << 300 << qint64(-1);
+        << TWindowFlashHost::kTimeLeftAfterMs + 5000 << qint64(5001) << 100 << 300 << qint64(-1);
+    QTest::newRow("nothing confirmed") << qint64(9000) << qint64(0) << 0 << 300 << qint64(-1);
+    QTest::newRow("all confirmed") << qint64(9000) << qint64(0) << 300 << 300 << qint64(-1);
 }
 
 void TWindowDailyTest::TimeLeftFromTheTransferAlone() {
-    QFETCH(qint64, transferMs);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(qint64, questionsMs);
     QFETCH(int, sent);
     QFETCH(int, total);
     QFETCH(qint64, left);
-    QCOMPARE(TimeLeftMs(transferMs, std::uint64_t(sent), std::uint64_t(total)).value_or(-1), left);
+    QCOMPARE(TimeLeftMs(TransferPart(elapsedMs, questionsMs), std::uint64_t(sent), std::uint64_t(total))
+                 .value_or(-1),
+             left);
 }
 
 // Feature 2: image, format, start address and options come back in the next session, the image
