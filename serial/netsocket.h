@@ -32,6 +32,8 @@ public:
     const QString& Error() const { return FError; }
 
 private:
+    void AcknowledgeAtOnce();
+
     TCommHandle FSocket = kInvalidCommHandle;
     QString FError;
 };

@@ -110,13 +110,23 @@ TCommHandle TNetSocket::Handle() const {
     return FSocket;
 }
 
+// A request and its answer make the system delay its acknowledgements (up to 40 ms) for a reply to
+// carry them; a server that keeps Nagle's algorithm on then holds the rest of an answer until its
+// first bytes are acknowledged. Asked again after each receive: the system does not keep it.
+void TNetSocket::AcknowledgeAtOnce() {
+    const int on = 1;
+    ::setsockopt(int(FSocket), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
+
 std::int64_t TNetSocket::Receive(void* buffer, std::uint32_t size) {
     if (FSocket < 0)
         return -1;
     for (;;) {
         const ssize_t n = ::recv(int(FSocket), buffer, size, 0);
-        if (n > 0)
+        if (n > 0) {
+            AcknowledgeAtOnce();
             return n;
+        }
         if (n == 0) {
             FError = QStringLiteral("the server closed the connection");
             return -1;

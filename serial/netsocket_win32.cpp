@@ -123,6 +123,9 @@ TCommHandle TNetSocket::Handle() const {
     return FSocket;
 }
 
+// The system offers no acknowledgement on demand per receive here; the server's own settings decide.
+void TNetSocket::AcknowledgeAtOnce() {}
+
 std::int64_t TNetSocket::Receive(void* buffer, std::uint32_t size) {
     if (!IsOpen())
         return -1;
