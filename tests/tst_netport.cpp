@@ -132,6 +132,7 @@ private slots:
     void nobodyListens();
     void badUrls_data();
     void badUrls();
+    void severalBoardsAtOnce();
     void serverStoppedMidRun();
 };
 
@@ -215,6 +216,20 @@ void TestNetPort::badUrls() {
     const TCliRun run = Cli({"--port", url, "identify"});
     QCOMPARE(run.Exit, 64);
     QVERIFY2(run.Err.contains(QStringLiteral("names no network port")), qPrintable(run.Err));
+}
+
+// Two racks and a board on the bench in one run: each gets the whole image.
+void TestNetPort::severalBoardsAtOnce() {
+    TSimServer bench{TSimConfig{}};
+    QVERIFY(Started(bench));
+    const QString ports =
+        QStringList{Url(true), Url(false), QString::fromStdString(bench.SlavePath())}.join(',');
+    const TCliRun run = Cli({"--ports", ports, "program", FImage});
+    QVERIFY2(run.Exit == 0, qPrintable(run.Err + run.Out.join('\n')));
+    for (TSimServer* board : {FTelnetBoard.get(), FRawBoard.get(), &bench}) {
+        QString why;
+        QVERIFY2(BoardHolds(*board, ImageOf(IacRecords()), why), qPrintable(why));
+    }
 }
 
 void TestNetPort::serverStoppedMidRun() {
