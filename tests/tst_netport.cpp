@@ -17,6 +17,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +38,57 @@ quint16 FreePort() {
     ::close(fd);
     return port;
 }
+
+// A serial server that says what a test scripts: each step waits for the client's bytes to hold its
+// first text and answers its second; the connection stays until the client goes.
+using TServerSteps = QList<QPair<QByteArray, QByteArray>>;
+
+class TScriptedServer {
+public:
+    explicit TScriptedServer(TServerSteps steps) : FSteps(std::move(steps)) {
+        FListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(FListener, 1) == 0 &&
+            ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            FPort = ntohs(address.sin_port);
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TScriptedServer() {
+        ::shutdown(FListener, SHUT_RDWR);
+        ::close(FListener);
+        FThread.join();
+    }
+    quint16 Port() const { return FPort; }
+
+private:
+    void Serve() {
+        const int client = ::accept(FListener, nullptr, nullptr);
+        if (client < 0)
+            return;
+        QByteArray seen;
+        qsizetype step = 0;
+        char buffer[256];
+        for (ssize_t n; (n = ::recv(client, buffer, sizeof buffer, 0)) > 0;) {
+            seen.append(buffer, n);
+            while (step < FSteps.size() && seen.contains(FSteps.at(step).first)) {
+                seen.remove(0, seen.indexOf(FSteps.at(step).first) + FSteps.at(step).first.size());
+                ::send(client, FSteps.at(step).second.constData(), size_t(FSteps.at(step).second.size()),
+                       MSG_NOSIGNAL);
+                ++step;
+            }
+        }
+        ::close(client);
+    }
+
+    const TServerSteps FSteps;
+    int FListener = -1;
+    quint16 FPort = 0;
+    std::thread FThread;
+};
 
 bool Accepts(quint16 port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -133,6 +185,8 @@ private slots:
     void badUrls_data();
     void badUrls();
     void severalBoardsAtOnce();
+    void serverSaysNo_data();
+    void serverSaysNo();
     void serverStoppedMidRun();
 };
 
@@ -216,6 +270,41 @@ void TestNetPort::badUrls() {
     const TCliRun run = Cli({"--port", url, "identify"});
     QCOMPARE(run.Exit, 64);
     QVERIFY2(run.Err.contains(QStringLiteral("names no network port")), qPrintable(run.Err));
+}
+
+// A server that will not do what port control asks ends the open with what it did.
+void TestNetPort::serverSaysNo_data() {
+    QTest::addColumn<TServerSteps>("steps");
+    QTest::addColumn<QString>("said");
+    const QByteArray willComPort("\xFF\xFB\x2C", 3); // IAC WILL COM-PORT-OPTION
+    const QByteArray setRate("\xFF\xFA\x2C\x01", 4); // IAC SB COM-PORT SET-BAUDRATE
+    const QByteArray agree("\xFF\xFD\x2C", 3);       // IAC DO COM-PORT-OPTION
+    // The other four confirmations as asked: 8 data bits, no parity, one stop bit, no flow control.
+    const QByteArray format("\xFF\xFA\x2C\x66\x08\xFF\xF0\xFF\xFA\x2C\x67\x01\xFF\xF0"
+                            "\xFF\xFA\x2C\x68\x01\xFF\xF0\xFF\xFA\x2C\x69\x01\xFF\xF0",
+                            28);
+    QTest::newRow("never answers") << TServerSteps{} << "did not agree to Telnet port control";
+    QTest::newRow("refuses port control")
+        << TServerSteps{{willComPort, QByteArray("\xFF\xFE\x2C", 3)}} << "refuses Telnet port control";
+    QTest::newRow("confirms another rate")
+        << TServerSteps{{willComPort, agree},
+                        {setRate, QByteArray("\xFF\xFA\x2C\x65\x00\x00\x25\x80\xFF\xF0", 10) + format}}
+        << "(the server refused the rate)";
+    QTest::newRow("a rate of two bytes")
+        << TServerSteps{{willComPort, agree},
+                        {setRate, QByteArray("\xFF\xFA\x2C\x65\x25\x80\xFF\xF0", 8) + format}}
+        << "answered the rate with 2 bytes, not 4";
+}
+
+void TestNetPort::serverSaysNo() {
+    QFETCH(TServerSteps, steps);
+    QFETCH(QString, said);
+    TScriptedServer server(steps);
+    QVERIFY(server.Port() != 0);
+    const TCliRun run =
+        Cli({"--port", QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.Port()), "identify"});
+    QVERIFY(run.Exit != 0);
+    QVERIFY2(run.Err.contains(said), qPrintable(run.Err));
 }
 
 // Two racks and a board on the bench in one run: each gets the whole image.
