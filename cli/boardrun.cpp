@@ -12,175 +12,185 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
-namespace {
-
-// The steps of one board, each returning the exit status so far.
-class TBoardSession {
-public:
-    TBoardSession(const TBoardJob& job, TBoardOutput& output, TBoardResult& result)
-        : FJob(job), FOptions(*job.Options), FOutput(output), FResult(result) {
-        FProtocol.SetAbortFlag(&TTerminalHost::InterruptFlag());
-        if (FJob.Trace) {
-            TTraceLog* trace = FJob.Trace;
-            const QString port = TraceName();
-            FProtocol.CommUnit()->OnTraffic = [trace, port](bool sent, const QByteArray& bytes) {
-                sent ? trace->Sent(port, bytes) : trace->Received(port, bytes);
-            };
-            // The serial server's negotiation is no byte of the line: a note of its own.
-            FProtocol.CommUnit()->CommPortDriver()->SetPortNotes(
-                [trace, port](const QString& text) { trace->Note(port, text); });
-        }
+TBoardSession::TBoardSession(const TBoardJob& job, TBoardOutput& output)
+    : FJob(job), FOptions(*job.Options), FOutput(output) {
+    FProtocol.SetAbortFlag(job.Stop ? job.Stop : &TTerminalHost::InterruptFlag());
+    if (FJob.Trace) {
+        TTraceLog* trace = FJob.Trace;
+        const QString port = FJob.ShownPort();
+        FProtocol.CommUnit()->OnTraffic = [trace, port](bool sent, const QByteArray& bytes) {
+            sent ? trace->Sent(port, bytes) : trace->Received(port, bytes);
+        };
+        // The serial server's negotiation is no byte of the line: a note of its own.
+        FProtocol.CommUnit()->CommPortDriver()->SetPortNotes(
+            [trace, port](const QString& text) { trace->Note(port, text); });
     }
+}
 
-    ~TBoardSession() {
-        if (FJob.Trace) {
-            FProtocol.CommUnit()->OnTraffic = nullptr;
-            FProtocol.CommUnit()->CommPortDriver()->SetPortNotes(nullptr);
-        }
+TBoardSession::~TBoardSession() {
+    if (FJob.Trace) {
+        FProtocol.CommUnit()->OnTraffic = nullptr;
+        FProtocol.CommUnit()->CommPortDriver()->SetPortNotes(nullptr);
     }
+}
 
-    void Line(const QString& text) {
-        FResult.Lines << text;
-        FOutput.Line(text);
-        Note(text);
+void TBoardSession::Begin(TBoardResult& result) {
+    FResult = &result;
+}
+
+bool TBoardSession::Stopped() const {
+    return FJob.Stop ? FJob.Stop->load() : TTerminalHost::Interrupted();
+}
+
+void TBoardSession::Line(const QString& text) {
+    FResult->Lines << text;
+    FOutput.Line(text);
+    Note(text);
+}
+
+void TBoardSession::Outcome(const QString& text, const QString& headline) {
+    Line(text);
+    FResult->Headline = headline.isEmpty() ? text.section(u'\n', 0, 0) : headline;
+}
+
+void TBoardSession::Error(const QString& text) {
+    FOutput.Error(text);
+    Note(text);
+}
+
+void TBoardSession::Note(const QString& text) {
+    if (FJob.Trace)
+        FJob.Trace->Note(FJob.ShownPort(), text);
+}
+
+int TBoardSession::LineLost() {
+    Outcome(QStringLiteral("The device hung up. The line was lost."));
+    FResult->Fault = TLineFault::LineLost;
+    return esCommunicationFailure;
+}
+
+int TBoardSession::Open() {
+    const int status = Connect();
+    return status == esSuccess ? Ping() : status;
+}
+
+int TBoardSession::Connect() {
+    FOutput.State(QStringLiteral("connecting"));
+    Note(QStringLiteral("open %1 at %2 baud").arg(ShownName(FJob.Link.Device)).arg(FJob.Link.Baud));
+    QString error;
+    if (!OpenLink(FProtocol, FJob.Link, error)) {
+        Error(ShownName(error));
+        Outcome(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
+        FResult->Fault = TLineFault::PortNotOpened;
+        return esCommunicationFailure;
     }
+    return esSuccess;
+}
 
-    // The line that ends a step: printed, and kept as the board's headline (its first line unless
-    // another is given) for the live line.
-    void Outcome(const QString& text, const QString& headline = {}) {
-        Line(text);
-        FResult.Headline = headline.isEmpty() ? text.section(u'\n', 0, 0) : headline;
+int TBoardSession::Ping() {
+    if (!FProtocol.CommUnit()->CommPortDriver()->Connected())
+        return LineLost();
+    for (int attempt = 0; attempt <= FOptions.Retries && !Stopped(); ++attempt) {
+        FResult->Retries += attempt > 0 ? 1 : 0;
+        if (FProtocol.PingTarget())
+            return esSuccess;
+        if (!FProtocol.CommUnit()->CommPortDriver()->Connected())
+            break;
     }
+    if (!Stopped() && !FProtocol.CommUnit()->CommPortDriver()->Connected())
+        return LineLost();
+    if (!Stopped() && !FProtocol.LastFailure().isEmpty())
+        Error(FProtocol.LastFailure());
+    Outcome(Stopped() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
+    if (!Stopped())
+        FResult->Fault = TLineFault::NoTarget;
+    return Stopped() ? esInterrupted : esCommunicationFailure;
+}
 
-    void Error(const QString& text) {
-        FOutput.Error(text);
-        Note(text);
+int TBoardSession::Identify(bool printPair) {
+    FOutput.State(QStringLiteral("identifying"));
+    const QString listName = QFileInfo(FJob.DevicesFile).fileName();
+    if (!FJob.DevicesLoaded) {
+        Error(FJob.DevicesError);
+        Outcome(QStringLiteral("Can't load \"%1\"").arg(listName));
+        return esDevicesError;
     }
-
-    // Opens the port and pings the monitor.
-    int Open() {
-        FOutput.State(QStringLiteral("connecting"));
-        Note(QStringLiteral("open %1 at %2 baud").arg(ShownName(FJob.Link.Device)).arg(FJob.Link.Baud));
-        QString error;
-        if (!OpenLink(FProtocol, FJob.Link, error)) {
-            Error(ShownName(error));
-            Outcome(QStringLiteral("Connection failure!\nCheck COM port settings and try again"));
-            return esCommunicationFailure;
-        }
-        for (int attempt = 0; attempt <= FOptions.Retries && !TTerminalHost::Interrupted(); ++attempt) {
-            FResult.Retries += attempt > 0 ? 1 : 0;
-            if (FProtocol.PingTarget())
-                return esSuccess;
-            if (!FProtocol.CommUnit()->CommPortDriver()->Connected())
-                break;
-        }
-        if (!TTerminalHost::Interrupted() && !FProtocol.CommUnit()->CommPortDriver()->Connected()) {
-            Outcome(QStringLiteral("The device hung up. The line was lost."));
-            return esCommunicationFailure;
-        }
-        if (!TTerminalHost::Interrupted() && !FProtocol.LastFailure().isEmpty())
-            Error(FProtocol.LastFailure());
-        Outcome(TTerminalHost::Interrupted() ? QStringLiteral("Interrupted") : QStringLiteral("No target"));
-        return TTerminalHost::Interrupted() ? esInterrupted : esCommunicationFailure;
+    QByteArray deviceId;
+    QByteArray manufacturer;
+    bool read = false;
+    for (int attempt = 0; attempt <= FOptions.Retries && !read && !Stopped(); ++attempt) {
+        FResult->Retries += attempt > 0 ? 1 : 0;
+        read = FProtocol.IdentifyFlash(deviceId, manufacturer);
+        if (FProtocol.LineFailed())
+            break; // a retry cannot mend the line
     }
-
-    // "P ID" and the device-list lookup; prints the pair when asked to.
-    int Identify(bool printPair) {
-        FOutput.State(QStringLiteral("identifying"));
-        const QString listName = QFileInfo(FJob.DevicesFile).fileName();
-        if (!FJob.DevicesLoaded) {
-            Error(FJob.DevicesError);
-            Outcome(QStringLiteral("Can't load \"%1\"").arg(listName));
-            return esDevicesError;
-        }
-        QByteArray deviceId;
-        QByteArray manufacturer;
-        bool read = false;
-        for (int attempt = 0; attempt <= FOptions.Retries && !read && !TTerminalHost::Interrupted();
-             ++attempt) {
-            FResult.Retries += attempt > 0 ? 1 : 0;
-            read = FProtocol.IdentifyFlash(deviceId, manufacturer);
-            if (FProtocol.LineFailed())
-                break; // a retry cannot mend the line
-        }
-        if (!read) {
-            if (TTerminalHost::Interrupted()) {
-                Outcome(QStringLiteral("Interrupted"));
-                return esInterrupted;
-            }
-            if (!FProtocol.CommUnit()->CommPortDriver()->Connected()) {
-                Outcome(QStringLiteral("The device hung up. The line was lost."));
-                return esCommunicationFailure;
-            }
-            if (FProtocol.LineFailed()) {
-                Outcome(QStringLiteral("Communication failure! ") + FProtocol.LastFailure());
-                return esCommunicationFailure;
-            }
-            // What the board did instead (a flood, a garbled answer) says more than the outcome alone.
-            if (!FProtocol.LastFailure().isEmpty())
-                Error(FProtocol.LastFailure());
-            Outcome(QStringLiteral("FLASH not identified."));
-            return esNotIdentified;
-        }
-        FResult.Manufacturer = QString::fromLatin1(manufacturer);
-        FResult.DeviceId = QString::fromLatin1(deviceId);
-        if (printPair) {
-            Line(QStringLiteral("Manufacturer: ") + FResult.Manufacturer);
-            Line(QStringLiteral("Device ID: ") + FResult.DeviceId);
-        }
-        if (!FJob.Devices->FindDevice(FResult.Manufacturer, FResult.DeviceId)) {
-            Outcome(printPair ? QStringLiteral("Not listed in %1").arg(listName)
-                              : QStringLiteral("FLASH not identified."));
-            return esNotIdentified;
-        }
-        if (printPair)
-            Outcome(QStringLiteral("Listed in %1").arg(listName));
-        return esSuccess;
-    }
-
-    int Transfer(TFlashOperation operation) {
-        const bool program = operation == TFlashOperation::foProgram;
-        // A stop asked for before this point must not let the opening command (an erase) go out.
-        if (TTerminalHost::Interrupted()) {
-            Outcome(CancelledText(operation));
+    if (!read) {
+        if (Stopped()) {
+            Outcome(QStringLiteral("Interrupted"));
             return esInterrupted;
         }
-        const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
-        FOutput.State(name);
-        TTerminalHost host(FOptions.Retries, FOutput.BeginTransfer(name), &FProtocol);
-        TFlashEngine engine(FProtocol, host);
-        const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
-        FResult.Retries += host.RetriesUsed();
-        FResult.Bytes += outcome.BytesSent;
-        if (outcome.Kind == TOutcomeKind::okCompareError)
-            FResult.Compare = outcome.Compare;
-        if (outcome.ReadAs != TImageFormat::Auto)
-            FResult.Format = ImageFormatName(outcome.ReadAs);
-        if (!outcome.Detail.isEmpty())
-            Error(ImageDetailOf(outcome));
-        Outcome(outcome.Text);
-        if (!outcome.FlashState.isEmpty()) {
-            FResult.FlashState = outcome.FlashState;
-            Line(outcome.FlashState);
+        if (!FProtocol.CommUnit()->CommPortDriver()->Connected())
+            return LineLost();
+        if (FProtocol.LineFailed()) {
+            Outcome(QStringLiteral("Communication failure! ") + FProtocol.LastFailure());
+            FResult->Fault = TLineFault::LineLost;
+            return esCommunicationFailure;
         }
-        return ExitStatusOf(outcome, host);
+        // What the board did instead (a flood, a garbled answer) says more than the outcome alone.
+        if (!FProtocol.LastFailure().isEmpty())
+            Error(FProtocol.LastFailure());
+        Outcome(QStringLiteral("FLASH not identified."));
+        return esNotIdentified;
     }
-
-private:
-    QString TraceName() const { return FJob.ShownPort(); }
-
-    void Note(const QString& text) {
-        if (FJob.Trace)
-            FJob.Trace->Note(TraceName(), text);
+    FResult->Manufacturer = QString::fromLatin1(manufacturer);
+    FResult->DeviceId = QString::fromLatin1(deviceId);
+    if (printPair) {
+        Line(QStringLiteral("Manufacturer: ") + FResult->Manufacturer);
+        Line(QStringLiteral("Device ID: ") + FResult->DeviceId);
     }
+    if (!FJob.Devices->FindDevice(FResult->Manufacturer, FResult->DeviceId)) {
+        Outcome(printPair ? QStringLiteral("Not listed in %1").arg(listName)
+                          : QStringLiteral("FLASH not identified."));
+        return esNotIdentified;
+    }
+    if (printPair)
+        Outcome(QStringLiteral("Listed in %1").arg(listName));
+    return esSuccess;
+}
 
-    const TBoardJob& FJob;
-    const TCliOptions& FOptions;
-    TBoardOutput& FOutput;
-    TBoardResult& FResult;
-    TCommProtocol FProtocol;
-    TInterruptWakeUp FWakeUp; // on this board's thread, like the protocol's waits
-};
+int TBoardSession::Transfer(TFlashOperation operation) {
+    const bool program = operation == TFlashOperation::foProgram;
+    // A stop asked for before this point must not let the opening command (an erase) go out.
+    if (Stopped()) {
+        Outcome(CancelledText(operation));
+        return esInterrupted;
+    }
+    const QString name = program ? QStringLiteral("programming") : QStringLiteral("verifying");
+    FOutput.State(name);
+    TTerminalHost host(FOptions.Retries, FOutput.BeginTransfer(name), &FProtocol, FJob.Stop);
+    TFlashEngine engine(FProtocol, host);
+    const TFlashOutcome outcome = engine.Run(operation, ImageSourceOf(FOptions));
+    FResult->Retries += host.RetriesUsed();
+    FResult->Bytes += outcome.BytesSent;
+    if (outcome.Kind == TOutcomeKind::okCompareError)
+        FResult->Compare = outcome.Compare;
+    if (outcome.ReadAs != TImageFormat::Auto)
+        FResult->Format = ImageFormatName(outcome.ReadAs);
+    if (!outcome.Detail.isEmpty())
+        Error(ImageDetailOf(outcome));
+    Outcome(outcome.Text);
+    if (!outcome.FlashState.isEmpty()) {
+        FResult->FlashState = outcome.FlashState;
+        Line(outcome.FlashState);
+    }
+    if (outcome.Kind == TOutcomeKind::okLineFailure)
+        FResult->Fault = TLineFault::LineLost;
+    else if (outcome.Kind == TOutcomeKind::okCancelled && host.GaveUp())
+        FResult->Fault = TLineFault::GaveUp;
+    return ExitStatusOf(outcome, host);
+}
+
+namespace {
 
 int RunSteps(TBoardSession& session, const TCliOptions& options) {
     int status = session.Open();
@@ -280,7 +290,8 @@ TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output) {
     result.Port = job.ShownPort();
     result.Operation = OperationName(*job.Options);
     {
-        TBoardSession session(job, output, result);
+        TBoardSession session(job, output);
+        session.Begin(result);
         result.ExitStatus = RunSteps(session, *job.Options);
     } // the port is closed and given back before the board reports its end
     result.Seconds = double(clock.elapsed()) / 1000.0;

@@ -6,11 +6,14 @@
 
 #include "cli/clilink.h"
 #include "cli/clioptions.h"
+#include "cli/platformsignals.h"
+#include "target/comm_protocol.h"
 #include "target/compareresult.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -20,6 +23,17 @@ struct TFlashOutcome;
 struct TImageSource;
 class TProgressDisplay;
 class TTraceLog;
+
+enum class TFlashOperation;
+
+// Why a board's run ended with a communication failure, for callers that tell the kinds apart.
+enum class TLineFault {
+    None,
+    PortNotOpened, // "Connection failure!": the port could not be opened or set up
+    NoTarget,      // the port opened, but no monitor answered
+    LineLost,      // the device hung up or the line failed mid-run
+    GaveUp,        // a command failed more often than the retries allow
+};
 
 struct TBoardResult {
     QString Port;         // as the user named it
@@ -35,6 +49,7 @@ struct TBoardResult {
     std::optional<TCompareResult> Compare; // when a compare failed
     QString FlashState;                    // a Program that did not finish: what the FLASH holds now
     QString Format;                        // the format the image was read as ("ihex", "elf", ...)
+    TLineFault Fault = TLineFault::None;   // with esCommunicationFailure: which kind
 };
 
 // Where a board's words go while it runs.
@@ -61,9 +76,48 @@ struct TBoardJob {
     QString DevicesError; // why it was not loaded: not found, or the reader's reason
     QString DevicesFile;
     TTraceLog* Trace = nullptr; // optional
+    // The flag that stops this board; by default the process's interrupt flag (Ctrl-C).
+    const std::atomic<bool>* Stop = nullptr;
 
     // The port as the user knows it ("COM2", a path), in every output.
     QString ShownPort() const { return Link.Shown.isEmpty() ? Port : Link.Shown; }
+};
+
+// The steps of one board on one open port, each returning the exit status so far and writing the
+// outcome into the result given to Begin. Lives on one thread, like the protocol it holds.
+class TBoardSession {
+public:
+    TBoardSession(const TBoardJob& job, TBoardOutput& output);
+    ~TBoardSession();
+    TBoardSession(const TBoardSession&) = delete;
+    TBoardSession& operator=(const TBoardSession&) = delete;
+
+    // Where the next steps write; kept until the next Begin.
+    void Begin(TBoardResult& result);
+    // Opens the port (Connect), then pings the monitor (Ping).
+    int Open();
+    int Connect();
+    int Ping();
+    // "P ID" and the device-list lookup; prints the pair when asked to.
+    int Identify(bool printPair);
+    int Transfer(TFlashOperation operation);
+    // The line that ends a step: printed, and kept as the result's headline (its first line unless
+    // another is given) for the live line.
+    void Outcome(const QString& text, const QString& headline = {});
+
+private:
+    bool Stopped() const;
+    void Line(const QString& text);
+    void Error(const QString& text);
+    void Note(const QString& text);
+    int LineLost();
+
+    const TBoardJob& FJob;
+    const TCliOptions& FOptions;
+    TBoardOutput& FOutput;
+    TBoardResult* FResult = nullptr;
+    TCommProtocol FProtocol;
+    TInterruptWakeUp FWakeUp; // on this board's thread, like the protocol's waits
 };
 
 TBoardResult RunBoard(const TBoardJob& job, TBoardOutput& output);

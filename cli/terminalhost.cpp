@@ -60,8 +60,9 @@ void TStderrProgress::Finish() {
         std::fputc('\n', stderr);
 }
 
-TTerminalHost::TTerminalHost(int retries, TProgressDisplay& display, const TFlashTarget* target)
-    : FRetries(retries), FDisplay(display), FTarget(target) {}
+TTerminalHost::TTerminalHost(int retries, TProgressDisplay& display, const TFlashTarget* target,
+                             const std::atomic<bool>* stop)
+    : FRetries(retries), FDisplay(display), FTarget(target), FStop(stop ? *stop : gInterrupted) {}
 
 void TTerminalHost::InstallInterruptHandler() {
     PrepareInterruptWakeUp();
@@ -82,7 +83,7 @@ const std::atomic<bool>& TTerminalHost::InterruptFlag() {
 bool TTerminalHost::AskRetry() {
     // The board's own answer ("Address out of range") says more than any retry count.
     const QString why = FTarget ? FTarget->LastFailure() : QString();
-    if (Interrupted()) {
+    if (FStop.load()) {
         // The command in flight is named as interrupted, not as a communication error.
         FDisplay.Note(why.isEmpty() ? QStringLiteral("Interrupted.") : why);
         return false;
@@ -113,6 +114,7 @@ void TTerminalHost::ShowBlockAddress(std::uint32_t address) {
 void TTerminalHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
     if (bytesTotal == 0)
         return;
+    FDisplay.Bytes(bytesSent, bytesTotal);
     const int percent = int(bytesSent * 100 / bytesTotal);
     const double seconds = FClock.isValid() ? double(FClock.elapsed()) / 1000.0 : 0.0;
     FDisplay.Show(percent, FAddress, seconds > 0 ? double(bytesSent) / seconds : 0.0);
@@ -123,7 +125,7 @@ void TTerminalHost::ProcessMessages() {
 }
 
 bool TTerminalHost::StopRequested() {
-    return Interrupted();
+    return FStop.load();
 }
 
 void TTerminalHost::ReportOutcome(const TFlashOutcome& outcome) {

@@ -15,6 +15,11 @@ class TProgressDisplay {
 public:
     virtual ~TProgressDisplay() = default;
     virtual void Show(int percent, std::uint32_t address, double bytesPerSecond) = 0;
+    // The image bytes the board has confirmed, for a display that counts bytes rather than percent.
+    virtual void Bytes(std::uint64_t sent, std::uint64_t total) {
+        (void)sent;
+        (void)total;
+    }
     // A line for standard error, such as the give-up message.
     virtual void Note(const QString& text) = 0;
     // The operation has ended.
@@ -38,8 +43,10 @@ private:
 
 class TTerminalHost : public TFlashHost {
 public:
-    // `target`, when given, names the reason of a failure in the give-up message.
-    TTerminalHost(int retries, TProgressDisplay& display, const TFlashTarget* target = nullptr);
+    // `target`, when given, names the reason of a failure in the give-up message. `stop` is the flag
+    // that stops the run; by default the process's interrupt flag.
+    TTerminalHost(int retries, TProgressDisplay& display, const TFlashTarget* target = nullptr,
+                  const std::atomic<bool>* stop = nullptr);
 
     bool AskRetry() override;
     void ShowBlockAddress(std::uint32_t address) override;
@@ -71,6 +78,7 @@ private:
     bool FGaveUp = false;
     TProgressDisplay& FDisplay;
     const TFlashTarget* FTarget;
+    const std::atomic<bool>& FStop;
     std::uint32_t FAddress = 0;
     QElapsedTimer FClock;
     TFlashOutcome FOutcome;

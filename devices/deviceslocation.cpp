@@ -15,10 +15,13 @@ QString TDevicesFileLocation::NotFoundText() const {
 }
 
 TDevicesFileLocation LocateDevicesFile(const QString& programDirectory) {
-    const QDir program(programDirectory);
     // TERVOLT_DATA_DIR_FROM_BIN: the installed data folder relative to the installed bin folder; empty
     // where an install keeps the list beside the programs, and the per-user list is looked for next.
-    const QString installed = QStringLiteral(TERVOLT_DATA_DIR_FROM_BIN);
+    return LocateDevicesFile(programDirectory, QStringLiteral(TERVOLT_DATA_DIR_FROM_BIN));
+}
+
+TDevicesFileLocation LocateDevicesFile(const QString& programDirectory, const QString& installed) {
+    const QDir program(programDirectory);
     TDevicesFileLocation location;
     location.Tried << QDir::cleanPath(program.filePath(kDevicesFileName));
     if (!installed.isEmpty())

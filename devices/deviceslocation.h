@@ -18,6 +18,9 @@ struct TDevicesFileLocation {
 };
 
 TDevicesFileLocation LocateDevicesFile(const QString& programDirectory);
+// The same for a program whose installed data folder lies elsewhere relative to it (the Python
+// module): `installedFromProgram` is that folder relative to `programDirectory`.
+TDevicesFileLocation LocateDevicesFile(const QString& programDirectory, const QString& installedFromProgram);
 
 class TDevicesList;
 
