@@ -37,4 +37,33 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # The bash completion is only loaded by the bash-completion framework.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 
+# The Python module is a package of its own, as Debian's Python policy has it: python3-tervolt, on the
+# main package for the device list and the simulated board.
+if(TERVOLT_PYTHON)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL tervolt python)
+  set(CPACK_DEBIAN_TERVOLT_PACKAGE_NAME tervolt)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tervolt)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  execute_process(COMMAND ${Python3_EXECUTABLE} -c "import sys; print('%d.%d' % sys.version_info[:2])"
+                  OUTPUT_VARIABLE python_version OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX REPLACE "^3\\.([0-9]+)$" "\\1" python_minor ${python_version})
+  math(EXPR python_next "${python_minor} + 1")
+  # The extension is built for one Python version, as Debian's own extension packages are.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "tervolt (= ${PROJECT_VERSION}), python3 (>= ${python_version}~), python3 (<< 3.${python_next})")
+  # Each package's own fields; the summary line is the one both share.
+  set(CPACK_DEBIAN_TERVOLT_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_DEBIAN_TERVOLT_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+  set(CPACK_DEBIAN_TERVOLT_PACKAGE_RECOMMENDS "${CPACK_DEBIAN_PACKAGE_RECOMMENDS}")
+  unset(CPACK_DEBIAN_PACKAGE_DEPENDS)
+  unset(CPACK_DEBIAN_PACKAGE_RECOMMENDS)
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+      "This package holds the Python 3 module tervolt. It drives the boards that\n"
+      "tervolt-cli drives, for test scripts and production stations: identify the\n"
+      "FLASH chip, program and verify an image, with progress callbacks, an\n"
+      "exception for every kind of failure, and many boards at once from threads.")
+  string(REPLACE ";" "" CPACK_DEBIAN_PYTHON_DESCRIPTION "${CPACK_DEBIAN_PYTHON_DESCRIPTION}")
+endif()
+
 include(CPack)

@@ -178,3 +178,15 @@ def test_every_public_name_is_documented_and_typed():
             for member in member_names:
                 assert "`%s.%s" % (name, member) in doc, name + "." + member
                 assert member in typed[name], name + "." + member
+
+
+def test_the_example_station_records_every_board(boards, tmp_path):
+    sims = [boards(), boards("--fault", "mismatch:0x40"), boards()]
+    env = dict(os.environ, TERVOLT_PORTS=",".join(sim.port for sim in sims), TERVOLT_IMAGE=SAMPLE,
+               TERVOLT_SERIALS="SN1,SN2,SN3", TERVOLT_RECORDS=str(tmp_path / "records"))
+    station = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
+                              os.path.join(ROOT, "examples", "station")], env=env, capture_output=True, text=True)
+    assert "1 failed, 2 passed" in station.stdout, station.stdout
+    records = {name: json.load(open(tmp_path / "records" / (name + ".json"))) for name in ("SN1", "SN2", "SN3")}
+    assert [records[name]["outcome"] for name in ("SN1", "SN2", "SN3")] == ["ok", "compare_error", "ok"]
+    assert records["SN2"]["compare"]["address"] == 0x40 and records["SN2"]["error"] == "CompareError"
