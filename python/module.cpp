@@ -548,6 +548,10 @@ void AddErrors(py::module_& m) {
 void EnsureApplication() {
     if (QCoreApplication::instance())
         return;
+    // As tervolt-cli: Qt's own event loop rather than GLib's, which spends more on each of the many
+    // wake-ups of a transfer. Only when this module makes Qt's application: another's choice stands.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     static int argc = 1;
     static char name[] = "tervolt";
     static char* argv[] = {name, nullptr};

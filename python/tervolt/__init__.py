@@ -42,6 +42,11 @@ from ._core import (  # noqa: E402  (the module's folder is set first)
     ports,
 )
 
+# The classes are the package's: help() and tracebacks name them tervolt.Board, not tervolt._core.Board.
+for _class in (Board, Chip, Compare, Image, Port, Result):
+    _class.__module__ = __name__
+del _class
+
 __all__ = [
     "Board",
     "Chip",
