@@ -37,8 +37,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # The bash completion is only loaded by the bash-completion framework.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 
-# The Python module is a package of its own, as Debian's Python policy has it: python3-tervolt, on the
-# main package for the device list and the simulated board.
+# The Python module is a package of its own, as Debian's Python policy has it: python3-tervolt, with
+# its own copy of the device list, so that a station without a desktop needs no Qt Widgets.
 if(TERVOLT_PYTHON)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL tervolt python)
@@ -50,8 +50,9 @@ if(TERVOLT_PYTHON)
   string(REGEX REPLACE "^3\\.([0-9]+)$" "\\1" python_minor ${python_version})
   math(EXPR python_next "${python_minor} + 1")
   # The extension is built for one Python version, as Debian's own extension packages are.
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
-      "tervolt (= ${PROJECT_VERSION}), python3 (>= ${python_version}~), python3 (<< 3.${python_next})")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= ${python_version}~), python3 (<< 3.${python_next})")
+  # tervolt-cli and the simulated board, for trying a script without hardware.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS "tervolt (= ${PROJECT_VERSION})")
   # Each package's own fields; the summary line is the one both share.
   set(CPACK_DEBIAN_TERVOLT_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
   set(CPACK_DEBIAN_TERVOLT_PACKAGE_DEPENDS "${CPACK_DEBIAN_PACKAGE_DEPENDS}")

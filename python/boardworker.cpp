@@ -9,6 +9,11 @@ TBoardWorker::TBoardWorker() {
 }
 
 TBoardWorker::~TBoardWorker() {
+    Quit();
+}
+
+void TBoardWorker::Quit() {
+    std::lock_guard<std::mutex> caller(FCallers);
     {
         std::lock_guard<std::mutex> lock(FLock);
         FQuit = true;
@@ -41,6 +46,12 @@ void TBoardWorker::Serve() {
 void TBoardWorker::Run(const std::function<void()>& job, const std::function<void()>& poll, int pollMs) {
     std::lock_guard<std::mutex> caller(FCallers);
     std::unique_lock<std::mutex> lock(FLock);
+    if (FQuit) {
+        lock.unlock();
+        job();
+        poll();
+        return;
+    }
     FJob = job;
     FDone = false;
     FFailure = nullptr;

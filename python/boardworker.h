@@ -21,8 +21,11 @@ public:
 
     // Runs `job` on the worker's thread and returns when it has ended, throwing what it threw. Until
     // then `poll` is called on the calling thread every `pollMs`, and once more at the end; it must not
-    // throw. One job at a time: a second caller waits for the first.
+    // throw. One job at a time: a second caller waits for the first. Once the thread has ended (Quit),
+    // the job runs on the calling thread.
     void Run(const std::function<void()>& job, const std::function<void()>& poll, int pollMs);
+    // Ends the thread once the job in hand has ended.
+    void Quit();
 
 private:
     void Serve();

@@ -17,10 +17,15 @@
 
 #include <QCoreApplication>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -302,6 +307,12 @@ public:
 
     // Called without the GIL.
     void operator()() {
+        // A daemon thread must not take the GIL while the interpreter ends: Python would end the thread
+        // in the middle of C++ frames. The run stops instead; the caller parks (ParkIfEnding).
+        if (_Py_IsFinalizing()) {
+            FBoard.Stop();
+            return;
+        }
         py::gil_scoped_acquire gil;
         if (FFailure)
             return;
@@ -323,6 +334,8 @@ public:
         try {
             FProgress(done, total);
         } catch (py::error_already_set& raised) {
+            // Ctrl-C while the callback ran is still Ctrl-C.
+            FSignal = raised.matches(PyExc_KeyboardInterrupt);
             FFailure.emplace(std::move(raised));
             FBoard.Stop();
         }
@@ -338,8 +351,8 @@ public:
         }
         const py::object raised = FFailure->value();
         if (!FSignal && py::hasattr(raised, "add_note"))
-            raised.attr("add_note")(Text(QStringLiteral("tervolt: the run on %1 was stopped: %2")
-                                             .arg(outcome.Result.Port, outcome.Result.Lines.join(u' '))));
+            raised.attr("add_note")(Text(
+                QStringLiteral("tervolt: %1: %2").arg(outcome.Result.Port, outcome.Result.Lines.join(u' '))));
         FFailure->restore();
         throw py::error_already_set();
     }
@@ -355,20 +368,21 @@ private:
 
 class TPyBoard {
 public:
-    TPyBoard(const py::object& port, std::uint32_t baud, const py::object& devices, int retries) {
-        if (baud == 0)
-            RaiseUsage(QStringLiteral("invalid baud rate 0"));
-        if (retries < 0)
-            RaiseUsage(QStringLiteral("invalid retry count %1 (0 or more)").arg(retries));
+    TPyBoard(const py::object& port, long long baud, const py::object& devices, long long retries)
+        : FPid(QCoreApplication::applicationPid()) {
+        if (baud <= 0 || baud > std::numeric_limits<std::uint32_t>::max())
+            RaiseUsage(QStringLiteral("invalid baud rate '%1'").arg(baud));
+        if (retries < 0 || retries > std::numeric_limits<int>::max())
+            RaiseUsage(QStringLiteral("invalid retry count '%1'").arg(retries));
         TScriptBoardSettings settings;
         settings.Port = PathOf(port);
         if (settings.Port.isEmpty())
             RaiseUsage(QStringLiteral("no port named"));
-        settings.Baud = baud;
+        settings.Baud = std::uint32_t(baud);
         settings.DevicesFile = devices.is_none() ? QString() : PathOf(devices);
         settings.ModuleDirectory = gModuleDirectory;
         settings.InstalledDataDir = QStringLiteral(TERVOLT_DATA_DIR_FROM_MODULE);
-        settings.Retries = retries;
+        settings.Retries = int(retries);
         {
             py::gil_scoped_release release;
             FBoard = std::make_unique<TScriptBoard>(settings);
@@ -389,12 +403,15 @@ public:
     }
 
     TPyResult Transfer(const py::object& image, bool program, bool verify,
-                       const std::optional<std::string>& format, std::uint32_t start, bool sizeHeader,
-                       const py::object& progress) {
+                       const std::optional<std::string>& format, const std::optional<std::uint32_t>& start,
+                       const std::optional<bool>& sizeHeader, const py::object& progress) {
         // An image given as a path is read here, before anything goes to the board.
         std::optional<TPyImage> read;
         if (!py::isinstance<TPyImage>(image))
-            read.emplace(image, format, start, sizeHeader);
+            read.emplace(image, format, start.value_or(0), sizeHeader.value_or(true));
+        else if (format || start || sizeHeader)
+            RaiseUsage(QStringLiteral("format, start and size_header apply to a path: an Image was read with "
+                                      "its own"));
         const TScriptImage& sent = read ? read->Image() : image.cast<const TPyImage&>().Image();
         return ResultOf(Run(
             [&](const TScriptBoard::TPoll& poll) { return FBoard->Transfer(sent, program, verify, poll); },
@@ -403,13 +420,16 @@ public:
 
     void Stop() { FBoard->Stop(); }
 
+    // A step under way is stopped first, within a block.
     void Close() {
+        RefuseFromWithin("close()");
+        FBoard->Stop();
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(FCall);
         FBoard->Close();
     }
 
-    bool Closed() const { return !FBoard->IsOpen(); }
+    bool Closed() const { return FBoard->Closed(); }
     std::string Port() const { return Text(FBoard->ShownPort()); }
     std::uint32_t Baud() const { return FBoard->Baud(); }
 
@@ -417,19 +437,32 @@ public:
         return Text(QStringLiteral("Board('%1', baud=%2%3)")
                         .arg(FBoard->ShownPort())
                         .arg(FBoard->Baud())
-                        .arg(FBoard->IsOpen() ? QString() : QStringLiteral(", closed")));
+                        .arg(FBoard->Closed() ? QStringLiteral(", closed") : QString()));
     }
 
 private:
     // One step at a time a board; each raises the exception of its failure.
     TScriptOutcome Run(const std::function<TScriptOutcome(const TScriptBoard::TPoll&)>& step,
                        const py::object& progress) {
+        RefuseFromWithin("a step");
+        // The board's thread stayed behind in the parent: its steps would wait for ever.
+        if (QCoreApplication::applicationPid() != FPid)
+            throw std::runtime_error("tervolt: a Board cannot be used in a process forked after it was made; "
+                                     "make it in the process that uses it");
         TCallerPoll poll(*FBoard, progress);
         TScriptOutcome outcome;
         {
             py::gil_scoped_release release;
             std::lock_guard<std::mutex> lock(FCall);
-            outcome = step(std::ref(poll));
+            FStepThread.store(std::this_thread::get_id());
+            try {
+                outcome = step(std::ref(poll));
+            } catch (...) {
+                FStepThread.store(std::thread::id());
+                throw;
+            }
+            FStepThread.store(std::thread::id());
+            ParkIfEnding();
         }
         poll.RaisePending(outcome);
         if (outcome.Result.ExitStatus != esSuccess)
@@ -437,7 +470,26 @@ private:
         return outcome;
     }
 
+    // The progress callback and Python's signal handlers run inside a step, on its thread: a call on the
+    // same board from there would wait for the step, which waits for the call.
+    void RefuseFromWithin(const char* what) const {
+        if (FStepThread.load() == std::this_thread::get_id())
+            throw std::runtime_error(
+                std::string("tervolt: ") + what +
+                " of a board cannot be called while one of its steps is under way on this "
+                "thread (from its progress callback or a signal handler); stop() can");
+    }
+
+    // Python ends a thread that takes the GIL back while the interpreter ends; one that waits here for
+    // the process to end leaves nothing half done.
+    static void ParkIfEnding() {
+        while (_Py_IsFinalizing())
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+
+    qint64 FPid;
     std::mutex FCall;
+    std::atomic<std::thread::id> FStepThread{};
     std::unique_ptr<TScriptBoard> FBoard;
 };
 
@@ -548,10 +600,6 @@ void AddErrors(py::module_& m) {
 void EnsureApplication() {
     if (QCoreApplication::instance())
         return;
-    // As tervolt-cli: Qt's own event loop rather than GLib's, which spends more on each of the many
-    // wake-ups of a transfer. Only when this module makes Qt's application: another's choice stands.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
     static int argc = 1;
     static char name[] = "tervolt";
     static char* argv[] = {name, nullptr};
@@ -676,8 +724,9 @@ PYBIND11_MODULE(_core, m) {
         "to use alone; None finds it as the programs do (with the per-user additions).\n"
         "retries: how often a failed command is sent again before the step fails.\n\n"
         "The GIL is released while a step runs, so boards on several threads run at once.\n"
-        "One step at a time on one board; stop() may be called from any thread.")
-        .def(py::init<const py::object&, std::uint32_t, const py::object&, int>(), py::arg("port"),
+        "One step at a time on one board. stop() may be called from any thread, also from the\n"
+        "step's own progress callback, where the board's other methods may not.")
+        .def(py::init<const py::object&, long long, const py::object&, long long>(), py::arg("port"),
              py::arg("baud") = 115200, py::arg("devices") = py::none(), py::arg("retries") = 3)
         .def("ping", &TPyBoard::Ping, "Pings the monitor. Raises NoTarget when it does not answer.")
         .def("identify", &TPyBoard::Identify,
@@ -686,29 +735,36 @@ PYBIND11_MODULE(_core, m) {
         .def(
             "program",
             [](TPyBoard& b, const py::object& image, bool verify, const std::optional<std::string>& format,
-               std::uint32_t start, bool sizeHeader, const py::object& progress) {
+               const std::optional<std::uint32_t>& start, const std::optional<bool>& sizeHeader,
+               const py::object& progress) {
                 return b.Transfer(image, true, verify, format, start, sizeHeader, progress);
             },
             py::arg("image"), py::kw_only(), py::arg("verify") = false, py::arg("format") = py::none(),
-            py::arg("start") = 0, py::arg("size_header") = true, py::arg("progress") = py::none(),
+            py::arg("start") = py::none(), py::arg("size_header") = py::none(),
+            py::arg("progress") = py::none(),
             "Programs the image (a path or an Image), then verifies it when verify is true; returns the\n"
             "Result. progress(done, total) is called on the calling thread as the board confirms blocks\n"
             "(with verify, total counts both passes); an exception it raises stops the run and is raised\n"
-            "again. format, start and size_header apply to a path, as Image takes them.")
+            "again. format, start (default 0) and size_header (default True) apply to a path, as Image\n"
+            "takes them.")
         .def(
             "verify",
             [](TPyBoard& b, const py::object& image, const std::optional<std::string>& format,
-               std::uint32_t start, bool sizeHeader, const py::object& progress) {
+               const std::optional<std::uint32_t>& start, const std::optional<bool>& sizeHeader,
+               const py::object& progress) {
                 return b.Transfer(image, false, false, format, start, sizeHeader, progress);
             },
-            py::arg("image"), py::kw_only(), py::arg("format") = py::none(), py::arg("start") = 0,
-            py::arg("size_header") = true, py::arg("progress") = py::none(),
+            py::arg("image"), py::kw_only(), py::arg("format") = py::none(), py::arg("start") = py::none(),
+            py::arg("size_header") = py::none(), py::arg("progress") = py::none(),
             "Has the board compare its FLASH with the image; returns the Result. Raises CompareError\n"
             "with the first differing address.")
         .def("stop", &TPyBoard::Stop,
-             "Stops the step under way within a block, from any thread; it raises Interrupted.")
-        .def("close", &TPyBoard::Close, "Closes the port. Later steps raise LineLost.")
-        .def_property_readonly("closed", &TPyBoard::Closed, "True once the port is closed.")
+             "From any thread: stops the step under way within a block, or the next step when none runs;\n"
+             "the stopped step raises Interrupted.")
+        .def("close", &TPyBoard::Close,
+             "Stops a step under way (within a block), then closes the port and ends the board's thread.\n"
+             "Later steps raise LineLost.")
+        .def_property_readonly("closed", &TPyBoard::Closed, "True once close() was called.")
         .def_property_readonly("port", &TPyBoard::Port, "The port as it was named (COMn for a COM number).")
         .def_property_readonly("baud", &TPyBoard::Baud, "The line's rate.")
         .def("__enter__", [](py::object self) { return self; })

@@ -160,7 +160,6 @@ TScriptOutcome TScriptBoard::Step(const QString& operation, const std::function<
     TScriptOutcome outcome;
     outcome.Result.Port = FShownPort;
     outcome.Result.Operation = operation;
-    FStop.store(false);
     FOutput->Diagnostics.clear();
     QElapsedTimer clock;
     clock.start();
@@ -186,6 +185,8 @@ TScriptOutcome TScriptBoard::Step(const QString& operation, const std::function<
             }
         },
         poll, kPollMs);
+    if (outcome.Result.ExitStatus == esInterrupted)
+        FStop.store(false);
     outcome.Result.Seconds = double(clock.elapsed()) / 1000.0;
     outcome.Diagnostics = FOutput->Diagnostics;
     return outcome;
@@ -243,9 +244,9 @@ TScriptOutcome TScriptBoard::Transfer(const TScriptImage& image, bool program, b
 
 void TScriptBoard::Close() {
     FClosed = true;
-    if (!FSession)
-        return;
-    // The session's driver and timers go on the thread that made them.
-    FWorker.Run([this] { FSession.reset(); }, [] {}, kPollMs);
+    // The session's driver and timers go on the thread that made them; then the thread ends.
+    if (FSession)
+        FWorker.Run([this] { FSession.reset(); }, [] {}, kPollMs);
     FOpen = false;
+    FWorker.Quit();
 }

@@ -77,11 +77,12 @@ public:
     TScriptOutcome Identify(const TPoll& poll);
     // Ping, identify, then the transfer(s), as `tervolt-cli program [--verify]` and `verify` do.
     TScriptOutcome Transfer(const TScriptImage& image, bool program, bool verify, const TPoll& poll);
-    // Closes the port; later steps fail as a lost line. Safe to call twice.
+    // Closes the port and ends the board's thread; later steps fail as a lost line. Safe to call twice.
     void Close();
-    bool IsOpen() const { return FOpen; }
+    bool Closed() const { return FClosed; }
 
-    // From any thread: the step under way stops within a block, nothing more is sent.
+    // From any thread: the step under way stops within a block, nothing more is sent; when none runs,
+    // the next one stops before its first command. A stopped step takes the stop with it.
     void Stop() { FStop.store(true); }
     // The bytes the board confirmed over all passes of the step under way, and their total.
     void Progress(std::uint64_t& done, std::uint64_t& total) const;

@@ -30,40 +30,37 @@ def pytest_generate_tests(metafunc):
         metafunc.parametrize("port", PORTS, ids=[SERIALS.get(port, port) for port in PORTS])
 
 
-def run_board(board, image):
-    """Identify, program and verify one board; its record either way."""
-    record = {"serial": SERIALS.get(board.port, board.port), "image": image.path,
+def run_board(port, image, opened):
+    """Open, identify, program and verify one board; its record either way."""
+    record = {"serial": SERIALS.get(port, port), "port": port, "image": image.path,
               "started": time.strftime("%Y-%m-%dT%H:%M:%S%z")}
     try:
-        board.identify()
-        record.update(board.program(image, verify=True).as_dict())
+        with tervolt.Board(port, baud=BAUD) as board:
+            opened.append(board)
+            board.identify()
+            record.update(board.program(image, verify=True).as_dict())
     except tervolt.Error as error:
-        record.update(error.result.as_dict() if error.result else {"port": board.port, "message": str(error)})
+        record.update(error.result.as_dict() if error.result else {"message": str(error)})
+        record["outcome"] = record.get("outcome", "error")
         record["error"] = type(error).__name__
     return record
 
 
 @pytest.fixture(scope="session")
 def station():
-    """Every board at once: the records by port. Ctrl-C stops them all within a block."""
+    """Every board at once, one thread each: the records by port. Ctrl-C stops them all within a block."""
     if not PORTS or "TERVOLT_IMAGE" not in os.environ:
         pytest.skip("set TERVOLT_PORTS and TERVOLT_IMAGE")
     image = tervolt.Image(os.environ["TERVOLT_IMAGE"])  # read once: every board gets the same bytes
-    boards = []
-    try:
-        for port in PORTS:
-            boards.append(tervolt.Board(port, baud=BAUD))
-        with ThreadPoolExecutor(len(boards)) as pool:
-            futures = [pool.submit(run_board, board, image) for board in boards]
-            try:
-                records = [future.result() for future in futures]
-            except KeyboardInterrupt:
-                for board in boards:
-                    board.stop()
-                raise
-    finally:
-        for board in boards:
-            board.close()
+    opened = []
+    with ThreadPoolExecutor(len(PORTS)) as pool:
+        futures = [pool.submit(run_board, port, image, opened) for port in PORTS]
+        try:
+            records = [future.result() for future in futures]
+        except KeyboardInterrupt:
+            for board in opened:
+                board.stop()  # also a board whose step has not begun yet
+            raise
     os.makedirs(RECORDS, exist_ok=True)
     for record in records:
         with open(os.path.join(RECORDS, record["serial"].replace(os.sep, "_") + ".json"), "w") as file:

@@ -47,6 +47,7 @@ def board(port, **options):
 FAILURES = {
     "port missing": ([], lambda port, image: board(port + "-none"), tervolt.PortError, 3),
     "COM number out of range": ([], lambda port, image: board("COM0"), tervolt.UsageError, 64),
+    "rate out of range": ([], lambda port, image: board(port, baud=-1), tervolt.UsageError, 64),
     "format unknown": ([], lambda port, image: tervolt.Image(image, format="intel"), tervolt.UsageError, 64),
     "nothing answers": (["--fault", "silent-after:0"], lambda port, image: board(port, retries=0).ping(),
                         tervolt.NoTarget, 3),
@@ -129,6 +130,9 @@ def test_stop_and_a_raising_callback_end_the_run_cleanly(boards, image):
         with pytest.raises(Refused) as caught:
             board.program(path, progress=refuse)
         assert any("Program operation canceled" in note for note in caught.value.__notes__)
+        # The board's own step waits for its callback: a call from there is refused, not a deadlock.
+        with pytest.raises(RuntimeError, match="under way"):
+            board.program(path, progress=lambda done, total: board.close())
         threading.Timer(0.3, board.stop).start()
         with pytest.raises(tervolt.Interrupted) as stopped:
             board.program(path)
@@ -182,11 +186,13 @@ def test_every_public_name_is_documented_and_typed():
 
 def test_the_example_station_records_every_board(boards, tmp_path):
     sims = [boards(), boards("--fault", "mismatch:0x40"), boards()]
-    env = dict(os.environ, TERVOLT_PORTS=",".join(sim.port for sim in sims), TERVOLT_IMAGE=SAMPLE,
-               TERVOLT_SERIALS="SN1,SN2,SN3", TERVOLT_RECORDS=str(tmp_path / "records"))
+    ports = [sim.port for sim in sims] + [sims[0].port + "-unplugged"]
+    env = dict(os.environ, TERVOLT_PORTS=",".join(ports), TERVOLT_IMAGE=SAMPLE,
+               TERVOLT_SERIALS="SN1,SN2,SN3,SN4", TERVOLT_RECORDS=str(tmp_path / "records"))
     station = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
                               os.path.join(ROOT, "examples", "station")], env=env, capture_output=True, text=True)
-    assert "1 failed, 2 passed" in station.stdout, station.stdout
-    records = {name: json.load(open(tmp_path / "records" / (name + ".json"))) for name in ("SN1", "SN2", "SN3")}
-    assert [records[name]["outcome"] for name in ("SN1", "SN2", "SN3")] == ["ok", "compare_error", "ok"]
+    assert "2 failed, 2 passed" in station.stdout, station.stdout
+    names = ("SN1", "SN2", "SN3", "SN4")
+    records = {name: json.load(open(tmp_path / "records" / (name + ".json"))) for name in names}
+    assert [records[name]["outcome"] for name in names] == ["ok", "compare_error", "ok", "communication"]
     assert records["SN2"]["compare"]["address"] == 0x40 and records["SN2"]["error"] == "CompareError"
