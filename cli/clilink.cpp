@@ -7,8 +7,6 @@
 #include "serial/porturl.h"
 #include "target/comm_protocol.h"
 
-#include <QRegularExpression>
-
 namespace {
 
 constexpr int kDefaultPort = 2;
@@ -35,13 +33,10 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& por
     link.PortName = ComName(storedPort);
     link.Shown = QStringLiteral("COM%1").arg(storedPort);
     if (!port.isEmpty()) {
-        static const QRegularExpression kComName(QStringLiteral("^COM([0-9]+)$"),
-                                                 QRegularExpression::CaseInsensitiveOption);
-        const QRegularExpressionMatch match = kComName.match(port);
-        link.PortName = match.hasMatch() ? ComName(match.captured(1).toInt()) : port;
-        link.Shown = match.hasMatch() ? QStringLiteral("COM%1").arg(match.captured(1).toInt()) : port;
-        if (match.hasMatch() &&
-            (match.captured(1).toInt() < kLowestComNumber || match.captured(1).toInt() > kHighestComNumber))
+        const std::optional<int> number = ComNumberOf(port);
+        link.PortName = number ? ComName(*number) : port;
+        link.Shown = number ? QStringLiteral("COM%1").arg(*number) : port;
+        if (number && (*number < kLowestComNumber || *number > kHighestComNumber))
             link.Error = QStringLiteral("no such port '%1' (COM1 to COM%2)")
                              .arg(ShownName(port))
                              .arg(kHighestComNumber);
@@ -58,7 +53,7 @@ TLinkSettings ResolveLinkSettings(const TCliOptions& options, const QString& por
 
 bool OpenLink(TCommProtocol& protocol, const TLinkSettings& settings, QString& error) {
     TCommPortDriver& driver = *protocol.CommUnit()->CommPortDriver();
-    driver.SetPortName(settings.Device); // already resolved: opening reads no settings again
+    driver.SetPortDevice(settings.PortName, settings.Device); // resolved once, in the link settings
     TBaudRate listed = brCustom;
     for (int rate = int(br110); rate <= int(br256000); ++rate)
         if (BaudRateOf(TBaudRate(rate)) == settings.Baud)

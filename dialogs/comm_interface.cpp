@@ -39,13 +39,12 @@ int OrdinalOf(const QComboBox& list) {
 // The original's four ports, offered whether or not the system lists them.
 constexpr int kAlwaysOffered = 4;
 
-// "COM7", "com7" or "7": the number, or 0 for anything else.
-int ComNumberOf(const QString& text) {
-    static const QRegularExpression kTyped(QStringLiteral(R"(^\s*(?:COM)?([1-9][0-9]{0,2})\s*$)"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = kTyped.match(text);
-    const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
-    return number <= kHighestComNumber ? number : 0;
+// "COM7", "com7" or "7", blanks around it: the number of a port there can be, or 0.
+int TypedComNumber(const QString& text) {
+    const QString typed = text.trimmed();
+    const std::optional<int> number =
+        ComNumberOf(typed.startsWith(u"COM", Qt::CaseInsensitive) ? typed : QStringLiteral("COM") + typed);
+    return number && *number >= 1 && *number <= kHighestComNumber ? *number : 0;
 }
 
 struct TFlowControl {
@@ -202,7 +201,7 @@ void TCommInterface::ApplyComboSelection() {
     // A port the list has no entry for (COM5 from the stored settings) is kept as it is: taking the
     // empty list as pnCustom would open the same line but lose its number, and closing would then
     // store port 0 in place of the user's port.
-    if (const int typed = ComNumberOf(FUi->ComboBoxCOMPort->currentText()); typed > 0)
+    if (const int typed = TypedComNumber(FUi->ComboBoxCOMPort->currentText()); typed > 0)
         SelectPort(static_cast<TPortNumber>(typed));
     else
         ShowPortInList(CurrentPort());

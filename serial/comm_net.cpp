@@ -69,7 +69,7 @@ bool TCommPortNet::Open(const QString& name) {
     Close();
     FGone = false;
     FLastFailure.clear();
-    FName = ResolvePortName(name);
+    FName = name;
     FIn.clear();
     FInPos = 0;
     FOut.clear();

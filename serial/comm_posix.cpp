@@ -4,7 +4,6 @@
 #include "files/usersettings.h"
 #include "serial/linestate.h"
 
-#include <QRegularExpression>
 #include <QSettings>
 
 #include <algorithm>
@@ -191,13 +190,10 @@ std::vector<int> SystemComNumbers() {
 }
 
 QString ResolvePortName(const QString& name) {
-    // Not shared between threads: boards open their ports on threads of their own.
-    const QRegularExpression comName(QStringLiteral(R"(^(?:\\\\\.\\)?COM([1-9][0-9]{0,5})$)"),
-                                     QRegularExpression::CaseInsensitiveOption);
-    const auto match = comName.match(name);
-    if (!match.hasMatch())
+    const std::optional<int> comNumber = ComNumberOf(name);
+    if (!comNumber || *comNumber < 1)
         return name;
-    const int number = match.captured(1).toInt();
+    const int number = *comNumber;
     // A settings file that cannot be read safely maps nothing.
     if (const std::unique_ptr<QSettings> settings = OpenUserSettings()) {
         const QString mapped =
@@ -272,7 +268,7 @@ bool TCommPortPosix::Open(const QString& name) {
     Close();
     FGone = false;
     FLastFailure.clear();
-    FPath = ResolvePortName(name);
+    FPath = name;
     if (FPath.isEmpty()) {
         FLastFailure = QStringLiteral("cannot open a port without a name");
         return false;

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QPair>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <chrono>
@@ -189,10 +188,8 @@ std::unique_ptr<TCommPort> CreateLocalCommPort() {
 
 QString ResolvePortName(const QString& name) {
     // "COMn" becomes "\\.\COMn": the device namespace is the only way to COM10 and above.
-    static const QRegularExpression comName(QStringLiteral(R"(^COM([1-9][0-9]{0,5})$)"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const auto match = comName.match(name);
-    return match.hasMatch() ? QStringLiteral("\\\\.\\COM%1").arg(match.captured(1)) : name;
+    const std::optional<int> number = ComNumberOf(name);
+    return number && *number >= 1 ? QStringLiteral("\\\\.\\COM%1").arg(*number) : name;
 }
 
 TCommPortWin32::TCommPortWin32() = default;
@@ -219,7 +216,7 @@ bool TCommPortWin32::Open(const QString& name) {
     Close();
     FGone = false;
     FLastFailure.clear();
-    FPath = ResolvePortName(name);
+    FPath = name;
     if (FPath.isEmpty()) {
         FLastFailure = QStringLiteral("cannot open a port without a name");
         return false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // A native device handle: a file descriptor on Linux, a HANDLE on Windows.
@@ -106,5 +107,10 @@ constexpr int kHighestComNumber = 256;
 std::vector<int> SystemComNumbers();
 
 // The device a port name stands for: "\\.\COMn" (or "COMn") through the per-user settings, group
-// "Ports", key "COMn" (a device path or a network port's URL); a path or a URL as it is.
+// "Ports", key "COMn" (a device path or a network port's URL); a path or a URL as it is. Called once
+// for each open, by whoever names the port: the ports open what they are given.
 QString ResolvePortName(const QString& name);
+
+// The number of a COM name, "COMn" or "\\.\COMn" in any case (n as written, 0 included; range checks
+// are the caller's); empty for any other name. The one reader of COM names.
+std::optional<int> ComNumberOf(const QString& name);

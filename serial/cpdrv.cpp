@@ -95,15 +95,22 @@ void TCommPortDriver::SetPort(TPortNumber value) {
     if (Connected())
         return;
     FPort = value;
-    if (value != pnCustom)
+    if (value != pnCustom) {
         FPortName = QStringLiteral("\\\\.\\COM%1").arg(int(value));
+        FGivenDevice.clear();
+    }
 }
 
 void TCommPortDriver::SetPortName(const QString& value) {
+    SetPortDevice(value, QString());
+}
+
+void TCommPortDriver::SetPortDevice(const QString& name, const QString& device) {
     if (Connected())
         return;
     FPort = pnCustom;
-    FPortName = value;
+    FPortName = name;
+    FGivenDevice = device;
 }
 
 void TCommPortDriver::SetBaudRate(TBaudRate value) {
@@ -211,7 +218,9 @@ void TCommPortDriver::SetPollOnReadable(bool value) {
 bool TCommPortDriver::Connect() {
     if (Connected())
         return true;
-    if (!FCommPort->Open(FPortName))
+    // Resolved once for this open; the settings may have mapped the name anew since the last.
+    FDevice = FGivenDevice.isEmpty() ? ResolvePortName(FPortName) : FGivenDevice;
+    if (!FCommPort->Open(FDevice))
         return false;
     if (!ApplyCOMSettings()) {
         Disconnect();

@@ -88,7 +88,12 @@ public:
     TPortNumber Port() const { return FPort; }
     void SetPort(TPortNumber value);
     QString PortName() const { return FPortName; }
+    // The name is resolved (ResolvePortName) on each Connect.
     void SetPortName(const QString& value);
+    // A name with the device it was resolved to already: Connect opens `device` as it is.
+    void SetPortDevice(const QString& name, const QString& device);
+    // What the last Connect opened (or tried to): the resolved device; empty before the first.
+    QString Device() const { return FDevice; }
     TBaudRate BaudRate() const { return FBaudRate; }
     void SetBaudRate(TBaudRate value);
     std::uint32_t BaudRateValue() const { return FBaudRateValue; }
@@ -211,6 +216,8 @@ private:
 
     TPortNumber FPort = pnCOM2;
     QString FPortName = QStringLiteral("\\\\.\\COM2");
+    QString FGivenDevice; // set with the name: no resolving on Connect
+    QString FDevice;
     TBaudRate FBaudRate = br9600;
     std::uint32_t FBaudRateValue = 9600;
     TDataBits FDataBits = db8BITS;

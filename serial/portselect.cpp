@@ -5,13 +5,15 @@
 #include "serial/commport.h"
 #include "serial/porturl.h"
 
+#include <limits>
+
 namespace {
 
 class TCommPortByName final : public TCommPort {
 public:
-    bool Open(const QString& name) override {
-        const QString resolved = ResolvePortName(name);
-        const bool network = IsNetworkPortName(resolved);
+    // `device` is resolved already (ResolvePortName): opening reads no settings again.
+    bool Open(const QString& device) override {
+        const bool network = IsNetworkPortName(device);
         if (network != FNetwork || !FPort) {
             FPort.reset();
             FNetwork = network;
@@ -19,7 +21,7 @@ public:
                             : CreateLocalCommPort();
             FPort->SetNoteSink(FNotes);
         }
-        return FPort->Open(resolved);
+        return FPort->Open(device);
     }
     void Adopt(TCommHandle handle) override {
         if (FNetwork || !FPort) {
@@ -66,4 +68,20 @@ private:
 
 std::unique_ptr<TCommPort> CreateCommPort() {
     return std::make_unique<TCommPortByName>();
+}
+
+std::optional<int> ComNumberOf(const QString& name) {
+    QStringView rest(name);
+    if (rest.startsWith(u"\\\\.\\"))
+        rest = rest.mid(4);
+    if (rest.size() <= 3 || !rest.startsWith(u"COM", Qt::CaseInsensitive))
+        return std::nullopt;
+    rest = rest.mid(3);
+    for (const QChar digit : rest)
+        if (digit < u'0' || digit > u'9')
+            return std::nullopt;
+    // Too many digits for any port: the largest number, which every range check refuses.
+    bool fits = false;
+    const int number = rest.toInt(&fits);
+    return fits ? number : std::numeric_limits<int>::max();
 }

@@ -100,7 +100,7 @@ private slots:
 
     void missingPortNamesTheReason() {
         TCommPortWin32 port;
-        QVERIFY(!port.Open(QStringLiteral("COM250")));
+        QVERIFY(!port.Open(ResolvePortName(QStringLiteral("COM250"))));
         QVERIFY2(port.LastFailure().startsWith(QStringLiteral("cannot open \\\\.\\COM250: ")),
                  qPrintable(port.LastFailure()));
         QVERIFY(port.LastFailure().contains(QStringLiteral("(error ")));
