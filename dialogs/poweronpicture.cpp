@@ -1,5 +1,7 @@
 #include "dialogs/poweronpicture.h"
 
+#include "common/version.h"
+
 #include "skin/skinstyle.h"
 #include "skin/suiglyphs.h"
 
@@ -81,7 +83,7 @@ void PaintTitle(QPainter& p) {
     p.drawLine(QPointF(26, 108), QPointF(26 + nameWidth, 108));
     p.setFont(version);
     p.setPen(QColor(0xD6, 0xE6, 0xFF));
-    p.drawText(QPointF(26, 140), QStringLiteral(TERVOLT_VERSION));
+    p.drawText(QPointF(26, 140), QLatin1String(kTervoltVersion));
 }
 
 QPainterPath Sweep(qreal inset) {
