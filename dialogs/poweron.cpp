@@ -59,6 +59,6 @@ void TFormPowerOn::ShowPowerOn() {
     wakeUp.stop();
     repaint();
     QGuiApplication::sync();
-    QThread::msleep(kPowerOnHoldMs);
+    FHold(kPowerOnHoldMs);
     hide();
 }

@@ -2,9 +2,12 @@
 // TFormPowerOn: the borderless picture window shown once, for two seconds, while the main window is
 // being built. Layout in forms/poweron.ui; the picture is drawn by RenderPowerOnPicture.
 
+#include <QThread>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 class QLabel;
 
@@ -26,6 +29,9 @@ public:
     // Shows the window, lets it paint, holds the thread for kPowerOnHoldMs (nothing else runs
     // meanwhile, by design) and hides it again.
     virtual void ShowPowerOn();
+    // What holds the thread (by default a sleep); the tests give one that only notes the call.
+    using THold = std::function<void(unsigned long ms)>;
+    void SetHold(THold hold) { FHold = std::move(hold); }
 
     QLabel* ImagePowerOn() const;
 
@@ -34,4 +40,5 @@ protected:
 
 private:
     std::unique_ptr<Ui::FormPowerOn> FUi;
+    THold FHold = [](unsigned long ms) { QThread::msleep(ms); };
 };

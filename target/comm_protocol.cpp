@@ -230,6 +230,7 @@ bool TCommProtocol::WaitForReply() {
                 continue;
             }
             FTimedOut = true;
+            ++FTimeOuts;
             // Without echo a late answer can only be matched by order, and the order is now in doubt.
             NoteOrderDoubt(QStringLiteral("an answer came late"));
             return false;

@@ -49,6 +49,9 @@ public:
     // A command is waiting for its answer.
     bool Waiting() const { return FWaiting; }
     bool TimedOut() const { return FTimedOut; }
+    // Waits that ended at their time-out, since the protocol was made: tells "at once" from "after a
+    // time-out" without a clock.
+    std::uint64_t TimeOuts() const { return FTimeOuts; }
     // The answer to the last command without its first line.
     const QByteArray& Reply() const { return FReply; }
     std::uint32_t ReplyTimeout() const { return FReplyTimeout; }
@@ -126,6 +129,7 @@ private:
     std::unique_ptr<TCommunicationUnit> FCommUnit;
     std::unique_ptr<TLinkClock> FClock;
     bool FTimedOut = false;
+    std::uint64_t FTimeOuts = 0;
     bool FWaiting = false;
     bool FCommandActive = false;
     const std::atomic<bool>* FAbort = nullptr;
