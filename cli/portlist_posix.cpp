@@ -9,7 +9,12 @@
 #include <QMap>
 #include <QSet>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -33,12 +38,32 @@ bool HasUart(const QString& path) {
     return ok && value != 0;
 }
 
-// A UUCP lock file, as terminal programs leave them: the port is another program's.
+// The lock's owner is gone: the file names a process that does not exist (the HDB form, the PID as
+// text; an older binary form is read as its four bytes). A file that names none is kept as a lock.
+bool LockIsStale(const QString& lock) {
+    QFile file(lock);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = file.read(64);
+    bool text = false;
+    qint64 pid = content.trimmed().toLongLong(&text);
+    if (!text && content.size() == 4) {
+        std::int32_t binary = 0;
+        std::memcpy(&binary, content.constData(), sizeof binary);
+        pid = binary;
+    }
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return false;
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A UUCP lock file, as terminal programs leave them: the port is another program's, unless the
+// program that left it has ended.
 QString LockFileOf(const QString& device) {
     const QString base = QFileInfo(device).fileName();
     for (const char* folder : {"/run/lock", "/var/lock"}) {
         const QString lock = QStringLiteral("%1/LCK..%2").arg(QLatin1String(folder), base);
-        if (QFile::exists(lock))
+        if (QFile::exists(lock) && !LockIsStale(lock))
             return lock;
     }
     return QString();

@@ -38,6 +38,9 @@ void CloseFileDescriptor(int fd);
 // `reason`. A named pipe that nobody reads fails at once instead of blocking the caller.
 std::FILE* CreateFileForWriting(const QString& name, QString& reason);
 
+// fopen: the name in the system's own spelling, the stream not inherited by child processes.
+std::FILE* OpenFileStream(const QString& name, const char* mode);
+
 // Opens a file for appending, creating it: a regular file or a named pipe only. A terminal or any
 // other device is refused without being opened (opening a tty moves its modem lines), and so is a
 // named pipe that nobody reads; nullptr with the reason.

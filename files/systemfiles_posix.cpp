@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -267,4 +268,9 @@ bool SameExistingFile(const QString& first, const QString& second) {
     return ::stat(SystemFileName(first).constData(), &a) == 0 &&
            ::stat(SystemFileName(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
+}
+
+std::FILE* OpenFileStream(const QString& name, const char* mode) {
+    const std::string closeOnExec = std::string(mode) + "e"; // glibc's O_CLOEXEC
+    return std::fopen(SystemFileName(name).constData(), closeOnExec.c_str());
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 
 #include <windows.h>
 
@@ -133,4 +134,9 @@ bool AppendWhole(std::FILE* file, const QByteArray& bytes, int& error) {
 bool SameExistingFile(const QString& first, const QString& second) {
     const QString a = QFileInfo(first).canonicalFilePath();
     return !a.isEmpty() && a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
+}
+
+std::FILE* OpenFileStream(const QString& name, const char* mode) {
+    const std::wstring noInherit = QString::fromLatin1(mode).toStdWString() + L"N"; // the CRT's _O_NOINHERIT
+    return _wfopen(WideName(name), noInherit.c_str());
 }

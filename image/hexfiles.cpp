@@ -63,12 +63,6 @@ std::uint16_t Word(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
-// fopen with the name in the system's own bytes; the descriptor is not inherited by children.
-std::FILE* OpenFile(const QString& fileName, const char* mode) {
-    const std::string modeText = std::string(mode) + "e";
-    return std::fopen(SystemFileName(fileName).constData(), modeText.c_str());
-}
-
 // What a pass can meet only in an image that differs from the one measured.
 bool IsImageFault(THexResult result) {
     return result != hrOK && result != hrEndOfFile && result != hrBufferTooSmall &&
@@ -183,12 +177,12 @@ THexResult TAbsoluteHexFile::OpenStream(const QString& fileName, std::uint8_t mo
     }
     case hmWrite:
         if (overwrite) {
-            FFile.reset(OpenFile(fileName, binary ? "wb" : "w"));
+            FFile.reset(OpenFileStream(fileName, binary ? "wb" : "w"));
             FWriting = FFile != nullptr;
             return FFile ? hrOK : hrCannotOpenFile;
         }
         // Only a probe: the caller asks before overwriting and opens again to write.
-        if (std::unique_ptr<std::FILE, TFileCloser> probe{OpenFile(fileName, binary ? "rb" : "r")})
+        if (std::unique_ptr<std::FILE, TFileCloser> probe{OpenFileStream(fileName, binary ? "rb" : "r")})
             return hrFileAlreadyExists;
         return hrOK;
     default:

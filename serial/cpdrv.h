@@ -153,8 +153,6 @@ public:
     TPacketMode PacketMode() const { return FPacketMode; }
     void SetPacketMode(TPacketMode value) { FPacketMode = value; }
     TReceivePacketEvent OnReceivePacket;
-    bool EnableDTROnOpen() const { return FEnableDTROnOpen; }
-    void SetEnableDTROnOpen(bool value) { FEnableDTROnOpen = value; }
     std::uint32_t InputTimeout() const { return FInputTimeout; }
     void SetInputTimeout(std::uint32_t value) { FInputTimeout = value; }
     bool CheckLineStatus() const { return FCheckLineStatus; }
@@ -231,7 +229,6 @@ private:
     std::int32_t FPacketTimeout = -1;
     TPacketMode FPacketMode = pmDiscard;
     std::uint16_t FPollingDelay = 50;
-    bool FEnableDTROnOpen = true;
     std::uint32_t FInputTimeout = 200;
     bool FCheckLineStatus = false;
     bool FPollOnReadable = false;
