@@ -39,9 +39,15 @@ enum : THexResult {
 // Open modes: 0 and 1 both read (the engine passes 0 for Program and Verify alike), 2 writes.
 enum : std::uint8_t { hmProgram = 0, hmVerify = 1, hmWrite = 2 };
 
-// The text of a result code; empty for 0. Kept apart from the message box so the core needs no widgets.
+// The text of a result code of any image reader or writer (the name is the original design's, from when
+// Intel HEX was the only text format); empty for 0. Kept apart from the message box so the core needs
+// no widgets.
 QString HexFileErrorMessage(int code);
 
+// The base of every image reader and writer, whatever the format: Intel HEX, binary, S-record, ELF and
+// auto-detection all derive from it (the name is the original design's). It opens a snapshot, measures
+// the image once (ScanImage), then delivers address/data blocks pass after pass, checking that each pass
+// delivers what the first measured.
 class TAbsoluteHexFile {
 public:
     virtual ~TAbsoluteHexFile();
