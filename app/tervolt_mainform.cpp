@@ -5,8 +5,11 @@
 #include "app/windowformatcheck.h"
 #include "app/windowimagefolder.h"
 #include "app/windowmemory.h"
+#include "app/windowrunlook.h"
+#include "app/windowscopes.h"
 #include "app/windowsessionlog.h"
 #include "app/windowstartaddress.h"
+#include "app/windowstatusline.h"
 #include "common/version.h"
 #include "devices/devicesdb.h"
 #include "devices/deviceslocation.h"
@@ -64,44 +67,6 @@ int FormatItem(TImageFormat format) {
         if (kFormatItems[i] == format)
             return i;
     return int(std::size(kFormatItems)) - 1;
-}
-
-// Marks an identification exchange as running for as long as it waits for the board.
-class TTalkScope {
-public:
-    explicit TTalkScope(bool& talking) : FTalking(talking) { FTalking = true; }
-    ~TTalkScope() { FTalking = false; }
-    TTalkScope(const TTalkScope&) = delete;
-    TTalkScope& operator=(const TTalkScope&) = delete;
-
-private:
-    bool& FTalking;
-};
-
-// Disables widgets for as long as it lives and gives each back the state it had.
-class TDisabledScope {
-public:
-    explicit TDisabledScope(const QList<QWidget*>& widgets) {
-        for (QWidget* widget : widgets) {
-            FStates.append({widget, widget->isEnabled()});
-            widget->setEnabled(false);
-        }
-    }
-    ~TDisabledScope() {
-        for (const auto& [widget, enabled] : FStates)
-            widget->setEnabled(enabled);
-    }
-    TDisabledScope(const TDisabledScope&) = delete;
-    TDisabledScope& operator=(const TDisabledScope&) = delete;
-
-private:
-    QList<QPair<QWidget*, bool>> FStates;
-};
-
-// "COM2", or the device path the driver was given.
-QString ShownPortName(const QString& driverName) {
-    static const QString kDevicePrefix = QStringLiteral("\\\\.\\");
-    return driverName.startsWith(kDevicePrefix) ? driverName.mid(kDevicePrefix.size()) : driverName;
 }
 
 } // namespace
@@ -383,9 +348,7 @@ void TFormTervolt::EnableSelection(bool enabled) {
 }
 
 void TFormTervolt::ClearStatusLabels() {
-    FUi->LabelMode->clear();
-    FUi->LabelAddress->clear();
-    FUi->LabelAddressNumber->clear();
+    ClearRunLabels(*FUi);
 }
 
 void TFormTervolt::BitBtnStopMouseMove() {
@@ -441,7 +404,7 @@ void TFormTervolt::ReconnectTick() {
         FReconnectTimer->stop();
         return;
     }
-    if (!FCommInterface->CommUnit()->CommPortDriver()->Connect())
+    if (!FCommInterface->ConnectQuietly())
         return;
     ShowConnected();
     FAutoIdentifierTimer->start();
@@ -489,15 +452,12 @@ void TFormTervolt::CloseFloodedLine() {
     FFloodClosed = true;
     ClearStatusLabels();
     ShowDisconnected();
-    FUi->LabelHint->setText(QStringLiteral("%1 kept sending text that answers no command for %2 s. "
-                                           "Connect under Com opens it again.")
-                                .arg(ShownPort())
-                                .arg(kFloodLimitMs / 1000));
+    FUi->LabelHint->setText(FloodHint(ShownPort(), kFloodLimitMs / 1000));
     FUi->LabelHint->show();
 }
 
 QString TFormTervolt::ShownPort() const {
-    return ShownPortName(FCommInterface->CommUnit()->CommPortDriver()->PortName());
+    return FCommInterface->ShownPort();
 }
 
 QString TFormTervolt::RunPlace(const QString& beforeChip) const {
@@ -509,41 +469,20 @@ QString TFormTervolt::RunPlace(const QString& beforeChip) const {
     return place;
 }
 
-// Beside "Connected"/"Disconnected": where the window listens and what it found there, so that
-// "Connected" with no board is never the only word.
 void TFormTervolt::UpdateStatusLine() {
-    const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
-    const QString port = ShownPort();
-    QString text;
-    if (!PortOpen()) {
-        text = FNoPortChosen   ? QStringLiteral("No port chosen yet: choose one with the Com button")
-               : FFloodClosed  ? QStringLiteral("The board sends without pause; the line was closed.")
-               : FReconnecting ? QStringLiteral("%1 has gone away; trying to reopen it every %2 s")
-                                     .arg(port)
-                                     .arg(double(kReconnectIntervalMs) / 1000.0, 0, 'f', 1)
-                               : QStringLiteral("%1 is not open").arg(port);
-    } else {
-        text = QStringLiteral("%1 \u00b7 %2 baud \u00b7 ").arg(port).arg(driver.BaudRateValue());
-        // FlashIdentified outlives a board that stopped answering; the chip is named only while it does.
-        if (FTargetFound && FFlashIdentified)
-            text += FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') + FUi->EditFLASHProduct->text();
-        else if (FTargetFound)
-            text += QStringLiteral("board answers, chip not identified");
-        else
-            text += QStringLiteral("no board answers yet");
-    }
-    // Never cut behind the Log button: shortened with an ellipsis, the whole text in the tooltip.
-    const QString shown =
-        FUi->LabelStatus->fontMetrics().elidedText(text, Qt::ElideRight, FUi->LabelStatus->width());
-    FUi->LabelStatus->setText(shown);
-    FUi->LabelStatus->setAccessibleName(text); // read out whole
-    const QString device = ResolvePortName(driver.PortName());
-    QStringList tip;
-    if (shown != text)
-        tip << text;
-    if (device != port)
-        tip << QStringLiteral("%1 opens %2").arg(port, device);
-    FUi->LabelStatus->setToolTip(tip.join(QLatin1Char('\n')));
+    TStatusLineFacts facts;
+    facts.PortOpen = PortOpen();
+    facts.NoPortChosen = FNoPortChosen;
+    facts.FloodClosed = FFloodClosed;
+    facts.Reconnecting = FReconnecting;
+    facts.ReconnectIntervalMs = kReconnectIntervalMs;
+    facts.Port = ShownPort();
+    facts.Device = FCommInterface->Device();
+    facts.Baud = FCommInterface->CommUnit()->CommPortDriver()->BaudRateValue();
+    facts.TargetFound = FTargetFound;
+    if (FFlashIdentified)
+        facts.Chip = FUi->EditFLASHManefacturer->text() + QLatin1Char(' ') + FUi->EditFLASHProduct->text();
+    ShowStatusLine(*FUi->LabelStatus, facts);
 }
 
 void TFormTervolt::BitBtnComSettingsClick() {
@@ -691,14 +630,8 @@ void TFormTervolt::NoAnswerYet() {
     }
     if (FSilentSince.elapsed() < kNoAnswerHintAfterMs || FUi->LabelHint->isVisible())
         return;
-    const TCommPortDriver& driver = *FCommInterface->CommUnit()->CommPortDriver();
-    const QString port = ShownPortName(driver.PortName());
-    const QString device = ResolvePortName(driver.PortName());
-    const QString where = device == port ? port : QStringLiteral("%1 (%2)").arg(port, device);
-    FUi->LabelHint->setText(QStringLiteral("No answer on %1 at %2 baud. Check the cable, the board's power, "
-                                           "and the port and rate under Com.")
-                                .arg(where)
-                                .arg(driver.BaudRateValue()));
+    FUi->LabelHint->setText(NoAnswerHint(ShownPort(), FCommInterface->Device(),
+                                         FCommInterface->CommUnit()->CommPortDriver()->BaudRateValue()));
     FUi->LabelHint->show();
 }
 
@@ -940,11 +873,7 @@ void TFormTervolt::BitBtnStartClick() {
     RunChosenOperations(fileName, *format);
 
     SetBusy(false);
-    ClearStatusLabels();
-    FUi->Tervolt->SetCaption(FTitle); // and the window system's title with it
-    FUi->BitBtnStop->hide();
-    FUi->BitBtnStart->show();
-    FUi->BitBtnStart->setEnabled(true);
+    ShowIdleLook(*FUi, FTitle);
     if (!PortOpen()) {
         ShowDisconnected(); // the adapter went away during the run
         StartReconnecting();
@@ -961,10 +890,8 @@ void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat for
         return;
     const bool verify = operation == 0;
     const bool thenVerify = !verify && FUi->CheckBoxVerifyAfterProgram->isChecked();
-    FRunRetries = 0;
-    FPass = 0;
-    FPasses = thenVerify ? 2 : 1;
-    FDoneTransferMs = 0;
+    FRun = TRunTally();
+    FRun.Passes = thenVerify ? 2 : 1;
     const QString started = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
     QString summary;
     QString said;
@@ -973,14 +900,14 @@ void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat for
         TSessionTraceScope trace(*FSessionLog, *FCommInterface->CommUnit(), ShownPort());
         outcome = RunOperation(verify, fileName, format, thenVerify);
         said = outcome.Text;
-        summary = RunSummary(outcome.BytesSent, outcome.ElapsedMs, FRunRetries);
+        summary = RunSummary(outcome.BytesSent, outcome.ElapsedMs, FRun.Retries);
         if (thenVerify && outcome.Kind == TOutcomeKind::okProgramDone) {
-            FPass = 1;
+            FRun.Pass = 1;
             const TFlashOutcome programmed = outcome;
             outcome = RunOperation(true, fileName, format, false, &programmed);
             said += QLatin1Char(' ') + outcome.Text;
             summary = PassesSummary(programmed.BytesSent, outcome.BytesSent,
-                                    programmed.ElapsedMs + outcome.ElapsedMs, FRunRetries);
+                                    programmed.ElapsedMs + outcome.ElapsedMs, FRun.Retries);
         }
     }
     FUi->CGaugeProgressBar->hide();
@@ -1002,21 +929,21 @@ void TFormTervolt::RunChosenOperations(const QString& fileName, TImageFormat for
         FRecentFiles = ForgetRecentFile(fileName);
 }
 
-void TFormTervolt::ShowRunStarted(bool verify) {
+void TFormTervolt::ShowRunStarted(bool verify, int percent) {
     SetHourglass(true);
-    FUi->BitBtnStart->hide();
-    FUi->BitBtnStop->show();
-    FUi->BitBtnStop->setFocus(Qt::OtherFocusReason); // Space stops, as a click would
-    FUi->LabelMode->setText(verify ? QStringLiteral("Verifying...") : QStringLiteral("Programming..."));
-    FUi->LabelAddress->setText(QStringLiteral("Address:"));
-    ShowRunPercent(RunPercent(0));
-    FUi->CGaugeProgressBar->show();
+    ShowRunLook(*FUi, verify, percent);
+}
+
+void TFormTervolt::ShowBlockAddress(const QString& address) {
+    FUi->LabelAddressNumber->setText(address);
 }
 
 void TFormTervolt::ShowRunPercent(int percent) {
-    FUi->CGaugeProgressBar->SetValueDeferred(percent);
-    // In the title bar, and in the task bar while the window is hidden behind others.
-    FUi->Tervolt->SetCaption(QStringLiteral("%1 % \u2013 Tervolt").arg(percent));
+    ShowRunPercentLook(*FUi, percent);
+}
+
+void TFormTervolt::ShowTimeLeft(const QString& text) {
+    FUi->LabelStatus->setText(text);
 }
 
 // A format that does not fit the file is asked about first; No (the default) starts nothing.
@@ -1062,7 +989,7 @@ void TFormTervolt::BitBtnStopClick() {
     question += QLatin1Char('?');
     TVelumMessageBox box(DeepBlue);
     box.Dialog()->SetDefaultButton(2); // a reflex Enter must not end the run
-    const TQuestionTime asking(*this);
+    const TQuestionTime asking(FRun);
     if (box.ShowTwoButtons(question, QStringLiteral("Tervolt - Confirm Abort Operation"), suiStop,
                            QStringLiteral("Yes"), mrYes, QStringLiteral("No"), mrNo) == mrYes)
         FStopRequested = true;
@@ -1075,7 +1002,7 @@ TFlashOutcome TFormTervolt::RunOperation(bool verify, const QString& fileName, T
     source.Format = format;
     source.StartAddress = std::uint32_t(FStartAddress);
     source.WriteSizeHeader = FUi->CheckBoxWriteFileSizeOnStart->isChecked();
-    TWindowFlashHost host(*this, verify, holdSuccess, programmed);
+    TWindowFlashHost host(*this, FRun, *FCommInterface, verify, holdSuccess, programmed);
     TFlashEngine engine(*FCommInterface, host);
     return engine.Run(verify ? TFlashOperation::foVerify : TFlashOperation::foProgram, source);
 }
@@ -1171,8 +1098,4 @@ void TFormTervolt::BitBtnLogClick() {
                        {UserDevicesFile(), QStringLiteral("the per-user device list"), true},
                        {UserSettingsFile(), QStringLiteral("the settings file"), true}});
     log.exec();
-}
-
-TQuestionTime::~TQuestionTime() {
-    FForm.FQuestionMs += FClock.elapsed();
 }

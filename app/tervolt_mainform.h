@@ -6,6 +6,7 @@
 // Every handler is public so that tests (and the window's own connections) can drive it; the
 // controls are found by their object names (BitBtnStart, EditFileName, LabelMode, ...).
 
+#include "app/runview.h"
 #include "image/imageformat.h"
 
 #include <QElapsedTimer>
@@ -29,7 +30,6 @@ class TCommInterface;
 class TDevicesList;
 class TFormPowerOn;
 class TsuiForm;
-class TWindowFlashHost;
 
 namespace Ui {
 class FormTervolt;
@@ -52,7 +52,7 @@ private:
 // the chosen path or an empty text when the user cancelled.
 using TOpenFileDialogFunc = std::function<QString(QWidget* parent, const QString& qtFilter)>;
 
-class TFormTervolt : public QWidget {
+class TFormTervolt : public QWidget, private TRunView {
     Q_OBJECT
 
 public:
@@ -86,13 +86,13 @@ public:
     // The recent-files menu (rebuilt each time it is asked for).
     QMenu* RecentFilesMenu();
     TsuiForm* Frame() const;
-    bool StopRequested() const { return FStopRequested; }
+    bool StopRequested() const override { return FStopRequested; }
     bool FlashIdentified() const { return FFlashIdentified; }
     bool TargetFound() const { return FTargetFound; }
     std::int32_t StartAddress() const { return FStartAddress; }
     TImageFormat FileFormat() const { return FFileFormat; }
     bool Busy() const { return FBusy; }
-    bool PortOpen() const;
+    bool PortOpen() const override;
 
     // Test seam: replaces the file dialog of BitBtnBrowseClick (an empty function restores it).
     void SetOpenFileDialog(TOpenFileDialogFunc dialog) { FOpenFileDialog = std::move(dialog); }
@@ -140,8 +140,14 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    friend class TWindowFlashHost;
-    friend class TQuestionTime;
+    // What a run shows (TRunView).
+    void ShowRunStarted(bool verify, int percent) override;
+    void ShowBlockAddress(const QString& address) override;
+    void ShowRunPercent(int percent) override;
+    void ShowTimeLeft(const QString& text) override;
+    void ShowLineStatus() override { UpdateStatusLine(); }
+    void ShowDisconnected() override;
+    QString RunPlace(const QString& beforeChip) const override;
 
     void ConnectHandlers();
     void SetTabOrder();
@@ -156,7 +162,6 @@ private:
     void HideNoAnswerHint();
     void ShowLineFailure();
     void ShowConnected();
-    void ShowDisconnected();
     void PortVanished();
     void SetHourglass(bool on);
     void ShowError(const QString& text);
@@ -164,13 +169,6 @@ private:
     TFlashOutcome RunOperation(bool verify, const QString& fileName, TImageFormat format,
                                bool holdSuccess = false, const TFlashOutcome* programmed = nullptr);
     void RunChosenOperations(const QString& fileName, TImageFormat format);
-    // The image was accepted and the transfer of a pass begins: Stop instead of Start, the pass named,
-    // the bar at what the passes before it did.
-    void ShowRunStarted(bool verify);
-    // The share of the whole Start (all its passes) when the present pass stands at `passPercent`.
-    int RunPercent(int passPercent) const { return (FPass * 100 + passPercent) / FPasses; }
-    // On the bar and in the title alike.
-    void ShowRunPercent(int percent);
     void LogIdentification(const QString& what);
     void ReloadDevicesList();
     // The format to run with, once a format that does not fit the file was confirmed; nothing: No.
@@ -187,8 +185,6 @@ private:
     void CloseFloodedLine();
     void UpdateStatusLine();
     QString ShownPort() const;
-    // "COM2 at 115200 baud, VELUM VF040B": where a run went; `beforeChip` goes between port and chip.
-    QString RunPlace(const QString& beforeChip) const;
     void RestoreImageChoices();
     void StoreImageChoices() const;
     void RunWhenIdle(bool& pending, const std::function<void()>& action);
@@ -199,11 +195,7 @@ private:
     std::unique_ptr<TCommInterface> FCommInterface;
     std::unique_ptr<TFormPowerOn> FPowerOnForm;
     bool FStopRequested = false;
-    qint64 FQuestionMs = 0;     // how long questions (Stop?, Retry?) have been up during runs, in all
-    int FRunRetries = 0;        // commands sent again this Start, automatically or after Retry
-    int FPass = 0;              // the pass under way: 0, or 1 for the Verify of Program+Verify
-    int FPasses = 1;            // passes this Start
-    qint64 FDoneTransferMs = 0; // transfer time of this Start's finished passes, questions left out
+    TRunTally FRun; // this Start's passes, retries and question time
     bool FFlashIdentified = false;
     bool FTargetFound = false;
     std::int32_t FStartAddress = 0;
@@ -236,18 +228,4 @@ private:
     bool FBrowseDeferred = false;
     bool FCloseRequested = false; // a close came in while an answer was awaited
     bool FLeavingStartAddress = false;
-};
-
-// While a question is up during a run (Stop?, Retry?): its time goes to the form's question time, so
-// that the time left is reckoned from the transfer alone.
-class TQuestionTime {
-public:
-    explicit TQuestionTime(TFormTervolt& form) : FForm(form) { FClock.start(); }
-    ~TQuestionTime();
-    TQuestionTime(const TQuestionTime&) = delete;
-    TQuestionTime& operator=(const TQuestionTime&) = delete;
-
-private:
-    TFormTervolt& FForm;
-    QElapsedTimer FClock;
 };

@@ -1,11 +1,9 @@
 #include "app/windowflashhost.h"
 
-#include "app/tervolt_mainform.h"
 #include "dialogs/comm_interface.h"
 #include "dialogs/hexfiles_box.h"
 #include "dialogs/velummessagebox.h"
 #include "skin/suimessagedialog.h"
-#include "ui_tervolt_mainform.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -86,31 +84,30 @@ std::optional<qint64> TimeLeftMs(qint64 transferMs, std::uint64_t bytesSent, std
     return qint64(double(transferMs) * double(bytesTotal - bytesSent) / double(bytesSent));
 }
 
-TWindowFlashHost::TWindowFlashHost(TFormTervolt& form, bool verify, bool holdSuccess,
-                                   const TFlashOutcome* programmed)
-    : FForm(form), FVerify(verify), FHoldSuccess(holdSuccess), FProgrammed(programmed),
-      FLastAddressText(form.FUi->LabelAddressNumber->text()) {}
+TWindowFlashHost::TWindowFlashHost(TRunView& view, TRunTally& tally, const TCommInterface& line, bool verify,
+                                   bool holdSuccess, const TFlashOutcome* programmed)
+    : FView(view), FTally(tally), FLine(line), FVerify(verify), FHoldSuccess(holdSuccess),
+      FProgrammed(programmed) {}
 
 bool TWindowFlashHost::AskRetry() {
     ShowPendingAddress(); // the block in trouble
-    TCommInterface& line = *FForm.FCommInterface;
-    const QString failure = line.LastFailure();
-    if (!FForm.PortOpen()) {
+    const QString failure = FLine.LastFailure();
+    if (!FView.PortOpen()) {
         // The device has gone: a retry could only fail at once. Say so, and no Retry.
         QApplication::beep();
-        FForm.ShowDisconnected();
+        FView.ShowDisconnected();
         TVelumMessageBox box(DeepBlue);
         box.ShowOneButton(RetryText(failure, false) +
-                              QStringLiteral("\n%1 has gone away; the run ends here.").arg(FForm.ShownPort()),
+                              QStringLiteral("\n%1 has gone away; the run ends here.").arg(FLine.ShownPort()),
                           QStringLiteral("Tervolt Error"), suiStop, QStringLiteral("Ok"), mrOk);
         return false;
     }
     // As often as the COM settings say, without a word; the outcome counts them. A refusal would
     // only come again: it is asked at once.
-    const bool refused = line.BoardRefused();
-    if (!refused && FFailures < line.AutoRetries() && !FForm.FStopRequested) {
+    const bool refused = FLine.BoardRefused();
+    if (!refused && FFailures < FLine.AutoRetries() && !FView.StopRequested()) {
         ++FFailures;
-        ++FForm.FRunRetries;
+        ++FTally.Retries;
         return true;
     }
     QApplication::beep();
@@ -120,12 +117,12 @@ bool TWindowFlashHost::AskRetry() {
         box.Dialog()->SetDefaultButton(2);
     // Only Cancel cancels; closing the box counts as Cancel too (it returns mrCancel). The time the
     // box is up is no transfer time.
-    const TQuestionTime asking(FForm);
+    const TQuestionTime asking(FTally);
     const bool retry =
         box.ShowTwoButtons(RetryText(failure, refused), QStringLiteral("Tervolt Error"), suiStop,
                            QStringLiteral("Retry"), mrRetry, QStringLiteral("Cancel"), mrCancel) != mrCancel;
     if (retry) {
-        ++FForm.FRunRetries;
+        ++FTally.Retries;
         FFailures = 0;
     }
     return retry;
@@ -146,16 +143,16 @@ void TWindowFlashHost::ShowPendingAddress() {
         return;
     FAddressShown.start();
     FLastAddressText = FPendingAddressText;
-    FForm.FUi->LabelAddressNumber->setText(FLastAddressText);
+    FView.ShowBlockAddress(FLastAddressText);
 }
 
 void TWindowFlashHost::TransferStarting() {
     FClock.start();
-    FQuestionMsAtStart = FForm.FQuestionMs;
+    FQuestionMsAtStart = FTally.QuestionMs;
     FFailures = 0;
     // Only now, with the image accepted, does the window look like a run.
-    FForm.ShowRunStarted(FVerify);
-    FLastPercent = FForm.FUi->CGaugeProgressBar->value();
+    FLastPercent = FTally.Percent(0);
+    FView.ShowRunStarted(FVerify, FLastPercent);
 }
 
 void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
@@ -164,15 +161,15 @@ void TWindowFlashHost::ShowProgress(std::uint64_t bytesSent, std::uint64_t bytes
     ShowTimeLeft(bytesSent, bytesTotal);
     // One bar over all passes of the Start, and the title says what the bar says.
     // Never back: a Program read back (a board without echo) counts up from nought again.
-    const int percent = FForm.RunPercent(int(bytesSent * 100 / bytesTotal));
+    const int percent = FTally.Percent(int(bytesSent * 100 / bytesTotal));
     if (percent <= FLastPercent)
         return;
     FLastPercent = percent;
-    FForm.ShowRunPercent(percent);
+    FView.ShowRunPercent(percent);
 }
 
 qint64 TWindowFlashHost::TransferMs() const {
-    return FClock.isValid() ? TransferPart(FClock.elapsed(), FForm.FQuestionMs - FQuestionMsAtStart) : 0;
+    return FClock.isValid() ? TransferPart(FClock.elapsed(), FTally.QuestionMs - FQuestionMsAtStart) : 0;
 }
 
 void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytesTotal) {
@@ -180,17 +177,17 @@ void TWindowFlashHost::ShowTimeLeft(std::uint64_t bytesSent, std::uint64_t bytes
     if (FTimeLeftShownMs >= 0 && elapsed - FTimeLeftShownMs < kTimeLeftRefreshMs)
         return;
     // The passes still to come go at the rate of this one.
-    const auto passes = std::uint64_t(FForm.FPasses);
-    const std::uint64_t done = std::uint64_t(FForm.FPass) * bytesTotal + bytesSent;
-    const std::optional<qint64> left = TimeLeftMs(FForm.FDoneTransferMs + elapsed, done, passes * bytesTotal);
+    const auto passes = std::uint64_t(FTally.Passes);
+    const std::uint64_t done = std::uint64_t(FTally.Pass) * bytesTotal + bytesSent;
+    const std::optional<qint64> left = TimeLeftMs(FTally.DoneTransferMs + elapsed, done, passes * bytesTotal);
     if (!left) {
         if (FTimeLeftShownMs >= 0)
-            FForm.UpdateStatusLine(); // an estimate that cannot be known is not shown
+            FView.ShowLineStatus(); // an estimate that cannot be known is not shown
         FTimeLeftShownMs = -1;
         return;
     }
     FTimeLeftShownMs = elapsed;
-    FForm.FUi->LabelStatus->setText(QStringLiteral("About %1 left").arg(Seconds(*left)));
+    FView.ShowTimeLeft(QStringLiteral("About %1 left").arg(Seconds(*left)));
 }
 
 void TWindowFlashHost::ProcessMessages() {
@@ -198,17 +195,17 @@ void TWindowFlashHost::ProcessMessages() {
 }
 
 bool TWindowFlashHost::StopRequested() {
-    return FForm.FStopRequested;
+    return FView.StopRequested();
 }
 
 void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
     ShowPendingAddress();
-    FForm.FDoneTransferMs += TransferMs();
+    FTally.DoneTransferMs += TransferMs();
     // No time left once the run is over: the status says where the line stands.
-    FForm.UpdateStatusLine();
+    FView.ShowLineStatus();
     // A device that went away during the run: the status says so before the box does.
-    if (!FForm.PortOpen())
-        FForm.ShowDisconnected();
+    if (!FView.PortOpen())
+        FView.ShowDisconnected();
     TsuiIconType icon = suiInformation;
     QString text = outcome.Text;
     switch (outcome.Kind) {
@@ -230,8 +227,8 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
             return;
         text += QLatin1Char('\n') +
                 RunSummary(outcome.BytesSent, outcome.ElapsedMs + (FProgrammed ? FProgrammed->ElapsedMs : 0),
-                           FForm.FRunRetries) +
-                QLatin1Char('\n') + FForm.RunPlace(QStringLiteral("\n")); // the box is narrow
+                           FTally.Retries) +
+                QLatin1Char('\n') + FView.RunPlace(QStringLiteral("\n")); // the box is narrow
         // What went to the FLASH beyond the program's own bytes (an ELF file's headers) is said.
         if (!outcome.ImageNote.isEmpty())
             text += QLatin1Char('\n') + outcome.ImageNote;
@@ -243,8 +240,8 @@ void TWindowFlashHost::ReportOutcome(const TFlashOutcome& outcome) {
         text = FProgrammed->Text + QLatin1Char('\n') + text;
     // A success names its retries with what was done; any other end says them on a line of its own.
     if (outcome.Kind != TOutcomeKind::okProgramDone && outcome.Kind != TOutcomeKind::okCompareDone &&
-        FForm.FRunRetries > 0)
-        text += QLatin1Char('\n') + QStringLiteral("After %1.").arg(Retries(FForm.FRunRetries));
+        FTally.Retries > 0)
+        text += QLatin1Char('\n') + QStringLiteral("After %1.").arg(Retries(FTally.Retries));
     // A Program that did not finish has left the FLASH erased or half-written: a warning, and what it holds.
     if (!outcome.FlashState.isEmpty()) {
         icon = suiWarning;

@@ -6,6 +6,7 @@
 // block when the wait for the last answer did not, and tells the outcome with what was done: bytes,
 // time, rate, port and chip.
 
+#include "app/runview.h"
 #include "engine/flashengine.h"
 
 #include <QElapsedTimer>
@@ -13,7 +14,7 @@
 
 #include <optional>
 
-class TFormTervolt;
+class TCommInterface;
 
 // What was done, as the outcome box says it below "Program OK!": "20,480 bytes in 2.1 s (9,752 B/s)",
 // and " after 3 retries" when commands were sent again; port and rate ("COM2 at 115200 baud") and the
@@ -34,11 +35,12 @@ public:
     // The time left is shown once the rate has settled.
     static constexpr qint64 kTimeLeftAfterMs = 2000;
 
-    // `verify`: the pass this host shows. `holdSuccess`: a successful outcome is not shown (a Verify
-    // follows). `programmed`: the Program pass this Verify follows; its text and time go into the one
-    // box at the end.
-    TWindowFlashHost(TFormTervolt& form, bool verify, bool holdSuccess = false,
-                     const TFlashOutcome* programmed = nullptr);
+    // `view` shows the run, `tally` counts over all passes of the Start, `line` has the retries and
+    // what the board did. `verify`: the pass this host shows. `holdSuccess`: a successful outcome is
+    // not shown (a Verify follows). `programmed`: the Program pass this Verify follows; its text and
+    // time go into the one box at the end.
+    TWindowFlashHost(TRunView& view, TRunTally& tally, const TCommInterface& line, bool verify,
+                     bool holdSuccess = false, const TFlashOutcome* programmed = nullptr);
 
     bool AskRetry() override;
     void ShowBlockAddress(std::uint32_t address) override;
@@ -54,7 +56,9 @@ private:
     // Time this pass has spent on its transfer, questions left out.
     qint64 TransferMs() const;
 
-    TFormTervolt& FForm;
+    TRunView& FView;
+    TRunTally& FTally;
+    const TCommInterface& FLine;
     bool FVerify;
     bool FHoldSuccess;
     const TFlashOutcome* FProgrammed;
@@ -64,6 +68,6 @@ private:
     QString FPendingAddressText;
     QElapsedTimer FAddressShown;
     QElapsedTimer FClock;
-    qint64 FQuestionMsAtStart = 0; // the form's question time when the transfer started
+    qint64 FQuestionMsAtStart = 0; // the tally's question time when the transfer started
     qint64 FTimeLeftShownMs = -1;
 };

@@ -39,6 +39,11 @@ int OrdinalOf(const QComboBox& list) {
 // The original's four ports, offered whether or not the system lists them.
 constexpr int kAlwaysOffered = 4;
 
+// The name the port mapping knows a COM number by.
+QString ComName(int number) {
+    return QStringLiteral("\\\\.\\COM%1").arg(number);
+}
+
 // "COM7", "com7" or "7", blanks around it: the number of a port there can be, or 0.
 int TypedComNumber(const QString& text) {
     const QString typed = text.trimmed();
@@ -97,8 +102,18 @@ TCommPortDriver& TCommInterface::Driver() const {
     return *CommUnit()->CommPortDriver();
 }
 
-TPortNumber TCommInterface::CurrentPort() const {
-    return Driver().Port();
+QString TCommInterface::ShownPort() const {
+    return QStringLiteral("COM%1").arg(int(FPort));
+}
+
+bool TCommInterface::OpenPort() {
+    TCommPortDriver& driver = Driver();
+    if (driver.Connected())
+        return true;
+    // Resolved once for this open: the driver opens the device as it is.
+    FDevice = ResolvePortName(ComName(int(FPort)));
+    driver.SetPortDevice(ComName(int(FPort)), FDevice);
+    return driver.Connect();
 }
 
 TBaudRate TCommInterface::CurrentBaudRate() const {
@@ -114,29 +129,29 @@ void TCommInterface::SelectBaudRate(TBaudRate rate) {
 
 void TCommInterface::SelectPort(TPortNumber port) {
     TCommPortDriver& driver = Driver();
-    if (port == driver.Port())
+    if (port == FPort)
         return;
     if (driver.Connected()) {
         TVelumMessageBox box(DeepBlue);
-        const TModalResult answer = box.ShowTwoButtons(
-            tr("Disconnect your current connection before changing communication port!\n"
-               "Are you sure you wish to reconnect?\n"
-               "Yes closes %1 and opens COM%2.")
-                .arg(driver.Port() == pnCustom ? driver.PortName()
-                                               : QStringLiteral("COM%1").arg(int(driver.Port())))
-                .arg(int(port)),
-            tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
+        const TModalResult answer =
+            box.ShowTwoButtons(tr("Disconnect your current connection before changing communication port!\n"
+                                  "Are you sure you wish to reconnect?\n"
+                                  "Yes closes %1 and opens COM%2.")
+                                   .arg(ShownPort())
+                                   .arg(int(port)),
+                               tr("Tervolt Warning"), suiWarning, tr("Yes"), mrYes, tr("No"), mrNo);
         if (answer == mrYes) {
             driver.Disconnect();
-            driver.SetPort(port);
+            FPort = port;
             // A port that does not open stays closed; the owner reads the state afterwards.
-            driver.Connect();
+            OpenPort();
         }
     } else {
-        driver.SetPort(port);
+        FPort = port;
+        FDevice.clear();
     }
     // After "No" this shows the port still in use.
-    ShowPortInList(driver.Port());
+    ShowPortInList(FPort);
 }
 
 void TCommInterface::FillPortList() {
@@ -223,7 +238,7 @@ bool TCommInterface::EnsureConnected() {
 }
 
 bool TCommInterface::ConnectQuietly() {
-    if (!Driver().Connected() && Driver().Connect())
+    if (!Driver().Connected() && OpenPort())
         UpdateConnectButtons();
     return Driver().Connected();
 }
@@ -241,7 +256,7 @@ void TCommInterface::FormShow() {
 void TCommInterface::BitBtnConnectClick() {
     ApplyComboSelection();
     TCommPortDriver& driver = Driver();
-    if (driver.Connect()) {
+    if (OpenPort()) {
         FUi->ComboBoxBaudRate->setCurrentIndex(ListIndexOf(*FUi->ComboBoxBaudRate, driver.BaudRate()));
         FUi->BitBtnConnect->setEnabled(false);
         FUi->BitBtnDisconnect->setEnabled(true);
@@ -297,8 +312,8 @@ void TCommInterface::UpdateConnectButtons() {
 void TCommInterface::RefreshPortHints() {
     QComboBox& list = *FUi->ComboBoxCOMPort;
     for (int index = 0; index < list.count(); ++index) {
-        const QString device =
-            ResolvePortName(QStringLiteral("\\\\.\\COM%1").arg(list.itemData(index).toInt()));
+        // What each entry would open, as the mapping stands now.
+        const QString device = ResolvePortName(ComName(list.itemData(index).toInt()));
         list.setItemData(index, tr("Opens %1").arg(device), Qt::ToolTipRole);
     }
     ShowCurrentPortHint();

@@ -2,6 +2,7 @@
 // TCommInterface: the "COM Settings" window. Created once by the main window and kept for the
 // program's life, it owns the communication unit (and so the port driver) through its protocol base,
 // holds the port and baud rate, and connects and disconnects. The layout is forms/comm_interface.ui.
+// The port is resolved to its device once per open; the driver is given that device.
 //
 // The lists map onto the driver's enumerations by position: entry i is TPortNumber / TBaudRate
 // ordinal i + 1; no selection (-1) is ordinal 0, pnCustom / brCustom.
@@ -31,7 +32,12 @@ public:
     explicit TCommInterface(QWidget* owner = nullptr);
     ~TCommInterface() override;
 
-    TPortNumber CurrentPort() const;
+    TPortNumber CurrentPort() const { return FPort; }
+    // "COM2".
+    QString ShownPort() const;
+    // What the last open of the port (or the attempt) resolved it to; empty while the port chosen
+    // since has not been opened.
+    QString Device() const { return FDevice; }
     TBaudRate CurrentBaudRate() const;
 
     // Each applies the value to the driver only where it differs from the driver's own.
@@ -76,6 +82,8 @@ protected:
 
 private:
     TCommPortDriver& Driver() const;
+    // Resolves the port once and hands the driver that device (no-op while open).
+    bool OpenPort();
     void UpdateConnectButtons();
     // COM1 to COM4, the ports the system has and the port in use, each with its number as data.
     void FillPortList();
@@ -86,5 +94,7 @@ private:
     void CentreOnScreen();
 
     std::unique_ptr<Ui::CommInterface> FUi;
+    TPortNumber FPort = kDefaultPort;
+    QString FDevice;
     int FAutoRetriesShown = 0; // what Cancel goes back to
 };

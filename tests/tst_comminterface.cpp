@@ -299,7 +299,7 @@ void TCommInterfaceTest::PortListMapsOntoPorts() {
     dialog.ComboBoxCOMPort()->setCurrentIndex(position);
     dialog.ApplyComboSelection();
     QCOMPARE(int(dialog.CurrentPort()), port);
-    QCOMPARE(DriverOf(dialog).PortName(), QStringLiteral("\\\\.\\") + text);
+    QCOMPARE(dialog.ShownPort(), text);
     QVERIFY(FShown.isEmpty());
 }
 
@@ -605,6 +605,9 @@ void TCommInterfaceTest::PortOutsideListIsApplied() {
     QCOMPARE(list.currentText(), QStringLiteral("COM5"));
     QVERIFY(dialog.EnsureConnected());
     QCOMPARE(dialog.CurrentPort(), pnCOM5);
+    // Resolved once, when opened: the driver is given the device itself.
+    QCOMPARE(dialog.Device(), FCom3->SlavePath());
+    QCOMPARE(DriverOf(dialog).Device(), FCom3->SlavePath());
     QCOMPARE(DriverOf(dialog).PortName(), QStringLiteral("\\\\.\\COM5"));
     QVERIFY(Reaches(dialog, *FCom3));
     DriverOf(dialog).Disconnect();
@@ -612,7 +615,8 @@ void TCommInterfaceTest::PortOutsideListIsApplied() {
     list.setEditText(QStringLiteral(" com256 "));
     dialog.ApplyComboSelection();
     QCOMPARE(int(dialog.CurrentPort()), 256);
-    QCOMPARE(DriverOf(dialog).PortName(), QStringLiteral("\\\\.\\COM256"));
+    QCOMPARE(dialog.ShownPort(), QStringLiteral("COM256"));
+    QVERIFY(dialog.Device().isEmpty()); // not opened since it was chosen
     QCOMPARE(list.currentText(), QStringLiteral("COM256"));
     list.setEditText(QStringLiteral("COM257")); // beyond any COM number: the port stays
     dialog.ApplyComboSelection();

@@ -195,6 +195,11 @@ void TWindowDailyTest::PortComesBackAfterItsDeviceVanished() {
     QTRY_VERIFY_WITH_TIMEOUT(FForm->FlashIdentified(), 8000);
     QCOMPARE(Control<QLabel>(*FForm, "LabelConnect")->text(), QStringLiteral("Connected"));
     QCOMPARE(Status(*FForm), kIdentified);
+    // Each open resolves the name anew: the tooltip names the device this one opened.
+    QVERIFY2(Control<QLabel>(*FForm, "LabelStatus")
+                 ->toolTip()
+                 .contains(QStringLiteral("COM2 opens ") + QString::fromStdString(back->SlavePath())),
+             qPrintable(Control<QLabel>(*FForm, "LabelStatus")->toolTip()));
     QVERIFY(!FForm->ReconnectTimer()->isActive());
     QVERIFY(boxes.Shown.isEmpty());
 }
