@@ -1,12 +1,16 @@
 #include "app/windowformatcheck.h"
 
-#include "files/systemfiles.h"
+#include "image/imagereader.h"
+#include "image/imagesnapshot.h"
 
-#include <QFile>
-
-#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 
 namespace {
+
+// Enough of the file for FormatOfHead.
+constexpr std::size_t kHeadBytes = 4;
 
 // What the window's formats are called on their radio items.
 QString ChoiceName(TImageFormat format) {
@@ -15,56 +19,68 @@ QString ChoiceName(TImageFormat format) {
                                                  : QStringLiteral("Auto-detect");
 }
 
-// The format the file's first bytes point to; Auto for a file that cannot be read (the run says why).
-TImageFormat FormatOfContent(const QString& fileName) {
-    // Only a regular file is read: nothing here may block on a pipe or touch a device.
+// The file as the image layer takes it, none of it held (bound 0); nullptr for a file that cannot be
+// read (the run says why). Only a regular file is opened: nothing here may block on a pipe or touch a
+// device.
+std::shared_ptr<TImageSnapshot> SnapshotOf(const QString& fileName) {
     QString reason;
-    const int descriptor = OpenRegularFileForReading(fileName, reason);
-    QFile file;
-    if (descriptor < 0 || !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return TImageFormat::Auto;
-    std::array<char, 4> head{};
-    const qint64 length = file.read(head.data(), qint64(head.size()));
-    return length <= 0
-               ? TImageFormat::Auto
-               : FormatOfHead(reinterpret_cast<const std::uint8_t*>(head.data()), std::size_t(length));
+    return TImageSnapshot::Take(fileName, reason, 0);
+}
+
+// The format the file's first bytes point to, or else the one its name gives (but binary, which a
+// name says of any bytes).
+TImageFormat FormatOfHeadOrName(const QString& fileName, TImageFormat named) {
+    std::uint8_t head[kHeadBytes];
+    std::size_t length = kHeadBytes;
+    QString reason;
+    const std::shared_ptr<TImageSnapshot> snapshot = SnapshotOf(fileName);
+    const TImageFormat content = snapshot && snapshot->ReadHead(head, length, reason)
+                                     ? FormatOfHead(head, length)
+                                     : TImageFormat::Auto;
+    return content == TImageFormat::Auto && named != TImageFormat::Binary ? named : content;
+}
+
+// What a file named as binary is, when detection would read it as another format: a whole image of it.
+TImageFormat WholeFormatOf(const QString& fileName) {
+    const std::shared_ptr<TImageSnapshot> snapshot = SnapshotOf(fileName);
+    return snapshot ? WholeContentFormat(snapshot) : TImageFormat::Auto;
+}
+
+// What the file looks like that `chosenFormat` (Binary or Intel Extended) does not fit; empty when
+// it fits or the file says nothing either way.
+QString MismatchOf(const QString& fileName, TImageFormat chosenFormat, TImageFormat named) {
+    const TImageFormat content = FormatOfHeadOrName(fileName, named);
+    if (chosenFormat == TImageFormat::Binary)
+        return ImageFormatTitle(content);
+    // Intel HEX of either record set fits: the strict reader names a record 04 or 05 it refuses.
+    if (content == TImageFormat::IntelHex || content == TImageFormat::IntelExtended)
+        return QString();
+    if (content == TImageFormat::Auto && named == TImageFormat::Binary)
+        return QStringLiteral("a binary image");
+    return ImageFormatTitle(content);
 }
 
 } // namespace
 
 TFormatCheck CheckChosenFormat(const QString& fileName, TImageFormat chosenFormat, bool verify) {
-    TFormatCheck check{QString(), chosenFormat};
     const TImageFormat named = ImageFormatNamed(fileName);
-    const bool namedBinary = named == TImageFormat::Binary;
-    // The first bytes, or else the name: the image layer's two rules.
-    TImageFormat content = FormatOfContent(fileName);
-    if (content == TImageFormat::Auto && !namedBinary)
-        content = named;
-    QString looksLike = content == TImageFormat::Auto ? QString() : ImageFormatTitle(content);
+    QString looksLike;
     QString chosen = ChoiceName(chosenFormat) + QStringLiteral(" is chosen");
-    switch (chosenFormat) {
-    case TImageFormat::Binary:
-        break;
-    case TImageFormat::IntelExtended:
-        if (content == TImageFormat::IntelHex || content == TImageFormat::IntelExtended)
-            looksLike.clear();
-        else if (looksLike.isEmpty() && namedBinary)
-            looksLike = QStringLiteral("a binary image");
-        break;
-    default:
-        // Detection reads a file named as binary raw, unless it is a whole image of another format: the
-        // user says which.
-        if (!namedBinary)
-            looksLike.clear();
+    TImageFormat runAs = chosenFormat;
+    if (chosenFormat == TImageFormat::Binary || chosenFormat == TImageFormat::IntelExtended) {
+        looksLike = MismatchOf(fileName, chosenFormat, named);
+    } else if (named == TImageFormat::Binary) {
+        // Detection reads a file named as binary raw, unless it is a whole image of another format (the
+        // image layer's rule): the user says which.
+        looksLike = ImageFormatTitle(WholeFormatOf(fileName));
         chosen = QStringLiteral("its name says binary");
-        check.RunAs = TImageFormat::Binary;
-        break;
+        runAs = TImageFormat::Binary;
     }
     if (looksLike.isEmpty())
         return TFormatCheck{QString(), chosenFormat};
-    check.Question =
-        QStringLiteral("The file looks like %1 but %2. %3 it as %4?")
-            .arg(looksLike, chosen, verify ? QStringLiteral("Verify") : QStringLiteral("Program"),
-                 ChoiceName(check.RunAs));
-    return check;
+    return TFormatCheck{QStringLiteral("The file looks like %1 but %2. %3 it as %4?")
+                            .arg(looksLike, chosen,
+                                 verify ? QStringLiteral("Verify") : QStringLiteral("Program"),
+                                 ChoiceName(runAs)),
+                        runAs};
 }

@@ -212,6 +212,126 @@ QString TraceHeader(const TCliOptions& options) {
         .arg(QCoreApplication::applicationPid());
 }
 
+// One job a port. The saved settings are read once: their warnings are said once, not once a board.
+// False with the error when a port cannot be used.
+bool MakeJobs(const TCliOptions& options, const QStringList& ports, std::vector<TBoardJob>& jobs,
+              QString& error) {
+    QStringList warnings;
+    for (const QString& port : ports) {
+        TBoardJob job;
+        job.Options = &options;
+        job.Port = port;
+        QStringList boardWarnings;
+        job.Link = ResolveLinkSettings(options, port, boardWarnings);
+        for (const QString& warning : boardWarnings)
+            if (!warnings.contains(warning))
+                warnings << warning;
+        if (!job.Link.Error.isEmpty()) {
+            for (const QString& warning : warnings)
+                PrintError(warning);
+            error = job.Link.Error;
+            return false;
+        }
+        jobs.push_back(job);
+    }
+    for (const QString& warning : warnings)
+        PrintError(warning);
+    error = SameDeviceTwice(jobs);
+    return error.isEmpty();
+}
+
+// The device list every board of the run looks its chip up in.
+struct TRunDevices {
+    QString File;
+    QString Error;
+    TDevicesList List;
+    bool Loaded = false;
+};
+
+void LoadRunDevices(const TCliOptions& options, TRunDevices& devices) {
+    if (options.Command == TCliCommand::ccPing || !devices.Error.isEmpty())
+        return;
+    if (options.DevicesFile.isEmpty()) {
+        // The list found beside the program or installed, with the per-user list's additions.
+        devices.Loaded = LoadDeviceLists(devices.List, devices.File, devices.Error);
+    } else {
+        // A list named on the command line is the whole list.
+        devices.Loaded = devices.List.LoadFromFile(devices.File);
+        if (!devices.Loaded)
+            devices.Error = devices.List.LastFailure();
+    }
+}
+
+// The trace of --trace, when it may be written; false with the error otherwise.
+bool OpenRunTrace(const TCliOptions& options, const QString& devicesFile, const std::vector<TBoardJob>& jobs,
+                  TTraceLog& trace, QString& error) {
+    if (options.TraceFile.isEmpty())
+        return true;
+    error = TraceRefusal(options, devicesFile, jobs);
+    return error.isEmpty() && trace.Open(options.TraceFile, TraceHeader(options), error);
+}
+
+// One board: its output straight to the terminal.
+TBoardResult RunDirect(const TBoardJob& job, bool quiet) {
+    TDirectOutput output(!quiet);
+    // As on a board's thread: the port is closed as the stack unwinds, the run still reports.
+    try {
+        return RunBoard(job, output);
+    } catch (...) {
+        TBoardResult result = InternalErrorResult(job, ExceptionText(std::current_exception()));
+        PrintLine(result.Headline);
+        return result;
+    }
+}
+
+// Every board on a thread of its own, each with its live line on the console.
+std::vector<TBoardResult> RunOnConsole(const std::vector<TBoardJob>& jobs, const TCliOptions& options) {
+    std::vector<TBoardResult> results(jobs.size());
+    QStringList names;
+    for (const TBoardJob& job : jobs)
+        names << ShownName(job.ShownPort());
+    TBoardConsole console(names, !options.Quiet, StandardErrorTakesEscapes());
+    RunOnThreads(
+        int(jobs.size()),
+        [&](int i) {
+            TConsoleBoardOutput output(console, i);
+            results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
+            const QString& headline = results[size_t(i)].Headline;
+            console.SetState(i, headline.isEmpty() ? QStringLiteral("done") : headline);
+        },
+        [&](int i, const QString& what) {
+            results[size_t(i)] = InternalErrorResult(jobs[size_t(i)], what);
+            try {
+                console.Note(i, results[size_t(i)].Headline);
+                console.SetState(i, results[size_t(i)].Headline);
+            } catch (...) {
+                // The result is kept; only its live line is missing.
+            }
+        },
+        [&console] { console.Refresh(); }, kConsoleRefreshMs);
+    console.Finish();
+    if (!options.Json)
+        PrintSummary(results, stdout);
+    return results;
+}
+
+// The run's exit status from the boards' outcomes and the trace's; the JSON report when asked for.
+int ReportRun(const TCliOptions& options, const std::vector<TBoardResult>& results, TTraceLog& trace) {
+    int status = RunExitStatus(results);
+    // A trace that could not be written fails the run after the boards' outcomes, as standard output does.
+    QString traceError;
+    if (!trace.Close(traceError)) {
+        PrintError(traceError);
+        status = esCommunicationFailure;
+    }
+    // Lines a slow trace lost cost the trace, not the run.
+    if (!trace.Notice().isEmpty())
+        PrintError(trace.Notice());
+    if (options.Json)
+        PrintJsonReport(status, results, traceError);
+    return status;
+}
+
 int RunOnBoards(const TCliOptions& given) {
     TCliOptions options = given;
     TRunReport report(options.Json);
@@ -227,111 +347,28 @@ int RunOnBoards(const TCliOptions& given) {
     if (!ChoosePorts(options, ports, status, message))
         return report.Fail(status, status == esCommunicationFailure ? QStringLiteral("No target") : QString(),
                            message);
-
-    // The saved settings are read once: their warnings are said once, not once a board.
     std::vector<TBoardJob> jobs;
-    QStringList warnings;
-    for (const QString& port : ports) {
-        TBoardJob job;
-        job.Options = &options;
-        job.Port = port;
-        QStringList boardWarnings;
-        job.Link = ResolveLinkSettings(options, port, boardWarnings);
-        for (const QString& warning : boardWarnings)
-            if (!warnings.contains(warning))
-                warnings << warning;
-        if (!job.Link.Error.isEmpty()) {
-            for (const QString& warning : warnings)
-                PrintError(warning);
-            return report.Fail(esUsage, QString(), job.Link.Error);
-        }
-        jobs.push_back(job);
-    }
-    for (const QString& warning : warnings)
-        PrintError(warning);
-    if (const QString twice = SameDeviceTwice(jobs); !twice.isEmpty())
-        return report.Fail(esUsage, QString(), twice);
+    if (!MakeJobs(options, ports, jobs, message))
+        return report.Fail(esUsage, QString(), message);
 
-    QString devicesError;
-    const QString devicesFile = DevicesFileOf(options, devicesError);
+    TRunDevices devices;
+    devices.File = DevicesFileOf(options, devices.Error);
     TTraceLog trace;
-    if (!options.TraceFile.isEmpty()) {
-        QString error = TraceRefusal(options, devicesFile, jobs);
-        if (!error.isEmpty() || !trace.Open(options.TraceFile, TraceHeader(options), error))
-            return report.Fail(esUsage, QString(), error);
-    }
-    TDevicesList devices;
-    bool devicesLoaded = false;
-    if (options.Command != TCliCommand::ccPing && devicesError.isEmpty()) {
-        if (options.DevicesFile.isEmpty()) {
-            // The list found beside the program or installed, with the per-user list's additions.
-            devicesLoaded = LoadDeviceLists(devices, devicesFile, devicesError);
-        } else {
-            // A list named on the command line is the whole list.
-            devicesLoaded = devices.LoadFromFile(devicesFile);
-            if (!devicesLoaded)
-                devicesError = devices.LastFailure();
-        }
-    }
+    if (!OpenRunTrace(options, devices.File, jobs, trace, message))
+        return report.Fail(esUsage, QString(), message);
+    LoadRunDevices(options, devices);
     for (TBoardJob& job : jobs) {
-        job.Devices = &devices;
-        job.DevicesLoaded = devicesLoaded;
-        job.DevicesError = devicesError;
-        job.DevicesFile = devicesFile;
+        job.Devices = &devices.List;
+        job.DevicesLoaded = devices.Loaded;
+        job.DevicesError = devices.Error;
+        job.DevicesFile = devices.File;
         job.Trace = options.TraceFile.isEmpty() ? nullptr : &trace;
     }
 
-    std::vector<TBoardResult> results(jobs.size());
     const bool direct = jobs.size() == 1 && !options.Json;
-    if (direct) {
-        TDirectOutput output(!options.Quiet);
-        // As on a board's thread: the port is closed as the stack unwinds, the run still reports.
-        try {
-            results[0] = RunBoard(jobs[0], output);
-        } catch (...) {
-            results[0] = InternalErrorResult(jobs[0], ExceptionText(std::current_exception()));
-            PrintLine(results[0].Headline);
-        }
-    } else {
-        QStringList names;
-        for (const TBoardJob& job : jobs)
-            names << ShownName(job.ShownPort());
-        TBoardConsole console(names, !options.Quiet, StandardErrorTakesEscapes());
-        RunOnThreads(
-            int(jobs.size()),
-            [&](int i) {
-                TConsoleBoardOutput output(console, i);
-                results[size_t(i)] = RunBoard(jobs[size_t(i)], output);
-                const QString& headline = results[size_t(i)].Headline;
-                console.SetState(i, headline.isEmpty() ? QStringLiteral("done") : headline);
-            },
-            [&](int i, const QString& what) {
-                results[size_t(i)] = InternalErrorResult(jobs[size_t(i)], what);
-                try {
-                    console.Note(i, results[size_t(i)].Headline);
-                    console.SetState(i, results[size_t(i)].Headline);
-                } catch (...) {
-                    // The result is kept; only its live line is missing.
-                }
-            },
-            [&console] { console.Refresh(); }, kConsoleRefreshMs);
-        console.Finish();
-        if (!options.Json)
-            PrintSummary(results, stdout);
-    }
-    status = RunExitStatus(results);
-    // A trace that could not be written fails the run after the boards' outcomes, as standard output does.
-    QString traceError;
-    if (!trace.Close(traceError)) {
-        PrintError(traceError);
-        status = esCommunicationFailure;
-    }
-    // Lines a slow trace lost cost the trace, not the run.
-    if (!trace.Notice().isEmpty())
-        PrintError(trace.Notice());
-    if (options.Json)
-        PrintJsonReport(status, results, traceError);
-    return status;
+    const std::vector<TBoardResult> results =
+        direct ? std::vector<TBoardResult>{RunDirect(jobs[0], options.Quiet)} : RunOnConsole(jobs, options);
+    return ReportRun(options, results, trace);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace {
@@ -352,74 +353,83 @@ THexResult TIntelExtendedHexFile::ReadRecords(std::uint32_t& address, std::uint8
         return hrEndOfFile;
 
     const int maxPiece = FLinearRecords ? kMaxLinearPieceLength : kMaxPieceLength;
-    std::uint8_t record[kMaxRecordBytes];
-    THexResult result = hrOK;
     FProblem.clear();
-    while (length == 0 && result == hrOK && !FCursor.AtEnd) {
-        const char* line = nullptr;
-        int lineLength = 0;
-        FLineNumber = FCursor.Ended + 1;
-        switch (ReadLinePiece(*FBytes, FCursor, maxPiece, line, lineLength)) {
-        case TLineRead::lrNothing:
-            continue;
-        case TLineRead::lrError:
-            return hrIllegalRecord;
-        case TLineRead::lrTooLong:
-            return Illegal(QStringLiteral("longer than %1 characters").arg(maxPiece - 1));
-        case TLineRead::lrInvalid:
-            return Illegal(QStringLiteral("a NUL byte in the line"));
-        case TLineRead::lrLine:
-            break;
-        }
+    // Records without data (02..05) are read past, on to the next that has some.
+    const std::optional<THexResult> result = ReadRecordLines(
+        *FBytes, FCursor, maxPiece, FLineNumber,
+        [&](const char* line, int lineLength) -> std::optional<THexResult> {
+            const THexResult taken =
+                TakeRecord(line, lineLength, maxPiece, address, buffer, length, maxLength);
+            if (taken == hrOK && length == 0)
+                return std::nullopt;
+            return taken;
+        },
+        [&](TLineRead read) { return LineRefused(read, maxPiece); });
+    return result.value_or(hrOK);
+}
 
-        const char* rule = nullptr;
-        const int recordBytes = DecodeRecord(line, lineLength, record, rule);
-        if (recordBytes < 0)
-            return Illegal(QLatin1String(rule));
-        const int dataBytes = recordBytes - kRecordOverheadBytes;
-        const std::uint8_t* data = record + kRecordHeaderBytes;
-        const int type = record[3];
-        if (record[0] != dataBytes)
-            return Illegal(
-                QStringLiteral("the byte count says %1, the record holds %2").arg(record[0]).arg(dataBytes));
-        // 02 and 04 hold two bytes (a segment, the upper address bits), 03 and 05 four (an entry point):
-        // any other count would take the value from the checksum or beyond it.
-        const int fixedCount = type == 0x02 || type == 0x04 ? 2 : type == 0x03 || type == 0x05 ? 4 : -1;
-        if (fixedCount >= 0 && dataBytes != fixedCount)
-            return Illegal(QStringLiteral("a record %1 must hold %2 bytes, this one holds %3")
-                               .arg(type, 2, 16, QLatin1Char('0'))
-                               .arg(fixedCount)
-                               .arg(dataBytes));
+THexResult TIntelExtendedHexFile::LineRefused(TLineRead read, int maxPiece) {
+    if (read == TLineRead::lrTooLong)
+        return Illegal(QStringLiteral("longer than %1 characters").arg(maxPiece - 1));
+    if (read == TLineRead::lrInvalid)
+        return Illegal(QStringLiteral("a NUL byte in the line"));
+    return hrIllegalRecord;
+}
 
-        switch (type) {
-        case 0x00:
-            result = ParseDataRecord(record, address, buffer, length, maxLength);
-            break;
-        case 0x01:
-            result = ReadPastEnd(maxPiece);
-            break;
-        case 0x02:
-            FSegmentBase = static_cast<std::uint32_t>(Word(data)) * 16;
-            break;
-        case 0x03:
-            FEntryAddress = static_cast<std::uint32_t>(Word(data)) * 16 + Word(data + 2);
-            break;
-        // 04 replaces the base as 02 does, with the upper 16 bits of a 32-bit address; 05 (the entry
-        // point of a 32-bit program) does not concern the FLASH.
-        case 0x04:
-        case 0x05:
-            FLinearRefused = !FLinearRecords;
-            if (FLinearRefused)
-                return Illegal(QStringLiteral("record %1 is not taken by the reader of records 00-03")
-                                   .arg(type, 2, 16, QLatin1Char('0')));
-            if (type == 0x04)
-                FSegmentBase = static_cast<std::uint32_t>(Word(data)) << 16;
-            break;
-        default:
-            return Illegal(QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')));
-        }
+THexResult TIntelExtendedHexFile::DecodeChecked(const char* line, int lineLength, std::uint8_t* record) {
+    const char* rule = nullptr;
+    const int recordBytes = DecodeRecord(line, lineLength, record, rule);
+    if (recordBytes < 0)
+        return Illegal(QLatin1String(rule));
+    const int dataBytes = recordBytes - kRecordOverheadBytes;
+    const int type = record[3];
+    if (record[0] != dataBytes)
+        return Illegal(
+            QStringLiteral("the byte count says %1, the record holds %2").arg(record[0]).arg(dataBytes));
+    // 02 and 04 hold two bytes (a segment, the upper address bits), 03 and 05 four (an entry point):
+    // any other count would take the value from the checksum or beyond it.
+    const int fixedCount = type == 0x02 || type == 0x04 ? 2 : type == 0x03 || type == 0x05 ? 4 : -1;
+    if (fixedCount >= 0 && dataBytes != fixedCount)
+        return Illegal(QStringLiteral("a record %1 must hold %2 bytes, this one holds %3")
+                           .arg(type, 2, 16, QLatin1Char('0'))
+                           .arg(fixedCount)
+                           .arg(dataBytes));
+    return hrOK;
+}
+
+THexResult TIntelExtendedHexFile::TakeRecord(const char* line, int lineLength, int maxPiece,
+                                             std::uint32_t& address, std::uint8_t* buffer,
+                                             std::uint16_t& length, std::uint16_t maxLength) {
+    std::uint8_t record[kMaxRecordBytes];
+    if (const THexResult checked = DecodeChecked(line, lineLength, record); checked != hrOK)
+        return checked;
+    const std::uint8_t* data = record + kRecordHeaderBytes;
+    const int type = record[3];
+    switch (type) {
+    case 0x00:
+        return ParseDataRecord(record, address, buffer, length, maxLength);
+    case 0x01:
+        return ReadPastEnd(maxPiece);
+    case 0x02:
+        FSegmentBase = static_cast<std::uint32_t>(Word(data)) * 16;
+        return hrOK;
+    case 0x03:
+        FEntryAddress = static_cast<std::uint32_t>(Word(data)) * 16 + Word(data + 2);
+        return hrOK;
+    // 04 replaces the base as 02 does, with the upper 16 bits of a 32-bit address; 05 (the entry
+    // point of a 32-bit program) does not concern the FLASH.
+    case 0x04:
+    case 0x05:
+        FLinearRefused = !FLinearRecords;
+        if (FLinearRefused)
+            return Illegal(QStringLiteral("record %1 is not taken by the reader of records 00-03")
+                               .arg(type, 2, 16, QLatin1Char('0')));
+        if (type == 0x04)
+            FSegmentBase = static_cast<std::uint32_t>(Word(data)) << 16;
+        return hrOK;
+    default:
+        return Illegal(QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')));
     }
-    return result;
 }
 
 THexResult TIntelExtendedHexFile::ParseDataRecord(const std::uint8_t* record, std::uint32_t& address,

@@ -153,6 +153,13 @@ protected:
 private:
     THexResult ReadRecords(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                            std::uint16_t maxLength);
+    // Why a piece is not a line: hrIllegalRecord, with the rule it breaks when there is one.
+    THexResult LineRefused(TLineRead read, int maxPiece);
+    // The record on `line` into `record`, when it keeps the rules every record type shares.
+    THexResult DecodeChecked(const char* line, int lineLength, std::uint8_t* record);
+    // One record line, taken by its type; hrOK with no bytes for a record without data.
+    THexResult TakeRecord(const char* line, int lineLength, int maxPiece, std::uint32_t& address,
+                          std::uint8_t* buffer, std::uint16_t& length, std::uint16_t maxLength);
     THexResult ParseDataRecord(const std::uint8_t* record, std::uint32_t& address, std::uint8_t* buffer,
                                std::uint16_t& length, std::uint16_t maxLength);
     // The rule a record breaks, for the detail: hrIllegalRecord.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -92,79 +93,84 @@ THexResult TSRecordFile::ReadRecords(std::uint32_t& address, std::uint8_t* buffe
     if (FEnded || FCursor.AtEnd)
         return hrEndOfFile;
 
-    std::uint8_t record[kMaxRecordBytes];
-    while (!FCursor.AtEnd) {
-        const char* line = nullptr;
-        int lineLength = 0;
-        FLineNumber = FCursor.Ended + 1;
-        switch (ReadLinePiece(*FBytes, FCursor, kMaxPieceLength, line, lineLength)) {
-        case TLineRead::lrNothing:
-            continue;
-        case TLineRead::lrError:
-        case TLineRead::lrInvalid:
+    const std::optional<THexResult> result = ReadRecordLines(
+        *FBytes, FCursor, kMaxPieceLength, FLineNumber,
+        [&](const char* line, int lineLength) -> std::optional<THexResult> {
+            if (lineLength == 0)
+                return std::nullopt; // a blank line, as many tools leave at the end
+            return TakeRecord(line, lineLength, address, buffer, length, maxLength);
+        },
+        [&](TLineRead read) {
+            if (read == TLineRead::lrTooLong)
+                FProblem = QStringLiteral("longer than any record");
             return hrIllegalRecord;
-        case TLineRead::lrTooLong:
-            FProblem = QStringLiteral("longer than any record");
-            return hrIllegalRecord;
-        case TLineRead::lrLine:
-            break;
-        }
-        if (lineLength == 0)
-            continue; // a blank line, as many tools leave at the end
+        });
+    return result.value_or(hrEndOfFile);
+}
 
-        const int type = lineLength >= 2 && line[0] == 'S' ? line[1] - '0' : -1;
-        if (type < 0 || type > 9 || kAddressBytes[type] == 0 || lineLength < 4 || lineLength % 2 != 0) {
-            FProblem = QStringLiteral("not an S-record");
-            return hrIllegalRecord;
-        }
-        const int bytes = (lineLength - 2) / 2;
-        if (!DecodeHexPairs(line + 2, bytes, record)) {
-            FProblem = QStringLiteral("not a hex digit");
-            return hrIllegalRecord;
-        }
-        const int addressBytes = kAddressBytes[type];
-        if (record[0] != bytes - 1 || record[0] < addressBytes + 1) {
-            FProblem = QStringLiteral("the byte count does not match the record");
-            return hrIllegalRecord;
-        }
-        unsigned sum = 0;
-        for (int i = 0; i < bytes; ++i)
-            sum += record[i];
-        if ((sum & 0xFF) != 0xFF) {
-            FProblem = QStringLiteral("checksum error");
-            return hrIllegalRecord;
-        }
-        std::uint32_t value = 0;
-        for (int i = 0; i < addressBytes; ++i)
-            value = value << 8 | record[1 + i];
-        const int dataBytes = bytes - 2 - addressBytes;
-        const std::uint8_t* data = record + 1 + addressBytes;
-
-        switch (type) {
-        case 0:
-            break;
-        case 1:
-        case 2:
-        case 3:
-            if (const THexResult taken = TakeDataRecord(value, data, dataBytes); taken != hrOK)
-                return taken;
-            if (!FRest.Empty())
-                return DeliverRest(address, buffer, length, maxLength);
-            break;
-        case 5:
-        case 6:
-            if (dataBytes != 0 || value != FDataRecords) {
-                FProblem = QStringLiteral("counts %1 data records, the file has %2 before it")
-                               .arg(value)
-                               .arg(FDataRecords);
-                return hrIllegalRecord;
-            }
-            break;
-        default: // 7, 8, 9: the end, with the start address of the program
-            return ReadPastEnd();
-        }
+THexResult TSRecordFile::DecodeChecked(const char* line, int lineLength, std::uint8_t* record, int& type) {
+    type = lineLength >= 2 && line[0] == 'S' ? line[1] - '0' : -1;
+    if (type < 0 || type > 9 || kAddressBytes[type] == 0 || lineLength < 4 || lineLength % 2 != 0) {
+        FProblem = QStringLiteral("not an S-record");
+        return hrIllegalRecord;
     }
-    return hrEndOfFile;
+    const int bytes = (lineLength - 2) / 2;
+    if (!DecodeHexPairs(line + 2, bytes, record)) {
+        FProblem = QStringLiteral("not a hex digit");
+        return hrIllegalRecord;
+    }
+    if (record[0] != bytes - 1 || record[0] < kAddressBytes[type] + 1) {
+        FProblem = QStringLiteral("the byte count does not match the record");
+        return hrIllegalRecord;
+    }
+    unsigned sum = 0;
+    for (int i = 0; i < bytes; ++i)
+        sum += record[i];
+    if ((sum & 0xFF) != 0xFF) {
+        FProblem = QStringLiteral("checksum error");
+        return hrIllegalRecord;
+    }
+    return hrOK;
+}
+
+std::optional<THexResult> TSRecordFile::TakeRecord(const char* line, int lineLength, std::uint32_t& address,
+                                                   std::uint8_t* buffer, std::uint16_t& length,
+                                                   std::uint16_t maxLength) {
+    std::uint8_t record[kMaxRecordBytes];
+    int type = -1;
+    if (const THexResult checked = DecodeChecked(line, lineLength, record, type); checked != hrOK)
+        return checked;
+    const int addressBytes = kAddressBytes[type];
+    std::uint32_t value = 0;
+    for (int i = 0; i < addressBytes; ++i)
+        value = value << 8 | record[1 + i];
+    // The count takes in the address and the checksum.
+    const int dataBytes = record[0] - 1 - addressBytes;
+    const std::uint8_t* data = record + 1 + addressBytes;
+
+    switch (type) {
+    case 0:
+        return std::nullopt;
+    case 1:
+    case 2:
+    case 3:
+        if (const THexResult taken = TakeDataRecord(value, data, dataBytes); taken != hrOK)
+            return taken;
+        if (!FRest.Empty())
+            return DeliverRest(address, buffer, length, maxLength);
+        return std::nullopt;
+    case 5:
+    case 6:
+        if (dataBytes != 0 || value != FDataRecords) {
+            FProblem = QStringLiteral("counts %1 data records, the file has %2 before it")
+                           .arg(value)
+                           .arg(FDataRecords);
+            return hrIllegalRecord;
+        }
+        return std::nullopt;
+    default: // 7, 8, 9: the end, with the start address of the program
+        return ReadPastEnd();
+    }
 }
 
 // Text after the end record is left alone, as ever; records there are a second image (files joined

@@ -5,6 +5,8 @@
 
 #include "image/hexfiles.h"
 
+#include <optional>
+
 class TSRecordFile final : public TReadOnlyImageFile {
 public:
     TSRecordFile() = default;
@@ -20,6 +22,12 @@ protected:
 private:
     THexResult ReadRecords(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                            std::uint16_t maxLength);
+    // The record on `line` into `record`, with its type, when it is a whole S-record.
+    THexResult DecodeChecked(const char* line, int lineLength, std::uint8_t* record, int& type);
+    // One record line, taken by its type: the result of the call, or nullopt to read on.
+    std::optional<THexResult> TakeRecord(const char* line, int lineLength, std::uint32_t& address,
+                                         std::uint8_t* buffer, std::uint16_t& length,
+                                         std::uint16_t maxLength);
     THexResult DeliverRest(std::uint32_t& address, std::uint8_t* buffer, std::uint16_t& length,
                            std::uint16_t maxLength);
     THexResult TakeDataRecord(std::uint32_t recordAddress, const std::uint8_t* data, int count);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class TImageBytes;
@@ -22,6 +23,27 @@ struct TLineCursor {
 // NUL byte makes the piece lrInvalid.
 TLineRead ReadLinePiece(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, const char*& line,
                         int& length);
+
+// The record loop of a text image: each line from `cursor` on goes to `takeLine(line, length)` until it
+// returns a value, which is returned; a piece that is not a line ends the loop with `refuse(read)`.
+// nullopt when the lines ran out. `lineNumber` is the line being read, for the errors.
+template <typename TTakeLine, typename TRefuse>
+auto ReadRecordLines(TImageBytes& bytes, TLineCursor& cursor, int maxPiece, std::uint32_t& lineNumber,
+                     TTakeLine&& takeLine, TRefuse&& refuse) -> decltype(takeLine("", 0)) {
+    while (!cursor.AtEnd) {
+        const char* line = nullptr;
+        int length = 0;
+        lineNumber = cursor.Ended + 1;
+        const TLineRead read = ReadLinePiece(bytes, cursor, maxPiece, line, length);
+        if (read == TLineRead::lrNothing)
+            continue;
+        if (read != TLineRead::lrLine)
+            return refuse(read);
+        if (auto taken = takeLine(line, length))
+            return taken;
+    }
+    return std::nullopt;
+}
 
 // The value of a hex digit, or kNoDigit.
 constexpr std::uint8_t kNoDigit = 0xFF;

@@ -242,6 +242,9 @@ void TWindowDailyTest::FormatMismatchIsAsked_data() {
         << QStringLiteral("The file looks like Intel HEX but its name says binary. Program it as Binary?")
         << int(mrNo);
     QTest::newRow("raw .bin, detected") << "fw.bin" << raw << 2 << QString() << int(mrNone);
+    // Only a whole image outweighs the name, as the reader weighs it: raw bytes may begin with ':'.
+    QTest::newRow("raw .bin beginning ':', detected")
+        << "fw.bin" << QByteArray(":" + raw) << 2 << QString() << int(mrNone);
 }
 
 void TWindowDailyTest::FormatMismatchIsAsked() {
