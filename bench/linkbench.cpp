@@ -8,8 +8,8 @@
 #include "cli/clilink.h"
 #include "cli/clioptions.h"
 #include "cli/terminalhost.h"
+#include "protocol/comm_protocol.h"
 #include "serial/communit.h"
-#include "target/comm_protocol.h"
 
 #include <QCoreApplication>
 

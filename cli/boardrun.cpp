@@ -5,9 +5,9 @@
 #include "cli/tracelog.h"
 #include "devices/devicesdb.h"
 #include "engine/flashengine.h"
+#include "protocol/comm_protocol.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
-#include "target/comm_protocol.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -7,8 +7,8 @@
 #include "cli/clilink.h"
 #include "cli/clioptions.h"
 #include "cli/platformsignals.h"
-#include "target/comm_protocol.h"
-#include "target/compareresult.h"
+#include "protocol/comm_protocol.h"
+#include "protocol/compareresult.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,11 +1,11 @@
 #include "cli/clilink.h"
 
 #include "engine/comsettings.h"
+#include "protocol/comm_protocol.h"
 #include "serial/commport.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
 #include "serial/porturl.h"
-#include "target/comm_protocol.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "cli/boardthreads.h"
 #include "cli/clilink.h"
 #include "cli/portlist.h"
-#include "target/comm_protocol.h"
+#include "protocol/comm_protocol.h"
 
 namespace {
 

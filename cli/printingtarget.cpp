@@ -1,6 +1,6 @@
 #include "cli/printingtarget.h"
 
-#include "target/commandtext.h"
+#include "protocol/commandtext.h"
 
 void TPrintingTarget::Print(QByteArray line) {
     if (line.endsWith(kCommandEnd))

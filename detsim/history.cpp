@@ -3,9 +3,9 @@
 #include "detsim/imagepool.h"
 #include "detsim/simline.h"
 #include "engine/flashengine.h"
+#include "protocol/comm_protocol.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
-#include "target/comm_protocol.h"
 
 #include <QRegularExpression>
 

@@ -5,9 +5,9 @@
 // TCommPort and a TLinkClock from here and nothing else differs from a run on a real port.
 
 #include "detsim/decisions.h"
+#include "protocol/linkclock.h"
 #include "serial/commport.h"
 #include "sim/monitor.h"
-#include "target/linkclock.h"
 
 #include <atomic>
 #include <cstdint>

@@ -7,8 +7,8 @@
 // The lists map onto the driver's enumerations by position: entry i is TPortNumber / TBaudRate
 // ordinal i + 1; no selection (-1) is ordinal 0, pnCustom / brCustom.
 
+#include "protocol/comm_protocol.h"
 #include "serial/cpdrv.h"
-#include "target/comm_protocol.h"
 
 #include <QDialog>
 

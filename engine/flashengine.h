@@ -6,7 +6,7 @@
 #include "image/hexfiles.h"
 #include "image/imageformat.h"
 #include "image/imagereader.h"
-#include "target/flashtarget.h"
+#include "protocol/flashtarget.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -6,7 +6,7 @@
 // fit a byte, and the three numbers read back unchanged from a freshly written report.
 
 #include "fuzz/fuzzcheck.h"
-#include "target/replyscan.h"
+#include "protocol/replyscan.h"
 
 #include <cctype>
 

@@ -11,7 +11,7 @@ function(tervolt_fuzz_replay harness)
 endfunction()
 
 tervolt_fuzz_replay(replyframing LIBS tervolt_serial)
-tervolt_fuzz_replay(replyscan LIBS tervolt_target tervolt_serial)
+tervolt_fuzz_replay(replyscan LIBS tervolt_protocol tervolt_serial)
 tervolt_fuzz_replay(startaddress LIBS tervolt_engine tervolt_image)
 tervolt_fuzz_replay(telnetstream LIBS tervolt_serial)
 # The file-reading harnesses feed a memfd, which only Linux has.

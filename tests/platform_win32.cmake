@@ -8,7 +8,7 @@ tervolt_add_test(tst_platform_win32 SOURCES tst_platform_win32.cpp
 if(TARGET tervolt_mainwindow)
   tervolt_add_test(tst_window_com SOURCES tst_window_com.cpp
                    LIBS tervolt_shotsupport tervolt_mainwindow tervolt_comdialog tervolt_engine tervolt_devices
-                        tervolt_image_ui tervolt_image tervolt_dialogs tervolt_skin tervolt_target tervolt_serial
+                        tervolt_image_ui tervolt_image tervolt_dialogs tervolt_skin tervolt_protocol tervolt_serial
                         Qt6::Widgets LABELS gui)
   add_dependencies(tst_window_com tervolt_devices_file)
 endif()

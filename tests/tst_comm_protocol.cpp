@@ -1,12 +1,12 @@
 // The command protocol over a real pseudo-terminal: exact command bytes, accepted and refused answers,
 // scanning and time-outs. Round trips against the simulated board are tervolt-cli's, in tst_cli_sim.
 
+#include "protocol/answerbook.h"
+#include "protocol/comm_protocol.h"
+#include "protocol/commandtext.h"
+#include "protocol/replyscan.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
-#include "target/answerbook.h"
-#include "target/comm_protocol.h"
-#include "target/commandtext.h"
-#include "target/replyscan.h"
 #include "tests/support/ptypair.h"
 
 #include <QTest>

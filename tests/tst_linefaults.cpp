@@ -3,9 +3,9 @@
 // Every wait must end, and never before its time-out; how long it takes and the processor time it
 // uses are measured in bench/, as a loaded machine stretches both.
 
+#include "protocol/comm_protocol.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
-#include "target/comm_protocol.h"
 #include "tests/support/ptypair.h"
 
 #include <QElapsedTimer>

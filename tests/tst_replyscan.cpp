@@ -1,7 +1,7 @@
 // The identify and compare answers are read whole: a number that does not fit, a second line or words
 // after the answer make it no such answer, instead of a shortened reading of it.
 
-#include "target/replyscan.h"
+#include "protocol/replyscan.h"
 
 #include <QTest>
 

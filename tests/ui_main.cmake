@@ -4,7 +4,7 @@
 # Real windows, offscreen.
 set(tervolt_mainwindow_test_libs
     tervolt_mainwindow tervolt_comdialog tervolt_engine tervolt_devices tervolt_image_ui tervolt_image
-    tervolt_dialogs tervolt_skin tervolt_target tervolt_serial tervolt_simmodel Qt6::Widgets)
+    tervolt_dialogs tervolt_skin tervolt_protocol tervolt_serial tervolt_simmodel Qt6::Widgets)
 
 add_library(tervolt_mainwindow_testsupport STATIC tst_mainwindow_fixture.cpp)
 target_link_libraries(tervolt_mainwindow_testsupport PUBLIC ${tervolt_mainwindow_test_libs}

@@ -9,10 +9,10 @@
 // until the board has answered all of them or passed them by; a retry of a command that timed out
 // first collects the answer to its earlier attempt. A run sends one extra command, the closing ping.
 
-#include "target/answerbook.h"
-#include "target/compareresult.h"
-#include "target/flashtarget.h"
-#include "target/linkclock.h"
+#include "protocol/answerbook.h"
+#include "protocol/compareresult.h"
+#include "protocol/flashtarget.h"
+#include "protocol/linkclock.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "target/comm_protocol.h"
+#include "protocol/comm_protocol.h"
 
+#include "protocol/commandtext.h"
+#include "protocol/replyscan.h"
 #include "serial/communit.h"
 #include "serial/cpdrv.h"
-#include "target/commandtext.h"
-#include "target/replyscan.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #pragma once
 // What a Program or Verify run needs of the board: the four commands it sends.
 
-#include "target/compareresult.h"
+#include "protocol/compareresult.h"
 
 #include <QString>
 

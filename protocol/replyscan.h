@@ -2,7 +2,7 @@
 // Reading the monitor's answers to "P ID" and "P VERIFY": the whole result text, one line ended by
 // CR LF, numbers read whole. Anything else is not one of these answers.
 
-#include "target/compareresult.h"
+#include "protocol/compareresult.h"
 
 #include <QByteArray>
 

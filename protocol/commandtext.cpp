@@ -1,4 +1,4 @@
-#include "target/commandtext.h"
+#include "protocol/commandtext.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "target/linkclock.h"
+#include "protocol/linkclock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "target/replyscan.h"
+#include "protocol/replyscan.h"
 
 #include <QByteArrayView>
 

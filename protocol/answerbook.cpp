@@ -1,6 +1,6 @@
-#include "target/answerbook.h"
+#include "protocol/answerbook.h"
 
-#include "target/commandtext.h"
+#include "protocol/commandtext.h"
 
 #include <algorithm>
 
