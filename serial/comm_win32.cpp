@@ -559,7 +559,7 @@ bool ReadSerialComm(QList<QPair<QString, QString>>& ports, long& error) {
         error = key.Status();
         return false;
     }
-    const auto number = [](const QString& com) { return com.mid(3).toInt(); };
+    const auto number = [](const QString& com) { return ComNumberOf(com).value_or(0); };
     std::sort(ports.begin(), ports.end(), [&](const auto& a, const auto& b) {
         return number(a.first) != number(b.first) ? number(a.first) < number(b.first) : a.first < b.first;
     });
@@ -573,11 +573,9 @@ std::vector<int> SystemComNumbers() {
     if (!ReadSerialComm(ports, error))
         return numbers;
     for (const auto& [com, device] : ports) {
-        bool ok = false;
-        const int number = com.mid(3).toInt(&ok);
-        if (com.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) && ok && number >= 1 &&
-            number <= kHighestComNumber)
-            numbers.push_back(number);
+        const std::optional<int> number = ComNumberOf(com);
+        if (number && *number >= 1 && *number <= kHighestComNumber)
+            numbers.push_back(*number);
     }
     return numbers;
 }

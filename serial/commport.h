@@ -48,7 +48,7 @@ public:
     TCommPort(const TCommPort&) = delete;
     TCommPort& operator=(const TCommPort&) = delete;
 
-    // Opens a device exclusively. `name` goes through ResolvePortName first.
+    // Opens a device exclusively, as it is given: resolving a name (ResolvePortName) is the caller's.
     virtual bool Open(const QString& name) = 0;
     // Takes over a handle opened elsewhere; it is closed by Close() from then on.
     virtual void Adopt(TCommHandle handle) = 0;
