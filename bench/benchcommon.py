@@ -3,6 +3,7 @@ their environment, the log and the report's small formatters."""
 
 import json
 import os
+import re
 import select
 import signal
 import subprocess
@@ -154,3 +155,12 @@ def pct(x):
 
 def verdict(ok):
     return "met" if ok else "**not met**"
+
+
+def replace_section(doc, title, section):
+    """Puts `section` (starting "## title") at the end of the Markdown file `doc`, instead of the old one."""
+    with open(doc) as f:
+        text = f.read()
+    text = re.sub(r"## " + re.escape(title) + r"\n.*?(?=\n## |\Z)", "", text, flags=re.S).rstrip("\n")
+    with open(doc, "w") as f:
+        f.write(text + "\n\n" + section)

@@ -7,13 +7,14 @@ its last. Writes the section "Network ports" of docs/performance.md when given -
 import argparse
 import json
 import os
-import re
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
 import time
+
+from benchcommon import replace_section
 
 BAUD = 115200
 IMAGE_BYTES = 32 * 1024
@@ -123,11 +124,7 @@ def main():
                    "acknowledgements by up to 40 ms. Without the network port's immediate acknowledgement after "
                    "each receive (`TCP_QUICKACK`) every block waited for that: 0.90 of the local pty. With "
                    "ser2net's default `chardelay` each answer also waits up to 20 character times (0.85).\n")
-        with open(args.doc) as f:
-            text = f.read()
-        text = re.sub(r"## Network ports\n.*?(?=\n## |\Z)", "", text, flags=re.S).rstrip("\n")
-        with open(args.doc, "w") as f:
-            f.write(text + "\n\n" + section)
+        replace_section(args.doc, "Network ports", section)
 
 
 if __name__ == "__main__":

@@ -7,13 +7,14 @@ from N Python threads over that of one. Writes the section "Python" of docs/perf
 import argparse
 import json
 import os
-import re
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 from concurrent.futures import ThreadPoolExecutor
+
+from benchcommon import replace_section
 
 BAUD = 115200
 IMAGE_BYTES = 32 * 1024
@@ -98,11 +99,7 @@ def main():
                    "from Python (`tervolt.Board.program`) and by `tervolt-cli` in the same run, and the same "
                    f"image into {THREADS} boards from {THREADS} Python threads (one `Board` each, made on the "
                    "main thread) against one board from one thread.\n\n" + table + "\n")
-        with open(args.doc) as f:
-            text = f.read()
-        text = re.sub(r"## Python\n.*?(?=\n## |\Z)", "", text, flags=re.S).rstrip("\n")
-        with open(args.doc, "w") as f:
-            f.write(text + "\n\n" + section)
+        replace_section(args.doc, "Python", section)
 
 
 if __name__ == "__main__":

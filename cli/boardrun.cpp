@@ -231,21 +231,25 @@ TImageSource ImageSourceOf(const TCliOptions& options) {
     return source;
 }
 
-QString ImageDetailOf(const TFlashOutcome& outcome) {
+QString CliFormatOption(const char* format) {
+    return QStringLiteral("--format ") + QLatin1String(format);
+}
+
+QString ImageDetailOf(const TFlashOutcome& outcome, TFormatOptionText option) {
     switch (outcome.Advice) {
     case TFormatAdvice::None:
         break;
     case TFormatAdvice::LinearRecords:
-        return outcome.Detail + QStringLiteral(" (records 04/05 need --format ihex (or auto))");
+        return outcome.Detail + QStringLiteral(" (records 04/05 need %1 (or auto))").arg(option("ihex"));
     case TFormatAdvice::RawOrSegments:
     case TFormatAdvice::RawOrRecords:
-        return outcome.Detail +
-               QStringLiteral("; give --format bin to program its bytes raw, or --format auto "
-                              "to program its %1")
-                   .arg(outcome.Advice == TFormatAdvice::RawOrSegments ? QStringLiteral("segments")
-                                                                       : QStringLiteral("records"));
+        return outcome.Detail + QStringLiteral("; give %1 to program its bytes raw, or %2 to program its %3")
+                                    .arg(option("bin"), option("auto"),
+                                         outcome.Advice == TFormatAdvice::RawOrSegments
+                                             ? QStringLiteral("segments")
+                                             : QStringLiteral("records"));
     case TFormatAdvice::Raw:
-        return outcome.Detail + QStringLiteral("; give --format bin if it is a raw image");
+        return outcome.Detail + QStringLiteral("; give %1 if it is a raw image").arg(option("bin"));
     }
     return outcome.Detail;
 }

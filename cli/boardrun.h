@@ -127,7 +127,10 @@ QString OperationName(const TCliOptions& options);
 
 // The image as the options name it.
 TImageSource ImageSourceOf(const TCliOptions& options);
+// How a front end spells its format choice: "--format bin" on the command line.
+using TFormatOptionText = QString (*)(const char* format);
+QString CliFormatOption(const char* format);
 // The detail of a refused image, with the option to give instead when there is one.
-QString ImageDetailOf(const TFlashOutcome& outcome);
+QString ImageDetailOf(const TFlashOutcome& outcome, TFormatOptionText option = CliFormatOption);
 // The exit status an outcome stands for; `host` says whether a cancel was a give-up.
 int ExitStatusOf(const TFlashOutcome& outcome, const TTerminalHost& host);

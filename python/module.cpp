@@ -220,25 +220,14 @@ py::object MakeError(PyObject* kind, const std::string& message, const std::vect
 }
 
 // The option to give instead, in the words of this API.
+QString PythonFormatOption(const char* format) {
+    return QStringLiteral("format=\"%1\"").arg(QLatin1String(format));
+}
+
 std::vector<std::string> ImageDetail(const TFlashOutcome& outcome) {
     if (outcome.Detail.isEmpty())
         return {};
-    switch (outcome.Advice) {
-    case TFormatAdvice::None:
-        break;
-    case TFormatAdvice::LinearRecords:
-        return {Text(outcome.Detail + QStringLiteral(" (records 04/05 need format=\"ihex\" or \"auto\")"))};
-    case TFormatAdvice::RawOrSegments:
-    case TFormatAdvice::RawOrRecords:
-        return {Text(outcome.Detail + QStringLiteral("; give format=\"bin\" to program its bytes raw, or "
-                                                     "format=\"auto\" to program its %1")
-                                          .arg(outcome.Advice == TFormatAdvice::RawOrSegments
-                                                   ? QStringLiteral("segments")
-                                                   : QStringLiteral("records")))};
-    case TFormatAdvice::Raw:
-        return {Text(outcome.Detail + QStringLiteral("; give format=\"bin\" if it is a raw image"))};
-    }
-    return {Text(outcome.Detail)};
+    return {Text(ImageDetailOf(outcome, PythonFormatOption))};
 }
 
 std::optional<TImageFormat> FormatOf(const std::optional<std::string>& name) {
